@@ -1,0 +1,22 @@
+"""Clone and copy-out of every structured type."""
+from famlib import H, DB, ERR, params, T
+
+
+def entries(M, Entry):
+    out = []
+    for t in M.types:
+        n, d = t.name, T(t)
+        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        cp = params(H, DB, n + " *src", n + " **dst", "uint8_t *buf", "uint32_t buf_len", ERR)
+        add("void", "clone_internal", cp,
+            "obj_clone_internal(%s, h, db, src, reinterpret_cast<void **>(dst), buf, buf_len, err);" % d)
+        add("void", "clone", cp,
+            "if (dst && !*err) *dst = nullptr;\n"
+            "    obj_clone_internal(%s, h, db, src, reinterpret_cast<void **>(dst), buf, buf_len, err);" % d)
+        add(n + " *", "clone_cr", params(H, n + " *src"),
+            "return static_cast<%s *>(obj_clone_cr(%s, h, src));" % (n, d))
+        add("void", "post_copyout_cleanup", params(H, DB, n + " *dst", n + " *src"),
+            "obj_post_copyout_cleanup(%s, h, db, dst, src);" % d)
+        add("void", "offset_update", "void", "")
+        add("void", "offset_remove", "void", "")
+    return out

@@ -1,0 +1,39 @@
+"""Ordered lists: walking, counting, inserting, removing, and the parent
+query of the element type."""
+from famlib import H, DB, ERR, params, T
+
+
+def entries(M, Entry):
+    out = []
+    for t in M.types:
+        lf = t.list_field
+        if lf is None:
+            continue
+        n, d, el = t.name, T(t), lf.ref
+        pre = "%s_%s_" % (n, lf.name)
+        add = lambda r, s, p, b: out.append(Entry(r, pre + s, p, b))
+        obj = n + " *o"
+        for pos, s in enumerate(["get_first", "get_last"]):
+            add(el + " *", s, params(H, DB, obj, ERR),
+                "return static_cast<%s *>(list_get(%s, %d, h, db, o, nullptr, err));" % (el, d, pos))
+        for pos, s in [(2, "get_prev"), (3, "get_next")]:
+            add(el + " *", s, params(H, DB, obj, el + " *ref", ERR),
+                "return static_cast<%s *>(list_get(%s, %d, h, db, o, ref, err));" % (el, d, pos))
+        add("uint32_t", "get_count", params(H, DB, obj, ERR), "return list_count(%s, h, db, o, err);" % d)
+        add(el + " *", "get_cr", params(H, obj, "uint32_t flag", el + " *ref"),
+            "return static_cast<%s *>(list_get_cr(%s, h, o, flag, ref));" % (el, d))
+        for pos, s in enumerate(["set_first", "set_last"]):
+            add("void", s, params(H, DB, obj, el + " *el", ERR),
+                "list_insert(%s, %d, h, db, o, nullptr, el, err);" % (d, pos))
+        for pos, s in [(2, "set_before"), (3, "set_after")]:
+            add("void", s, params(H, DB, obj, el + " *ref", el + " *el", ERR),
+                "list_insert(%s, %d, h, db, o, ref, el, err);" % (d, pos))
+        add("uint32_t", "add_cr", params(H, obj, el + " *el", "uint32_t flag", el + " *ref"),
+            "return list_add_cr(%s, h, o, el, flag, ref);" % d)
+        add("void", "remove", params(H, DB, obj, el + " *el", ERR), "list_remove(%s, h, db, o, el, err);" % d)
+        add("uint32_t", "remove_cr", params(H, obj, el + " *el"),
+            "list_remove(%s, h, h->database_id, o, el, &h->err);\n    return h->err;" % d)
+        e = M.type_by[el]
+        out.append(Entry(n + " *", "%s_%s_get_parent" % (el, lf.name), params(H, DB, el + " *el", ERR),
+                         "return static_cast<%s *>(list_get_parent(%s, h, db, el, err));" % (n, T(e))))
+    return out

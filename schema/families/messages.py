@@ -1,0 +1,26 @@
+"""Message objects: create with and without body, destroy, length and the
+body accessors."""
+from famlib import H, DB, ERR, params, MSG
+
+
+def entries(M, Entry):
+    out = []
+    for m in M.messages:
+        n, d, b = m.full, MSG(m), m.body.name
+        add = lambda r, s, p, bd: out.append(Entry(r, n + "_" + s, p, bd))
+        add(n + " *", "create_shallow", params(H, DB),
+            "return static_cast<%s *>(msg_create_shallow(%s, h, db));" % (n, d))
+        add(n + " *", "create", params(H, DB), "return static_cast<%s *>(msg_create(%s, h, db));" % (n, d))
+        add(n + " *", "create_cr", H, "return static_cast<%s *>(msg_create_cr(%s, h));" % (n, d))
+        add("void", "destroy", params(H, DB, n + " *msg"), "msg_destroy(%s, h, db, msg);" % d)
+        add("void", "destroy_cr", params(H, n + " *msg"), "msg_destroy(%s, h, h->database_id, msg);" % d)
+        add("uint32_t", "len", params(H, DB, n + " *msg"), "return msg_len(%s, h, db, msg);" % d)
+        add("uint32_t", "len_cr", params(H, n + " *msg"),
+            "return h->err ? 0 : msg_len(%s, h, h->database_id, msg);" % d)
+        for s, op in [("get", 0), ("get_detach", 1)]:
+            add(b + " *", "%s_%s" % (b, s), params(H, DB, n + " *msg", ERR),
+                "return static_cast<%s *>(msg_body_get(%s, %d, h, db, msg, err));" % (b, d, op))
+        for s, op in [("set", 0), ("free_and_set", 1)]:
+            add("void", "%s_%s" % (b, s), params(H, DB, n + " *msg", b + " *body", ERR),
+                "msg_body_set(%s, %d, h, db, msg, body, err);" % (d, op))
+    return out

@@ -1,0 +1,151 @@
+// frame.h -- the frame every operation runs in.
+//
+// Owns the shared pieces each family builds on: the object header view,
+// the handle's mode word, the two error conventions, write announcements,
+// created/destroyed counting, and trace-point emission.  Everything here is
+// inline and small: these run on every call.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <cstdlib>
+
+#include "qel/runtime.h"
+#include "types/schema.h"
+#include "trace_points.h"
+
+extern "C" {
+extern uint16_t g_qel_lomari_trace_module_id;
+}
+
+namespace lomari {
+
+// ---- object header ------------------------------------------------------
+
+struct ObjHdr {
+    qel_type_info_t *tinfo;
+    int8_t variant;
+    uint8_t variant_cap;   // second header byte
+    uint8_t flags;
+};
+static_assert(offsetof(ObjHdr, variant) == 8 && offsetof(ObjHdr, flags) == 10);
+
+inline ObjHdr *hdr(void *o) { return static_cast<ObjHdr *>(o); }
+inline const ObjHdr *hdr(const void *o) { return static_cast<const ObjHdr *>(o); }
+
+template <class T = uint8_t>
+inline T *at(void *o, uint32_t off) {
+    return reinterpret_cast<T *>(static_cast<uint8_t *>(o) + off);
+}
+template <class T = uint8_t>
+inline const T *at(const void *o, uint32_t off) {
+    return reinterpret_cast<const T *>(static_cast<const uint8_t *>(o) + off);
+}
+
+// Enumeration instance: header then the 32-bit value at 12.
+inline constexpr uint32_t kEnumValueOff = 12;
+inline constexpr uint32_t kEnumSize = 16;
+
+// ---- trace points --------------------------------------------------------
+
+// Emits point idx of a table; the level comes from the table's level list.
+void trace0(const qel_trace_table_t &t, uint32_t idx);
+void trace_s(const qel_trace_table_t &t, uint32_t idx, const char *a);
+void trace_ss(const qel_trace_table_t &t, uint32_t idx, const char *a, const char *b);
+void trace_sss(const qel_trace_table_t &t, uint32_t idx, const char *a, const char *b,
+               const char *c);
+void trace_u(const qel_trace_table_t &t, uint32_t idx, uint32_t a);
+void trace_uu(const qel_trace_table_t &t, uint32_t idx, uint32_t a, uint32_t b);
+void trace_uuu(const qel_trace_table_t &t, uint32_t idx, uint32_t a, uint32_t b, uint32_t c);
+void trace_su(const qel_trace_table_t &t, uint32_t idx, const char *a, uint32_t b);
+// Emits a fatal point and ends the process.
+[[noreturn]] void fatal(const qel_trace_table_t &t, uint32_t idx);
+
+// Trace helpers bound to a type's or enumeration's block in table 1.
+inline uint32_t tpi(const TypeDesc &T, tp::type::Point p) { return T.trace_base + p; }
+inline uint32_t tpi(const EnumDesc &E, tp::enm::Point p) { return E.trace_base + p; }
+inline uint32_t tpi(const MessageDesc &M, tp::msg::Point p) { return M.trace_base + p; }
+
+// Registers the trace module "qel_lomari" once.
+void ensure_trace_module();
+
+// System text of an error number.
+const char *err_text(uint32_t code);
+
+// ---- handle mode ---------------------------------------------------------
+
+enum class Mode : uint8_t { Plain, Track };
+
+// Plain for a null check record or 0xDDDD, Track for 0xEEEE; any other
+// word is a corrupted handle: the given fatal point, then abort.
+inline Mode handle_mode(const qel_handle_t *h, const qel_trace_table_t &t, uint32_t fatal_idx) {
+    const qel_check_record_t *c = h->check_record;
+    if (!c || c->check_state == QEL_CHECK_PLAIN) return Mode::Plain;
+    if (c->check_state == QEL_CHECK_TRACK) return Mode::Track;
+    fatal(t, fatal_idx);
+}
+inline Mode handle_mode(const qel_handle_t *h, const TypeDesc &T) {
+    return handle_mode(h, kTrace1, tpi(T, tp::type::corrupted));
+}
+
+// ---- error conventions -----------------------------------------------------
+
+// Reports a code: sets the caller's word and stores it in the handle.
+inline void report(qel_handle_t *h, uint32_t *err, uint32_t code) {
+    if (err) *err = code;
+    qel_store_err(h, code);
+}
+
+// ---- write announcements -----------------------------------------------------
+
+inline void announce(qel_handle_t *h, void *addr, uint32_t len, uint32_t db, void *owner) {
+    if (h->write_hook_fn) h->write_hook_fn(h, addr, len, db, owner);
+}
+
+// Announce-then-store of one value inside an object.
+template <class V>
+inline void store(qel_handle_t *h, uint32_t db, void *owner, V *addr, V value) {
+    announce(h, addr, sizeof(V), db, owner);
+    *addr = value;
+}
+
+// ---- type-info and counting ------------------------------------------------------
+
+// The type-info reference a new object takes: the handle's registered copy
+// when per_handle_types is set, else the static record.
+qel_type_info_t *object_tinfo(qel_handle_t *h, uint32_t db, qel_type_info_t *static_ti);
+
+// Counts one creation (created=true) or destruction in the variant record of
+// the object's variant, as messages and enumerations do themselves:
+// missing variant info is fatal at varinfo_idx, a short variant count is
+// traced at count_idx, stats_inc_fn is told, then the add is atomic for
+// counter mode 0 and plain otherwise.
+void count_object(qel_handle_t *h, uint32_t db, const qel_type_info_t *ti, int8_t variant,
+                  bool created, const qel_trace_table_t &t, uint32_t varinfo_idx,
+                  uint32_t count_idx);
+
+// The variant record an object's variant selects (entry 0 for variants >= 0).
+qel_variant_record_t *variant_record(const qel_type_info_t *ti, int8_t variant);
+
+// True when the type-info reference is present and carries the magic.
+inline bool tinfo_ok(const qel_type_info_t *ti) { return ti && ti->magic == QEL_TINFO_MAGIC; }
+
+// Containment reports.
+inline void contain(qel_handle_t *h, uint32_t db, const void *obj, const void *parent) {
+    if (h->containment_tracking) qeldb_record_containment2(h, db, obj, parent);
+}
+inline bool plat_reports(const qel_handle_t *h, uint32_t db) {
+    return h->containment_tracking && db != QEL_NO_DATABASE && h->per_handle_types == 1;
+}
+
+// A link word write registered with the key/range store first (when the
+// handle has one); a refused registration is fatal at the type's quarl point.
+void link_register(const TypeDesc &T, qel_handle_t *h, uint32_t db, void *word, const void *dirty_obj);
+template <class V>
+inline void link_store(const TypeDesc &T, qel_handle_t *h, uint32_t db, V *word, V value,
+                       const void *dirty_obj) {
+    link_register(T, h, db, word, dirty_obj);
+    *word = value;
+}
+
+}  // namespace lomari

@@ -1,0 +1,105 @@
+// schema.h -- the shapes of the domain description the engine walks.
+//
+// The generator (schema/generate.py) turns schema/lomari.py into constant
+// tables of these records (schema_data.cpp in the build tree).  Every family
+// of operations is written once over them: a structured type is a list of
+// fields with their kind, byte offset and state-byte index; list owners,
+// list elements and counted-array owners carry the extra offsets their
+// families need.  Nothing here is built at run time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "qel/runtime.h"
+
+namespace lomari {
+
+enum class Kind : uint8_t {
+    U8,
+    U16,
+    U32,
+    Enum,       // embedded 16-byte enumeration instance
+    Str,        // 32-byte fixed string, 31 characters and a NUL
+    List,       // ordered list anchor (first, last, owner, count)
+    PairCount,  // u32 count of the counted array that follows
+    Array,      // element-block pointer of a counted array
+};
+
+inline constexpr uint8_t kNoState = 0xFF;
+
+struct EnumDesc;
+struct TypeDesc;
+
+struct FieldDesc {
+    const char *name;
+    Kind kind;
+    uint8_t state_idx;      // byte of the state area; kNoState for pair_count
+    uint16_t offset;        // byte offset inside the instance
+    const EnumDesc *en;     // Kind::Enum
+    const TypeDesc *elem;   // Kind::List and Kind::Array
+};
+
+struct EnumDesc {
+    const char *name;
+    uint16_t ordinal;           // 0..3
+    uint32_t bound;             // number of values
+    const char *const *names;   // value names
+    qel_type_info_t *ti;        // static type-info record
+    void *null_obj;             // static zero-filled instance
+    uint32_t trace_base;        // first point in trace table 1
+};
+
+struct TypeDesc {
+    const char *name;
+    uint16_t ordinal;           // position in the type list (0..16)
+    uint16_t plain_size;        // instance size without state area
+    uint16_t tracked_size;      // plain_size + state_size
+    uint16_t state_size;        // bytes of state area (16 for array owners)
+    uint8_t nfields;
+    uint8_t member_bound;       // for <type>_is_valid_cr
+    int8_t list_field;          // index of the list field, or -1
+    int8_t array_field;         // index of the array field, or -1
+    int8_t count_field;         // index of pair_count, or -1
+    uint8_t n_state_fields;     // state bytes an instance carries (element types)
+    uint16_t anchor_off;        // list owners: offset of the list anchor
+    uint16_t link_off;          // list elements: offset of the anchor link word
+    const TypeDesc *list_owner; // list elements: the owning type
+    const FieldDesc *fields;
+    uint32_t enc_fixed;         // binary length with a body, plain mode,
+                                // without list elements / array elements
+    uint32_t enc_state;         // state-byte allowance, without per-element bytes
+    qel_type_info_t *ti;
+    void *null_obj;
+    uint32_t trace_base;        // first point in trace table 1
+};
+
+struct MessageDesc {
+    const char *name;           // without "_message"
+    const char *full_name;      // with "_message"
+    uint16_t ordinal;
+    const TypeDesc *body;
+    uint32_t body_tag;
+    qel_type_info_t *ti;
+    void *null_obj;
+    uint32_t trace_base;        // 33 * ordinal, in trace table 0
+};
+
+struct TableDesc {
+    const char *name;
+    uint16_t ordinal;
+    qel_type_info_t *ti;
+    qel_type_info_t *record_ti;
+};
+
+// Generated tables (schema_data.cpp).
+extern const EnumDesc kEnums[4];
+extern const TypeDesc kTypes[17];
+extern const MessageDesc kMessages[9];
+extern const TableDesc kTables[6];
+// The 42 type-info records in registration order, null-terminated.
+extern qel_type_info_t *const kTypeList[43];
+extern const qel_trace_table_t kTrace0, kTrace1, kTrace2;
+extern const uint32_t kTraceLevel0[], kTraceLevel1[], kTraceLevel2[];
+
+}  // namespace lomari
