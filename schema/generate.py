@@ -530,6 +530,29 @@ def emit_schema_data(M):
     return "\n".join(o) + "\n"
 
 
+def emit_test_view(M):
+    """The descriptor tables for tests, in namespace lt, without the
+    library's type-info records and null objects (those stay private)."""
+    full = emit_schema_data(M)
+    start = full.index("static const char *const names_")
+    end = full.index("// Trace tables", start) if "// Trace tables" in full else full.index("static const char *const trace_formats_0")
+    body = full[start:end]
+    import re
+    body = re.sub(r"&ti_\w+", "nullptr", body)
+    body = re.sub(r"&null_msg_\w+", "nullptr", body)
+    body = re.sub(r"&null_\w+", "nullptr", body)
+    decl = ("namespace lt {\nusing lomari::EnumDesc;\nusing lomari::TypeDesc;\nusing lomari::FieldDesc;\n"
+            "using lomari::MessageDesc;\nusing lomari::TableDesc;\nusing lomari::Kind;\n"
+            "extern const EnumDesc kEnums[4];\nextern const TypeDesc kTypes[17];\n"
+            "extern const MessageDesc kMessages[9];\nextern const TableDesc kTables[6];\n}  // namespace lt\n")
+    head = ("// Generated from schema/lomari.py -- do not edit.\n"
+            "// The schema description as tests see it.\n#pragma once\n"
+            "#include \"types/schema.h\"\n\n" + decl)
+    src = ("// Generated from schema/lomari.py -- do not edit.\n"
+           "#include \"schema_view.h\"\n\nnamespace lt {\nusing namespace lomari;\n" + body + "}  // namespace lt\n")
+    return head, src
+
+
 def emit_stamps(name, entries):
     o = ["// Generated from schema/families/%s.py -- do not edit." % name,
          "#include \"engine.h\"\n",
@@ -617,6 +640,9 @@ def main():
     write_if_changed(os.path.join(out, "lomari.map"),
                      "{\n  global:\n" + "".join("    %s;\n" % n for n in sorted(allowed)) + "  local: *;\n};\n")
     write_if_changed(os.path.join(out, "ostrel.bin"), emit_manifest(M))
+    view_h, view_cpp = emit_test_view(M)
+    write_if_changed(os.path.join(out, "test/schema_view.h"), view_h)
+    write_if_changed(os.path.join(out, "test/schema_view.cpp"), view_cpp)
     write_if_changed(os.path.join(out, "stamped.txt"), "".join(n + "\n" for n in sorted(stamped)))
 
 
