@@ -1,0 +1,123 @@
+/*
+ * db_reports.cpp -- statistics, database reports and mappings, module list.
+ *
+ * Owns: the created/destroyed counters (qellib_type_stats_*), the
+ * containment, dirty, destroy and detach reports (logged only), the OID and
+ * handle mapping removals and the state-area place (answered from knobs),
+ * the call-site tag, the module list head qel_module_tot_root, and the
+ * plain memory helpers qellib_malloc/qellib_free.
+ */
+#include <cstdlib>
+
+#include "internal.h"
+
+using namespace qelrt;
+
+namespace {
+
+/* Announces the increment to the handle's statistics hook, then adds one:
+ * plainly for a handle's registered copy (counter mode non-zero), with an
+ * atomic add for a static record that every handle shares. */
+void count_one(qel_handle_t *h, uint32_t dbid, const qel_type_info_t *ti,
+               uint64_t *counter) {
+    if (h && h->stats_inc_fn)
+        h->stats_inc_fn(h->alloc_ctx, counter, 1, dbid);
+    if (ti && ti->counter_mode != 0)
+        *counter += 1;
+    else
+        __atomic_fetch_add(counter, 1, __ATOMIC_RELAXED);
+}
+
+} // namespace
+
+extern "C" {
+
+qel_module_list_t qel_module_tot_root = {nullptr, &qel_module_tot_root.first, 0};
+
+void qellib_type_stats_create_object(qel_handle_t *h, uint32_t dbid,
+                                     const qel_type_info_t *ti,
+                                     qel_variant_record_t *vr, uint32_t *err) {
+    logc("qellib_type_stats_create_object", w(h), dbid, w(ti), w(vr));
+    if (vr)
+        count_one(h, dbid, ti, &vr->created);
+}
+
+void qellib_type_stats_destroy_object(qel_handle_t *h, uint32_t dbid,
+                                      const qel_type_info_t *ti,
+                                      qel_variant_record_t *vr, uint32_t *err) {
+    logc("qellib_type_stats_destroy_object", w(h), dbid, w(ti), w(vr));
+    if (vr)
+        count_one(h, dbid, ti, &vr->destroyed);
+}
+
+void qeldb_record_containment2(qel_handle_t *h, uint32_t dbid, const void *obj,
+                               const void *parent) {
+    logc("qeldb_record_containment2", w(h), dbid, w(obj), w(parent));
+}
+
+void qeldb_plat_set_dirty(qel_handle_t *h, uint32_t dbid, const void *obj) {
+    logc("qeldb_plat_set_dirty", w(h), dbid, w(obj));
+}
+
+void qeldb_plat_set_destroy(qel_handle_t *h, uint32_t dbid, const void *obj) {
+    logc("qeldb_plat_set_destroy", w(h), dbid, w(obj));
+}
+
+void qeldb_plat_set_detach(qel_handle_t *h, uint32_t dbid, const void *obj, int how) {
+    logc("qeldb_plat_set_detach", w(h), dbid, w(obj), (uint64_t)(int64_t)how);
+}
+
+int qel_request_oid_mapping_destroy(qel_handle_t *h, uint32_t dbid, void *obj,
+                                    uint32_t *err) {
+    logc("qel_request_oid_mapping_destroy", w(h), dbid, w(obj));
+    uint32_t code = g_knobs.oid_error.load(std::memory_order_relaxed);
+    if (code) {
+        if (err)
+            *err = code;
+        return 0;
+    }
+    return g_knobs.oid_answer.load(std::memory_order_relaxed);
+}
+
+uint32_t qel_hd_mapping_destroy(qel_handle_t *h, uint32_t dbid, void *obj) {
+    logc("qel_hd_mapping_destroy", w(h), dbid, w(obj));
+    return g_knobs.hd_answer.load(std::memory_order_relaxed);
+}
+
+/* The state area of an object whose bytes live apart from it: the knob's
+ * place when set, else the object plus the distance registered for it. */
+uint8_t *qellib_get_sttr_offset(qel_handle_t *h, const void *obj) {
+    logc("qellib_get_sttr_offset", w(h), w(obj));
+    if (uint8_t *p = g_knobs.sttr_place.load(std::memory_order_relaxed)) return p;
+    if (!h || !obj) return nullptr;
+    HandlePrivate *hp = priv(h);
+    std::lock_guard<std::mutex> g(hp->sttr_mu);
+    auto it = hp->sttr.find(obj);
+    if (it == hp->sttr.end()) return nullptr;
+    return const_cast<uint8_t *>(static_cast<const uint8_t *>(obj)) + it->second;
+}
+
+void qellib_update_sttr_offset(qel_handle_t *h, const void *obj, uint32_t distance) {
+    logc("qellib_update_sttr_offset", w(h), w(obj), distance);
+    if (!h || !obj) return;
+    HandlePrivate *hp = priv(h);
+    std::lock_guard<std::mutex> g(hp->sttr_mu);
+    hp->sttr[obj] = distance;
+}
+
+void vindel_set_callsite_tag(uint32_t tag) {
+    logc("vindel_set_callsite_tag", tag);
+    g_knobs.callsite_tag.store(tag, std::memory_order_relaxed);
+}
+
+void *qellib_malloc(uint32_t size) {
+    logc("qellib_malloc", size);
+    return std::malloc(size ? size : 1);
+}
+
+void qellib_free(void *p) {
+    logc("qellib_free", w(p));
+    std::free(p);
+}
+
+} // extern "C"

@@ -1,0 +1,138 @@
+/*
+ * internal.h -- what the runtime's source files share and nothing else sees.
+ *
+ * Owns the declarations of: the process-wide logging and allocation-watch
+ * flags (read with one relaxed load on the hot paths), the call and write
+ * logs, the knob state, the private part of a handle, the allocators, and
+ * the key/range database object.
+ */
+#ifndef QELRT_INTERNAL_H
+#define QELRT_INTERNAL_H
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "qel/rt_control.h"
+
+#define RT_LIKELY(x) __builtin_expect(!!(x), 1)
+#define RT_UNLIKELY(x) __builtin_expect(!!(x), 0)
+
+namespace qelrt {
+
+/* ---- logging (observe.cpp) ------------------------------------------ */
+
+/* On while the call log is on. */
+extern std::atomic<bool> g_logging;
+/* On while logging is on or an allocation fail knob is armed: the pooling
+ * allocator only counts and consults knobs while this is set. */
+extern std::atomic<bool> g_watch;
+
+void log_call_slow(const char *fn, uint64_t a, uint64_t b, uint64_t c,
+                   uint64_t d);
+void log_write_slow(void *addr, uint32_t len, uint32_t dbid, void *owner);
+
+inline uint64_t w(const void *p) { return (uint64_t)(uintptr_t)p; }
+inline uint64_t w(uint64_t v) { return v; }
+
+inline void logc(const char *fn, uint64_t a = 0, uint64_t b = 0,
+                 uint64_t c = 0, uint64_t d = 0) {
+    if (RT_UNLIKELY(g_logging.load(std::memory_order_relaxed)))
+        log_call_slow(fn, a, b, c, d);
+}
+
+/* ---- knobs (observe.cpp) --------------------------------------------- */
+
+struct Knobs {
+    std::atomic<uint64_t> alloc_attempts{0};
+    std::atomic<uint64_t> fail_alloc_at{0};   /* absolute attempt number */
+    std::atomic<uint64_t> fail_alloc_from{0}; /* absolute attempt number */
+    std::atomic<uint64_t> type_alloc_attempts{0};
+    std::atomic<uint64_t> fail_type_alloc_at{0};
+    std::atomic<uint64_t> quarl_attempts{0};
+    std::atomic<uint64_t> quarl_fail_at{0};
+    std::atomic<int> domain_variant{0};
+    std::atomic<uint32_t> domain_variant_error{0};
+    std::atomic<int> force_variant_on{0};
+    std::atomic<int> force_variant_value{0};
+    std::atomic<int> oid_answer{1};
+    std::atomic<uint32_t> oid_error{0};
+    std::atomic<uint32_t> hd_answer{0};
+    std::atomic<uint8_t *> sttr_place{nullptr};
+    std::atomic<uint32_t> callsite_tag{0};
+    /* Types the domain refuses, by name. */
+    std::mutex refuse_mu;
+    std::vector<std::string> refused;
+    std::atomic<int> any_refused{0};
+};
+extern Knobs g_knobs;
+
+/* Counts one attempt and says whether it is to fail. */
+bool alloc_should_fail();
+bool type_alloc_should_fail();
+bool quarl_should_fail();
+bool domain_refuses(const char *name);
+
+/* ---- allocation accounting (observe.cpp) ----------------------------- */
+
+extern std::atomic<uint64_t> g_alloc_count;
+extern std::atomic<uint64_t> g_free_count;
+extern std::atomic<int64_t> g_live_bytes;
+extern std::atomic<uint64_t> g_type_alloc_count;
+/* Bumped by qelrt_reset: blocks from an earlier epoch leave live bytes
+ * alone when freed, so live bytes never go negative across a reset. */
+extern std::atomic<uint32_t> g_epoch;
+
+/* ---- allocators (handle.cpp, pool.cpp) ------------------------------- */
+
+/* Header-carrying malloc blocks; counted says whether the block takes
+ * part in the alloc/free/live-bytes accounting. */
+void *hdr_alloc(uint32_t size, bool counted);
+void hdr_free(void *p);
+
+void *default_alloc(void *alloc_ctx, uint32_t dbid, uint32_t size);
+void *pool_alloc(void *alloc_ctx, uint32_t dbid, uint32_t size);
+/* Frees a block of either allocator: pool blocks are told apart by
+ * address, so a handle may switch allocators while objects are live. */
+void any_free(void *alloc_ctx, uint32_t dbid, void *mem);
+bool pool_owns(const void *p);
+void pool_release(void *p);
+
+/* ---- key/range database (quarl.cpp) ---------------------------------- */
+
+struct QuarlDb;
+QuarlDb *quarl_db_new();
+void quarl_db_delete(QuarlDb *db);
+uint32_t quarl_db_range_count(const QuarlDb *db);
+
+/* ---- trace (trace.cpp) ----------------------------------------------- */
+
+void trace_reset();
+
+/* ---- the private part of a handle (handle.cpp) ----------------------- */
+
+struct HandlePrivate {
+    qel_check_record_t check{};
+    std::mutex mu; /* dictionary and type allocations */
+    std::unordered_map<std::string, void *> dict;
+    std::vector<void *> type_allocs;
+    uint8_t *ws = nullptr;
+    uint32_t ws_len = 0;
+    QuarlDb *quarl = nullptr;
+    qel_db_stats_t db_stats{};
+    /* State-area places registered with qellib_update_sttr_offset:
+     * object address -> distance from it to its state bytes. */
+    std::mutex sttr_mu;
+    std::unordered_map<const void *, uint32_t> sttr;
+};
+
+inline HandlePrivate *priv(const qel_handle_t *h) {
+    return static_cast<HandlePrivate *>(h->rt_private);
+}
+
+} // namespace qelrt
+
+#endif /* QELRT_INTERNAL_H */
