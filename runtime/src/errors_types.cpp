@@ -10,6 +10,7 @@
  * Object header as the runtime reads it: type-info pointer at offset 0,
  * signed variant byte at 8, second header byte at 9, flags byte at 10.
  */
+#include <cstdlib>
 #include <cstring>
 
 #include "internal.h"
@@ -79,6 +80,25 @@ qel_type_info_t *qel_type_info_ptr_get(qel_handle_t *h, uint32_t dbid,
 void qel_update_variant_info(qel_handle_t *h, uint32_t dbid, qel_type_info_t *copy,
                              qel_type_info_t *static_ti, int is_new) {
     logc("qel_update_variant_info", w(copy), w(static_ti), (uint64_t)is_new, dbid);
+    /* A new copy gets variant records of its own, so that objects referring
+     * to it count per handle (with plain adds) and never share the static
+     * records' counters, which other handles add to atomically. */
+    if (!is_new || !h || !copy || !static_ti || !static_ti->varinfo) return;
+    const qel_variant_info_t *svi = static_ti->varinfo;
+    int n = svi->n_variants > 0 ? svi->n_variants : 1;
+    auto *vi = static_cast<qel_variant_info_t *>(
+        std::calloc(1, sizeof(qel_variant_info_t) + n * sizeof(qel_variant_record_t)));
+    if (!vi) return;
+    vi->n_variants = svi->n_variants;
+    vi->variants = reinterpret_cast<qel_variant_record_t *>(vi + 1);
+    for (int i = 0; i < n && i < svi->n_variants; ++i) {
+        vi->variants[i] = svi->variants[i];
+        vi->variants[i].created = vi->variants[i].destroyed = 0;
+    }
+    copy->varinfo = vi;
+    HandlePrivate *hp = priv(h);
+    std::lock_guard<std::mutex> g(hp->mu);
+    hp->variant_allocs.push_back(vi);
 }
 
 void **qel_get_manifested_type_info_ptr_mem(qel_handle_t *h, void *obj) {

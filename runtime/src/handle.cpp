@@ -185,6 +185,8 @@ void qelrt_handle_free(qel_handle_t *h) {
     if (pv) {
         for (void *p : pv->type_allocs)
             std::free(p);
+        for (void *p : pv->variant_allocs)
+            std::free(p);
         std::free(pv->ws);
         quarl_db_delete(pv->quarl);
         delete pv;

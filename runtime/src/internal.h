@@ -119,6 +119,7 @@ struct HandlePrivate {
     std::mutex mu; /* dictionary and type allocations */
     std::unordered_map<std::string, void *> dict;
     std::vector<void *> type_allocs;
+    std::vector<void *> variant_allocs; /* per-copy variant infos */
     uint8_t *ws = nullptr;
     uint32_t ws_len = 0;
     QuarlDb *quarl = nullptr;
