@@ -108,7 +108,14 @@ TEST_F(Registry, CopyIsTheRecordWithHandleCounterModeAndClearedExtras) {
         auto *c = static_cast<qel_type_info_t *>(Lookup(t));
         ASSERT_NE(c, nullptr) << t->name;
         ASSERT_NE(c, t);
-        EXPECT_EQ(std::memcmp(c, t, offsetof(qel_type_info_t, counter_mode)), 0) << t->name;
+        EXPECT_EQ(std::memcmp(c, t, offsetof(qel_type_info_t, varinfo)), 0) << t->name;
+        // The runtime gives each new copy variant records of its own, with
+        // the same lengths and fresh counters.
+        ASSERT_NE(c->varinfo, nullptr);
+        EXPECT_NE(c->varinfo, t->varinfo);
+        EXPECT_EQ(c->varinfo->n_variants, t->varinfo->n_variants);
+        EXPECT_EQ(c->varinfo->variants[0].used_length, t->varinfo->variants[0].used_length);
+        EXPECT_EQ(c->varinfo->variants[0].alloc_slop, t->varinfo->variants[0].alloc_slop);
         EXPECT_EQ(c->counter_mode, 3u);
         EXPECT_EQ(c->type_index, -1);
         const auto *extra = reinterpret_cast<const void *const *>(c + 1);

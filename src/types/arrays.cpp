@@ -1,0 +1,402 @@
+// arrays.cpp -- the counted arrays of the three array-owning types.
+//
+// Owns element get and set (with growth), emptying, the whole and
+// per-element state bytes, and the lifecycle hook that releases an owner's
+// array at destroy.  One implementation serves every owner; the owner's
+// descriptor gives the count and block offsets and the array field's
+// element descriptor the element size and state-byte count.
+//
+// Shapes: the owner holds pair_count (u32) and the element-block pointer.
+// The block is count elements of the element's plain size, side by side;
+// on a tracking handle it continues with each element's own state bytes
+// (n_state_fields per element, element i at block + count*size + i*n), and
+// each element's place for them is registered with the runtime, because a
+// nested element finds its state area through the runtime.  The owner's
+// 16-byte state area holds its field bytes and the array's whole byte, and
+// at offset 8 the pointer to a separate array of one state byte per element.
+//
+// The block grows to exactly index + 1 elements when a set goes past its
+// end: there is no reserve, so growing moves every element.
+#include <atomic>
+#include <cstdint>
+
+#include "engine.h"
+
+namespace lomari {
+
+namespace {
+
+inline const FieldDesc &array_field(const TypeDesc &Owner) { return Owner.fields[Owner.array_field]; }
+inline const TypeDesc &elem_of(const TypeDesc &Owner) { return *array_field(Owner).elem; }
+inline uint32_t *count_of(const TypeDesc &Owner, void *o) {
+    return at<uint32_t>(o, Owner.fields[Owner.count_field].offset);
+}
+inline uint8_t **block_of(const TypeDesc &Owner, void *o) {
+    return at<uint8_t *>(o, array_field(Owner).offset);
+}
+// The per-element state bytes' pointer inside the owner's state area.
+inline uint8_t **per_elem_of(uint8_t *sa) { return reinterpret_cast<uint8_t **>(sa + 8); }
+
+// One flag per owner type: the first growth of an existing block in the
+// life of the process is traced, later ones are not.  Relaxed on purpose:
+// two threads racing here may both trace, which is harmless.
+std::atomic<bool> g_realloc_traced[17];
+
+// A negative owner variant ends the operation with epoch error 43.
+inline bool variant_ok(H *h, void *o, uint32_t *err) {
+    if (qel_get_instance_variant(h, o, 1, 0) >= 0) return true;
+    qel_store_epoch_err(h, 43, err);
+    return false;
+}
+
+// Shared checks of the state-byte operations: a 0xDDDD handle has no state
+// bytes to give (22), a corrupted mode word is fatal, an untracked owner
+// reports 22 with the reader's or the writer's text.  Returns the owner's
+// state area, or null after reporting.  A handle without a check record
+// still reads a tracked owner's bytes.
+uint8_t *checked_area(const TypeDesc &Owner, H *h, void *o, bool writer, uint32_t *err) {
+    if (h->check_record && handle_mode(h, Owner) == Mode::Plain) {
+        report(h, err, 22);
+        return nullptr;
+    }
+    if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
+        trace0(kTrace1, tpi(Owner, writer ? tp::type::not_tracked : tp::type::non_tracked));
+        report(h, err, 22);
+        return nullptr;
+    }
+    return state_area(Owner, h, o);
+}
+
+// Common start of the state-byte operations; writers also adjust and check
+// the owner's variant.
+uint8_t *state_prologue(const TypeDesc &Owner, H *h, void *o, bool writer, uint32_t *err) {
+    if (*err) return nullptr;
+    qel_clear_last_error(h);
+    if (!o) {
+        report(h, err, 22);
+        return nullptr;
+    }
+    uint8_t *sa = checked_area(Owner, h, o, writer, err);
+    if (!sa) return nullptr;
+    if (writer) {
+        qellib_adjust_variant(h, o, hdr(o)->tinfo, 0, err);
+        if (!variant_ok(h, o, err)) return nullptr;
+    }
+    return sa;
+}
+
+// Untracked owner on a tracking handle: 22 and its trace.
+inline void not_tracked(const TypeDesc &Owner, H *h, uint32_t *err) {
+    trace0(kTrace1, tpi(Owner, tp::type::not_tracked));
+    report(h, err, 22);
+}
+
+// Destroys every element of a block in place (their storage is the block's).
+void destroy_elements(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) obj_destroy(Elem, h, db, block + size_t{i} * Elem.plain_size, 0);
+}
+
+// Grows the array of o to n elements (n > current count).  Everything that
+// can fail is allocated before anything is changed, so a failure leaves the
+// owner as it was.  False after reporting.
+bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool track, uint32_t *err) {
+    const TypeDesc &Elem = elem_of(Owner);
+    const uint32_t esz = Elem.plain_size;
+    const uint32_t ns = track ? Elem.n_state_fields : 0;
+    uint32_t *countp = count_of(Owner, o);
+    uint8_t **blockp = block_of(Owner, o);
+    uint8_t *old = *blockp;
+    const uint32_t oldn = old ? *countp : 0;
+
+    const uint64_t bytes = uint64_t{n} * (esz + ns);
+    if (bytes > UINT32_MAX) {
+        report(h, err, 12);
+        return false;
+    }
+    uint8_t *sa = nullptr, *old_per = nullptr;
+    if (track) {
+        sa = state_area(Owner, h, o);
+        if (!sa) {  // tracked, but the runtime knows no place for its bytes
+            not_tracked(Owner, h, err);
+            return false;
+        }
+        std::memcpy(&old_per, per_elem_of(sa), sizeof old_per);
+    }
+
+    if (old && !g_realloc_traced[Owner.ordinal].exchange(true, std::memory_order_relaxed))
+        trace0(kTrace1, tpi(Owner, tp::type::realloc));
+    auto *blk = static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, static_cast<uint32_t>(bytes)));
+    if (!blk) {
+        report(h, err, 12);
+        return false;
+    }
+    uint8_t *per = nullptr;
+    if (track) {
+        per = static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, n));
+        if (!per) {
+            h->free_fn(h->alloc_ctx, db, blk);
+            report(h, err, 12);
+            return false;
+        }
+    }
+
+    store(h, db, o, blockp, blk);
+    std::memset(blk, 0, bytes);
+    uint8_t *states = blk + size_t{n} * esz;  // element state bytes
+    if (old) {
+        if (track) std::memcpy(states, old + size_t{oldn} * esz, size_t{oldn} * ns);
+        std::memcpy(blk, old, size_t{oldn} * esz);
+        for (uint32_t i = 0; i < oldn; ++i) {
+            uint8_t *was = old + size_t{i} * esz, *now = blk + size_t{i} * esz;
+            if (track) {
+                qellib_update_sttr_offset(h, now, static_cast<uint32_t>(states + size_t{i} * ns - now));
+                qel_hd_mapping_destroy(h, db, was);
+            }
+            if (h->containment_tracking) {
+                // The element now lives in the new block; its old address is gone.
+                qeldb_record_containment2(h, db, now, o);
+                if (plat_reports(h, db)) qeldb_plat_set_detach(h, db, was, 0);
+            }
+        }
+        h->free_fn(h->alloc_ctx, db, old);
+    }
+
+    store(h, db, o, countp, n);
+    // Each new element is counted and initialized on its own, so that one
+    // failure does not leave its successors unprepared; the first error is
+    // reported once all are done.
+    uint32_t first_err = 0;
+    for (uint32_t i = oldn; i < n; ++i) {
+        uint8_t *el = blk + size_t{i} * esz;
+        uint8_t *base = nullptr;
+        if (track) {
+            base = states + size_t{i} * ns;
+            qellib_update_sttr_offset(h, el, static_cast<uint32_t>(base - el));
+        }
+        uint32_t e = 0;
+        obj_initialize(Elem, h, db, el, Elem.ti, 1, 0, QEL_OF_NESTED, base, &e);
+        if (e && !first_err) first_err = e;
+    }
+
+    if (track) {
+        std::memset(per, 0, n);
+        if (old_per) {
+            std::memcpy(per, old_per, oldn);
+            h->free_fn(h->alloc_ctx, db, old_per);
+        }
+        announce(h, per_elem_of(sa), sizeof per, db, o);
+        std::memcpy(per_elem_of(sa), &per, sizeof per);
+    }
+    if (first_err) {
+        report(h, err, first_err);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- lifecycle hook --------------------------------------------------------------
+
+void array_release(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
+    uint32_t *countp = count_of(Owner, o);
+    uint8_t **blockp = block_of(Owner, o);
+    if (uint8_t *blk = *blockp) {
+        destroy_elements(elem_of(Owner), h, db, blk, *countp);
+        h->free_fn(h->alloc_ctx, db, blk);
+        store(h, db, o, blockp, static_cast<uint8_t *>(nullptr));
+    }
+    if (*countp) store(h, db, o, countp, uint32_t{0});
+    if (uint8_t *sa = state_area(Owner, h, o)) {
+        uint8_t *per;
+        std::memcpy(&per, per_elem_of(sa), sizeof per);
+        if (per) {
+            h->free_fn(h->alloc_ctx, db, per);
+            per = nullptr;
+            announce(h, per_elem_of(sa), sizeof per, db, o);
+            std::memcpy(per_elem_of(sa), &per, sizeof per);
+        }
+    }
+}
+
+// ---- elements ----------------------------------------------------------------------
+
+void *array_get(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, uint32_t *err) {
+    if (*err) return nullptr;
+    qel_clear_last_error(h);
+    if (!o) {
+        report(h, err, 22);
+        return nullptr;
+    }
+    if (!variant_ok(h, o, err)) return nullptr;
+    uint8_t *blk = *block_of(Owner, o);
+    if (!blk || idx >= *count_of(Owner, o)) {
+        report(h, err, 2);
+        return nullptr;
+    }
+    void *el = blk + size_t{idx} * elem_of(Owner).plain_size;
+    if (h->containment_tracking) {
+        qeldb_record_containment2(h, db, el, nullptr);
+        qeldb_record_containment2(h, db, el, o);
+    }
+    return el;
+}
+
+void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, void *val,
+               uint32_t move, uint32_t *err) {
+    if (*err) return;
+    qel_clear_last_error(h);
+    if (!o || !val) {
+        report(h, err, 22);
+        return;
+    }
+    qellib_adjust_variant(h, o, hdr(o)->tinfo, 0, err);
+    if (!variant_ok(h, o, err)) return;
+
+    const bool track = handle_mode(h, Owner) == Mode::Track;
+    if (track) {
+        if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
+            not_tracked(Owner, h, err);
+            return;
+        }
+        if (!(hdr(val)->flags & QEL_OF_TRACKED)) {
+            trace0(kTrace1, tpi(Owner, tp::type::val_not_tracked));
+            report(h, err, 22);
+            return;
+        }
+    }
+
+    const TypeDesc &Elem = elem_of(Owner);
+    uint8_t *blk = *block_of(Owner, o);
+    const uint32_t count = *count_of(Owner, o);
+    if (!blk || idx >= count) {
+        if (idx == UINT32_MAX) {  // index + 1 elements cannot be counted
+            report(h, err, 12);
+            return;
+        }
+        // A value taken from this very block moves with it.
+        const uintptr_t v = reinterpret_cast<uintptr_t>(val), b = reinterpret_cast<uintptr_t>(blk);
+        const bool inside = blk && v >= b && v - b < size_t{count} * Elem.plain_size;
+        if (!grow(Owner, h, db, o, idx + 1, track, err)) return;
+        if (inside) val = *block_of(Owner, o) + (v - b);
+    }
+
+    uint8_t *slot = *block_of(Owner, o) + size_t{idx} * Elem.plain_size;
+    contain(h, db, slot, o);
+    if (move) {
+        // The whole-object set takes the value's flags; the slot stays an
+        // element of this block, so its nested flag is put back.
+        obj_set(Elem, h, db, slot, val, err);
+        if (!(hdr(slot)->flags & QEL_OF_NESTED))
+            store(h, db, static_cast<void *>(slot), &hdr(slot)->flags,
+                  static_cast<uint8_t>(hdr(slot)->flags | QEL_OF_NESTED));
+    } else {
+        uint8_t *ws = nullptr;
+        uint32_t ws_len = 0;
+        qellib_get_handle_ws(h, &ws, &ws_len);
+        void *dst = slot;
+        obj_clone_internal(Elem, h, db, val, &dst, ws, ws_len, err);
+    }
+
+    if (track) {
+        uint8_t *sa = state_area(Owner, h, o);
+        store<uint8_t>(h, db, o, sa + array_field(Owner).state_idx, 2);
+        uint8_t *per;
+        std::memcpy(&per, per_elem_of(sa), sizeof per);
+        if (per) store<uint8_t>(h, db, o, per + idx, 2);
+    }
+}
+
+void array_remove_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
+    if (!o) return;
+    uint8_t **blockp = block_of(Owner, o);
+    uint8_t *blk = *blockp;
+    if (!blk) return;
+    uint32_t *countp = count_of(Owner, o);
+    destroy_elements(elem_of(Owner), h, db, blk, *countp);
+    h->free_fn(h->alloc_ctx, db, blk);
+    store(h, db, o, blockp, static_cast<uint8_t *>(nullptr));
+    store(h, db, o, countp, uint32_t{0});
+}
+
+// ---- state bytes ---------------------------------------------------------------------
+
+uint8_t array_whole_state_get(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t *err) {
+    (void)db;
+    uint8_t *sa = state_prologue(Owner, h, o, false, err);
+    return sa ? sa[array_field(Owner).state_idx] : 0;
+}
+
+void array_whole_state_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint8_t v,
+                           uint32_t *err) {
+    if (uint8_t *sa = state_prologue(Owner, h, o, true, err))
+        store<uint8_t>(h, db, o, sa + array_field(Owner).state_idx, v);
+}
+
+namespace {
+// The per-element state bytes of o, or null after reporting 2 when idx is
+// not an element (pass count as idx to ask for the whole array).
+uint8_t *per_elem_checked(const TypeDesc &Owner, H *h, void *o, uint8_t *sa, uint32_t idx,
+                          uint32_t *err) {
+    uint8_t *per;
+    std::memcpy(&per, per_elem_of(sa), sizeof per);
+    if (!per || idx >= *count_of(Owner, o)) {
+        report(h, err, 2);
+        return nullptr;
+    }
+    return per;
+}
+}  // namespace
+
+uint8_t array_state_get(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx,
+                        uint32_t *err) {
+    (void)db;
+    uint8_t *sa = state_prologue(Owner, h, o, false, err);
+    if (!sa) return 0;
+    uint8_t *per = per_elem_checked(Owner, h, o, sa, idx, err);
+    return per ? per[idx] : 0;
+}
+
+void array_state_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, uint8_t v,
+                     uint32_t *err) {
+    uint8_t *sa = state_prologue(Owner, h, o, true, err);
+    if (!sa) return;
+    if (uint8_t *per = per_elem_checked(Owner, h, o, sa, idx, err)) store<uint8_t>(h, db, o, per + idx, v);
+}
+
+void array_state_get_arr(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint8_t **result,
+                         uint32_t *err) {
+    (void)db;
+    uint8_t *sa = state_prologue(Owner, h, o, false, err);
+    if (!sa) return;
+    if (!result) {
+        report(h, err, 22);
+        return;
+    }
+    std::memcpy(result, per_elem_of(sa), sizeof *result);
+}
+
+void array_state_set_arr(const TypeDesc &Owner, H *h, uint32_t db, void *o, const uint8_t *bytes,
+                         uint32_t len, uint32_t *err) {
+    uint8_t *sa = state_prologue(Owner, h, o, true, err);
+    if (!sa) return;
+    if (len != *count_of(Owner, o)) {
+        report(h, err, 2);
+        return;
+    }
+    if (!len) return;
+    if (!bytes) {
+        report(h, err, 22);
+        return;
+    }
+    uint8_t *per;
+    std::memcpy(&per, per_elem_of(sa), sizeof per);
+    if (!per) {
+        report(h, err, 2);
+        return;
+    }
+    announce(h, per, len, db, o);
+    std::memcpy(per, bytes, len);
+}
+
+}  // namespace lomari

@@ -1,0 +1,220 @@
+// lifecycle.cpp -- life of the structured instances.
+//
+// Owns create (plain and chained-error form and their worker), initialize,
+// destroy (with its OID-mapping, statistics, handle-mapping and platform
+// reports), the size queries, and state_area(), the one place that knows
+// where an instance keeps its state bytes.  Everything is driven by the
+// type descriptor: list owners and array owners differ only through the
+// hooks of the list and array families, embedded enumeration fields are
+// prepared by the enumeration family.
+#include "engine.h"
+
+namespace lomari {
+
+namespace {
+
+// The size a new instance takes in the handle's current mode.
+inline uint32_t alloc_size(const TypeDesc &T, const qel_handle_t *h) {
+    return handle_mode(h, T) == Mode::Track ? T.tracked_size : T.plain_size;
+}
+
+// Variant-info checks shared by initialize and destroy: missing variant
+// info is fatal, a variant beyond the count is only a notice.
+inline void check_varinfo(const TypeDesc &T, const qel_type_info_t *ti, int8_t variant) {
+    const qel_variant_info_t *vi = ti->varinfo;
+    if (!vi) fatal(kTrace1, tpi(T, tp::type::varinfo_null));
+    if (vi->n_variants < variant)
+        trace_uu(kTrace1, tpi(T, tp::type::variant_count), static_cast<uint32_t>(variant),
+                 static_cast<uint32_t>(vi->n_variants));
+}
+
+}  // namespace
+
+uint8_t *state_area(const TypeDesc &T, H *h, void *inst) {
+    const uint8_t f = hdr(inst)->flags;
+    if (!(f & QEL_OF_TRACKED)) return nullptr;
+    // Array elements and runtime-placed instances keep their bytes
+    // elsewhere; the runtime knows where.
+    if (f & (QEL_OF_STTR_RT | QEL_OF_NESTED)) return qellib_get_sttr_offset(h, inst);
+    return at(inst, T.plain_size);
+}
+
+// ---- create ------------------------------------------------------------------
+
+void *obj_create(const TypeDesc &T, H *h, uint32_t db) {
+    ensure_trace_module();
+    return obj_create_internal(T, h, db);
+}
+
+void *obj_create_cr(const TypeDesc &T, H *h) {
+    ensure_trace_module();
+    h->chained_error = 1;
+    void *o = obj_create_internal(T, h, h->database_id);
+    h->chained_error = 0;
+    return o;
+}
+
+void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db) {
+    // A chain that already failed gets the null object and allocates nothing.
+    if (h->chained_error && h->err) return T.null_obj;
+
+    const uint32_t size = alloc_size(T, h);
+    void *o = h->alloc_fn(h->alloc_ctx, db, size);
+    if (!o) {
+        if (!h->chained_error) return nullptr;
+        if (!h->err) qel_store_err(h, 12);
+        return T.null_obj;
+    }
+    std::memset(o, 0, size);
+
+    uint32_t e = 0;
+    obj_initialize(T, h, db, o, T.ti, 1, 0, 0, nullptr, &e);
+    if (e) {
+        trace_s(kTrace1, tpi(T, tp::type::create_err), err_text(e));
+        h->free_fn(h->alloc_ctx, db, o);
+        return nullptr;
+    }
+    if (h->containment_tracking) {
+        qeldb_record_containment2(h, db, o, nullptr);
+        if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, o);
+    }
+    return o;
+}
+
+// ---- initialize ----------------------------------------------------------------
+
+void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_info_t *ti,
+                    uint32_t notify, uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base,
+                    uint32_t *err) {
+    if (*err) return;
+    qel_clear_last_error(h);
+
+    // A lookup failure ends the preparation before anything is counted, so
+    // that create can release the storage cleanly.
+    const int dv = qel_domain_lookup_variant(h, &h->domain, ti, err);
+    if (*err) return;
+    const int8_t variant = dv < 0 ? static_cast<int8_t>(dv) : 0;
+
+    if (notify && T.list_field >= 0) list_init_anchor(T, h, db, inst);
+
+    ObjHdr *o = hdr(inst);
+    qel_type_info_t *oti = object_tinfo(h, db, ti);
+    auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, inst));
+    if (notify) {
+        store(h, db, inst, &o->variant_cap, uint8_t{0});
+        store(h, db, inst, &o->variant, variant);
+        store(h, db, inst, tip, oti);
+        store(h, db, inst, &o->flags, static_cast<uint8_t>(o->flags | or_flags));
+    } else {
+        o->variant_cap = 0;
+        o->variant = variant;
+        *tip = oti;
+        o->flags |= or_flags;
+    }
+
+    const bool track = handle_mode(h, T) == Mode::Track;
+    if (track) {
+        if (notify)
+            store(h, db, inst, &o->flags, static_cast<uint8_t>(o->flags | QEL_OF_TRACKED));
+        else
+            o->flags |= QEL_OF_TRACKED;
+    }
+
+    if (!skip_stats) {
+        check_varinfo(T, oti, variant);
+        qellib_type_stats_create_object(h, db, oti, variant_record(oti, variant), err);
+    }
+    if (track) {
+        // An array element cannot find its state bytes without the base its
+        // owner hands over.
+        if ((o->flags & QEL_OF_NESTED) && !state_base) {
+            report(h, err, 22);
+            trace0(kTrace1, tpi(T, tp::type::nested_no_base));
+            return;
+        }
+        if (o->flags & QEL_OF_STTR_RT) (void)qellib_get_sttr_offset(h, inst);
+    }
+
+    for (unsigned i = 0; i < T.nfields; ++i) {
+        const FieldDesc &f = T.fields[i];
+        if (f.kind != Kind::Enum) continue;
+        enum_initialize(*f.en, h, db, at(inst, f.offset), f.en->ti, notify, skip_stats,
+                        QEL_OF_NESTED, nullptr, err);
+    }
+}
+
+// ---- destroy -------------------------------------------------------------------------
+
+void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free_it) {
+    if (!inst || inst == T.null_obj) return;
+    ObjHdr *o = hdr(inst);
+
+    if (o->flags & QEL_OF_OID_MAPPING) {
+        uint32_t e = 0;
+        const int removed = qel_request_oid_mapping_destroy(h, db, inst, &e);
+        if (e) {
+            trace_s(kTrace1, tpi(T, tp::type::oid_fail), err_text(e));
+            qel_store_err(h, e);
+            return;
+        }
+        if (!removed) {
+            // Still referenced: the runtime finishes the object later.
+            trace0(kTrace1, tpi(T, tp::type::oid_refs));
+            return;
+        }
+        trace0(kTrace1, tpi(T, tp::type::oid_ok));
+    }
+
+    if (qel_get_instance_variant(h, inst, 1, 0) >= 0) {
+        if (T.list_field >= 0)
+            list_destroy_elements(T, h, db, inst);
+        else if (T.array_field >= 0)
+            array_release(T, h, db, inst);
+    }
+
+    if (o->flags & QEL_OF_TRACKED) {
+        uint8_t *sa = state_area(T, h, inst);
+        if (T.array_field >= 0 && sa) {
+            // Per-element state bytes, if the array family left them.
+            auto **per = reinterpret_cast<uint8_t **>(sa + 8);
+            if (*per) {
+                h->free_fn(h->alloc_ctx, db, *per);
+                *per = nullptr;
+            }
+        }
+    }
+
+    qel_type_info_t *ti = o->tinfo;
+    if (!tinfo_ok(ti)) fatal(kTrace1, tpi(T, tp::type::tinfo_bad));
+    check_varinfo(T, ti, o->variant);
+    uint32_t e = 0;
+    qellib_type_stats_destroy_object(h, db, ti, variant_record(ti, o->variant), &e);
+
+    if ((o->flags & (QEL_OF_STTR_RT | QEL_OF_HD_MAPPING)) && h->hd_mapping) {
+        const uint32_t rc = qel_hd_mapping_destroy(h, db, inst);
+        if (rc) {
+            trace_s(kTrace1, tpi(T, tp::type::oid_fail), err_text(rc));
+            qel_store_err(h, rc);
+            return;
+        }
+    }
+
+    if (!free_it) return;
+    if (plat_reports(h, db)) qeldb_plat_set_destroy(h, db, inst);
+    if (o->flags & QEL_OF_OWN_TINFO) h->free_fn(h->alloc_ctx, db, ti);
+    store(h, db, inst, &o->tinfo, static_cast<qel_type_info_t *>(nullptr));
+    h->free_fn(h->alloc_ctx, db, inst);
+}
+
+// ---- sizes -----------------------------------------------------------------------------
+
+uint32_t obj_sizeof(const TypeDesc &T, H *h) { return alloc_size(T, h); }
+
+uint32_t obj_sizeof_internal(const TypeDesc &T, H *h, uint32_t /*db*/, uint32_t with_state,
+                             uint32_t state_only) {
+    if (handle_mode(h, T) == Mode::Plain) return state_only ? 0 : T.plain_size;
+    if (state_only) return T.state_size;
+    return with_state ? T.tracked_size : T.plain_size;
+}
+
+}  // namespace lomari

@@ -1,0 +1,247 @@
+// lists.cpp -- the ordered lists of the two list-owning types.
+//
+// Owns reading, insertion, removal and the owner query of a list, and the
+// two lifecycle hooks of a list owner: the anchor set-up at initialize and
+// the emptying at destroy.  One implementation serves both owners; the
+// owner's descriptor gives the anchor offset and the list field's element
+// descriptor gives the link offset.
+//
+// Shapes (list_links.h): the list is circular through the owner's anchor,
+// so the ends need no special case beyond "is this word the anchor?".
+//
+// Every link-word write is registered with the key/range store first
+// (link_store); the count and an element's anchor word are announced through
+// the write hook instead.
+//
+// Membership: an element's anchor word names the anchor that holds it, so
+// checking that a reference or removed element belongs to this owner's list
+// costs one compare.  A reference or removed element that is not in this
+// list reports 2 (not found) and changes nothing; a new element that is
+// already in a list (this one or another) reports 22 and changes nothing.
+// Null owners and null elements report 22.
+#include <cstdint>
+
+#include "engine.h"
+#include "types/list_links.h"
+
+namespace lomari {
+
+using namespace links;
+
+namespace {
+
+// The words a neighbour position holds: the anchor's first/last when the
+// neighbour is the anchor, else the element's next/prev.
+inline void **next_word(const TypeDesc &Elem, Anchor *a, void *p) {
+    return p == a ? &a->first : &links_of(Elem, p)->next;
+}
+inline void **prev_word(const TypeDesc &Elem, Anchor *a, void *p) {
+    return p == a ? &a->last : &links_of(Elem, p)->prev;
+}
+// The object a link write marks dirty: the written element, or the anchor.
+inline const void *dirty_of(Anchor *a, void *p) { return p == a ? static_cast<const void *>(a) : p; }
+
+// Registered link write of a neighbour's word.
+inline void link_at(const TypeDesc &Owner, H *h, uint32_t db, Anchor *a, void *p, void **word,
+                    void *value) {
+    link_store<void *>(Owner, h, db, word, value, dirty_of(a, p));
+}
+
+// Prologue of every list operation: err already set ends it quietly; the
+// last error is cleared; writers adjust the owner's variant first; a
+// negative variant is epoch error 43.  True when the operation goes on.
+inline bool prologue(H *h, void *o, bool writer, uint32_t *err) {
+    if (*err) return false;
+    qel_clear_last_error(h);
+    if (!o) {
+        report(h, err, 22);
+        return false;
+    }
+    if (writer) qellib_adjust_variant(h, o, hdr(o)->tinfo, 0, err);
+    if (qel_get_instance_variant(h, o, 1, 0) < 0) {
+        qel_store_epoch_err(h, 43, err);
+        return false;
+    }
+    return true;
+}
+
+// Takes el out of the chain around it: its previous neighbour's next and its
+// next neighbour's previous skip it.  el's own words are left alone.
+void unchain(const TypeDesc &Owner, const TypeDesc &Elem, H *h, uint32_t db, Anchor *a, Links *l) {
+    void *prev = l->prev, *next = l->next;
+    link_at(Owner, h, db, a, prev, next_word(Elem, a, prev), next);
+    link_at(Owner, h, db, a, next, prev_word(Elem, a, next), prev);
+}
+
+}  // namespace
+
+// ---- lifecycle hooks ---------------------------------------------------------
+
+void list_init_anchor(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
+    reset_anchor(Owner, h, db, o, anchor_of(Owner, o));
+}
+
+void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
+    const TypeDesc &Elem = elem_of(Owner);
+    Anchor *a = anchor_of(Owner, o);
+    // Always take the current first: each unlink makes its successor first.
+    for (void *el = a->first; el != a && el; el = a->first) {
+        Links *l = links_of(Elem, el);
+        unchain(Owner, Elem, h, db, a, l);
+        store<void *>(h, db, el, &l->anchor, nullptr);
+        obj_destroy(Elem, h, db, el, 1);
+    }
+    store<uint32_t>(h, db, o, &a->count, 0);
+}
+
+// ---- reading ---------------------------------------------------------------------
+
+void *list_get(const TypeDesc &Owner, unsigned pos, H *h, uint32_t db, void *o, void *ref,
+               uint32_t *err) {
+    if (!prologue(h, o, false, err)) return nullptr;
+    const TypeDesc &Elem = elem_of(Owner);
+    Anchor *a = anchor_of(Owner, o);
+    void *el;
+    switch (pos) {
+        case 0: el = a->first; break;
+        case 1: el = a->last; break;
+        default: {
+            if (!ref) {
+                report(h, err, 22);
+                return nullptr;
+            }
+            Links *l = links_of(Elem, ref);
+            if (l->anchor != a) {
+                report(h, err, 2);
+                return nullptr;
+            }
+            el = pos == 2 ? l->prev : l->next;
+        }
+    }
+    if (el == a) return nullptr;
+    contain(h, db, el, o);
+    return el;
+}
+
+uint32_t list_count(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t *err) {
+    (void)db;
+    if (!prologue(h, o, false, err)) return 0;
+    return anchor_of(Owner, o)->count;
+}
+
+void *list_get_cr(const TypeDesc &Owner, H *h, void *o, uint32_t flag, void *ref) {
+    if (h->err) return nullptr;
+    if (flag > 3) {
+        trace_u(kTrace1, tpi(Owner, tp::type::list_get_flag), flag);
+        report(h, &h->err, 22);
+        return nullptr;
+    }
+    return list_get(Owner, flag, h, h->database_id, o, ref, &h->err);
+}
+
+// ---- insertion and removal ----------------------------------------------------------
+
+void list_insert(const TypeDesc &Owner, unsigned pos, H *h, uint32_t db, void *o, void *ref,
+                 void *el, uint32_t *err) {
+    if (!prologue(h, o, true, err)) return;
+    if (!el) {
+        report(h, err, 22);
+        return;
+    }
+    const TypeDesc &Elem = elem_of(Owner);
+    Anchor *a = anchor_of(Owner, o);
+    Links *l = links_of(Elem, el);
+    if (l->anchor) {  // an element lives in one list at a time
+        report(h, err, 22);
+        return;
+    }
+    // The neighbours the new element goes between.
+    void *prev, *next;
+    switch (pos) {
+        case 0: prev = a; next = a->first; break;
+        case 1: prev = a->last; next = a; break;
+        default: {
+            if (!ref) {
+                report(h, err, 22);
+                return;
+            }
+            Links *r = links_of(Elem, ref);
+            if (r->anchor != a) {
+                report(h, err, 2);
+                return;
+            }
+            if (pos == 2) {
+                prev = r->prev;
+                next = ref;
+            } else {
+                prev = ref;
+                next = r->next;
+            }
+        }
+    }
+
+    store<uint32_t>(h, db, o, &a->count, a->count + 1);
+    link_store<void *>(Owner, h, db, &l->next, next, el);
+    link_store<void *>(Owner, h, db, &l->prev, prev, el);
+    link_at(Owner, h, db, a, prev, next_word(Elem, a, prev), el);
+    link_at(Owner, h, db, a, next, prev_word(Elem, a, next), el);
+    store<void *>(h, db, el, &l->anchor, a);
+    contain(h, db, el, o);
+
+    if (handle_mode(h, Owner) == Mode::Track) {
+        if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
+            trace0(kTrace1, tpi(Owner, tp::type::not_tracked));
+            report(h, err, 22);
+            return;
+        }
+        uint8_t *sb = state_area(Owner, h, o) + Owner.fields[Owner.list_field].state_idx;
+        store<uint8_t>(h, db, o, sb, 2);
+    }
+}
+
+uint32_t list_add_cr(const TypeDesc &Owner, H *h, void *o, void *el, uint32_t flag, void *ref) {
+    if (h->err) return h->err;
+    if (flag > 3) {
+        trace_u(kTrace1, tpi(Owner, tp::type::list_add_flag), flag);
+        report(h, &h->err, 22);
+        return h->err;
+    }
+    list_insert(Owner, flag, h, h->database_id, o, ref, el, &h->err);
+    return h->err;
+}
+
+void list_remove(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, uint32_t *err) {
+    if (!prologue(h, o, true, err)) return;
+    if (!el) {
+        report(h, err, 22);
+        return;
+    }
+    const TypeDesc &Elem = elem_of(Owner);
+    Anchor *a = anchor_of(Owner, o);
+    Links *l = links_of(Elem, el);
+    // Not ours (or the count says there is nothing to take): not found.
+    // The count test keeps an inconsistent anchor from wrapping below 0.
+    if (l->anchor != a || a->count == 0) {
+        report(h, err, 2);
+        return;
+    }
+    store<uint32_t>(h, db, o, &a->count, a->count - 1);
+    unchain(Owner, Elem, h, db, a, l);
+    store<void *>(h, db, el, &l->anchor, nullptr);
+    if (h->containment_tracking) {
+        qeldb_record_containment2(h, db, el, o);
+        if (plat_reports(h, db)) qeldb_plat_set_detach(h, db, el, 1);
+    }
+}
+
+// ---- owner of an element ---------------------------------------------------------------
+
+void *list_get_parent(const TypeDesc &Elem, H *h, uint32_t db, void *el, uint32_t *err) {
+    if (!prologue(h, el, false, err)) return nullptr;
+    const Anchor *a = static_cast<const Anchor *>(links_of(Elem, el)->anchor);
+    if (!a) return nullptr;
+    contain(h, db, a->owner, el);
+    return a->owner;
+}
+
+}  // namespace lomari
