@@ -248,6 +248,44 @@ TEST_P(Lists, WholeObjectSetMovesTheList) {
     }
 }
 
+// A whole-object set onto an owner that has elements of its own replaces
+// them: the old elements are destroyed, nothing leaks.
+TEST_P(Lists, WholeObjectSetReplacesTheDestinationsElements) {
+    const int64_t live = qelrt_live_bytes();
+    void *src = NewOwner(), *dst = NewOwner();
+    auto mine = NewElems(2), theirs = NewElems(3);
+    for (void *p : mine) Append(dst, p);
+    for (void *p : theirs) Append(src, p);
+    uint64_t &destroyed = Tinfo(mine[0])->varinfo->variants[0].destroyed;
+    const uint64_t before = destroyed;
+    uint32_t e = 0;
+    owner.Set(h, db, dst, src, &e);
+    EXPECT_EQ(e, 0u);
+    EXPECT_EQ(destroyed, before + 2);
+    EXPECT_EQ(Walk(dst), theirs);
+    owner.Destroy(h, db, src);
+    owner.Destroy(h, db, dst);
+    EXPECT_EQ(qelrt_live_bytes(), live);
+}
+
+// An element's whole-object set would copy link words: refused with 22 while
+// either side is in a list, and nothing changes.
+TEST_P(Lists, ElementSetIsRefusedWhileInAList) {
+    void *o = NewOwner();
+    auto el = NewElems(2);
+    Append(o, el[0]);
+    for (auto [dst, src] : {std::pair{el[0], el[1]}, std::pair{el[1], el[0]}}) {
+        std::vector<uint8_t> before(Bytes(dst), Bytes(dst) + L.e.plain_size);
+        uint32_t e = 0;
+        elem.Set(h, db, dst, src, &e);
+        EXPECT_EQ(e, 22u);
+        EXPECT_EQ(std::memcmp(before.data(), dst, L.e.plain_size), 0);
+    }
+    EXPECT_EQ(Walk(o), std::vector<void *>{el[0]});
+    owner.Destroy(h, db, o);
+    elem.Destroy(h, db, el[1]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Owners, Lists,
                          ::testing::ValuesIn(Owners(true)),
                          ParamName());
