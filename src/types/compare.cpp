@@ -1,0 +1,158 @@
+// compare.cpp -- total order and seeded hash of every enumeration and
+// structured type.
+//
+// Owns enum_compare, enum_hash, obj_compare and obj_hash.  One walker over
+// the field descriptors serves every structured type; list and array
+// elements are compared and hashed through their element type's fields,
+// never through their headers, links or state bytes.  These are pure
+// functions: no handle, no allocation, no error word.
+#include "engine.h"
+
+namespace lomari {
+
+namespace {
+
+inline uint32_t enum_value(const void *e) { return *at<uint32_t>(e, kEnumValueOff); }
+
+// -1 / 0 / 1 of two unsigned numbers.
+template <class U>
+inline int32_t ucmp(U a, U b) {
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+// Field widths of the fixed string as it is ordered and hashed: 31
+// characters, the terminator's place excluded.
+inline constexpr uint32_t kStrBytes = 31;
+
+// The anchor of a list owner: first, last, owner, count.
+struct Anchor {
+    void *first;
+    void *last;
+    void *owner;
+    uint32_t count;
+};
+
+inline const Anchor *anchor_of(const void *o, uint32_t off) { return at<Anchor>(o, off); }
+
+// Next element of a list, read through the element's link words
+// (anchor, next, previous at link_off).
+inline const void *next_of(const TypeDesc &E, const void *el) {
+    return at<void *const>(el, E.link_off)[1];
+}
+
+int32_t cmp_fields(const TypeDesc &T, const void *a, const void *b);
+
+int32_t cmp_list(const FieldDesc &f, const void *a, const void *b) {
+    const Anchor *la = anchor_of(a, f.offset), *lb = anchor_of(b, f.offset);
+    if (int32_t r = ucmp(la->count, lb->count)) return r;
+    if (la->count == 0) return 0;
+    const TypeDesc &E = *f.elem;
+    const void *ea = la->first, *eb = lb->first;
+    // The list is circular through the anchor: reaching it ends the walk.
+    while (ea != la && eb != lb && ea && eb) {
+        if (int32_t r = cmp_fields(E, ea, eb)) return r;
+        ea = next_of(E, ea);
+        eb = next_of(E, eb);
+    }
+    return 0;
+}
+
+int32_t cmp_array(const TypeDesc &T, const FieldDesc &f, const void *a, const void *b) {
+    // pair_count was compared as a field just before; equal here.
+    uint32_t n = *at<uint32_t>(a, T.fields[T.count_field].offset);
+    if (n == 0) return 0;
+    const uint8_t *ba = *at<uint8_t *const>(a, f.offset);
+    const uint8_t *bb = *at<uint8_t *const>(b, f.offset);
+    if (!ba || !bb) return ba ? 1 : (bb ? -1 : 0);
+    const TypeDesc &E = *f.elem;
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t off = i * E.plain_size;
+        if (int32_t r = cmp_fields(E, ba + off, bb + off)) return r;
+    }
+    return 0;
+}
+
+int32_t cmp_fields(const TypeDesc &T, const void *a, const void *b) {
+    for (unsigned i = 0; i < T.nfields; ++i) {
+        const FieldDesc &f = T.fields[i];
+        int32_t r = 0;
+        switch (f.kind) {
+        case Kind::U8: r = ucmp(*at<uint8_t>(a, f.offset), *at<uint8_t>(b, f.offset)); break;
+        case Kind::U16: r = ucmp(*at<uint16_t>(a, f.offset), *at<uint16_t>(b, f.offset)); break;
+        case Kind::U32:
+        case Kind::PairCount: r = ucmp(*at<uint32_t>(a, f.offset), *at<uint32_t>(b, f.offset)); break;
+        case Kind::Enum:
+            r = static_cast<int32_t>(enum_value(at(a, f.offset)) - enum_value(at(b, f.offset)));
+            break;
+        case Kind::Str: r = std::memcmp(at(a, f.offset), at(b, f.offset), kStrBytes); break;
+        case Kind::List: r = cmp_list(f, a, b); break;
+        case Kind::Array: r = cmp_array(T, f, a, b); break;
+        }
+        if (r) return r;
+    }
+    return 0;
+}
+
+uint32_t hash_fields(const TypeDesc &T, const void *o, uint32_t h);
+
+uint32_t hash_value32(const void *p, uint32_t h) {
+    return SuperFastHash(static_cast<const char *>(p), 4, h);
+}
+
+uint32_t hash_fields(const TypeDesc &T, const void *o, uint32_t h) {
+    for (unsigned i = 0; i < T.nfields; ++i) {
+        const FieldDesc &f = T.fields[i];
+        switch (f.kind) {
+        case Kind::U8: h = u_int8_hash(at<uint8_t>(o, f.offset), h); break;
+        case Kind::U16: h = u_int16_hash(at<uint16_t>(o, f.offset), h); break;
+        case Kind::U32:
+        case Kind::PairCount: h = u_int32_hash(at<uint32_t>(o, f.offset), h); break;
+        case Kind::Enum: h = hash_value32(at(o, f.offset + kEnumValueOff), h); break;
+        case Kind::Str:
+            h = SuperFastHash(at<char>(o, f.offset), static_cast<int>(kStrBytes), h);
+            break;
+        case Kind::List: {
+            const Anchor *l = anchor_of(o, f.offset);
+            h = hash_value32(&l->count, h);
+            const TypeDesc &E = *f.elem;
+            for (const void *el = l->first; el && el != l; el = next_of(E, el))
+                h = hash_fields(E, el, h);
+            break;
+        }
+        case Kind::Array: {
+            const uint32_t *count = at<uint32_t>(o, T.fields[T.count_field].offset);
+            h = u_int32_hash(count, h);
+            const uint8_t *block = *at<uint8_t *const>(o, f.offset);
+            if (!block) break;
+            const TypeDesc &E = *f.elem;
+            for (uint32_t k = 0; k < *count; ++k) h = hash_fields(E, block + k * E.plain_size, h);
+            break;
+        }
+        }
+    }
+    return h;
+}
+
+}  // namespace
+
+int32_t enum_compare(const void *a, const void *b) {
+    if (!a || !b) return a ? 1 : (b ? -1 : 0);
+    return static_cast<int32_t>(enum_value(a) - enum_value(b));
+}
+
+uint32_t enum_hash(const void *o, uint32_t seed) {
+    if (!o) return seed;
+    return hash_value32(at(o, kEnumValueOff), seed);
+}
+
+int32_t obj_compare(const TypeDesc &T, const void *a, const void *b) {
+    if (!a || !b) return a ? 1 : (b ? -1 : 0);
+    return cmp_fields(T, a, b);
+}
+
+uint32_t obj_hash(const TypeDesc &T, const void *o, uint32_t seed) {
+    if (!o) return seed;
+    return hash_fields(T, o, seed);
+}
+
+}  // namespace lomari
