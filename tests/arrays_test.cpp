@@ -164,7 +164,9 @@ TEST_P(Arrays, ChainedSetCopiesOrMoves) {
             EXPECT_NE(slot, v);
             EXPECT_EQ(At(o, 2 + move), 40 + move);
             EXPECT_TRUE(Flags(slot) & QEL_OF_NESTED);
-            if (track) EXPECT_EQ(A.State(h, db, o, 2 + move, &err), 2);
+            if (track) {
+                EXPECT_EQ(A.State(h, db, o, 2 + move, &err), 2);
+            }
             elem.Destroy(h, db, v);
             EXPECT_EQ(At(o, 2 + move), 40 + move);
         }

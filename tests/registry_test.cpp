@@ -325,7 +325,9 @@ TEST(Manifest, IsANonLoadedSectionOfPaddedRecords) {
         if (kind == "type") size = kManifestSize.at(t->name);
         if (kind == "enum") size = 16;
         EXPECT_EQ(std::stoul(mt[3]), size) << t->name;
-        if (kind == "type") EXPECT_EQ(size, (t->varinfo->variants[0].used_length + 7) & ~7u);
+        if (kind == "type") {
+            EXPECT_EQ(size, (t->varinfo->variants[0].used_length + 7) & ~7u);
+        }
     }
     EXPECT_EQ(seen.size(), 42u);
     EXPECT_EQ(keys[0].size(), 21u);
