@@ -1,5 +1,5 @@
-// Tests of the library's exported interface: its dynamic symbols against
-// the project's list of exported names, the families still pending, and the
+// The library's exported interface: its dynamic symbols against the
+// project's list of exported names, the families still pending, and the
 // names the generator stamped.
 #include <gtest/gtest.h>
 
@@ -23,40 +23,31 @@ std::vector<std::string> Lines(const char *path) {
 }
 
 // Defined dynamic symbols of the built library, version suffixes dropped.
-std::set<std::string> Exported() {
-    std::set<std::string> s;
-    FILE *p = popen("nm -D --defined-only '" LOMARI_SO_PATH "'", "r");
-    EXPECT_NE(p, nullptr);
-    if (!p) return s;
-    char line[1024];
-    while (std::fgets(line, sizeof line, p)) {
-        std::string l(line);
-        while (!l.empty() && (l.back() == '\n' || l.back() == ' ')) l.pop_back();
-        std::string name = l.substr(l.find_last_of(' ') + 1);
-        name = name.substr(0, name.find('@'));
-        if (!name.empty()) s.insert(name);
-    }
-    EXPECT_EQ(pclose(p), 0);
+const std::set<std::string> &Exported() {
+    static const std::set<std::string> s = [] {
+        std::set<std::string> s;
+        FILE *p = popen("nm -D --defined-only '" LOMARI_SO_PATH "'", "r");
+        char line[1024];
+        while (p && std::fgets(line, sizeof line, p)) {
+            std::string l(line);
+            l.erase(l.find_last_not_of("\n ") + 1);
+            std::string name = l.substr(l.find_last_of(' ') + 1);
+            if (!name.empty()) s.insert(name.substr(0, name.find('@')));
+        }
+        EXPECT_TRUE(p && pclose(p) == 0);
+        return s;
+    }();
     return s;
 }
 
-class Abi : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { exported_ = new std::set<std::string>(Exported()); }
-    static void TearDownTestSuite() { delete exported_; }
-    static const std::set<std::string> &exported() { return *exported_; }
-    static std::set<std::string> *exported_;
-};
-std::set<std::string> *Abi::exported_ = nullptr;
-
-TEST_F(Abi, ExportsNothingOutsideTheList) {
+TEST(Abi, ExportsNothingOutsideTheList) {
     const auto listed = Lines(LOMARI_EXPORTS_PATH);
     const std::set<std::string> allowed(listed.begin(), listed.end());
-    ASSERT_GT(exported().size(), 1000u);
-    for (const auto &n : exported()) EXPECT_TRUE(allowed.count(n)) << "exported but not listed: " << n;
+    ASSERT_GT(Exported().size(), 1000u);
+    for (const auto &n : Exported()) EXPECT_TRUE(allowed.count(n)) << "exported but not listed: " << n;
 }
 
-TEST_F(Abi, ExportsEveryListedNameOfTheFamiliesBuilt) {
+TEST(Abi, ExportsEveryListedNameOfTheFamiliesBuilt) {
     std::vector<std::regex> pending;
     for (const auto &l : Lines(LOMARI_PENDING_PATH)) pending.emplace_back(l, std::regex::extended);
     size_t checked = 0;
@@ -65,15 +56,15 @@ TEST_F(Abi, ExportsEveryListedNameOfTheFamiliesBuilt) {
         for (const auto &re : pending) is_pending = is_pending || std::regex_search(n, re);
         if (is_pending) continue;
         ++checked;
-        EXPECT_TRUE(exported().count(n)) << "listed but not exported: " << n;
+        EXPECT_TRUE(Exported().count(n)) << "listed but not exported: " << n;
     }
     EXPECT_GT(checked, 0u);
 }
 
-TEST_F(Abi, EveryStampedEntryPointIsExported) {
+TEST(Abi, EveryStampedEntryPointIsExported) {
     const auto stamped = Lines(LOMARI_STAMPED_PATH);
     ASSERT_FALSE(stamped.empty());
-    for (const auto &n : stamped) EXPECT_TRUE(exported().count(n)) << "stamped but not exported: " << n;
+    for (const auto &n : stamped) EXPECT_TRUE(Exported().count(n)) << "stamped but not exported: " << n;
 }
 
 }  // namespace

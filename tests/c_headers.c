@@ -1,5 +1,6 @@
 /* Every public header must compile as C. */
 #include "lomari/lomari.h"
+#include "qel/codec_inline.h"
 #include "qel/runtime.h"
 #include "qel/rt_control.h"
 
