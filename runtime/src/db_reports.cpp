@@ -3,7 +3,8 @@
  *
  * Owns: the created/destroyed counters (qellib_type_stats_*), the
  * containment, dirty, destroy and detach reports (logged only), the OID and
- * handle mapping removals and the state-area place (answered from knobs),
+ * handle mapping removals, the state-area places (the knob's answer, else
+ * the handle's lock-free table of registered places),
  * the call-site tag, the module list head qel_module_tot_root, and the
  * plain memory helpers qellib_malloc/qellib_free.
  */
@@ -90,19 +91,15 @@ uint8_t *qellib_get_sttr_offset(qel_handle_t *h, const void *obj) {
     logc("qellib_get_sttr_offset", w(h), w(obj));
     if (uint8_t *p = g_knobs.sttr_place.load(std::memory_order_relaxed)) return p;
     if (!h || !obj) return nullptr;
-    HandlePrivate *hp = priv(h);
-    std::lock_guard<std::mutex> g(hp->sttr_mu);
-    auto it = hp->sttr.find(obj);
-    if (it == hp->sttr.end()) return nullptr;
-    return const_cast<uint8_t *>(static_cast<const uint8_t *>(obj)) + it->second;
+    uint32_t distance;
+    if (!priv(h)->sttr.find(obj, &distance)) return nullptr;
+    return const_cast<uint8_t *>(static_cast<const uint8_t *>(obj)) + distance;
 }
 
 void qellib_update_sttr_offset(qel_handle_t *h, const void *obj, uint32_t distance) {
     logc("qellib_update_sttr_offset", w(h), w(obj), distance);
     if (!h || !obj) return;
-    HandlePrivate *hp = priv(h);
-    std::lock_guard<std::mutex> g(hp->sttr_mu);
-    hp->sttr[obj] = distance;
+    priv(h)->sttr.set(obj, distance);
 }
 
 void vindel_set_callsite_tag(uint32_t tag) {
@@ -121,3 +118,87 @@ void qellib_free(void *p) {
 }
 
 } // extern "C"
+
+/* ---- state-area places ------------------------------------------------- */
+
+namespace qelrt {
+
+SttrPlaces::~SttrPlaces() {
+    Table *t = table_.load(std::memory_order_relaxed);
+    if (t)
+        retired_.push_back(t);
+    for (Table *r : retired_) {
+        delete[] r->slots;
+        delete r;
+    }
+}
+
+bool SttrPlaces::find(const void *obj, uint32_t *distance) const {
+    const Table *t = table_.load(std::memory_order_acquire);
+    if (!t)
+        return false;
+    const uintptr_t key = reinterpret_cast<uintptr_t>(obj);
+    for (size_t i = home(t, key);; i = (i + 1) & t->mask) {
+        const uintptr_t k = t->slots[i].key.load(std::memory_order_acquire);
+        if (k == key) {
+            *distance = t->slots[i].value.load(std::memory_order_acquire);
+            return true;
+        }
+        if (k == 0)
+            return false;
+    }
+}
+
+/* A table of twice the slots (64 at first) holding every entry of old,
+ * published for lookups; old is kept for the lookups still inside it. */
+SttrPlaces::Table *SttrPlaces::grow(Table *old) {
+    const size_t n = old ? (old->mask + 1) * 2 : 64;
+    auto *t = new Table;
+    t->shift = 64 - static_cast<uint32_t>(__builtin_ctzll(n));
+    t->mask = n - 1;
+    t->used = 0;
+    t->slots = new Slot[n];
+    if (old) {
+        for (size_t j = 0; j <= old->mask; ++j) {
+            const uintptr_t k = old->slots[j].key.load(std::memory_order_relaxed);
+            if (!k)
+                continue;
+            size_t i = home(t, k);
+            while (t->slots[i].key.load(std::memory_order_relaxed))
+                i = (i + 1) & t->mask;
+            t->slots[i].value.store(old->slots[j].value.load(std::memory_order_relaxed),
+                                    std::memory_order_relaxed);
+            t->slots[i].key.store(k, std::memory_order_relaxed);
+            ++t->used;
+        }
+        retired_.push_back(old);
+    }
+    table_.store(t, std::memory_order_release);
+    return t;
+}
+
+void SttrPlaces::set(const void *obj, uint32_t distance) {
+    uint32_t now;
+    if (find(obj, &now) && now == distance)
+        return;
+    const uintptr_t key = reinterpret_cast<uintptr_t>(obj);
+    std::lock_guard<std::mutex> g(mu_);
+    Table *t = table_.load(std::memory_order_relaxed);
+    if (!t || (t->used + 1) * 2 > t->mask + 1)
+        t = grow(t);
+    size_t i = home(t, key);
+    for (;; i = (i + 1) & t->mask) {
+        const uintptr_t k = t->slots[i].key.load(std::memory_order_relaxed);
+        if (k == key) {
+            t->slots[i].value.store(distance, std::memory_order_release);
+            return;
+        }
+        if (k == 0)
+            break;
+    }
+    t->slots[i].value.store(distance, std::memory_order_relaxed);
+    t->slots[i].key.store(key, std::memory_order_release);
+    ++t->used;
+}
+
+} // namespace qelrt

@@ -65,7 +65,7 @@ void *dict_lookup(void *ctx, uint32_t, const char *signature) {
         return nullptr;
     auto *pv = static_cast<HandlePrivate *>(ctx);
     std::lock_guard<std::mutex> g(pv->mu);
-    auto it = pv->dict.find(signature);
+    auto it = pv->dict.find(std::string_view(signature));
     return it == pv->dict.end() ? nullptr : it->second;
 }
 

@@ -11,8 +11,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -112,22 +114,80 @@ uint32_t quarl_db_range_count(const QuarlDb *db);
 
 void trace_reset();
 
+/* ---- state-area places (db_reports.cpp) ------------------------------- */
+
+/* The places registered with qellib_update_sttr_offset: object address ->
+ * distance from it to its state bytes.  Entries are added or changed,
+ * never removed, so a lookup takes no lock: an open-addressing table whose
+ * slots get their value before their key, and which is replaced (never
+ * reshaped in place) when it grows.  Replaced tables stay until the handle
+ * goes, for lookups still running in them.  Changes take the lock; a change
+ * to the distance already registered is only a lookup. */
+class SttrPlaces {
+public:
+    SttrPlaces() = default;
+    SttrPlaces(const SttrPlaces &) = delete;
+    SttrPlaces &operator=(const SttrPlaces &) = delete;
+    ~SttrPlaces();
+
+    /* The distance registered for obj (not null); false when none is. */
+    bool find(const void *obj, uint32_t *distance) const;
+    void set(const void *obj, uint32_t distance);
+
+private:
+    struct Slot {
+        std::atomic<uintptr_t> key{0}; /* 0: empty */
+        std::atomic<uint32_t> value{0};
+    };
+    struct Table {
+        uint32_t shift; /* 64 - log2(slot count) */
+        size_t mask;
+        size_t used;
+        Slot *slots;
+    };
+    static size_t home(const Table *t, uintptr_t key) {
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> t->shift);
+    }
+    Table *grow(Table *old);
+
+    std::atomic<Table *> table_{nullptr};
+    std::mutex mu_;
+    std::vector<Table *> retired_;
+};
+
 /* ---- the private part of a handle (handle.cpp) ----------------------- */
 
 struct HandlePrivate {
     qel_check_record_t check{};
     std::mutex mu; /* dictionary and type allocations */
-    std::unordered_map<std::string, void *> dict;
+    /* Looked up by the caller's signature text as is: no key is built.
+     * Signatures are short (32 hex digits), so the hash takes eight bytes
+     * at a time. */
+    struct SigHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept {
+            uint64_t x = 0x9E3779B97F4A7C15ull ^ s.size();
+            size_t i = 0;
+            for (; i + 8 <= s.size(); i += 8) {
+                uint64_t w;
+                std::memcpy(&w, s.data() + i, 8);
+                x = (x ^ w) * 0xff51afd7ed558ccdull;
+                x ^= x >> 32;
+            }
+            uint64_t w = 0;
+            std::memcpy(&w, s.data() + i, s.size() - i);
+            x = (x ^ w) * 0xc4ceb9fe1a85ec53ull;
+            return static_cast<size_t>(x ^ (x >> 29));
+        }
+    };
+    std::unordered_map<std::string, void *, SigHash, std::equal_to<>> dict;
     std::vector<void *> type_allocs;
     std::vector<void *> variant_allocs; /* per-copy variant infos */
     uint8_t *ws = nullptr;
     uint32_t ws_len = 0;
     QuarlDb *quarl = nullptr;
     qel_db_stats_t db_stats{};
-    /* State-area places registered with qellib_update_sttr_offset:
-     * object address -> distance from it to its state bytes. */
-    std::mutex sttr_mu;
-    std::unordered_map<const void *, uint32_t> sttr;
+    SttrPlaces sttr;
 };
 
 inline HandlePrivate *priv(const qel_handle_t *h) {

@@ -5,17 +5,19 @@
  * value; setters announce the write through the handle's write hook
  * first), and every codec of the binary encoder: scalars, characters, the
  * list length, the instance header block (variant, flags, ra-data) and the
- * variant jump.  All codecs write network byte order through memcpy, so
- * any buffer alignment is fine.  A codec with less room than its width
- * touches nothing, sets *err to 90, stores 90 in the handle and returns 0.
+ * variant jump.  The codecs themselves are defined once, inline, in
+ * qel/codec_inline.h (network byte order, any alignment; with less room
+ * than its width a codec touches nothing, sets *err to 90, stores 90 in
+ * the handle and returns 0); each exported entry point here is that inline
+ * form behind the call log.
  *
- * These are the encoder's hot path: the only extra work on success is one
- * relaxed load of the logging flag; the short-room path is out of line.
+ * On success the only extra work of an exported codec is one relaxed load
+ * of the logging flag; the short-room path is out of line.
  */
-#include <bit>
 #include <cstring>
 
 #include "internal.h"
+#include "qel/codec_inline.h"
 
 using namespace qelrt;
 
@@ -23,38 +25,7 @@ using namespace qelrt;
 
 namespace {
 
-constexpr uint32_t kShort = 90;
 constexpr uint32_t kNotFound = 2;
-
-template <class T> inline T to_net(T v) {
-    if constexpr (std::endian::native == std::endian::big || sizeof(T) == 1)
-        return v;
-    else if constexpr (sizeof(T) == 2)
-        return static_cast<T>(__builtin_bswap16(v));
-    else if constexpr (sizeof(T) == 4)
-        return static_cast<T>(__builtin_bswap32(v));
-    else
-        return static_cast<T>(__builtin_bswap64(v));
-}
-
-template <class T> inline void put(uint8_t *buf, T v) {
-    v = to_net(v);
-    std::memcpy(buf, &v, sizeof v);
-}
-
-template <class T> inline T get(const uint8_t *buf) {
-    T v;
-    std::memcpy(&v, buf, sizeof v);
-    return to_net(v);
-}
-
-__attribute__((cold, noinline)) uint32_t short_room(qel_handle_t *h, uint32_t *err) {
-    if (err)
-        *err = kShort;
-    if (h)
-        qel_store_err(h, kShort);
-    return 0;
-}
 
 template <class T>
 inline T get_value(const char *fn, qel_handle_t *h, uint32_t dbid, const T *obj,
@@ -94,27 +65,6 @@ inline void set_from(const char *fn, qel_handle_t *h, uint32_t dbid, T *dst,
     if (h && h->write_hook_fn)
         h->write_hook_fn(h, dst, sizeof(T), dbid, nullptr);
     *dst = *src;
-}
-
-template <class T>
-RT_HOT inline uint32_t marshal(const char *fn, qel_handle_t *h, uint8_t *buf,
-                               T v, uint32_t room, uint32_t *err) {
-    logc(fn, w(h), w(buf), static_cast<uint64_t>(v), room);
-    if (RT_UNLIKELY(room < sizeof(T)))
-        return short_room(h, err);
-    put(buf, v);
-    return sizeof(T);
-}
-
-template <class T>
-RT_HOT inline uint32_t unmarshal(const char *fn, qel_handle_t *h, const uint8_t *buf,
-                                 T *out, uint32_t room, uint32_t *err) {
-    logc(fn, w(h), w(buf), w(out), room);
-    if (RT_UNLIKELY(room < sizeof(T)))
-        return short_room(h, err);
-    if (out)
-        *out = get<T>(buf);
-    return sizeof(T);
 }
 
 } // namespace
@@ -177,6 +127,9 @@ void u_int32_set(qel_handle_t *h, uint32_t dbid, u_int32 *dst, const u_int32 *sr
 
 /* ---- scalar codecs ----------------------------------------------------- */
 
+/* Each exported codec is its inline form (qel/codec_inline.h) behind the
+ * call log. */
+
 uint32_t u_int8_len(void) { return 1; }
 uint32_t u_int16_len(void) { return 2; }
 uint32_t u_int32_len(void) { return 4; }
@@ -184,76 +137,86 @@ uint32_t char_len(void) { return 1; }
 
 RT_HOT uint32_t u_int8_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
                                const u_int8 *v, uint32_t room, uint32_t *err) {
-    return marshal<uint8_t>("u_int8_marshal", h, buf, *v, room, err);
+    logc("u_int8_marshal", w(h), w(buf), *v, room);
+    return qel_inline_u_int8_marshal(h, buf, *v, room, err);
 }
 RT_HOT uint32_t u_int16_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
                                 const u_int16 *v, uint32_t room, uint32_t *err) {
-    return marshal<uint16_t>("u_int16_marshal", h, buf, *v, room, err);
+    logc("u_int16_marshal", w(h), w(buf), *v, room);
+    return qel_inline_u_int16_marshal(h, buf, *v, room, err);
 }
 RT_HOT uint32_t u_int32_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
                                 const u_int32 *v, uint32_t room, uint32_t *err) {
-    return marshal<uint32_t>("u_int32_marshal", h, buf, *v, room, err);
+    logc("u_int32_marshal", w(h), w(buf), *v, room);
+    return qel_inline_u_int32_marshal(h, buf, *v, room, err);
 }
 RT_HOT uint32_t char_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
                              const char *v, uint32_t room, uint32_t *err) {
-    return marshal<uint8_t>("char_marshal", h, buf, static_cast<uint8_t>(*v), room, err);
+    logc("char_marshal", w(h), w(buf), static_cast<uint8_t>(*v), room);
+    return qel_inline_char_marshal(h, buf, *v, room, err);
 }
 
 RT_HOT uint32_t u_int8_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
                                  u_int8 *v, uint32_t room, int in_place,
                                  uint32_t *err) {
-    return unmarshal<uint8_t>("u_int8_unmarshal", h, buf, v, room, err);
+    logc("u_int8_unmarshal", w(h), w(buf), w(v), room);
+    return qel_inline_u_int8_unmarshal(h, buf, v, room, err);
 }
 RT_HOT uint32_t u_int16_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
                                   u_int16 *v, uint32_t room, int in_place,
                                   uint32_t *err) {
-    return unmarshal<uint16_t>("u_int16_unmarshal", h, buf, v, room, err);
+    logc("u_int16_unmarshal", w(h), w(buf), w(v), room);
+    return qel_inline_u_int16_unmarshal(h, buf, v, room, err);
 }
 RT_HOT uint32_t u_int32_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
                                   u_int32 *v, uint32_t room, int in_place,
                                   uint32_t *err) {
-    return unmarshal<uint32_t>("u_int32_unmarshal", h, buf, v, room, err);
+    logc("u_int32_unmarshal", w(h), w(buf), w(v), room);
+    return qel_inline_u_int32_unmarshal(h, buf, v, room, err);
 }
 RT_HOT uint32_t char_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
                                char *v, uint32_t room, int in_place, uint32_t *err) {
-    return unmarshal<uint8_t>("char_unmarshal", h, buf, reinterpret_cast<uint8_t *>(v),
-                              room, err);
+    logc("char_unmarshal", w(h), w(buf), w(v), room);
+    return qel_inline_char_unmarshal(h, buf, v, room, err);
 }
 
 /* ---- structural codecs --------------------------------------------------- */
 
 RT_HOT uint32_t _qel_list_len_marshal(qel_handle_t *h, uint8_t *buf, uint32_t count,
                                       uint32_t room, uint32_t *err) {
-    return marshal<uint32_t>("_qel_list_len_marshal", h, buf, count, room, err);
+    logc("_qel_list_len_marshal", w(h), w(buf), count, room);
+    return qel_inline_list_len_marshal(h, buf, count, room, err);
 }
 RT_HOT uint32_t _qel_list_len_unmarshal(qel_handle_t *h, const uint8_t *buf,
                                         uint32_t *count, uint32_t room, uint32_t *err) {
-    return unmarshal<uint32_t>("_qel_list_len_unmarshal", h, buf, count, room, err);
+    logc("_qel_list_len_unmarshal", w(h), w(buf), w(count), room);
+    return qel_inline_list_len_unmarshal(h, buf, count, room, err);
 }
 
 RT_HOT uint32_t _qel_instance_variant_marshal(qel_handle_t *h, uint8_t *buf,
                                               int8_t variant, uint32_t room,
                                               uint32_t *err) {
-    return marshal<uint8_t>("_qel_instance_variant_marshal", h, buf,
-                            static_cast<uint8_t>(variant), room, err);
+    logc("_qel_instance_variant_marshal", w(h), w(buf), static_cast<uint8_t>(variant), room);
+    return qel_inline_variant_marshal(h, buf, variant, room, err);
 }
 RT_HOT uint32_t _qel_instance_variant_unmarshal(qel_handle_t *h, const uint8_t *buf,
                                                 int8_t *variant, uint32_t room,
                                                 uint32_t *err) {
-    return unmarshal<uint8_t>("_qel_instance_variant_unmarshal", h, buf,
-                              reinterpret_cast<uint8_t *>(variant), room, err);
+    logc("_qel_instance_variant_unmarshal", w(h), w(buf), w(variant), room);
+    return qel_inline_variant_unmarshal(h, buf, variant, room, err);
 }
 
 RT_HOT uint32_t _qel_instance_obj_flag_marshal(qel_handle_t *h, uint8_t *buf,
                                                uint8_t flags, uint32_t room,
                                                uint32_t *err) {
-    return marshal<uint8_t>("_qel_instance_obj_flag_marshal", h, buf, flags, room, err);
+    logc("_qel_instance_obj_flag_marshal", w(h), w(buf), flags, room);
+    return qel_inline_obj_flag_marshal(h, buf, flags, room, err);
 }
 RT_HOT uint32_t _qel_instance_obj_flag_unmarshal(qel_handle_t *h, const uint8_t *buf,
                                                  uint8_t *flags, uint32_t room,
                                                  uint32_t *err) {
-    return unmarshal<uint8_t>("_qel_instance_obj_flag_unmarshal", h, buf, flags, room,
-                              err);
+    logc("_qel_instance_obj_flag_unmarshal", w(h), w(buf), w(flags), room);
+    return qel_inline_obj_flag_unmarshal(h, buf, flags, room, err);
 }
 
 /* ra-data block: the 64-bit value big-endian, then the byte. */
@@ -261,33 +224,25 @@ RT_HOT uint32_t _qel_instance_ra_data_marshal(qel_handle_t *h, uint8_t *buf,
                                               uint64_t value, uint8_t byte,
                                               uint32_t room, uint32_t *err) {
     logc("_qel_instance_ra_data_marshal", w(h), w(buf), value, room);
-    if (RT_UNLIKELY(room < 9))
-        return short_room(h, err);
-    put(buf, value);
-    buf[8] = byte;
-    return 9;
+    return qel_inline_ra_data_marshal(h, buf, value, byte, room, err);
 }
 RT_HOT uint32_t _qel_instance_ra_data_unmarshal(qel_handle_t *h, const uint8_t *buf,
                                                 uint64_t *value, uint8_t *byte,
                                                 uint32_t room, uint32_t *err) {
     logc("_qel_instance_ra_data_unmarshal", w(h), w(buf), w(value), room);
-    if (RT_UNLIKELY(room < 9))
-        return short_room(h, err);
-    if (value)
-        *value = get<uint64_t>(buf);
-    if (byte)
-        *byte = buf[8];
-    return 9;
+    return qel_inline_ra_data_unmarshal(h, buf, value, byte, room, err);
 }
 
 RT_HOT uint32_t _qel_variant_jump_marshal(qel_handle_t *h, uint8_t *buf, uint32_t jump,
                                           uint32_t room, uint32_t *err) {
-    return marshal<uint32_t>("_qel_variant_jump_marshal", h, buf, jump, room, err);
+    logc("_qel_variant_jump_marshal", w(h), w(buf), jump, room);
+    return qel_inline_variant_jump_marshal(h, buf, jump, room, err);
 }
 RT_HOT uint32_t _qel_variant_jump_unmarshal(qel_handle_t *h, const uint8_t *buf,
                                             uint32_t *jump, uint32_t room,
                                             uint32_t *err) {
-    return unmarshal<uint32_t>("_qel_variant_jump_unmarshal", h, buf, jump, room, err);
+    logc("_qel_variant_jump_unmarshal", w(h), w(buf), w(jump), room);
+    return qel_inline_variant_jump_unmarshal(h, buf, jump, room, err);
 }
 
 } // extern "C"

@@ -47,13 +47,8 @@ void fatal(const qel_trace_table_t &t, uint32_t idx) {
 
 const char *err_text(uint32_t code) { return std::strerror(static_cast<int>(code)); }
 
-qel_type_info_t *object_tinfo(qel_handle_t *h, uint32_t db, qel_type_info_t *static_ti) {
-    if (!h->per_handle_types) return static_ti;
+qel_type_info_t *registered_tinfo(qel_handle_t *h, uint32_t db, qel_type_info_t *static_ti) {
     return qel_type_info_ptr_get(h, db, static_ti, lomari_typeinfo_initialize);
-}
-
-qel_variant_record_t *variant_record(const qel_type_info_t *ti, int8_t variant) {
-    return &ti->varinfo->variants[variant < 0 ? 0 : variant];
 }
 
 void count_object(qel_handle_t *h, uint32_t db, const qel_type_info_t *ti, int8_t variant,
@@ -71,8 +66,7 @@ void count_object(qel_handle_t *h, uint32_t db, const qel_type_info_t *ti, int8_
         __atomic_fetch_add(counter, 1, __ATOMIC_RELAXED);
 }
 
-void link_register(const TypeDesc &T, qel_handle_t *h, uint32_t db, void *word, const void *dirty_obj) {
-    if (!h->alloc_ctx) return;
+void link_register_with(const TypeDesc &T, qel_handle_t *h, uint32_t db, void *word, const void *dirty_obj) {
     int rc = quarl_set_range(h->alloc_ctx, word, 8, db);
     if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, dirty_obj);
     if (rc != 1) {

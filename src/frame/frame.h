@@ -112,8 +112,13 @@ inline void store(qel_handle_t *h, uint32_t db, void *owner, V *addr, V value) {
 // ---- type-info and counting ------------------------------------------------------
 
 // The type-info reference a new object takes: the handle's registered copy
-// when per_handle_types is set, else the static record.
-qel_type_info_t *object_tinfo(qel_handle_t *h, uint32_t db, qel_type_info_t *static_ti);
+// when per_handle_types is set, else the static record.  The lookup is out
+// of line; the common answer costs one test.
+qel_type_info_t *registered_tinfo(qel_handle_t *h, uint32_t db, qel_type_info_t *static_ti);
+inline qel_type_info_t *object_tinfo(qel_handle_t *h, uint32_t db, qel_type_info_t *static_ti) {
+    if (!h->per_handle_types) return static_ti;
+    return registered_tinfo(h, db, static_ti);
+}
 
 // Counts one creation (created=true) or destruction in the variant record of
 // the object's variant, as messages and enumerations do themselves:
@@ -125,7 +130,9 @@ void count_object(qel_handle_t *h, uint32_t db, const qel_type_info_t *ti, int8_
                   uint32_t count_idx);
 
 // The variant record an object's variant selects (entry 0 for variants >= 0).
-qel_variant_record_t *variant_record(const qel_type_info_t *ti, int8_t variant);
+inline qel_variant_record_t *variant_record(const qel_type_info_t *ti, int8_t variant) {
+    return &ti->varinfo->variants[variant < 0 ? 0 : variant];
+}
 
 // True when the type-info reference is present and carries the magic.
 inline bool tinfo_ok(const qel_type_info_t *ti) { return ti && ti->magic == QEL_TINFO_MAGIC; }
@@ -140,7 +147,11 @@ inline bool plat_reports(const qel_handle_t *h, uint32_t db) {
 
 // A link word write registered with the key/range store first (when the
 // handle has one); a refused registration is fatal at the type's quarl point.
-void link_register(const TypeDesc &T, qel_handle_t *h, uint32_t db, void *word, const void *dirty_obj);
+// Without a store nothing is registered, decided inline.
+void link_register_with(const TypeDesc &T, qel_handle_t *h, uint32_t db, void *word, const void *dirty_obj);
+inline void link_register(const TypeDesc &T, qel_handle_t *h, uint32_t db, void *word, const void *dirty_obj) {
+    if (h->alloc_ctx) link_register_with(T, h, db, word, dirty_obj);
+}
 template <class V>
 inline void link_store(const TypeDesc &T, qel_handle_t *h, uint32_t db, V *word, V value,
                        const void *dirty_obj) {

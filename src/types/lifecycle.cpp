@@ -173,14 +173,19 @@ void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free
     }
 
     if (o->flags & QEL_OF_TRACKED) {
-        uint8_t *sa = state_area(T, h, inst);
-        if (T.array_field >= 0 && sa) {
+        if (T.array_field >= 0) {
             // Per-element state bytes, if the array family left them.
-            auto **per = reinterpret_cast<uint8_t **>(sa + 8);
-            if (*per) {
-                h->free_fn(h->alloc_ctx, db, *per);
-                *per = nullptr;
+            if (uint8_t *sa = state_area(T, h, inst)) {
+                auto **per = reinterpret_cast<uint8_t **>(sa + 8);
+                if (*per) {
+                    h->free_fn(h->alloc_ctx, db, *per);
+                    *per = nullptr;
+                }
             }
+        } else if (o->flags & QEL_OF_STTR_RT) {
+            // A runtime-placed area is looked up; a nested element's place
+            // is of no use here, so the runtime is not asked for it.
+            (void)qellib_get_sttr_offset(h, inst);
         }
     }
 
