@@ -350,6 +350,8 @@ TEST_P(Binary, EveryRoomThatFitsWritesTheSameBytes) {
                 if (x && ra) Flags(x) |= QEL_OF_RA_DATA;
             auto whole = Encode(o);
             EXPECT_EQ(whole[1] & QEL_OF_RA_DATA, ra ? QEL_OF_RA_DATA : 0);
+            // The measure covers the blocks too: a buffer sized by it holds the body.
+            EXPECT_GE(c.Len(h, db, o), whole.size());
             // At the exact length a tracked list owner leaves out its list's
             // state byte, which needs two bytes of room.
             const uint32_t least = uint32_t(whole.size()) + (track && ListField(t) ? 1 : 0);

@@ -413,8 +413,10 @@ uint8_t *Writer::put_array(const FieldDesc &f, const void *o, uint32_t count, ui
 // ---- measure -------------------------------------------------------------
 
 uint32_t measure(const TypeDesc &T, const void *o, bool track) {
-    if (hdr(o)->variant < 0) return kMinBody;
-    uint32_t n = own_bound(T, track);
+    // An object that carries an ra-data block sends it after its flags.
+    const uint32_t ra = hdr(o)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+    if (hdr(o)->variant < 0) return kMinBody + ra;
+    uint32_t n = own_bound(T, track) + ra;
     if (T.list_field >= 0) {
         const FieldDesc &f = T.fields[T.list_field];
         const ListAnchor *a = at<ListAnchor>(o, f.offset);
@@ -422,9 +424,11 @@ uint32_t measure(const TypeDesc &T, const void *o, bool track) {
             n += measure(*f.elem, el, track);
     } else if (T.array_field >= 0) {
         if (uint32_t count = sent_count(T, o)) {
+            // Elements measured one by one: each may carry its own block.
             const FieldDesc &f = T.fields[T.array_field];
-            const void *first = *at<void *const>(o, f.offset);
-            n += count * (measure(*f.elem, first, track) + (track ? 1 : 0));
+            const uint8_t *block = *at<uint8_t *const>(o, f.offset);
+            for (uint32_t i = 0; i < count; ++i)
+                n += measure(*f.elem, block + i * f.elem->plain_size, track) + (track ? 1 : 0);
         }
     }
     return n;
