@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -121,6 +122,79 @@ struct Ty {
     void StateSet(H h, U db, void *o, const FieldDesc &f, uint8_t v, U *err) const {
         FOp<void(H, U, void *, uint8_t, U *)>(f, "state_flag_set")(h, db, o, v, err);
     }
+    void StrSet(H h, U db, void *o, const FieldDesc &f, const char *s, U n, U *err) const {
+        FOp<void(H, U, void *, const char *, U, U *)>(f, "set")(h, db, o, s, n, err);
+    }
+
+    // Encoding, order and copies.
+    U Len(H h, U db, const void *o) const { return Op<U(H, U, const void *)>("len")(h, db, o); }
+    U Marshal(H h, U db, uint8_t *b, const void *o, U n, U *err, const char *op = "marshal") const {
+        return Op<U(H, U, uint8_t *, const void *, U, U *)>(op)(h, db, b, o, n, err);
+    }
+    U Unmarshal(H h, U db, const uint8_t *b, void *o, U n, U in_place, U *err) const {
+        return Op<U(H, U, const uint8_t *, void *, U, U, U *)>("unmarshal")(h, db, b, o, n, in_place, err);
+    }
+    int32_t Compare(const void *a, const void *b) const { return Op<int32_t(const void *, const void *)>("compare")(a, b); }
+    U Hash(const void *o, U seed) const { return Op<U(const void *, U)>("hash")(o, seed); }
+    void Clone(H h, U db, void *src, void **dst, uint8_t *b, U n, U *err, const char *op = "clone") const {
+        Op<void(H, U, void *, void **, uint8_t *, U, U *)>(op)(h, db, src, dst, b, n, err);
+    }
+
+    // The list or counted array the type owns, if any.
+    const FieldDesc *List() const { return t.list_field < 0 ? nullptr : &t.fields[t.list_field]; }
+    const FieldDesc *Array() const { return t.array_field < 0 ? nullptr : &t.fields[t.array_field]; }
+    const FieldDesc *Owned() const { return List() ? List() : Array(); }
+    // List elements first to last (anchor: first, last, owner, count; links: anchor, next, prev).
+    std::vector<void *> Elements(void *o) const {
+        std::vector<void *> v;
+        void *anchor = Bytes(o, List()->offset);
+        for (void *el = Word(o, List()->offset); el && el != anchor; el = Word(el, List()->elem->link_off + 8))
+            v.push_back(el);
+        return v;
+    }
+    uint32_t &PairCount(void *o) const { return *reinterpret_cast<uint32_t *>(Bytes(o, t.fields[t.count_field].offset)); }
+    uint8_t *&Block(void *o) const { return *reinterpret_cast<uint8_t **>(Bytes(o, Array()->offset)); }
+    U Count(void *o) const { return List() ? Word<uint32_t>(o, List()->offset + 24) : PairCount(o); }
+};
+
+// Objects filled at random through the exported setters: every scalar and
+// enumeration field, fixed strings of random length and characters, and
+// list or array elements filled the same way.
+class Filler {
+public:
+    explicit Filler(uint32_t seed) : rng_(seed) {}
+
+    void *Make(H h, U db, const TypeDesc &t, U elems) {
+        Ty ty{t};
+        void *o = ty.Create(h, db);
+        U e = 0;
+        for (unsigned i = 0; i < t.nfields; ++i) {
+            const FieldDesc &f = t.fields[i];
+            if (Valued(f)) ty.SetValue(h, db, o, f, f.kind == Kind::Enum ? Next() % f.en->bound : Next(), &e);
+            if (f.kind == Kind::Str) {
+                char s[32] = {};
+                U n = Next() % 32;
+                for (U k = 0; k < n; ++k) s[k] = char('!' + Next() % 90);
+                ty.StrSet(h, db, o, f, s, n, &e);
+            }
+        }
+        for (U k = 0; ty.Owned() && k < elems; ++k) {
+            void *el = Make(h, db, *ty.Owned()->elem, 0);
+            std::string n = std::string(t.name) + "_" + ty.Owned()->name;
+            if (ty.List()) {
+                Api<void(H, U, void *, void *, U *)>(n, "set_last")(h, db, o, el, &e);
+            } else {
+                Api<void(H, U, void *, U, void *, U *)>(n, "set")(h, db, o, k, el, &e);
+                Ty{*ty.Owned()->elem}.Destroy(h, db, el);
+            }
+        }
+        EXPECT_EQ(e, 0u) << t.name;
+        return o;
+    }
+
+private:
+    U Next() { return U(rng_()); }
+    std::mt19937 rng_;
 };
 
 // ---- fixtures ------------------------------------------------------------------------
@@ -171,6 +245,35 @@ protected:
 
     Ty ty{*GetParam()};
     std::vector<void *> made_;
+};
+
+// The encoding, copy and order tests: an encoding buffer, random objects,
+// both handle modes, and the live bytes at the start for leak checks.
+class CodecTest : public TypeTest {
+protected:
+    static constexpr U kBig = 1u << 16;
+    void SetUp() override {
+        TypeTest::SetUp();
+        live0 = qelrt_live_bytes();
+    }
+    U Elems() const { return ty.Owned() ? 3 : 0; }
+    void *Fill(uint32_t seed, U elems) { return Filler(seed).Make(h, db, T(), elems); }
+    std::vector<uint8_t> Encode(const void *o) {
+        U e = 0, n = ty.Marshal(h, db, buf.data(), o, kBig, &e);
+        EXPECT_EQ(e, 0u);
+        return {buf.begin(), buf.begin() + n};
+    }
+    void ExpectNoLeak() { EXPECT_EQ(qelrt_live_bytes(), live0) << T().name; }
+    template <class F>
+    void Modes(F &&f) {
+        for (bool track : {false, true}) {
+            SCOPED_TRACE(track ? "tracking" : "plain");
+            qelrt_handle_set_mode(h, track ? QEL_CHECK_TRACK : 0);
+            f(track);
+        }
+    }
+    std::vector<uint8_t> buf = std::vector<uint8_t>(kBig);
+    int64_t live0 = 0;
 };
 
 // ---- parameters over the schema description ------------------------------------------

@@ -132,7 +132,8 @@ TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
 // ---- type dictionary --------------------------------------------------------
 
 // A registration that copies the one static record into the dictionary.
-qel_type_info_t g_static_ti = {QEL_TINFO_MAGIC, {}, "00112233445566778899aabbccddeeff", "which_fp"};
+qel_type_info_t g_static_ti = {QEL_TINFO_MAGIC, {}, "00112233445566778899aabbccddeeff", "which_fp",
+                               "lomari", "type", -1, 0, nullptr, 0};
 int g_init_calls;
 void RegisterCopy(H h, U, U *err) {
     ++g_init_calls;

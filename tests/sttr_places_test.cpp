@@ -1,9 +1,7 @@
 // sttr_places_test.cpp -- the state-area places a handle keeps
-// (qellib_update_sttr_offset, qellib_get_sttr_offset): many places that
-// all come back, changed places, a distance of 0, objects never placed,
-// the knob's place before any registered one, places that belong to one
-// handle only, and lookups that run while another thread keeps placing
-// (the table grows under them).
+// (qellib_update_sttr_offset, qellib_get_sttr_offset): many places, changed,
+// a distance of 0, never placed, the knob's place first, one handle's only,
+// and lookups while another thread keeps placing (the table grows under them).
 #include <atomic>
 #include <thread>
 
