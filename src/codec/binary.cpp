@@ -837,20 +837,28 @@ const uint8_t *Reader::get_array(const TypeDesc &T, const FieldDesc &f, void *o,
 // Entry points
 // ============================================================================
 
+// The entry of every codec call: nothing happens with an error present,
+// the last error is cleared, an empty buffer reports 90 and a missing
+// buffer or object 22.
+static bool enter(H *h, uint32_t *err, uint32_t len, const void *buf, const void *o) {
+    if (*err) return false;
+    qel_clear_last_error(h);
+    if (len < 1) {
+        report(h, err, kShort);
+        return false;
+    }
+    if (!buf || !o) {
+        report(h, err, kBadArg);
+        return false;
+    }
+    return true;
+}
+
 uint32_t enum_marshal(const EnumDesc &E, H *h, uint32_t db, uint8_t *buf, const void *o, uint32_t len,
                       uint32_t *err) {
     uint32_t local = 0;
     if (!err) err = &local;
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (len < 1) {
-        report(h, err, kShort);
-        return 0;
-    }
-    if (!buf || !o) {
-        report(h, err, kBadArg);
-        return 0;
-    }
+    if (!enter(h, err, len, buf, o)) return 0;
     Writer w(h, db, err, buf, len, false);
     uint8_t *p = len >= kEnumLen ? w.put_enum<false>(E, o, buf) : w.put_enum<true>(E, o, buf);
     return uint32_t(p - buf);
@@ -860,16 +868,7 @@ uint32_t enum_unmarshal(const EnumDesc &E, H *h, uint32_t db, const uint8_t *buf
                         uint32_t in_place, uint32_t *err) {
     uint32_t local = 0;
     if (!err) err = &local;
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (len < 1) {
-        report(h, err, kShort);
-        return 0;
-    }
-    if (!buf || !o) {
-        report(h, err, kBadArg);
-        return 0;
-    }
+    if (!enter(h, err, len, buf, o)) return 0;
     Reader r(h, db, err, buf, in_place, false);
     const uint8_t *p = len >= kEnumLen ? r.get_enum<false>(E, o, o, buf, buf + len)
                                        : r.get_enum<true>(E, o, o, buf, buf + len);
@@ -885,16 +884,7 @@ uint32_t obj_marshal(const TypeDesc &T, H *h, uint32_t db, uint8_t *buf, const v
                      uint32_t *err, bool check_variant) {
     uint32_t local = 0;
     if (!err) err = &local;
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (len < 1) {
-        report(h, err, kShort);
-        return 0;
-    }
-    if (!buf || !o) {
-        report(h, err, kBadArg);
-        return 0;
-    }
+    if (!enter(h, err, len, buf, o)) return 0;
     const bool track = handle_mode(h, T) == Mode::Track;
     Writer w(h, db, err, buf, len, track);
     uint8_t *p = w.put_obj(T, o, buf, check_variant, track ? own_state(T, h, const_cast<void *>(o)) : nullptr);
@@ -905,16 +895,7 @@ uint32_t obj_unmarshal(const TypeDesc &T, H *h, uint32_t db, const uint8_t *buf,
                        uint32_t in_place, uint32_t *err) {
     uint32_t local = 0;
     if (!err) err = &local;
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (len < 1) {
-        report(h, err, kShort);
-        return 0;
-    }
-    if (!buf || !o) {
-        report(h, err, kBadArg);
-        return 0;
-    }
+    if (!enter(h, err, len, buf, o)) return 0;
     Reader r(h, db, err, buf, in_place, handle_mode(h, T) == Mode::Track);
     const uint8_t *p = r.get_obj(T, o, buf, buf + len, nullptr, false);
     return r.failed ? 0 : uint32_t(p - buf);
