@@ -65,6 +65,16 @@ inline bool prologue(H *h, void *o, bool writer, uint32_t *err) {
     return true;
 }
 
+// Prologue of the writers that take an element: also a null element is 22.
+inline bool writer_prologue(H *h, void *o, void *el, uint32_t *err) {
+    if (!prologue(h, o, true, err)) return false;
+    if (!el) {
+        report(h, err, 22);
+        return false;
+    }
+    return true;
+}
+
 // Takes el out of the chain around it: its previous neighbour's next and its
 // next neighbour's previous skip it.  el's own words are left alone.
 void unchain(const TypeDesc &Owner, const TypeDesc &Elem, H *h, uint32_t db, Anchor *a, Links *l) {
@@ -143,11 +153,7 @@ void *list_get_cr(const TypeDesc &Owner, H *h, void *o, uint32_t flag, void *ref
 
 void list_insert(const TypeDesc &Owner, unsigned pos, H *h, uint32_t db, void *o, void *ref,
                  void *el, uint32_t *err) {
-    if (!prologue(h, o, true, err)) return;
-    if (!el) {
-        report(h, err, 22);
-        return;
-    }
+    if (!writer_prologue(h, o, el, err)) return;
     const TypeDesc &Elem = elem_of(Owner);
     Anchor *a = anchor_of(Owner, o);
     Links *l = links_of(Elem, el);
@@ -211,11 +217,7 @@ uint32_t list_add_cr(const TypeDesc &Owner, H *h, void *o, void *el, uint32_t fl
 }
 
 void list_remove(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, uint32_t *err) {
-    if (!prologue(h, o, true, err)) return;
-    if (!el) {
-        report(h, err, 22);
-        return;
-    }
+    if (!writer_prologue(h, o, el, err)) return;
     const TypeDesc &Elem = elem_of(Owner);
     Anchor *a = anchor_of(Owner, o);
     Links *l = links_of(Elem, el);
