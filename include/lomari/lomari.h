@@ -12,6 +12,7 @@
 
 #include "lomari/lomari_types.h"
 #include "lomari/lomari_api.h"
+#include "lomari/lomari_errors.h"
 
 #ifdef __cplusplus
 extern "C" {
