@@ -1,8 +1,32 @@
-"""Shared pieces of the family modules: parameter spellings."""
+"""Shared pieces of the family modules: the entry record, parameter
+spellings, descriptor expressions, and the entries every object answers.
+
+A family module (schema/families/<name>.py) defines entries(M, Entry)
+returning Entry records; each becomes one declaration in lomari_api.h and
+one thin extern "C" definition in stamps_<name>.cpp that forwards to the
+family's engine function.  A new family is one such module: the generator
+finds it by its file name.
+"""
+from dataclasses import dataclass
 
 H = "qel_handle_t *h"
 DB = "uint32_t db"
 ERR = "uint32_t *err"
+
+
+@dataclass
+class Entry:
+    ret: str
+    name: str
+    params: str
+    body: str
+
+    def decl(self):
+        return "LOMARI_API %s %s(%s);" % (self.ret, self.name, self.params)
+
+    def stamp(self):
+        return 'extern "C" LOMARI_API %s %s(%s) {\n    %s\n}' % (
+            self.ret, self.name, self.params, self.body)
 
 
 def params(*ps):
@@ -20,3 +44,26 @@ def E(e):
 
 def MSG(m):
     return "kMessages[%d]" % m.ordinal
+
+
+def TABLE(tb):
+    return "kTables[%d]" % tb.ordinal
+
+
+def object_queries(Entry, n, d):
+    """The runtime queries every enumeration and structured type answers."""
+    out = []
+    add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+    add("void", "set_instance_embedded", params(H, DB, n + " *inst"),
+        "set_instance_embedded(%s, h, db, inst);" % d)
+    add("uint32_t", "get_oid_count", params(H, DB, n + " *inst", ERR),
+        "return get_oid_count(%s, h, db, inst, err);" % d)
+    add("void", "get_object_references", params(H, DB, n + " *inst", "void *refs", "void *count", ERR),
+        "get_object_references(%s, h, db, inst, err);" % d)
+    add("int", "adjust_variant", params(H, DB, n + " *inst", ERR),
+        "return adjust_variant(%s, h, db, inst, err);" % d)
+    add("uint32_t", "variant_data_index_cap", "uint32_t index",
+        "return (index & 0x80u) ? index : (index & ~0xFFu);")
+    add("int", "get_luid", params(H, DB, "const %s *inst" % n, "uint8_t *luid_out", ERR),
+        "return qel_get_luid(h, db, inst, luid_out, err);")
+    return out

@@ -1,6 +1,6 @@
 """Enumeration objects: create, initialize, destroy, get and set with the
 range check, value maps, validity and size."""
-from famlib import H, DB, ERR, params, E
+from famlib import H, DB, ERR, params, E, object_queries
 
 
 def entries(M, Entry):
@@ -35,21 +35,3 @@ def entries(M, Entry):
         out += object_queries(Entry, n, d)
     return out
 
-
-def object_queries(Entry, n, d):
-    """The runtime queries every enumeration and structured type answers."""
-    out = []
-    add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
-    add("void", "set_instance_embedded", params(H, DB, n + " *inst"),
-        "set_instance_embedded(%s, h, db, inst);" % d)
-    add("uint32_t", "get_oid_count", params(H, DB, n + " *inst", ERR),
-        "return get_oid_count(%s, h, db, inst, err);" % d)
-    add("void", "get_object_references", params(H, DB, n + " *inst", "void *refs", "void *count", ERR),
-        "get_object_references(%s, h, db, inst, err);" % d)
-    add("int", "adjust_variant", params(H, DB, n + " *inst", ERR),
-        "return adjust_variant(%s, h, db, inst, err);" % d)
-    add("uint32_t", "variant_data_index_cap", "uint32_t index",
-        "return (index & 0x80u) ? index : (index & ~0xFFu);")
-    add("int", "get_luid", params(H, DB, "const %s *inst" % n, "uint8_t *luid_out", ERR),
-        "return qel_get_luid(h, db, inst, luid_out, err);")
-    return out

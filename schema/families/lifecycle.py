@@ -1,10 +1,6 @@
 """Structured-type lifecycle: create, initialize, destroy, sizes, and the
 runtime queries every object answers."""
-import os
-import sys
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from famlib import H, DB, ERR, params, T  # noqa: E402
-from enums import object_queries  # noqa: E402
+from famlib import H, DB, ERR, params, T, object_queries
 
 
 def entries(M, Entry):
