@@ -18,7 +18,6 @@
 
 namespace {
 
-
 template <class F>
 F *fn(const char *type, const char *op) {
     std::string n = std::string(type) + "_" + op;

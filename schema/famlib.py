@@ -29,6 +29,11 @@ class Entry:
             self.ret, self.name, self.params, self.body)
 
 
+def adder(out, Entry, prefix):
+    """add(ret, suffix, params, body): appends the entry named prefix + suffix."""
+    return lambda r, s, p, b: out.append(Entry(r, prefix + s, p, b))
+
+
 def params(*ps):
     return ", ".join(p for p in ps if p)
 
@@ -53,7 +58,7 @@ def TABLE(tb):
 def object_queries(Entry, n, d):
     """The runtime queries every enumeration and structured type answers."""
     out = []
-    add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+    add = adder(out, Entry, n + "_")
     add("void", "set_instance_embedded", params(H, DB, n + " *inst"),
         "set_instance_embedded(%s, h, db, inst);" % d)
     add("uint32_t", "get_oid_count", params(H, DB, n + " *inst", ERR),
@@ -66,4 +71,24 @@ def object_queries(Entry, n, d):
         "return (index & 0x80u) ? index : (index & ~0xFFu);")
     add("int", "get_luid", params(H, DB, "const %s *inst" % n, "uint8_t *luid_out", ERR),
         "return qel_get_luid(h, db, inst, luid_out, err);")
+    return out
+
+
+def object_lifecycle(Entry, n, d, create, create_cr, create_internal, initialize, destroy):
+    """Create, initialize and destroy of an enumeration or structured type,
+    forwarded to the given engine functions."""
+    out = []
+    add = adder(out, Entry, n + "_")
+    add(n + " *", "create", params(H, DB), "return static_cast<%s *>(%s(%s, h, db));" % (n, create, d))
+    add(n + " *", "create_cr", H, "return static_cast<%s *>(%s(%s, h));" % (n, create_cr, d))
+    add(n + " *", "create_internal", params(H, DB),
+        "return static_cast<%s *>(%s(%s, h, db));" % (n, create_internal, d))
+    add("void", "initialize",
+        params(H, DB, n + " *inst", "qel_type_info_t *tinfo", "uint32_t notify",
+               "uint32_t skip_stats", "uint8_t or_flags", "uint8_t *state_base", ERR),
+        "%s(%s, h, db, inst, tinfo, notify, skip_stats, or_flags, state_base, err);" % (initialize, d))
+    add("void", "destroy", params(H, DB, n + " *inst"), "%s(%s, h, db, inst, 1);" % (destroy, d))
+    add("void", "destroy_cr", params(H, n + " *inst"), "%s(%s, h, h->database_id, inst, 1);" % (destroy, d))
+    add("void", "destroy_internal", params(H, DB, n + " *inst", "uint32_t free_it"),
+        "%s(%s, h, db, inst, free_it);" % (destroy, d))
     return out

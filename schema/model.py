@@ -242,6 +242,10 @@ class Model:
             t.state_size = st
         t.members = members
 
+    def owners(self, kind):
+        """(type, field) of every type with a field of this kind ("list", "array")."""
+        return [(t, t.fields[t.index_of(kind)]) for t in self.types if t.index_of(kind) >= 0]
+
     def catalogue(self):
         """Every type-info record in registration order."""
         out = []
@@ -266,6 +270,7 @@ class Model:
             "kMessageCount": len(self.messages),
             "kTableCount": len(self.tables),
             "kTypeInfoCount": len(self.catalogue()),
+            "kMaxStateSize": max(t.state_size for t in self.types),
         }
 
     def identifiers(self):
