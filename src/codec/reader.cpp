@@ -6,6 +6,7 @@
 #include "codec/binary.h"
 
 #include "codec/codec_internal.h"
+#include "types/arrays.h"
 #include "types/lifecycle.h"
 #include "types/lists.h"
 
@@ -114,11 +115,11 @@ struct Reader {
     const uint8_t *get_fields(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                               bool wire_state, uint8_t *sb);
     template <bool C>
-    const uint8_t *get_list(const TypeDesc &T, const FieldDesc &f, void *o, const uint8_t *p,
-                            const uint8_t *end, bool wire_state, uint8_t *sb);
-    const uint8_t *get_array(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t count,
-                             const uint8_t *p, const uint8_t *end, bool wire_state, uint8_t *sb);
-    void release_block(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t live);
+    const uint8_t *get_list(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end, bool wire_state,
+                            uint8_t *sb);
+    bool prepare_block(const TypeDesc &T, void *o, uint32_t count);
+    const uint8_t *get_array(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p, const uint8_t *end,
+                             bool wire_state, uint8_t *sb);
 };
 
 template <bool C>
@@ -249,11 +250,11 @@ const uint8_t *Reader::get_fields(const TypeDesc &T, void *o, const uint8_t *p, 
             if (!get<C>(&count, p, end)) return p;
             continue;
         case Kind::List:
-            p = get_list<C>(T, *f, o, p, end, wire_state, sb);
+            p = get_list<C>(T, o, p, end, wire_state, sb);
             if (failed) return p;
             continue;
         case Kind::Array:
-            p = get_array(T, *f, o, count, p, end, wire_state, sb);
+            p = get_array(T, o, count, p, end, wire_state, sb);
             if (failed) return p;
             continue;
         default:
@@ -265,8 +266,8 @@ const uint8_t *Reader::get_fields(const TypeDesc &T, void *o, const uint8_t *p, 
 }
 
 template <bool C>
-const uint8_t *Reader::get_list(const TypeDesc &T, const FieldDesc &f, void *o, const uint8_t *p,
-                                const uint8_t *end, bool wire_state, uint8_t *sb) {
+const uint8_t *Reader::get_list(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
+                                bool wire_state, uint8_t *sb) {
     uint32_t count = 0;
     if (!get<C>(&count, p, end)) return p;
     if (count > uint32_t(end - p) / kMinBody) {
@@ -290,15 +291,21 @@ const uint8_t *Reader::get_list(const TypeDesc &T, const FieldDesc &f, void *o, 
         }
     } else {
         if (in_place && a->count) list_destroy_elements(T, h, db, o);
+        // The runtime's answers for the element type are asked once for the
+        // whole list; each element is then made, read and appended.
+        InitPlan plan;
+        if (count && !init_plan(E, h, db, E.ti, &plan, err)) {
+            failed = true;
+            return p;
+        }
         for (uint32_t k = 0; k < count; ++k) {
-            void *el = obj_create_internal(E, h, db);
+            void *el = obj_create_with(E, plan, h, db);
             if (!el || el == E.null_obj) {
                 fail(LOMARI_ERR_NO_MEMORY);
                 return p;
             }
             p = flat ? get_body<true>(E, el, p, end, nullptr, false) : get_obj(E, el, p, end, nullptr, false);
-            if (!failed) list_insert(T, ListPos::Last, h, db, o, nullptr, el, err);
-            if (failed || *err) {
+            if (failed || !list_append(T, h, db, o, el, track, err)) {
                 // Not in the list: the half-built element is ours to release.
                 obj_destroy(E, h, db, el, 1);
                 failed = true;
@@ -307,98 +314,52 @@ const uint8_t *Reader::get_list(const TypeDesc &T, const FieldDesc &f, void *o, 
         }
     }
     // The list's state byte is the last byte of the body when it was sent.
-    state_byte<true>(wire_state, sb, f.state_idx, p, end);
+    state_byte<true>(wire_state, sb, list_field(T).state_idx, p, end);
     return p;
 }
 
-// Destroys the first `live` elements of the owner's block in place, frees
-// the block and leaves the owner empty.
-void Reader::release_block(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t live) {
-    uint8_t **blk = block_of(T, o);
-    if (uint8_t *b = *blk) {
-        const TypeDesc &E = array_elem(T);
-        for (uint32_t i = 0; i < live; ++i) obj_destroy(E, h, db, elem_at(E, b, i), 0);
-        h->free_fn(h->alloc_ctx, db, b);
-        *blk = nullptr;
-    }
-    *count_of(T, o) = 0;
+// Gives o's array exactly count elements, freshly initialized: the block
+// is made anew in place when an in-place decode finds the same count, else
+// the old one is released and a new one built.  False after reporting.
+bool Reader::prepare_block(const TypeDesc &T, void *o, uint32_t count) {
+    const uint32_t held = *block_of(T, o) ? *count_of(T, o) : 0;
+    if (in_place && count && held == count) return array_renew(T, h, db, o, track, err);
+    array_release(T, h, db, o);
+    return !count || array_resize(T, h, db, o, count, track, err);
 }
 
-const uint8_t *Reader::get_array(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t count,
-                                 const uint8_t *p, const uint8_t *end, bool wire_state, uint8_t *sb) {
+const uint8_t *Reader::get_array(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                 const uint8_t *end, bool wire_state, uint8_t *sb) {
     if (count > uint32_t(end - p) / kMinBody) {
         fail(LOMARI_ERR_SHORT);
         return p;
     }
-    uint32_t *pc = count_of(T, o);
-    uint8_t **blk = block_of(T, o);
-    const uint32_t held = *blk ? *pc : 0;
-    if (count == 0) {
-        release_block(T, f, o, held);
+    if (!prepare_block(T, o, count)) {
+        failed = true;
+        array_release(T, h, db, o);
         return p;
     }
+    if (count == 0) return p;
 
     const TypeDesc &E = array_elem(T);
-    const uint64_t bytes = block_bytes(E, count, track);
-    uint8_t *b;
-    const bool reused = in_place && held == count;
-    if (reused) {
-        for (uint32_t i = 0; i < held; ++i) obj_destroy(E, h, db, elem_at(E, *blk, i), 0);
-        b = *blk;
-    } else {
-        release_block(T, f, o, held);
-        b = bytes <= UINT32_MAX ? static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, uint32_t(bytes)))
-                                : nullptr;
-        if (!b) {
-            fail(LOMARI_ERR_NO_MEMORY);
-            return p;
-        }
-        *blk = b;
-    }
-    std::memset(b, 0, bytes);
-    *pc = count;
-
+    uint8_t *b = *block_of(T, o);
     const bool flat = is_flat(E);
     for (uint32_t i = 0; i < count; ++i) {
         uint8_t *el = elem_at(E, b, i);
-        uint8_t *esb = nullptr;
-        if (track) {
-            esb = elem_states(E, b, count, i);
-            qellib_update_sttr_offset(h, el, uint32_t(esb - el));
-        }
-        obj_initialize(E, h, db, el, E.ti, 1, 0, QEL_OF_NESTED, esb, err);
-        if (*err) {
-            failed = true;
-            release_block(T, f, o, i);
-            return p;
-        }
+        uint8_t *esb = track ? elem_states(E, b, count, i) : nullptr;
         p = flat ? get_body<true>(E, el, p, end, esb, true) : get_obj(E, el, p, end, esb, true);
         if (failed) {
-            release_block(T, f, o, i + 1);
+            array_release(T, h, db, o);
             return p;
         }
     }
 
-    // The owner's per-element state bytes always match pair_count: kept
-    // when the count stayed, made anew otherwise.
-    uint8_t *per = nullptr;
-    if (track) {
-        if (uint8_t *osb = state_area(T, h, o)) {
-            per = per_elem_get(osb);
-            if (!(per && reused)) {
-                if (per) h->free_fn(h->alloc_ctx, db, per);
-                per = static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, count));
-                per_elem_store(osb, per);
-                if (!per) {
-                    fail(LOMARI_ERR_NO_MEMORY);
-                    return p;
-                }
-            }
-            std::memset(per, 0, count);
-        }
-    }
+    // The owner's per-element state bytes match pair_count (made with the
+    // block) and are cleared; the sent ones are copied in.
     if (wire_state) {
-        state_byte<true>(wire_state, sb, f.state_idx, p, end);
+        uint8_t *osb = track ? state_area(T, h, o) : nullptr;
+        uint8_t *per = osb ? per_elem_get(osb) : nullptr;
+        state_byte<true>(wire_state, sb, array_field(T).state_idx, p, end);
         uint32_t n = count < uint32_t(end - p) ? count : uint32_t(end - p);
         if (sb && per) std::memcpy(per, p, n);
         p += n;

@@ -77,10 +77,38 @@ void destroy_elements(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, u
     for (uint32_t i = 0; i < count; ++i) obj_destroy(Elem, h, db, elem_at(Elem, block, i), 0);
 }
 
+// Prepares elements [from, n) of a block of n in place: each gets its state
+// bytes' place registered and is initialized as a nested instance, with the
+// runtime's answers for the element type asked once.  Each element is
+// prepared on its own, so that one failure does not leave its successors
+// unprepared; the first error is returned.
+uint32_t init_elements(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *blk, uint32_t from, uint32_t n,
+                       bool track) {
+    if (from >= n) return 0;
+    uint32_t first_err = 0;
+    qel_clear_last_error(h);
+    InitPlan plan;
+    if (!init_plan(Elem, h, db, Elem.ti, &plan, &first_err)) return first_err;
+    for (uint32_t i = from; i < n; ++i) {
+        uint8_t *el = elem_at(Elem, blk, i);
+        uint8_t *base = nullptr;
+        if (track) {
+            base = elem_states(Elem, blk, n, i);
+            qellib_update_sttr_offset(h, el, static_cast<uint32_t>(base - el));
+        }
+        uint32_t e = 0;
+        init_apply(Elem, plan, h, db, el, 1, 0, QEL_OF_NESTED, base, &e);
+        if (e && !first_err) first_err = e;
+    }
+    return first_err;
+}
+
+}  // namespace
+
 // Grows the array of o to n elements (n > current count).  Everything that
 // can fail is allocated before anything is changed, so a failure leaves the
 // owner as it was.  False after reporting.
-bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool track, uint32_t *err) {
+bool array_resize(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool track, uint32_t *err) {
     const TypeDesc &Elem = array_elem(Owner);
     const uint32_t esz = Elem.plain_size;
     const uint32_t ns = track ? Elem.n_state_fields : 0;
@@ -142,21 +170,7 @@ bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool tr
     }
 
     store(h, db, o, countp, n);
-    // Each new element is counted and initialized on its own, so that one
-    // failure does not leave its successors unprepared; the first error is
-    // reported once all are done.
-    uint32_t first_err = 0;
-    for (uint32_t i = oldn; i < n; ++i) {
-        uint8_t *el = elem_at(Elem, blk, i);
-        uint8_t *base = nullptr;
-        if (track) {
-            base = elem_states(Elem, blk, n, i);
-            qellib_update_sttr_offset(h, el, static_cast<uint32_t>(base - el));
-        }
-        uint32_t e = 0;
-        obj_initialize(Elem, h, db, el, Elem.ti, 1, 0, QEL_OF_NESTED, base, &e);
-        if (e && !first_err) first_err = e;
-    }
+    const uint32_t first_err = init_elements(Elem, h, db, blk, oldn, n, track);
 
     if (track) {
         std::memset(per, 0, n);
@@ -173,7 +187,20 @@ bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool tr
     return true;
 }
 
-}  // namespace
+bool array_renew(const TypeDesc &Owner, H *h, uint32_t db, void *o, bool track, uint32_t *err) {
+    const TypeDesc &Elem = array_elem(Owner);
+    uint8_t *blk = *block_of(Owner, o);
+    const uint32_t n = blk ? *count_of(Owner, o) : 0;
+    destroy_elements(Elem, h, db, blk, n);
+    if (blk) std::memset(blk, 0, block_bytes(Elem, n, track));
+    if (uint8_t *sa = track ? state_area(Owner, h, o) : nullptr)
+        if (uint8_t *per = per_elem_get(sa)) std::memset(per, 0, n);
+    if (const uint32_t e = init_elements(Elem, h, db, blk, 0, n, track)) {
+        report(h, err, e);
+        return false;
+    }
+    return true;
+}
 
 // ---- lifecycle hook --------------------------------------------------------------
 
@@ -240,7 +267,7 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
         // A value taken from this very block moves with it.
         const uintptr_t v = reinterpret_cast<uintptr_t>(val), b = reinterpret_cast<uintptr_t>(blk);
         const bool inside = blk && v >= b && v - b < size_t{count} * Elem.plain_size;
-        if (!grow(Owner, h, db, o, idx + 1, track, err)) return;
+        if (!array_resize(Owner, h, db, o, idx + 1, track, err)) return;
         if (inside) val = *block_of(Owner, o) + (v - b);
     }
 

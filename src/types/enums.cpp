@@ -76,9 +76,17 @@ void *enum_create_cr(const EnumDesc &E, H *h) {
 void enum_initialize(const EnumDesc &E, H *h, uint32_t db, void *inst, qel_type_info_t *ti,
                      uint32_t notify, uint32_t /*skip_stats*/, uint8_t or_flags,
                      uint8_t * /*state_base*/, uint32_t * /*err*/) {
+    enum_init_apply(enum_init_plan(E, h, db, ti), h, db, inst, or_flags, notify != 0);
+}
+
+EnumInit enum_init_plan(const EnumDesc &E, H *h, uint32_t db, qel_type_info_t *ti) {
     uint32_t lerr = 0;
     const int8_t variant = instance_variant(qel_domain_lookup_variant(h, &h->domain, E.ti, &lerr));
-    write_header(h, db, inst, variant, object_tinfo(h, db, ti ? ti : E.ti), or_flags, notify != 0);
+    return {variant, object_tinfo(h, db, ti ? ti : E.ti)};
+}
+
+void enum_init_apply(const EnumInit &p, H *h, uint32_t db, void *inst, uint8_t or_flags, bool notify) {
+    write_header(h, db, inst, p.variant, p.ti, or_flags, notify);
 }
 
 void enum_destroy(const EnumDesc &E, H *h, uint32_t db, void *inst, uint32_t free_it) {

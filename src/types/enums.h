@@ -20,4 +20,14 @@ void enum_set(const EnumDesc &E, H *h, uint32_t db, void *dst, const void *src, 
 void enum_set_value(const EnumDesc &E, H *h, uint32_t db, void *inst, uint32_t v, uint32_t *err);
 int enum_is_valid_cr(const EnumDesc &E, H *h, int32_t v);
 
+// Initialize in two steps, for a caller that prepares many embedded
+// instances at once: what the runtime answers for the enumeration (asked
+// once), then the header writes of one instance.
+struct EnumInit {
+    int8_t variant;
+    qel_type_info_t *ti;
+};
+EnumInit enum_init_plan(const EnumDesc &E, H *h, uint32_t db, qel_type_info_t *ti);
+void enum_init_apply(const EnumInit &p, H *h, uint32_t db, void *inst, uint8_t or_flags, bool notify);
+
 }  // namespace lomari

@@ -8,6 +8,7 @@
 // prepared by the enumeration family.
 #include "types/lifecycle.h"
 
+#include "frame/entry.h"
 #include "types/arrays.h"
 #include "types/enums.h"
 #include "types/layout.h"
@@ -32,6 +33,21 @@ inline void check_varinfo(const TypeDesc &T, const qel_type_info_t *ti, int8_t v
                  static_cast<uint32_t>(vi->n_variants));
 }
 
+// The end of a creation: a failed initialize releases the storage (traced),
+// a made object is reported to containment tracking.
+void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
+    if (e) {
+        trace_s(kTrace1, tpi(T, tp::type::create_err), err_text(e));
+        h->free_fn(h->alloc_ctx, db, o);
+        return nullptr;
+    }
+    if (h->containment_tracking) {
+        qeldb_record_containment2(h, db, o, nullptr);
+        if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, o);
+    }
+    return o;
+}
+
 }  // namespace
 
 // ---- create ------------------------------------------------------------------
@@ -49,19 +65,17 @@ void *obj_create_cr(const TypeDesc &T, H *h) {
 void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db) {
     void *o = new_storage(h, db, alloc_size(T, h), T.null_obj);
     if (!o || o == T.null_obj) return o;
-
     uint32_t e = 0;
     obj_initialize(T, h, db, o, T.ti, 1, 0, 0, nullptr, &e);
-    if (e) {
-        trace_s(kTrace1, tpi(T, tp::type::create_err), err_text(e));
-        h->free_fn(h->alloc_ctx, db, o);
-        return nullptr;
-    }
-    if (h->containment_tracking) {
-        qeldb_record_containment2(h, db, o, nullptr);
-        if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, o);
-    }
-    return o;
+    return created(T, h, db, o, e);
+}
+
+void *obj_create_with(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db) {
+    void *o = new_storage(h, db, p.track ? T.tracked_size : T.plain_size, T.null_obj);
+    if (!o || o == T.null_obj) return o;
+    uint32_t e = 0;
+    init_apply(T, p, h, db, o, 1, 0, 0, nullptr, &e);
+    return created(T, h, db, o, e);
 }
 
 // ---- initialize ----------------------------------------------------------------
@@ -69,45 +83,51 @@ void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db) {
 void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_info_t *ti,
                     uint32_t notify, uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base,
                     uint32_t *err) {
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
+    InitPlan p;
+    if (init_plan(T, h, db, ti, &p, err)) init_apply(T, p, h, db, inst, notify, skip_stats, or_flags, state_base, err);
+}
 
+bool init_plan(const TypeDesc &T, H *h, uint32_t db, qel_type_info_t *ti, InitPlan *p, uint32_t *err) {
     // A lookup failure ends the preparation before anything is counted, so
     // that create can release the storage cleanly.
     const int dv = qel_domain_lookup_variant(h, &h->domain, ti, err);
-    if (*err) return;
-    const int8_t variant = dv < 0 ? static_cast<int8_t>(dv) : 0;
+    if (*err) return false;
+    p->variant = dv < 0 ? static_cast<int8_t>(dv) : 0;
+    p->ti = object_tinfo(h, db, ti);
+    p->track = handle_mode(h, T) == Mode::Track;
+    for (unsigned i = 0; i < T.nfields; ++i) {
+        const FieldDesc &f = T.fields[i];
+        if (f.kind == Kind::Enum) p->enums[f.en->ordinal] = enum_init_plan(*f.en, h, db, f.en->ti);
+    }
+    return true;
+}
 
+void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *inst, uint32_t notify,
+                uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base, uint32_t *err) {
     if (notify && T.list_field >= 0) list_init_anchor(T, h, db, inst);
 
     ObjHdr *o = hdr(inst);
-    qel_type_info_t *oti = object_tinfo(h, db, ti);
     auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, inst));
+    const uint8_t flags = static_cast<uint8_t>(o->flags | or_flags);
     if (notify) {
         store(h, db, inst, &o->variant_cap, uint8_t{0});
-        store(h, db, inst, &o->variant, variant);
-        store(h, db, inst, tip, oti);
-        store(h, db, inst, &o->flags, static_cast<uint8_t>(o->flags | or_flags));
+        store(h, db, inst, &o->variant, p.variant);
+        store(h, db, inst, tip, p.ti);
+        store(h, db, inst, &o->flags, flags);
+        if (p.track) store(h, db, inst, &o->flags, static_cast<uint8_t>(flags | QEL_OF_TRACKED));
     } else {
         o->variant_cap = 0;
-        o->variant = variant;
-        *tip = oti;
-        o->flags |= or_flags;
-    }
-
-    const bool track = handle_mode(h, T) == Mode::Track;
-    if (track) {
-        if (notify)
-            store(h, db, inst, &o->flags, static_cast<uint8_t>(o->flags | QEL_OF_TRACKED));
-        else
-            o->flags |= QEL_OF_TRACKED;
+        o->variant = p.variant;
+        *tip = p.ti;
+        o->flags = p.track ? static_cast<uint8_t>(flags | QEL_OF_TRACKED) : flags;
     }
 
     if (!skip_stats) {
-        check_varinfo(T, oti, variant);
-        qellib_type_stats_create_object(h, db, oti, variant_record(oti, variant), err);
+        check_varinfo(T, p.ti, p.variant);
+        qellib_type_stats_create_object(h, db, p.ti, variant_record(p.ti, p.variant), err);
     }
-    if (track) {
+    if (p.track) {
         // An array element cannot find its state bytes without the base its
         // owner hands over.
         if ((o->flags & QEL_OF_NESTED) && !state_base) {
@@ -120,9 +140,8 @@ void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_i
 
     for (unsigned i = 0; i < T.nfields; ++i) {
         const FieldDesc &f = T.fields[i];
-        if (f.kind != Kind::Enum) continue;
-        enum_initialize(*f.en, h, db, at(inst, f.offset), f.en->ti, notify, skip_stats,
-                        QEL_OF_NESTED, nullptr, err);
+        if (f.kind == Kind::Enum)
+            enum_init_apply(p.enums[f.en->ordinal], h, db, at(inst, f.offset), QEL_OF_NESTED, notify != 0);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "frame/frame.h"
+#include "types/enums.h"
 #include "types/schema.h"
 
 namespace lomari {
@@ -15,6 +16,25 @@ void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db);  // the worker
 void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_info_t *ti,
                     uint32_t notify, uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base,
                     uint32_t *err);
+// Initialize in two steps, for a caller that makes many instances of one
+// type at once (a decoder building a list or an element block): what the
+// runtime answers for the type and its enumeration fields within one
+// operation -- the domain's variant, the type-info reference, the handle's
+// mode -- is asked once by init_plan; init_apply then makes the writes,
+// announcements and statistics of one instance exactly as initialize does.
+struct InitPlan {
+    qel_type_info_t *ti;         // the reference instances take
+    int8_t variant;
+    bool track;
+    EnumInit enums[kEnumCount];  // by enumeration ordinal, for T's enumeration fields
+};
+// False after an error of the domain lookup (in *err).
+bool init_plan(const TypeDesc &T, H *h, uint32_t db, qel_type_info_t *ti, InitPlan *p, uint32_t *err);
+void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *inst, uint32_t notify,
+                uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base, uint32_t *err);
+// create_internal with a plan: storage, init_apply, the creation reports.
+void *obj_create_with(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db);
+
 void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free_it);
 uint32_t obj_sizeof(const TypeDesc &T, H *h);
 uint32_t obj_sizeof_internal(const TypeDesc &T, H *h, uint32_t db, uint32_t with_state,

@@ -67,6 +67,33 @@ void unchain(const TypeDesc &Owner, const TypeDesc &Elem, H *h, uint32_t db, Anc
     link_at(Owner, h, db, a, next, prev_word(Elem, a, next), prev);
 }
 
+// Puts el (in no list) between prev and next: the count, el's links, the
+// neighbours' words and el's anchor word, then the containment report.
+void link_between(const TypeDesc &Owner, const TypeDesc &Elem, H *h, uint32_t db, void *o, Anchor *a,
+                  void *el, void *prev, void *next) {
+    Links *l = links_of(Elem, el);
+    store<uint32_t>(h, db, o, &a->count, a->count + 1);
+    link_store<void *>(Owner, h, db, &l->next, next, el);
+    link_store<void *>(Owner, h, db, &l->prev, prev, el);
+    link_at(Owner, h, db, a, prev, next_word(Elem, a, prev), el);
+    link_at(Owner, h, db, a, next, prev_word(Elem, a, next), el);
+    store<void *>(h, db, el, &l->anchor, a);
+    contain(h, db, el, o);
+}
+
+// On a tracking handle the list's state byte says it was written; an
+// untracked owner is refused (after the insert: the list has changed).
+bool mark_written(const TypeDesc &Owner, H *h, uint32_t db, void *o, bool track, uint32_t *err) {
+    if (!track) return true;
+    if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
+        trace0(kTrace1, tpi(Owner, tp::type::not_tracked));
+        report(h, err, LOMARI_ERR_INVALID);
+        return false;
+    }
+    store<uint8_t>(h, db, o, state_area(Owner, h, o) + list_field(Owner).state_idx, kStateWritten);
+    return true;
+}
+
 }  // namespace
 
 // ---- lifecycle hooks ---------------------------------------------------------
@@ -164,23 +191,14 @@ void list_insert(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o,
         }
     }
 
-    store<uint32_t>(h, db, o, &a->count, a->count + 1);
-    link_store<void *>(Owner, h, db, &l->next, next, el);
-    link_store<void *>(Owner, h, db, &l->prev, prev, el);
-    link_at(Owner, h, db, a, prev, next_word(Elem, a, prev), el);
-    link_at(Owner, h, db, a, next, prev_word(Elem, a, next), el);
-    store<void *>(h, db, el, &l->anchor, a);
-    contain(h, db, el, o);
+    link_between(Owner, Elem, h, db, o, a, el, prev, next);
+    mark_written(Owner, h, db, o, handle_mode(h, Owner) == Mode::Track, err);
+}
 
-    if (handle_mode(h, Owner) == Mode::Track) {
-        if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
-            trace0(kTrace1, tpi(Owner, tp::type::not_tracked));
-            report(h, err, LOMARI_ERR_INVALID);
-            return;
-        }
-        uint8_t *sb = state_area(Owner, h, o) + list_field(Owner).state_idx;
-        store<uint8_t>(h, db, o, sb, kStateWritten);
-    }
+bool list_append(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, bool track, uint32_t *err) {
+    Anchor *a = anchor_of(Owner, o);
+    link_between(Owner, list_elem(Owner), h, db, o, a, el, a->last, a);
+    return mark_written(Owner, h, db, o, track, err);
 }
 
 uint32_t list_add_cr(const TypeDesc &Owner, H *h, void *o, void *el, uint32_t flag, void *ref) {

@@ -23,6 +23,12 @@ void list_insert(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o,
 uint32_t list_add_cr(const TypeDesc &Owner, H *h, void *o, void *el, uint32_t flag, void *ref);
 void list_remove(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, uint32_t *err);
 void *list_get_parent(const TypeDesc &Elem, H *h, uint32_t db, void *el, uint32_t *err);
+// Appends el, which is in no list, at the end of o's list with the writes,
+// registrations and reports of an insert, without the entry checks: for
+// callers inside the library that made el themselves (a decoder).  track is
+// the handle's mode, asked once by the caller; false after reporting an
+// untracked owner on a tracking handle.
+bool list_append(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, bool track, uint32_t *err);
 // Lifecycle hooks: anchor set-up at initialize, emptying at destroy.
 void list_init_anchor(const TypeDesc &Owner, H *h, uint32_t db, void *o);
 void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o);
