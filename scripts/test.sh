@@ -8,7 +8,7 @@ jobs="$(nproc)"
 for variant in plain asan; do
   dir="build-ci-$variant"
   opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-  [ "$variant" = asan ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DLOMARI_SANITIZE=ON)
+  [ "$variant" = asan ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DLOMARI_SANITIZE=ON -DLOMARI_CHECKED_CODEC=ON)
   echo "== $variant build"
   cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"

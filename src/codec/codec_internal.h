@@ -126,6 +126,13 @@ inline bool codec_enter(H *h, uint32_t *err, uint32_t len, const void *buf, cons
     return present(h, err, buf) && present(h, err, o);
 }
 
+// Whether the unchecked walk may run at all.  Built with
+// LOMARI_CHECKED_CODEC the checked walk is the only one; the environment
+// variable LOMARI_CODEC_WALK ("checked" or "fast"), read once when the
+// library loads, overrides the build's choice, so that one build can run
+// the codec both ways.
+bool fast_walk();
+
 // The bytes an object's encoding takes.
 uint32_t measure(const TypeDesc &T, const void *o, bool track);
 

@@ -26,6 +26,7 @@ struct Reader {
     uint32_t in_place;
     bool track;
     bool failed = false;
+    const bool fast = fast_walk();  // the unchecked walk may run
     Answers rt;
 
     Reader(H *h_, uint32_t db_, uint32_t *err_, const uint8_t *buf_, uint32_t in_place_, bool track_)
@@ -157,7 +158,7 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
     uint8_t flags = 0;
     uint32_t jump = 0;
     const uint8_t *base;
-    if (__builtin_expect(end - p >= kMinBody && !(p[1] & QEL_OF_RA_DATA), 1)) {
+    if (__builtin_expect(fast && end - p >= kMinBody && !(p[1] & QEL_OF_RA_DATA), 1)) {
         // The whole header is there: variant, flags, jump.
         v = static_cast<int8_t>(p[0]);
         flags = p[1];
@@ -206,7 +207,7 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
     if (v >= 0) {
         // The header's 6 bytes are behind; the rest of the body's own part
         // must fit before the end the jump gives.
-        const bool fits = uint32_t(body_end - p) + kMinBody >= own_bound(T, wire_state);
+        const bool fits = fast && uint32_t(body_end - p) + kMinBody >= own_bound(T, wire_state);
         if constexpr (Flat) {
             p = __builtin_expect(fits, 1) ? get_flat<false>(T, o, p, body_end, wire_state, sb)
                                           : get_flat<true>(T, o, p, body_end, wire_state, sb);
@@ -377,7 +378,7 @@ uint32_t enum_unmarshal(const EnumDesc &E, H *h, uint32_t db, const uint8_t *buf
     if (!err) err = &local;
     if (!codec_enter(h, err, len, buf, o)) return 0;
     Reader r(h, db, err, buf, in_place, false);
-    const uint8_t *p = len >= kEnumLen ? r.get_enum<false>(E, o, o, buf, buf + len)
+    const uint8_t *p = r.fast && len >= kEnumLen ? r.get_enum<false>(E, o, o, buf, buf + len)
                                        : r.get_enum<true>(E, o, o, buf, buf + len);
     return r.failed ? 0 : uint32_t(p - buf);
 }

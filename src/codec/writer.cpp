@@ -24,6 +24,7 @@ struct Writer {
     uint8_t *end;
     bool track;
     bool failed = false;
+    const bool fast = fast_walk();  // the unchecked walk may run
     Answers rt;
 
     Writer(H *h_, uint32_t db_, uint32_t *err_, uint8_t *buf_, uint32_t len_, bool track_)
@@ -132,7 +133,7 @@ uint8_t *Writer::put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool chec
         return p;
     }
     const uint32_t ra = hdr(o)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-    if (__builtin_expect(room(p) >= own_bound(T, track) + ra && elements_last(T), 1))
+    if (__builtin_expect(fast && room(p) >= own_bound(T, track) + ra && elements_last(T), 1))
         return put_body<false, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
     return put_body<true, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
 }
@@ -232,7 +233,7 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
         for (const void *el = first; el && el != a; el = next_of(E, el)) {
             const uint8_t *esb = track ? state_area(E, h, const_cast<void *>(el)) : nullptr;
             const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-            if (__builtin_expect(room(p) >= bound + ra, 1)) {
+            if (__builtin_expect(fast && room(p) >= bound + ra, 1)) {
                 p = put_body<false, true>(E, el, p, domain, esb);
             } else {
                 p = put_body<true, true>(E, el, p, domain, esb);
@@ -262,7 +263,7 @@ uint8_t *Writer::put_array(const TypeDesc &T, const void *o, uint32_t count, uin
         const uint8_t *esb = nullptr;
         if (track && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-        if (__builtin_expect(flat && room(p) >= bound + ra, 1)) {
+        if (__builtin_expect(fast && flat && room(p) >= bound + ra, 1)) {
             p = put_body<false, true>(E, el, p, domain, esb);
         } else {
             p = put_obj(E, el, p, true, esb);
@@ -315,7 +316,7 @@ uint32_t enum_marshal(const EnumDesc &E, H *h, uint32_t db, uint8_t *buf, const 
     if (!err) err = &local;
     if (!codec_enter(h, err, len, buf, o)) return 0;
     Writer w(h, db, err, buf, len, false);
-    uint8_t *p = len >= kEnumLen ? w.put_enum<false>(E, o, buf) : w.put_enum<true>(E, o, buf);
+    uint8_t *p = w.fast && len >= kEnumLen ? w.put_enum<false>(E, o, buf) : w.put_enum<true>(E, o, buf);
     return uint32_t(p - buf);
 }
 
