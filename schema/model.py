@@ -271,6 +271,7 @@ class Model:
             "kTableCount": len(self.tables),
             "kTypeInfoCount": len(self.catalogue()),
             "kMaxStateSize": max(t.state_size for t in self.types),
+            "kMaxEnumFields": max(sum(f.kind == "enum" for f in t.fields) for t in self.types),
         }
 
     def identifiers(self):

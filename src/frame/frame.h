@@ -144,6 +144,28 @@ inline void store(qel_handle_t *h, uint32_t db, void *owner, V *addr, V value) {
     *addr = value;
 }
 
+// ---- object header writes --------------------------------------------------
+
+// Writes the header of a zeroed instance: second byte 0, the variant, the
+// type-info reference at *tip, or_flags into the flags.  With notify each
+// write is announced first.
+inline void write_header(qel_handle_t *h, uint32_t db, void *inst, qel_type_info_t **tip, int8_t variant,
+                         qel_type_info_t *ti, uint8_t or_flags, bool notify) {
+    ObjHdr *o = hdr(inst);
+    const uint8_t flags = static_cast<uint8_t>(o->flags | or_flags);
+    if (notify) {
+        store(h, db, inst, &o->variant_cap, uint8_t{0});
+        store(h, db, inst, &o->variant, variant);
+        store(h, db, inst, tip, ti);
+        store(h, db, inst, &o->flags, flags);
+    } else {
+        o->variant_cap = 0;
+        o->variant = variant;
+        *tip = ti;
+        o->flags = flags;
+    }
+}
+
 // ---- type-info and counting ------------------------------------------------------
 
 // The type-info reference a new object takes: the handle's registered copy

@@ -25,24 +25,6 @@ inline int8_t instance_variant(int domain_variant) {
     return domain_variant < 0 ? static_cast<int8_t>(domain_variant) : int8_t{0};
 }
 
-// Writes the header of a zeroed instance.  With notify each write is
-// announced to the write hook first; the flags byte gets or_flags.
-void write_header(qel_handle_t *h, uint32_t db, void *inst, int8_t variant, qel_type_info_t *ti,
-                  uint8_t or_flags, bool notify) {
-    ObjHdr *o = hdr(inst);
-    if (notify) {
-        store(h, db, inst, &o->variant_cap, uint8_t{0});
-        store(h, db, inst, &o->variant, variant);
-        store(h, db, inst, &o->tinfo, ti);
-        store(h, db, inst, &o->flags, static_cast<uint8_t>(o->flags | or_flags));
-    } else {
-        o->variant_cap = 0;
-        o->variant = variant;
-        o->tinfo = ti;
-        o->flags |= or_flags;
-    }
-}
-
 }  // namespace
 
 // The worker behind create, create_cr and create_internal.
@@ -53,7 +35,7 @@ void *enum_create(const EnumDesc &E, H *h, uint32_t db) {
     uint32_t lerr = 0;
     const int8_t variant = instance_variant(qel_domain_lookup_variant(h, &h->domain, E.ti, &lerr));
     qel_type_info_t *ti = object_tinfo(h, db, E.ti);
-    write_header(h, db, inst, variant, ti, 0, true);
+    write_header(h, db, inst, &hdr(inst)->tinfo, variant, ti, 0, true);
     if (lerr) trace_s(kTrace1, tpi(E, tp::enm::create_err), err_text(lerr));
 
     count_object(h, db, ti, variant, true, kTrace1, tpi(E, tp::enm::varinfo_null),
@@ -85,9 +67,6 @@ EnumInit enum_init_plan(const EnumDesc &E, H *h, uint32_t db, qel_type_info_t *t
     return {variant, object_tinfo(h, db, ti ? ti : E.ti)};
 }
 
-void enum_init_apply(const EnumInit &p, H *h, uint32_t db, void *inst, uint8_t or_flags, bool notify) {
-    write_header(h, db, inst, p.variant, p.ti, or_flags, notify);
-}
 
 void enum_destroy(const EnumDesc &E, H *h, uint32_t db, void *inst, uint32_t free_it) {
     if (!inst || inst == E.null_obj || !free_it) return;

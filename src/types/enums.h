@@ -28,6 +28,8 @@ struct EnumInit {
     qel_type_info_t *ti;
 };
 EnumInit enum_init_plan(const EnumDesc &E, H *h, uint32_t db, qel_type_info_t *ti);
-void enum_init_apply(const EnumInit &p, H *h, uint32_t db, void *inst, uint8_t or_flags, bool notify);
+inline void enum_init_apply(const EnumInit &p, H *h, uint32_t db, void *inst, uint8_t or_flags, bool notify) {
+    write_header(h, db, inst, &hdr(inst)->tinfo, p.variant, p.ti, or_flags, notify);
+}
 
 }  // namespace lomari

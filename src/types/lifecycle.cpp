@@ -96,9 +96,10 @@ bool init_plan(const TypeDesc &T, H *h, uint32_t db, qel_type_info_t *ti, InitPl
     p->variant = dv < 0 ? static_cast<int8_t>(dv) : 0;
     p->ti = object_tinfo(h, db, ti);
     p->track = handle_mode(h, T) == Mode::Track;
+    p->n_enums = 0;
     for (unsigned i = 0; i < T.nfields; ++i) {
         const FieldDesc &f = T.fields[i];
-        if (f.kind == Kind::Enum) p->enums[f.en->ordinal] = enum_init_plan(*f.en, h, db, f.en->ti);
+        if (f.kind == Kind::Enum) p->enums[p->n_enums++] = {f.offset, enum_init_plan(*f.en, h, db, f.en->ti)};
     }
     return true;
 }
@@ -109,18 +110,12 @@ void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *i
 
     ObjHdr *o = hdr(inst);
     auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, inst));
-    const uint8_t flags = static_cast<uint8_t>(o->flags | or_flags);
-    if (notify) {
-        store(h, db, inst, &o->variant_cap, uint8_t{0});
-        store(h, db, inst, &o->variant, p.variant);
-        store(h, db, inst, tip, p.ti);
-        store(h, db, inst, &o->flags, flags);
-        if (p.track) store(h, db, inst, &o->flags, static_cast<uint8_t>(flags | QEL_OF_TRACKED));
-    } else {
-        o->variant_cap = 0;
-        o->variant = p.variant;
-        *tip = p.ti;
-        o->flags = p.track ? static_cast<uint8_t>(flags | QEL_OF_TRACKED) : flags;
+    write_header(h, db, inst, tip, p.variant, p.ti, or_flags, notify);
+    if (p.track) {
+        if (notify)
+            store(h, db, inst, &o->flags, static_cast<uint8_t>(o->flags | QEL_OF_TRACKED));
+        else
+            o->flags |= QEL_OF_TRACKED;
     }
 
     if (!skip_stats) {
@@ -138,11 +133,8 @@ void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *i
         if (o->flags & QEL_OF_STTR_RT) (void)qellib_get_sttr_offset(h, inst);
     }
 
-    for (unsigned i = 0; i < T.nfields; ++i) {
-        const FieldDesc &f = T.fields[i];
-        if (f.kind == Kind::Enum)
-            enum_init_apply(p.enums[f.en->ordinal], h, db, at(inst, f.offset), QEL_OF_NESTED, notify != 0);
-    }
+    for (unsigned i = 0; i < p.n_enums; ++i)
+        enum_init_apply(p.enums[i].init, h, db, at(inst, p.enums[i].offset), QEL_OF_NESTED, notify != 0);
 }
 
 // ---- destroy -------------------------------------------------------------------------
@@ -167,7 +159,9 @@ void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free
         trace0(kTrace1, tpi(T, tp::type::oid_ok));
     }
 
-    if (qel_get_instance_variant(h, inst, 1, 0) >= 0) {
+    // Only an owner has anything to release, so only an owner asks.
+    const bool owns = T.list_field >= 0 || T.array_field >= 0;
+    if (owns && qel_get_instance_variant(h, inst, 1, 0) >= 0) {
         if (T.list_field >= 0)
             list_destroy_elements(T, h, db, inst);
         else if (T.array_field >= 0)

@@ -26,7 +26,11 @@ struct InitPlan {
     qel_type_info_t *ti;         // the reference instances take
     int8_t variant;
     bool track;
-    EnumInit enums[kEnumCount];  // by enumeration ordinal, for T's enumeration fields
+    uint8_t n_enums;             // T's enumeration fields: where, and their answers
+    struct {
+        uint16_t offset;
+        EnumInit init;
+    } enums[kMaxEnumFields];
 };
 // False after an error of the domain lookup (in *err).
 bool init_plan(const TypeDesc &T, H *h, uint32_t db, qel_type_info_t *ti, InitPlan *p, uint32_t *err);
