@@ -180,6 +180,7 @@ void qelrt_reset(void) {
     }
     g_logging.store(false);
     update_watch();
+    hooks_follow_logging();
     qelrt_calls_clear();
     trace_reset();
     g_alloc_count.store(0);
@@ -194,6 +195,7 @@ void qelrt_reset(void) {
 void qelrt_calls_log(int on) {
     g_logging.store(on != 0);
     update_watch();
+    hooks_follow_logging();
 }
 
 uint32_t qelrt_call_total(void) {

@@ -1,10 +1,12 @@
 /*
  * pool.cpp -- the pooling allocator a handle switches to for speed.
  *
- * Owns: pool_alloc, pool_owns and pool_release.  Small blocks (up to
- * kMaxSmall bytes, in 8-byte size classes) are carved from 64 KiB slabs of
- * one reserved address range and kept on thread-local free lists; a block
- * carries no header, its class is found from its slab.  Larger blocks are
+ * Owns: pool_alloc and any_free (the free_fn of every handle).  Small
+ * blocks (up to kMaxSmall bytes, in 8-byte size classes) are carved from
+ * 64 KiB slabs of one reserved address range and kept on thread-local free
+ * lists, so a list's same-size elements come and go without a system
+ * allocation each; a block carries no header, its class is found from its
+ * slab.  Larger blocks are
  * header-carrying malloc blocks (handle.cpp), so any_free tells the two
  * apart by address alone.
  *
@@ -176,15 +178,19 @@ void *pool_alloc(void *, uint32_t, uint32_t size) {
     return hdr_alloc(size, false);
 }
 
-bool pool_owns(const void *p) {
-    const uint8_t *b = g_base.load(std::memory_order_acquire);
-    return b && static_cast<const uint8_t *>(p) >= b &&
-           static_cast<const uint8_t *>(p) < b + kRegion;
-}
-
-void pool_release(void *p) {
-    uint8_t *base = g_base.load(std::memory_order_relaxed);
-    uint32_t c = g_slab_class[size_t(static_cast<uint8_t *>(p) - base) / kSlab];
+/* A block of either allocator: slab blocks are told apart by address (one
+ * unsigned compare), everything else carries a header. */
+void any_free(void *, uint32_t, void *mem) {
+    const uintptr_t base =
+        reinterpret_cast<uintptr_t>(g_base.load(std::memory_order_acquire));
+    const uintptr_t off = reinterpret_cast<uintptr_t>(mem) - base;
+    if (!base || off >= kRegion) {
+        if (mem)
+            hdr_free(mem);
+        return;
+    }
+    uint8_t *p = static_cast<uint8_t *>(mem);
+    uint32_t c = g_slab_class[off / kSlab];
     if (RT_UNLIKELY(g_watch.load(std::memory_order_relaxed))) {
         g_free_count.fetch_add(1, std::memory_order_relaxed);
         g_live_bytes.fetch_sub(c * 8, std::memory_order_relaxed);
@@ -193,12 +199,12 @@ void pool_release(void *p) {
     if (RT_UNLIKELY(!t))
         t = tls_make();
     if (RT_LIKELY(t)) {
-        *static_cast<void **>(p) = t->free[c];
+        *reinterpret_cast<void **>(p) = t->free[c];
         t->free[c] = p;
         return;
     }
     std::lock_guard<std::mutex> g(g_orphan_mu);
-    *static_cast<void **>(p) = g_orphans[c];
+    *reinterpret_cast<void **>(p) = g_orphans[c];
     g_orphans[c] = p;
 }
 
