@@ -4,6 +4,8 @@
 //
 // With --benchmark_repetitions=N a case's time is the median of its
 // repetitions; a ratio is only formed from two cases of the same run.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -64,6 +66,8 @@ std::vector<Ratio> &Ratios() {
 // iteration, in nanoseconds.
 class Reporter : public benchmark::ConsoleReporter {
 public:
+    explicit Reporter(OutputOptions opts) : ConsoleReporter(opts) {}
+
     void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &r : runs) {
@@ -128,10 +132,25 @@ int AddRatio(const char *what, std::string num, std::string den, double target, 
 
 }  // namespace lbench
 
+// Colour as the library's own console reporter chooses it: on a terminal,
+// unless --benchmark_color says otherwise.
+benchmark::ConsoleReporter::OutputOptions Options(int argc, char **argv) {
+    bool color = isatty(STDOUT_FILENO) != 0;
+    const std::string flag = "--benchmark_color=";
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a.rfind(flag, 0) != 0) continue;
+        const std::string v = a.substr(flag.size());
+        color = v == "true" || v == "yes" || v == "1" || v == "always" || (v == "auto" && color);
+    }
+    return color ? benchmark::ConsoleReporter::OO_ColorTabular : benchmark::ConsoleReporter::OO_Tabular;
+}
+
 int main(int argc, char **argv) {
+    const auto options = Options(argc, argv);  // before Initialize takes the flags out
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    lbench::Reporter rep;
+    lbench::Reporter rep(options);
     benchmark::RunSpecifiedBenchmarks(&rep);
     benchmark::Shutdown();
     return 0;

@@ -33,8 +33,8 @@ extern std::atomic<bool> g_logging;
  * allocator only counts and consults knobs while this is set. */
 extern std::atomic<bool> g_watch;
 
-void log_call_slow(const char *fn, uint64_t a, uint64_t b, uint64_t c,
-                   uint64_t d);
+__attribute__((cold)) void log_call_slow(const char *fn, uint64_t a, uint64_t b,
+                                        uint64_t c, uint64_t d);
 void log_write_slow(void *addr, uint32_t len, uint32_t dbid, void *owner);
 
 /* Puts the observing write and statistics hooks on every live handle made
