@@ -32,6 +32,10 @@ extern std::atomic<bool> g_logging;
 /* On while logging is on or an allocation fail knob is armed: the pooling
  * allocator only counts and consults knobs while this is set. */
 extern std::atomic<bool> g_watch;
+/* On while logging is off and the variant knobs are at their defaults:
+ * the calls made per element (variant lookups, error clearing) then answer
+ * in a few instructions and take their general path only otherwise. */
+extern std::atomic<bool> g_plain;
 
 __attribute__((cold)) void log_call_slow(const char *fn, uint64_t a, uint64_t b,
                                         uint64_t c, uint64_t d);
