@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
 # Installs what building and testing liblomari needs, when it is missing.
+# With --bench (or LOMARI_BENCH=ON in the environment) also what the
+# benchmarks need: the reference encoding's compiler and library.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ python3 binutils libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev)
+bench="${LOMARI_BENCH:-OFF}"
+for arg in "$@"; do
+  [ "$arg" = "--bench" ] && bench=ON
+done
+if [ "$bench" = "ON" ] || [ "$bench" = "1" ]; then
+  pkgs+=(libprotobuf-dev protobuf-compiler)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -5,6 +5,7 @@
 // SuperFastHash over every tail length.  (Atomic statistics counters are
 // watched through the library, in registry_test.)
 #include <functional>
+#include <set>
 #include <tuple>
 
 #include "fixture.h"
@@ -127,6 +128,74 @@ TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
             if (p) h->free_fn(h->alloc_ctx, 0, p);
         EXPECT_EQ(qelrt_live_bytes(), 0);
     }
+}
+
+// ---- pooling allocator ------------------------------------------------------
+
+// Same-size blocks come from slabs: freed blocks are handed out again
+// before any new memory, every block is counted while allocations are
+// watched, and large blocks (malloc with a header) free through the same
+// free_fn.
+TEST_F(Qelrt, PoolServesSameSizeBlocksFromSlabsAndReusesFreedOnes) {
+    qelrt_handle_use_pool(h, 1);
+    qelrt_calls_log(1);  // watched: counted
+    auto alloc = [&](U size) { return static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, 0, size)); };
+    std::vector<uint8_t *> first;
+    for (int i = 0; i < 600; ++i) first.push_back(alloc(40));
+    uint8_t *big = alloc(5000);
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(qelrt_alloc_count(), 601u);
+    for (uint8_t *p : first) std::memset(p, 0x5A, 40);  // each block is usable in full
+    for (uint8_t *p : first) h->free_fn(h->alloc_ctx, 0, p);
+    h->free_fn(h->alloc_ctx, 0, big);
+    EXPECT_EQ(qelrt_free_count(), 601u);
+    EXPECT_EQ(qelrt_live_bytes(), 0);
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "blocks go to malloc under the address sanitizer";
+#else
+    std::set<uint8_t *> want(first.begin(), first.end());
+    size_t adjacent = 0;
+    for (size_t i = 1; i < first.size(); ++i) adjacent += first[i] - first[i - 1] == 40;
+    EXPECT_GE(adjacent, first.size() - 2) << "blocks were not carved one after the other";
+    std::set<uint8_t *> again;
+    for (size_t i = 0; i < first.size(); ++i) again.insert(alloc(40));
+    EXPECT_EQ(again, want) << "freed blocks were not reused";
+    for (uint8_t *p : again) h->free_fn(h->alloc_ctx, 0, p);
+#endif
+}
+
+// ---- observing hooks ------------------------------------------------------------
+
+// A handle carries the write and statistics hooks only while logging is on,
+// so unobserved writes cost the library one test; turning logging on
+// reaches handles made before, every write is still logged, and a hook the
+// caller installed stays.
+TEST_F(Qelrt, HooksAreOnOnlyWhileLoggingAndTheWriteLogStaysComplete) {
+    EXPECT_EQ(h->write_hook_fn, nullptr);
+    EXPECT_EQ(h->stats_inc_fn, nullptr);
+    which_vep *o = which_vep_create(h, db);
+    qelrt_calls_log(1);
+    ASSERT_NE(h->write_hook_fn, nullptr);
+    qel_handle_t *later = qelrt_handle_new();
+    EXPECT_NE(later->write_hook_fn, nullptr);
+    which_vep_slot_set_value(h, db, o, 5, &err);
+    ASSERT_EQ(qelrt_write_count(), 1u);
+    EXPECT_EQ(qelrt_write_at(0)->len, 4u);
+    which_vep_destroy(h, db, o);
+    EXPECT_EQ(qelrt_call_count("stats_inc_fn"), 1u);
+
+    qel_write_hook_fn own = [](H, void *, U, U, void *) {};
+    later->write_hook_fn = own;
+    qelrt_calls_log(0);
+    EXPECT_EQ(h->write_hook_fn, nullptr);
+    EXPECT_EQ(h->stats_inc_fn, nullptr);
+    EXPECT_EQ(later->write_hook_fn, own);
+    EXPECT_EQ(later->stats_inc_fn, nullptr);
+    qelrt_calls_log(1);
+    EXPECT_EQ(later->write_hook_fn, own);
+    qelrt_handle_free(later);
+    qelrt_reset();
+    EXPECT_EQ(h->write_hook_fn, nullptr);
 }
 
 // ---- type dictionary --------------------------------------------------------

@@ -16,17 +16,32 @@ using namespace qelrt;
 
 namespace {
 
-/* Announces the increment to the handle's statistics hook, then adds one:
- * plainly for a handle's registered copy (counter mode non-zero), with an
- * atomic add for a static record that every handle shares. */
-void count_one(qel_handle_t *h, uint32_t dbid, const qel_type_info_t *ti,
-               uint64_t *counter) {
-    if (h && h->stats_inc_fn)
-        h->stats_inc_fn(h->alloc_ctx, counter, 1, dbid);
+/* Adds one: plainly for a handle's registered copy (counter mode
+ * non-zero), with an atomic add for a static record that every handle
+ * shares. */
+inline void add_one(const qel_type_info_t *ti, uint64_t *counter) {
     if (ti && ti->counter_mode != 0)
         *counter += 1;
     else
         __atomic_fetch_add(counter, 1, __ATOMIC_RELAXED);
+}
+
+/* Logs the call, announces the increment to the handle's statistics hook,
+ * then adds one.  Kept out of line so that the common case below (nothing
+ * observing, no hook) saves no registers. */
+__attribute__((noinline)) void count_observed(const char *fn, qel_handle_t *h, uint32_t dbid,
+                                              const qel_type_info_t *ti,
+                                              qel_variant_record_t *vr, uint64_t *counter) {
+    logc(fn, w(h), dbid, w(ti), w(vr));
+    if (!vr)
+        return;
+    if (h && h->stats_inc_fn)
+        h->stats_inc_fn(h->alloc_ctx, counter, 1, dbid);
+    add_one(ti, counter);
+}
+
+inline bool unobserved(const qel_handle_t *h) {
+    return !g_logging.load(std::memory_order_relaxed) && (!h || !h->stats_inc_fn);
 }
 
 } // namespace
@@ -38,17 +53,25 @@ qel_module_list_t qel_module_tot_root = {nullptr, &qel_module_tot_root.first, 0}
 void qellib_type_stats_create_object(qel_handle_t *h, uint32_t dbid,
                                      const qel_type_info_t *ti,
                                      qel_variant_record_t *vr, uint32_t *err) {
-    logc("qellib_type_stats_create_object", w(h), dbid, w(ti), w(vr));
-    if (vr)
-        count_one(h, dbid, ti, &vr->created);
+    if (RT_LIKELY(unobserved(h))) {
+        if (vr)
+            add_one(ti, &vr->created);
+        return;
+    }
+    count_observed("qellib_type_stats_create_object", h, dbid, ti, vr,
+                   vr ? &vr->created : nullptr);
 }
 
 void qellib_type_stats_destroy_object(qel_handle_t *h, uint32_t dbid,
                                       const qel_type_info_t *ti,
                                       qel_variant_record_t *vr, uint32_t *err) {
-    logc("qellib_type_stats_destroy_object", w(h), dbid, w(ti), w(vr));
-    if (vr)
-        count_one(h, dbid, ti, &vr->destroyed);
+    if (RT_LIKELY(unobserved(h))) {
+        if (vr)
+            add_one(ti, &vr->destroyed);
+        return;
+    }
+    count_observed("qellib_type_stats_destroy_object", h, dbid, ti, vr,
+                   vr ? &vr->destroyed : nullptr);
 }
 
 void qeldb_record_containment2(qel_handle_t *h, uint32_t dbid, const void *obj,

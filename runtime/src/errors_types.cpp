@@ -52,10 +52,20 @@ void qel_store_epoch_err(qel_handle_t *h, uint32_t code, uint32_t *err) {
     }
 }
 
-void qel_clear_last_error(qel_handle_t *h) {
+namespace {
+__attribute__((noinline)) void clear_last_error_logged(qel_handle_t *h) {
     logc("qel_clear_last_error", w(h));
     if (h)
         h->last_error = 0;
+}
+} // namespace
+
+void qel_clear_last_error(qel_handle_t *h) {
+    if (RT_LIKELY(g_plain.load(std::memory_order_relaxed)) && h) {
+        h->last_error = 0;
+        return;
+    }
+    clear_last_error_logged(h);
 }
 
 uint32_t qelrt_last_error(const qel_handle_t *h) { return h ? h->last_error : 0; }
@@ -130,13 +140,40 @@ int qel_get_luid(qel_handle_t *h, uint32_t dbid, const void *obj,
 
 /* ---- domains and variants -------------------------------------------- */
 
-int qel_domain_lookup_variant(qel_handle_t *h, const qel_domain_t *domain,
-                              const qel_type_info_t *ti, uint32_t *err) {
+namespace {
+
+/* The general paths of the two variant answers: logged, and steered by the
+ * knobs.  With neither (g_plain) the answers are variant 0 and the
+ * object's own variant byte. */
+__attribute__((noinline)) int domain_variant_general(qel_handle_t *h,
+                                                     const qel_domain_t *domain,
+                                                     const qel_type_info_t *ti,
+                                                     uint32_t *err) {
     logc("qel_domain_lookup_variant", w(h), w(domain), w(ti));
     uint32_t code = g_knobs.domain_variant_error.load(std::memory_order_relaxed);
     if (code && err)
         *err = code;
     return g_knobs.domain_variant.load(std::memory_order_relaxed);
+}
+
+__attribute__((noinline)) int instance_variant_general(qel_handle_t *h, const void *obj,
+                                                       int a, int b) {
+    logc("qel_get_instance_variant", w(h), w(obj), (uint64_t)(int64_t)a,
+         (uint64_t)(int64_t)b);
+    if (g_knobs.force_variant_on.load(std::memory_order_relaxed))
+        return g_knobs.force_variant_value.load(std::memory_order_relaxed);
+    if (!obj)
+        return -1;
+    return static_cast<const int8_t *>(obj)[kVariantOffset];
+}
+
+} // namespace
+
+int qel_domain_lookup_variant(qel_handle_t *h, const qel_domain_t *domain,
+                              const qel_type_info_t *ti, uint32_t *err) {
+    if (RT_LIKELY(g_plain.load(std::memory_order_relaxed)))
+        return 0;
+    return domain_variant_general(h, domain, ti, err);
 }
 
 int qel_domain_lookup_message_ok(qel_handle_t *h, const qel_domain_t *domain,
@@ -152,13 +189,9 @@ int qel_domain_lookup_table_ok(qel_handle_t *h, const qel_domain_t *domain,
 }
 
 int qel_get_instance_variant(qel_handle_t *h, const void *obj, int a, int b) {
-    logc("qel_get_instance_variant", w(h), w(obj), (uint64_t)(int64_t)a,
-         (uint64_t)(int64_t)b);
-    if (g_knobs.force_variant_on.load(std::memory_order_relaxed))
-        return g_knobs.force_variant_value.load(std::memory_order_relaxed);
-    if (!obj)
-        return -1;
-    return static_cast<const int8_t *>(obj)[kVariantOffset];
+    if (RT_LIKELY(g_plain.load(std::memory_order_relaxed)) && obj)
+        return static_cast<const int8_t *>(obj)[kVariantOffset];
+    return instance_variant_general(h, obj, a, b);
 }
 
 uint8_t qel_get_instance_obj_flag(qel_handle_t *h, const void *obj) {

@@ -5,7 +5,12 @@
  * part (check record, type dictionary, workspace, key/range database), the
  * default allocator (malloc blocks with a small header so that frees know
  * the size for live-byte accounting), the type-info copy allocator, the
- * dictionary callbacks, and the default write hook and statistics hook.
+ * dictionary callbacks, and the observing write hook and statistics hook.
+ *
+ * The two hooks only feed the write log and the call log, so a handle
+ * carries them only while logging is on: otherwise both are null and the
+ * library skips the call with one test.  The live handles are kept in a
+ * list so that turning logging on or off reaches handles made before.
  */
 #include <cstdio>
 #include <cstdlib>
@@ -33,16 +38,42 @@ struct alignas(16) BlockHdr {
 };
 static_assert(sizeof(BlockHdr) == 16, "header keeps 16-byte alignment");
 
-void write_hook_default(qel_handle_t *, void *addr, uint32_t len, uint32_t dbid,
+/* Installed only while logging is on; the test covers a hook that is
+ * still running when logging goes off. */
+void write_hook_observe(qel_handle_t *, void *addr, uint32_t len, uint32_t dbid,
                         void *owner) {
-    if (RT_UNLIKELY(g_logging.load(std::memory_order_relaxed)))
+    if (RT_LIKELY(g_logging.load(std::memory_order_relaxed)))
         log_write_slow(addr, len, dbid, owner);
 }
 
-int stats_inc_default(void *alloc_ctx, uint64_t *counter, uint64_t amount,
+int stats_inc_observe(void *alloc_ctx, uint64_t *counter, uint64_t amount,
                       uint32_t dbid) {
     logc("stats_inc_fn", w(alloc_ctx), w(counter), amount, dbid);
     return 0;
+}
+
+/* Handles made by qelrt_handle_new and not yet freed. */
+std::mutex g_live_mu;
+std::vector<qel_handle_t *> &live_handles() {
+    static auto *v = new std::vector<qel_handle_t *>; /* outlives static destructors */
+    return *v;
+}
+
+/* Puts on (or takes off) the observing hooks, leaving a hook the caller
+ * installed in place.  The stores are atomic so that a thread reading the
+ * handle sees either hook, never a torn word.  Caller holds g_live_mu. */
+void set_hooks(qel_handle_t *h, bool on) {
+    HandlePrivate *pv = priv(h);
+    qel_write_hook_fn wh = on ? write_hook_observe : nullptr;
+    qel_stats_inc_fn si = on ? stats_inc_observe : nullptr;
+    if (__atomic_load_n(&h->write_hook_fn, __ATOMIC_RELAXED) == pv->hook_set) {
+        __atomic_store_n(&h->write_hook_fn, wh, __ATOMIC_RELAXED);
+        pv->hook_set = wh;
+    }
+    if (__atomic_load_n(&h->stats_inc_fn, __ATOMIC_RELAXED) == pv->stats_set) {
+        __atomic_store_n(&h->stats_inc_fn, si, __ATOMIC_RELAXED);
+        pv->stats_set = si;
+    }
 }
 
 void *type_alloc_default(void *ctx, uint32_t dbid, uint32_t size) {
@@ -122,13 +153,11 @@ void *default_alloc(void *, uint32_t, uint32_t size) {
     return p;
 }
 
-void any_free(void *, uint32_t, void *mem) {
-    if (!mem)
-        return;
-    if (pool_owns(mem))
-        pool_release(mem);
-    else
-        hdr_free(mem);
+void hooks_follow_logging() {
+    std::lock_guard<std::mutex> g(g_live_mu);
+    const bool on = g_logging.load(std::memory_order_relaxed);
+    for (qel_handle_t *h : live_handles())
+        set_hooks(h, on);
 }
 
 } // namespace qelrt
@@ -159,8 +188,8 @@ qel_handle_t *qelrt_handle_new(void) {
     h->rt_private = pv;
     h->alloc_fn = default_alloc;
     h->free_fn = any_free;
-    h->write_hook_fn = write_hook_default;
-    h->stats_inc_fn = stats_inc_default;
+    h->write_hook_fn = nullptr;
+    h->stats_inc_fn = nullptr;
     h->type_alloc_fn = type_alloc_default;
     h->type_dict_lookup_fn = dict_lookup;
     h->type_dict_insert_fn = dict_insert;
@@ -175,6 +204,11 @@ qel_handle_t *qelrt_handle_new(void) {
     h->check_record = nullptr;
     h->database_name = "lomari_db";
     h->db_stats = &pv->db_stats;
+    std::lock_guard<std::mutex> g(g_live_mu);
+    std::vector<qel_handle_t *> &live = live_handles();
+    pv->live_index = live.size();
+    live.push_back(h);
+    set_hooks(h, g_logging.load(std::memory_order_relaxed));
     return h;
 }
 
@@ -183,6 +217,13 @@ void qelrt_handle_free(qel_handle_t *h) {
         return;
     HandlePrivate *pv = priv(h);
     if (pv) {
+        {
+            std::lock_guard<std::mutex> g(g_live_mu);
+            std::vector<qel_handle_t *> &live = live_handles();
+            live[pv->live_index] = live.back();
+            priv(live.back())->live_index = pv->live_index;
+            live.pop_back();
+        }
         for (void *p : pv->type_allocs)
             std::free(p);
         for (void *p : pv->variant_allocs)

@@ -32,10 +32,20 @@ extern std::atomic<bool> g_logging;
 /* On while logging is on or an allocation fail knob is armed: the pooling
  * allocator only counts and consults knobs while this is set. */
 extern std::atomic<bool> g_watch;
+/* On while logging is off and the variant knobs are at their defaults:
+ * the calls made per element (variant lookups, error clearing) then answer
+ * in a few instructions and take their general path only otherwise. */
+extern std::atomic<bool> g_plain;
 
-void log_call_slow(const char *fn, uint64_t a, uint64_t b, uint64_t c,
-                   uint64_t d);
+__attribute__((cold)) void log_call_slow(const char *fn, uint64_t a, uint64_t b,
+                                        uint64_t c, uint64_t d);
 void log_write_slow(void *addr, uint32_t len, uint32_t dbid, void *owner);
+
+/* Puts the observing write and statistics hooks on every live handle made
+ * by qelrt_handle_new while logging is on, and takes them off (null, so the
+ * library skips the call) while it is off.  Called whenever g_logging
+ * changes. */
+void hooks_follow_logging();
 
 inline uint64_t w(const void *p) { return (uint64_t)(uintptr_t)p; }
 inline uint64_t w(uint64_t v) { return v; }
@@ -100,8 +110,6 @@ void *pool_alloc(void *alloc_ctx, uint32_t dbid, uint32_t size);
 /* Frees a block of either allocator: pool blocks are told apart by
  * address, so a handle may switch allocators while objects are live. */
 void any_free(void *alloc_ctx, uint32_t dbid, void *mem);
-bool pool_owns(const void *p);
-void pool_release(void *p);
 
 /* ---- key/range database (quarl.cpp) ---------------------------------- */
 
@@ -188,6 +196,11 @@ struct HandlePrivate {
     QuarlDb *quarl = nullptr;
     qel_db_stats_t db_stats{};
     SttrPlaces sttr;
+    /* The hooks the runtime last put on the handle; a hook the caller
+     * replaced since is left alone when logging changes. */
+    qel_write_hook_fn hook_set = nullptr;
+    qel_stats_inc_fn stats_set = nullptr;
+    size_t live_index = 0; /* place in the live-handle list */
 };
 
 inline HandlePrivate *priv(const qel_handle_t *h) {

@@ -18,6 +18,7 @@ namespace qelrt {
 
 std::atomic<bool> g_logging{false};
 std::atomic<bool> g_watch{false};
+std::atomic<bool> g_plain{true};
 Knobs g_knobs;
 
 std::atomic<uint64_t> g_alloc_count{0};
@@ -45,11 +46,18 @@ Logs &logs() {
     return *l;
 }
 
+/* Recomputes g_watch and g_plain after a knob or logging changed. */
 void update_watch() {
-    bool on = g_logging.load(std::memory_order_relaxed) ||
+    const bool logging = g_logging.load(std::memory_order_relaxed);
+    bool on = logging ||
               g_knobs.fail_alloc_at.load(std::memory_order_relaxed) != 0 ||
               g_knobs.fail_alloc_from.load(std::memory_order_relaxed) != 0;
     g_watch.store(on, std::memory_order_relaxed);
+    bool plain = !logging &&
+                 g_knobs.domain_variant.load(std::memory_order_relaxed) == 0 &&
+                 g_knobs.domain_variant_error.load(std::memory_order_relaxed) == 0 &&
+                 g_knobs.force_variant_on.load(std::memory_order_relaxed) == 0;
+    g_plain.store(plain, std::memory_order_relaxed);
 }
 
 /* Counts an attempt against a one-shot target. */
@@ -133,14 +141,20 @@ void qelrt_quarl_fail_at(uint64_t n) {
     g_knobs.quarl_fail_at.store(target(g_knobs.quarl_attempts, n));
 }
 
-void qelrt_set_domain_variant(int v) { g_knobs.domain_variant.store(v); }
+void qelrt_set_domain_variant(int v) {
+    g_knobs.domain_variant.store(v);
+    update_watch();
+}
+
 void qelrt_set_domain_variant_error(uint32_t code) {
     g_knobs.domain_variant_error.store(code);
+    update_watch();
 }
 
 void qelrt_force_instance_variant(int enabled, int v) {
     g_knobs.force_variant_value.store(v);
     g_knobs.force_variant_on.store(enabled != 0);
+    update_watch();
 }
 
 void qelrt_domain_refuse(const char *type_name) {
@@ -180,6 +194,7 @@ void qelrt_reset(void) {
     }
     g_logging.store(false);
     update_watch();
+    hooks_follow_logging();
     qelrt_calls_clear();
     trace_reset();
     g_alloc_count.store(0);
@@ -194,6 +209,7 @@ void qelrt_reset(void) {
 void qelrt_calls_log(int on) {
     g_logging.store(on != 0);
     update_watch();
+    hooks_follow_logging();
 }
 
 uint32_t qelrt_call_total(void) {

@@ -1,10 +1,12 @@
 /*
  * pool.cpp -- the pooling allocator a handle switches to for speed.
  *
- * Owns: pool_alloc, pool_owns and pool_release.  Small blocks (up to
- * kMaxSmall bytes, in 8-byte size classes) are carved from 64 KiB slabs of
- * one reserved address range and kept on thread-local free lists; a block
- * carries no header, its class is found from its slab.  Larger blocks are
+ * Owns: pool_alloc and any_free (the free_fn of every handle).  Small
+ * blocks (up to kMaxSmall bytes, in 8-byte size classes) are carved from
+ * 64 KiB slabs of one reserved address range and kept on thread-local free
+ * lists, so a list's same-size elements come and go without a system
+ * allocation each; a block carries no header, its class is found from its
+ * slab.  Larger blocks are
  * header-carrying malloc blocks (handle.cpp), so any_free tells the two
  * apart by address alone.
  *
@@ -166,25 +168,38 @@ __attribute__((noinline)) void *pool_alloc_watched(uint32_t size) {
 
 } // namespace
 
-void *pool_alloc(void *, uint32_t, uint32_t size) {
+/* Everything but a pop from a non-empty free list: watched allocations,
+ * bump allocation, refills and large blocks.  Out of line, so that the
+ * common case saves no registers. */
+__attribute__((noinline)) void *pool_alloc_slow(uint32_t size) {
     if (RT_UNLIKELY(g_watch.load(std::memory_order_relaxed)))
         return pool_alloc_watched(size);
-    if (RT_POOL_SLABS && RT_LIKELY(size <= kMaxSmall)) {
+    if (RT_POOL_SLABS && size <= kMaxSmall) {
         if (void *p = small_alloc(class_of(size)))
             return p;
     }
     return hdr_alloc(size, false);
 }
 
-bool pool_owns(const void *p) {
-    const uint8_t *b = g_base.load(std::memory_order_acquire);
-    return b && static_cast<const uint8_t *>(p) >= b &&
-           static_cast<const uint8_t *>(p) < b + kRegion;
+void *pool_alloc(void *, uint32_t, uint32_t size) {
+    if (RT_POOL_SLABS && RT_LIKELY(size <= kMaxSmall) &&
+        RT_LIKELY(!g_watch.load(std::memory_order_relaxed))) {
+        Tls *t = t_pool;
+        const uint32_t c = class_of(size);
+        if (RT_LIKELY(t != nullptr)) {
+            if (void *p = t->free[c]) {
+                t->free[c] = *static_cast<void **>(p);
+                return p;
+            }
+        }
+    }
+    return pool_alloc_slow(size);
 }
 
-void pool_release(void *p) {
-    uint8_t *base = g_base.load(std::memory_order_relaxed);
-    uint32_t c = g_slab_class[size_t(static_cast<uint8_t *>(p) - base) / kSlab];
+/* Returns a slab block of class c to this thread's free list, counting it
+ * while allocations are watched; with no thread list to be had it goes to
+ * the orphans. */
+__attribute__((noinline)) void slab_free_slow(uint8_t *p, uint32_t c) {
     if (RT_UNLIKELY(g_watch.load(std::memory_order_relaxed))) {
         g_free_count.fetch_add(1, std::memory_order_relaxed);
         g_live_bytes.fetch_sub(c * 8, std::memory_order_relaxed);
@@ -193,13 +208,35 @@ void pool_release(void *p) {
     if (RT_UNLIKELY(!t))
         t = tls_make();
     if (RT_LIKELY(t)) {
-        *static_cast<void **>(p) = t->free[c];
+        *reinterpret_cast<void **>(p) = t->free[c];
         t->free[c] = p;
         return;
     }
     std::lock_guard<std::mutex> g(g_orphan_mu);
-    *static_cast<void **>(p) = g_orphans[c];
+    *reinterpret_cast<void **>(p) = g_orphans[c];
     g_orphans[c] = p;
+}
+
+/* A block of either allocator: slab blocks are told apart by address (one
+ * unsigned compare), everything else carries a header. */
+void any_free(void *, uint32_t, void *mem) {
+    const uintptr_t base =
+        reinterpret_cast<uintptr_t>(g_base.load(std::memory_order_acquire));
+    const uintptr_t off = reinterpret_cast<uintptr_t>(mem) - base;
+    if (RT_UNLIKELY(!base || off >= kRegion)) {
+        if (mem)
+            hdr_free(mem);
+        return;
+    }
+    uint8_t *p = static_cast<uint8_t *>(mem);
+    const uint32_t c = g_slab_class[off / kSlab];
+    Tls *t = t_pool;
+    if (RT_LIKELY(t != nullptr) && RT_LIKELY(!g_watch.load(std::memory_order_relaxed))) {
+        *reinterpret_cast<void **>(p) = t->free[c];
+        t->free[c] = p;
+        return;
+    }
+    slab_free_slow(p, c);
 }
 
 } // namespace qelrt
