@@ -422,4 +422,6 @@ QEL_RT_API void qellib_free(void *p);
 }
 #endif
 
+#include "qel/rt_text.h"
+
 #endif /* QEL_RUNTIME_H */
