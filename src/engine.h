@@ -11,6 +11,7 @@
 #include "frame/frame.h"
 #include "lomari/lomari_api.h"
 #include "types/schema.h"
+#include "codec/render.h"
 
 namespace lomari {
 
