@@ -181,21 +181,24 @@ uint32_t obj_to_xml(const TypeDesc &T, H *h, uint32_t db, const char *name, char
     return c.n;
 }
 
-void enum_from_xml(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
-                   void *o, uint32_t *err, char *msg, uint32_t msg_len) {
-    if (*err) return;
+namespace {
+
+// The enumeration parser; true when an enumerator was found and stored.
+bool enum_parse(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
+                void *o, uint32_t *err, char *msg, uint32_t msg_len) {
+    if (*err) return false;
     qel_clear_last_error(h);
     if (!o || !path) {
         report(h, err, LOMARI_ERR_INVALID);
-        return;
+        return false;
     }
     char p[kPathMax], value[kValueMax];
     for (uint32_t v = 0; v < E.bound; ++v) {
-        if (!build_path(h, err, p, "%s/%s", path, E.names[v])) return;
+        if (!build_path(h, err, p, "%s/%s", path, E.names[v])) return false;
         const uint32_t rc = xml_get_element_value(h, doc, p, value, sizeof value, err);
         if (rc == 0) {
             store(h, db, o, at<uint32_t>(o, kEnumValueOff), v);
-            return;
+            return true;
         }
         if (rc == LOMARI_ERR_NOT_FOUND) {
             *err = 0;
@@ -204,11 +207,10 @@ void enum_from_xml(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_x
         *err = rc;
         qel_store_err(h, rc);
         if (msg && msg_len) std::snprintf(msg, msg_len, "Failed xpath: %s", path);
-        return;
+        return false;
     }
+    return false;
 }
-
-namespace {
 
 // Parses one list or array element at "<path>/<name>[i]" into a spare
 // element; the caller keeps or destroys the spare.  2 ends the repetition.
@@ -227,6 +229,11 @@ void *parse_spare(const TypeDesc &Elem, H *h, uint32_t db, const char *path, con
 
 }  // namespace
 
+void enum_from_xml(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
+                   void *o, uint32_t *err, char *msg, uint32_t msg_len) {
+    enum_parse(E, h, db, path, doc, o, err, msg, msg_len);
+}
+
 void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
                   void *o, uint32_t *err, char *msg, uint32_t msg_len) {
     if (*err) return;
@@ -240,10 +247,13 @@ void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xm
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }
+    // A field read from the document counts as written, as through its setter.
+    uint8_t *sa = handle_mode(h, T) == Mode::Track ? state_area(T, h, o) : nullptr;
     char p[kPathMax];
     for (unsigned i = 0; i < T.nfields; ++i) {
         const FieldDesc &f = T.fields[i];
         void *fp = at<uint8_t>(o, f.offset);
+        bool found = false;
         switch (f.kind) {
         case Kind::PairCount:  // follows from the elements found
             continue;
@@ -254,16 +264,18 @@ void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xm
         case Kind::Enum:
             if (!build_path(h, err, p, "%s/%s", path, f.name)) return;
             if (f.kind == Kind::U8)
-                u_int8_from_xml(h, db, p, doc, static_cast<u_int8 *>(fp), err, msg, msg_len);
+                found = !u_int8_from_xml(h, db, p, doc, static_cast<u_int8 *>(fp), err, msg, msg_len);
             else if (f.kind == Kind::U16)
-                u_int16_from_xml(h, db, p, doc, static_cast<u_int16 *>(fp), err, msg, msg_len);
+                found = !u_int16_from_xml(h, db, p, doc, static_cast<u_int16 *>(fp), err, msg, msg_len);
             else if (f.kind == Kind::U32)
-                u_int32_from_xml(h, db, p, doc, static_cast<u_int32 *>(fp), err, msg, msg_len);
+                found = !u_int32_from_xml(h, db, p, doc, static_cast<u_int32 *>(fp), err, msg, msg_len);
             else if (f.kind == Kind::Str)
-                null_string_from_xml(h, db, p, doc, static_cast<char *>(fp), kStrBound, err, msg, msg_len);
+                found = !null_string_from_xml(h, db, p, doc, static_cast<char *>(fp), kStrBound, err,
+                                              msg, msg_len);
             else
-                enum_from_xml(*f.en, h, db, p, doc, fp, err, msg, msg_len);
+                found = enum_parse(*f.en, h, db, p, doc, fp, err, msg, msg_len);
             if (!absent_ok(err)) return;
+            if (found && sa && f.state_idx != kNoState) store<uint8_t>(h, db, o, sa + f.state_idx, 2);
             break;
         case Kind::List:
             for (uint32_t k = 1;; ++k) {
