@@ -13,16 +13,10 @@
 #include <vector>
 
 #include "lomari/lomari.h"
+#include "lomari/lomari_catalogue.h"
 #include "qel/rt_control.h"
 
 namespace {
-
-const char *const kTypes[] = {
-    "spi4_mapping", "vep_tarnok_body", "which_vep", "which_fp", "if_shim_body",
-    "im_if_fctrl_body", "vep_flowid_mapping", "im_vep_fctrl_body", "tarnok_rec_fields",
-    "flow_if_rec_fields", "flow_vep_rec_fields", "cc_pair", "cc_ids", "aps_pair",
-    "aps_control_data", "flow_pair", "flow_id_pool",
-};
 
 template <class F>
 F *fn(const char *type, const char *op) {
@@ -34,7 +28,8 @@ F *fn(const char *type, const char *op) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
-    const char *type = kTypes[data[0] % 17];
+    // The structured types lead the catalogue.
+    const char *type = lomari_catalogue[data[0] % LOMARI_TYPE_COUNT].name;
     const bool track = data[0] & 0x40, in_place = data[0] & 0x80;
     std::vector<uint8_t> in(data + 1, data + size);  // exact-size copy: overreads trip ASan
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "lomari/lomari_catalogue.h"
 
 namespace {
 
@@ -223,6 +224,23 @@ TEST(Identifiers, SignaturesAreTheTextOfTheirBinaryForm) {
     EXPECT_STREQ(message_vep_tarnok_headers_luid_text, Record("vep_tarnok_headers", "message")->signature);
     EXPECT_EQ(std::memcmp(message_im_vep_fctrl_luid, Record("im_vep_fctrl", "message")->luid, 16), 0);
     EXPECT_STREQ(table_global_flow_control_luid_text, Record("global_flow_control", "table")->signature);
+}
+
+// The catalogue programs walk the domain by is the library's own type
+// list, record for record, with each structured type's sizes.
+TEST(Catalogue, IsTheTypeListInOrder) {
+    const std::vector<qel_type_info_t *> list = TypeList();
+    ASSERT_EQ(list.size(), LOMARI_CATALOGUE_COUNT);
+    const char *const kinds[] = {"type", "enum", "table", "table_record", "message"};
+    for (uint32_t i = 0; i < LOMARI_CATALOGUE_COUNT; ++i) {
+        const lomari_catalogue_entry &c = lomari_catalogue[i];
+        EXPECT_STREQ(c.luid, list[i]->signature) << c.name;
+        EXPECT_STREQ(kinds[c.kind], list[i]->kind) << c.name;
+        if (c.kind != LOMARI_KIND_TYPE) continue;
+        EXPECT_STREQ(c.name, kTypes[c.ordinal].name);
+        EXPECT_EQ(c.plain_size, kTypes[c.ordinal].plain_size);
+        EXPECT_EQ(c.tracked_size, kTypes[c.ordinal].tracked_size);
+    }
 }
 
 // ---- counting -----------------------------------------------------------------

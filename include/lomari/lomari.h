@@ -5,7 +5,8 @@
  * generated headers declare the instance layouts (lomari_types.h) and the
  * per-type operations (lomari_api.h); this header adds the domain-wide
  * entry points: registration, trace initialisation, the variant dump and
- * the bundle handler slot, and the exported identifier constants.
+ * the bundle handler slot.  The identifier constants of the messages and
+ * tables are declared in the generated lomari_ids.h.
  */
 #ifndef LOMARI_LOMARI_H
 #define LOMARI_LOMARI_H
@@ -13,12 +14,13 @@
 #include "lomari/lomari_types.h"
 #include "lomari/lomari_api.h"
 #include "lomari/lomari_errors.h"
+#include "lomari/lomari_ids.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Copies the domain's 42 type-info records into the handle's dictionary
+/* Copies the domain's type-info records into the handle's dictionary
  * (the runtime calls this through qel_type_info_ptr_get). */
 LOMARI_API void lomari_typeinfo_initialize(qel_handle_t *h, uint32_t db, uint32_t *err);
 /* Registers the trace module "qel_lomari"; returns the runtime's answer. */
@@ -33,27 +35,6 @@ LOMARI_API extern void *lomari_bundle_registered_handler;
 LOMARI_API extern uint16_t g_qel_lomari_trace_module_id;
 LOMARI_API extern uint16_t g_qel_lomari_stub_trace_module_id;
 
-/* Identifiers of the messages and tables: 16 bytes, 32-digit text, name. */
-#define LOMARI_DECLARE_LUID(kind, name)                         \
-    LOMARI_API extern const uint8_t kind##_##name##_luid[16];   \
-    LOMARI_API extern const char kind##_##name##_luid_text[33]; \
-    LOMARI_API extern const char kind##_##name##_name[];
-LOMARI_DECLARE_LUID(message, vep_tarnok_headers)
-LOMARI_DECLARE_LUID(message, vep_tarnok_ready)
-LOMARI_DECLARE_LUID(message, fp_tarnok_ready)
-LOMARI_DECLARE_LUID(message, fp_if_flowid_ready)
-LOMARI_DECLARE_LUID(message, vep_tarnok_remove)
-LOMARI_DECLARE_LUID(message, if_shim_connection_id)
-LOMARI_DECLARE_LUID(message, im_if_fctrl)
-LOMARI_DECLARE_LUID(message, im_if_fctrl_remove)
-LOMARI_DECLARE_LUID(message, im_vep_fctrl)
-LOMARI_DECLARE_LUID(table, tarnok_header_ids)
-LOMARI_DECLARE_LUID(table, im_if_flow_control)
-LOMARI_DECLARE_LUID(table, im_vep_flow_control)
-LOMARI_DECLARE_LUID(table, non_aps_headers)
-LOMARI_DECLARE_LUID(table, global_aps_headers)
-LOMARI_DECLARE_LUID(table, global_flow_control)
-#undef LOMARI_DECLARE_LUID
 
 #ifdef __cplusplus
 }

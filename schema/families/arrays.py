@@ -1,17 +1,14 @@
 """Counted arrays: element get and set with growth, remove all, and the
 whole and per-element state bytes."""
-from famlib import H, DB, ERR, params, T
+from famlib import DB, ERR, H, T, adder, params
 
 
 def entries(M, Entry):
     out = []
-    for t in M.types:
-        af = t.array_field
-        if af is None:
-            continue
+    for t, af in M.owners("array"):
         n, d, el = t.name, T(t), af.ref
         pre = "%s_%s_" % (n, af.name)
-        add = lambda r, s, p, b: out.append(Entry(r, pre + s, p, b))
+        add = adder(out, Entry, pre)
         obj = n + " *o"
         add(el + " *", "get", params(H, DB, obj, "uint32_t index", ERR),
             "return static_cast<%s *>(array_get(%s, h, db, o, index, err));" % (el, d))

@@ -1,13 +1,13 @@
 """Binary encoding: measure, marshal and unmarshal of every enumeration and
 structured type."""
-from famlib import H, DB, ERR, params, T, E
+from famlib import DB, E, ERR, H, T, adder, params
 
 
 def entries(M, Entry):
     out = []
     for e in M.enums:
         n, d = e.name, E(e)
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        add = adder(out, Entry, n + "_")
         add("uint32_t", "len", params(H, DB, "const %s *o" % n), "return 5;")
         add("uint32_t", "len_cr", H, "return h->err ? 0 : 5;")
         add("uint32_t", "marshal", params(H, DB, "uint8_t *buf", "const %s *o" % n, "uint32_t len", ERR),
@@ -17,7 +17,7 @@ def entries(M, Entry):
             "return enum_unmarshal(%s, h, db, buf, o, len, in_place, err);" % d)
     for t in M.types:
         n, d = t.name, T(t)
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        add = adder(out, Entry, n + "_")
         add("uint32_t", "len", params(H, DB, "const %s *o" % n), "return obj_len(%s, h, db, o);" % d)
         add("uint32_t", "len_cr", params(H, "const %s *o" % n),
             "return h->err ? 0 : obj_len(%s, h, h->database_id, o);" % d)

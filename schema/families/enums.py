@@ -1,25 +1,15 @@
 """Enumeration objects: create, initialize, destroy, get and set with the
 range check, value maps, validity and size."""
-from famlib import H, DB, ERR, params, E
+from famlib import DB, E, ERR, H, adder, object_lifecycle, object_queries, params
 
 
 def entries(M, Entry):
     out = []
     for e in M.enums:
         n, d = e.name, E(e)
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
-        add(n + " *", "create", params(H, DB), "return static_cast<%s *>(enum_create(%s, h, db));" % (n, d))
-        add(n + " *", "create_cr", H, "return static_cast<%s *>(enum_create_cr(%s, h));" % (n, d))
-        add(n + " *", "create_internal", params(H, DB),
-            "return static_cast<%s *>(enum_create(%s, h, db));" % (n, d))
-        add("void", "initialize",
-            params(H, DB, n + " *inst", "qel_type_info_t *tinfo", "uint32_t notify",
-                   "uint32_t skip_stats", "uint8_t or_flags", "uint8_t *state_base", ERR),
-            "enum_initialize(%s, h, db, inst, tinfo, notify, skip_stats, or_flags, state_base, err);" % d)
-        add("void", "destroy", params(H, DB, n + " *inst"), "enum_destroy(%s, h, db, inst, 1);" % d)
-        add("void", "destroy_cr", params(H, n + " *inst"), "enum_destroy(%s, h, h->database_id, inst, 1);" % d)
-        add("void", "destroy_internal", params(H, DB, n + " *inst", "uint32_t free_it"),
-            "enum_destroy(%s, h, db, inst, free_it);" % d)
+        add = adder(out, Entry, n + "_")
+        out += object_lifecycle(Entry, n, d, "enum_create", "enum_create_cr", "enum_create", "enum_initialize",
+                                "enum_destroy")
         add(n + " *", "get", params(H, DB, n + " *inst"),
             "return static_cast<%s *>(enum_get(%s, h, db, inst));" % (n, d))
         add("uint32_t", "get_value", params(H, DB, "const %s *inst" % n, ERR),
@@ -35,21 +25,3 @@ def entries(M, Entry):
         out += object_queries(Entry, n, d)
     return out
 
-
-def object_queries(Entry, n, d):
-    """The runtime queries every enumeration and structured type answers."""
-    out = []
-    add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
-    add("void", "set_instance_embedded", params(H, DB, n + " *inst"),
-        "set_instance_embedded(%s, h, db, inst);" % d)
-    add("uint32_t", "get_oid_count", params(H, DB, n + " *inst", ERR),
-        "return get_oid_count(%s, h, db, inst, err);" % d)
-    add("void", "get_object_references", params(H, DB, n + " *inst", "void *refs", "void *count", ERR),
-        "get_object_references(%s, h, db, inst, err);" % d)
-    add("int", "adjust_variant", params(H, DB, n + " *inst", ERR),
-        "return adjust_variant(%s, h, db, inst, err);" % d)
-    add("uint32_t", "variant_data_index_cap", "uint32_t index",
-        "return (index & 0x80u) ? index : (index & ~0xFFu);")
-    add("int", "get_luid", params(H, DB, "const %s *inst" % n, "uint8_t *luid_out", ERR),
-        "return qel_get_luid(h, db, inst, luid_out, err);")
-    return out

@@ -1,6 +1,6 @@
 """Field access and state tracking: per-field get/set/state accessors, the
 fixed string, and the whole-object operations."""
-from famlib import H, DB, ERR, params, T
+from famlib import DB, ERR, H, T, adder, params
 
 
 def entries(M, Entry):
@@ -10,7 +10,7 @@ def entries(M, Entry):
         obj = n + " *o"
         for i, f in enumerate(t.fields):
             pre = "%s_%s_" % (n, f.name)
-            add = lambda r, s, p, b: out.append(Entry(r, pre + s, p, b))
+            add = adder(out, Entry, pre)
             fd = "%s, %d" % (d, i)
             if f.is_scalar or f.kind == "pair_count":
                 so = f.scalar_obj
@@ -46,7 +46,7 @@ def entries(M, Entry):
                 "return field_state_get(%s, h, db, o, err);" % fd)
             add("void", "state_flag_set", params(H, DB, obj, "uint8_t value", ERR),
                 "field_state_set(%s, h, db, o, value, err);" % fd)
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        add = adder(out, Entry, n + "_")
         add(n + " *", "get", params(H, DB, obj), "return static_cast<%s *>(obj_get(%s, h, db, o));" % (n, d))
         vf = t.value_fields
         outs = []

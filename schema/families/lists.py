@@ -1,33 +1,30 @@
 """Ordered lists: walking, counting, inserting, removing, and the parent
 query of the element type."""
-from famlib import H, DB, ERR, params, T
+from famlib import DB, ERR, H, T, adder, params
 
 
 def entries(M, Entry):
     out = []
-    for t in M.types:
-        lf = t.list_field
-        if lf is None:
-            continue
+    for t, lf in M.owners("list"):
         n, d, el = t.name, T(t), lf.ref
         pre = "%s_%s_" % (n, lf.name)
-        add = lambda r, s, p, b: out.append(Entry(r, pre + s, p, b))
+        add = adder(out, Entry, pre)
         obj = n + " *o"
-        for pos, s in enumerate(["get_first", "get_last"]):
+        for pos, s in [("First", "get_first"), ("Last", "get_last")]:
             add(el + " *", s, params(H, DB, obj, ERR),
-                "return static_cast<%s *>(list_get(%s, %d, h, db, o, nullptr, err));" % (el, d, pos))
-        for pos, s in [(2, "get_prev"), (3, "get_next")]:
+                "return static_cast<%s *>(list_get(%s, ListPos::%s, h, db, o, nullptr, err));" % (el, d, pos))
+        for pos, s in [("Before", "get_prev"), ("After", "get_next")]:
             add(el + " *", s, params(H, DB, obj, el + " *ref", ERR),
-                "return static_cast<%s *>(list_get(%s, %d, h, db, o, ref, err));" % (el, d, pos))
+                "return static_cast<%s *>(list_get(%s, ListPos::%s, h, db, o, ref, err));" % (el, d, pos))
         add("uint32_t", "get_count", params(H, DB, obj, ERR), "return list_count(%s, h, db, o, err);" % d)
         add(el + " *", "get_cr", params(H, obj, "uint32_t flag", el + " *ref"),
             "return static_cast<%s *>(list_get_cr(%s, h, o, flag, ref));" % (el, d))
-        for pos, s in enumerate(["set_first", "set_last"]):
+        for pos, s in [("First", "set_first"), ("Last", "set_last")]:
             add("void", s, params(H, DB, obj, el + " *el", ERR),
-                "list_insert(%s, %d, h, db, o, nullptr, el, err);" % (d, pos))
-        for pos, s in [(2, "set_before"), (3, "set_after")]:
+                "list_insert(%s, ListPos::%s, h, db, o, nullptr, el, err);" % (d, pos))
+        for pos, s in [("Before", "set_before"), ("After", "set_after")]:
             add("void", s, params(H, DB, obj, el + " *ref", el + " *el", ERR),
-                "list_insert(%s, %d, h, db, o, ref, el, err);" % (d, pos))
+                "list_insert(%s, ListPos::%s, h, db, o, ref, el, err);" % (d, pos))
         add("uint32_t", "add_cr", params(H, obj, el + " *el", "uint32_t flag", el + " *ref"),
             "return list_add_cr(%s, h, o, el, flag, ref);" % d)
         add("void", "remove", params(H, DB, obj, el + " *el", ERR), "list_remove(%s, h, db, o, el, err);" % d)

@@ -1,13 +1,13 @@
 """Message objects: create with and without body, destroy, length and the
 body accessors."""
-from famlib import H, DB, ERR, params, MSG
+from famlib import DB, ERR, H, MSG, adder, params
 
 
 def entries(M, Entry):
     out = []
     for m in M.messages:
         n, d, b = m.full, MSG(m), m.body.name
-        add = lambda r, s, p, bd: out.append(Entry(r, n + "_" + s, p, bd))
+        add = adder(out, Entry, n + "_")
         add(n + " *", "create_shallow", params(H, DB),
             "return static_cast<%s *>(msg_create_shallow(%s, h, db));" % (n, d))
         add(n + " *", "create", params(H, DB), "return static_cast<%s *>(msg_create(%s, h, db));" % (n, d))
@@ -17,10 +17,10 @@ def entries(M, Entry):
         add("uint32_t", "len", params(H, DB, n + " *msg"), "return msg_len(%s, h, db, msg);" % d)
         add("uint32_t", "len_cr", params(H, n + " *msg"),
             "return h->err ? 0 : msg_len(%s, h, h->database_id, msg);" % d)
-        for s, op in [("get", 0), ("get_detach", 1)]:
+        for s, op in [("get", "BodyGet::Keep"), ("get_detach", "BodyGet::Detach")]:
             add(b + " *", "%s_%s" % (b, s), params(H, DB, n + " *msg", ERR),
-                "return static_cast<%s *>(msg_body_get(%s, %d, h, db, msg, err));" % (b, d, op))
-        for s, op in [("set", 0), ("free_and_set", 1)]:
+                "return static_cast<%s *>(msg_body_get(%s, %s, h, db, msg, err));" % (b, d, op))
+        for s, op in [("set", "BodySet::Keep"), ("free_and_set", "BodySet::FreeOld")]:
             add("void", "%s_%s" % (b, s), params(H, DB, n + " *msg", b + " *body", ERR),
-                "msg_body_set(%s, %d, h, db, msg, body, err);" % (d, op))
+                "msg_body_set(%s, %s, h, db, msg, body, err);" % (d, op))
     return out

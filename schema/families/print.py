@@ -1,6 +1,6 @@
 """Text rendering: print and print_cr of every enumeration and structured
 type."""
-from famlib import H, DB, ERR, params, T, E
+from famlib import H, DB, ERR, adder, params, T, E
 
 
 def entries(M, Entry):
@@ -8,7 +8,7 @@ def entries(M, Entry):
     kinds = [(e, E(e), "enum_print") for e in M.enums] + [(t, T(t), "obj_print") for t in M.types]
     for x, d, fn in kinds:
         n = x.name
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        add = adder(out, Entry, n + "_")
         add("uint32_t", "print",
             params(H, DB, "char *buf", "uint32_t indent", "const char *name", "const %s *o" % n,
                    "uint32_t len", ERR),

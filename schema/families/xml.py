@@ -1,13 +1,13 @@
 """XML rendering and parsing: to_xml, toxml_cr and from_xml of every
 enumeration and structured type."""
-from famlib import H, DB, ERR, params, T, E
+from famlib import H, DB, ERR, adder, params, T, E
 
 
 def entries(M, Entry):
     out = []
     for x, d, is_enum in [(e, E(e), True) for e in M.enums] + [(t, T(t), False) for t in M.types]:
         n = x.name
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        add = adder(out, Entry, n + "_")
         render = "enum_to_xml(%s, h, %%s, %%s, buf, o, len, %%s)" % d if is_enum else \
                  "obj_to_xml(%s, h, %%s, %%s, buf, o, len, %%s, %%s)" % d
         # Enumerations take the state flag like every type, and ignore it.

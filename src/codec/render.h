@@ -10,12 +10,10 @@
 
 #include <cstdint>
 
-#include "qel/runtime.h"
+#include "frame/frame.h"
 #include "types/schema.h"
 
 namespace lomari {
-
-using H = qel_handle_t;
 
 // ---- text (codec/text.cpp) -----------------------------------------------------
 uint32_t enum_print(const EnumDesc &E, H *h, uint32_t db, char *buf, uint32_t indent,

@@ -11,8 +11,8 @@
 
 #include "codec/render.h"
 #include "lomari/lomari_errors.h"
-#include "engine.h"
-#include "types/list_links.h"
+#include "frame/entry.h"
+#include "types/layout.h"
 
 namespace lomari {
 
@@ -57,20 +57,20 @@ void print_members(const TypeDesc &T, H *h, uint32_t db, Cursor &c, uint32_t ind
             char count_name[80], elem_name[80];
             std::snprintf(count_name, sizeof count_name, "list %s count", f.name);
             std::snprintf(elem_name, sizeof elem_name, "list %s", f.name);
-            auto *a = static_cast<const links::Anchor *>(p);
+            auto *a = static_cast<const Anchor *>(p);
             c += u_int32_print(h, db, c.at(), ind, count_name, &a->count, c.room(), err);
-            for (void *el = a->first; el && el != a; el = links::links_of(*f.elem, el)->next)
+            for (void *el = a->first; el && el != a; el = links_of(*f.elem, el)->next)
                 c += obj_print(*f.elem, h, db, c.at(), ind, elem_name, el, c.room(), err);
             break;
         }
         case Kind::Array: {
-            const uint32_t count = *at<uint32_t>(o, T.fields[T.count_field].offset);
-            const uint8_t *blk = *static_cast<uint8_t *const *>(p);
+            const uint32_t count = *count_of(T, o);
+            const uint8_t *blk = *block_of(T, o);
             for (uint32_t k = 0; blk && k < count; ++k) {
                 char elem_name[80];
                 std::snprintf(elem_name, sizeof elem_name, "%s[%d]", f.name, static_cast<int>(k));
                 c += obj_print(*f.elem, h, db, c.at(), ind, elem_name,
-                               blk + size_t{k} * f.elem->plain_size, c.room(), err);
+                               elem_at(*f.elem, blk, k), c.room(), err);
             }
             break;
         }
@@ -83,12 +83,7 @@ void print_members(const TypeDesc &T, H *h, uint32_t db, Cursor &c, uint32_t ind
 uint32_t enum_print(const EnumDesc &E, H *h, uint32_t db, char *buf, uint32_t indent,
                     const char *name, const void *o, uint32_t len, uint32_t *err) {
     (void)db;
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (!o || !name) {
-        report(h, err, LOMARI_ERR_INVALID);
-        return 0;
-    }
+    if (!begin(h, err) || !present(h, err, o) || !present(h, err, name)) return 0;
     Cursor c{buf, len};
     c += qel_print_space(h, c.at(), c.room(), indent, err);
     c += qel_snprintf(h, c.at(), c.room(), err, "%s@%s:", name, E.name);
@@ -102,12 +97,7 @@ uint32_t enum_print(const EnumDesc &E, H *h, uint32_t db, char *buf, uint32_t in
 
 uint32_t obj_print(const TypeDesc &T, H *h, uint32_t db, char *buf, uint32_t indent,
                    const char *name, const void *o, uint32_t len, uint32_t *err) {
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (!name) {
-        report(h, err, LOMARI_ERR_INVALID);
-        return 0;
-    }
+    if (!begin(h, err) || !present(h, err, name)) return 0;
     const int variant = qel_get_instance_variant(h, o, 0, 0);
     Cursor c{buf, len};
     c += qel_print_space(h, c.at(), c.room(), indent, err);

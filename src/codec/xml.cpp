@@ -24,9 +24,12 @@
 #include <cstdio>
 
 #include "codec/render.h"
-#include "engine.h"
 #include "lomari/lomari_errors.h"
-#include "types/list_links.h"
+#include "frame/entry.h"
+#include "types/arrays.h"
+#include "types/lifecycle.h"
+#include "types/lists.h"
+#include "types/layout.h"
 
 namespace lomari {
 
@@ -71,16 +74,14 @@ struct Cursor {
 // where the object has no state area.
 uint8_t state_byte(const TypeDesc &T, H *h, const void *o, const FieldDesc &f, bool track) {
     if (!track || f.state_idx == kNoState) return 0;
-    const uint8_t *sa = state_area(T, h, const_cast<void *>(o));
+    const uint8_t *sa = state_area(T, h, o);
     return sa ? sa[f.state_idx] : 0;
 }
-// Per-element state byte of a counted array (pointer at 8 in the owner's area).
+// Per-element state byte of a counted array.
 uint8_t elem_state_byte(const TypeDesc &T, H *h, const void *o, uint32_t idx, bool track) {
     if (!track) return 0;
-    const uint8_t *sa = state_area(T, h, const_cast<void *>(o));
-    if (!sa) return 0;
-    const uint8_t *per;
-    std::memcpy(&per, sa + 8, sizeof per);
+    const uint8_t *sa = state_area(T, h, o);
+    const uint8_t *per = sa ? per_elem_get(sa) : nullptr;
     return per ? per[idx] : 0;
 }
 
@@ -111,12 +112,7 @@ const char *enum_xml_tag(const EnumDesc &E, uint32_t value, uint32_t *tag_len) {
 
 uint32_t enum_to_xml(const EnumDesc &E, H *h, uint32_t db, const char *name, char *buf,
                      const void *o, uint32_t len, uint32_t *err) {
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (!o || !name) {
-        report(h, err, LOMARI_ERR_INVALID);
-        return 0;
-    }
+    if (!begin(h, err) || !present(h, err, o) || !present(h, err, name)) return 0;
     Cursor c{buf, len};
     uint32_t tag_len = 0;
     const char *tag = enum_xml_tag(E, *at<uint32_t>(o, kEnumValueOff), &tag_len);
@@ -128,12 +124,7 @@ uint32_t enum_to_xml(const EnumDesc &E, H *h, uint32_t db, const char *name, cha
 
 uint32_t obj_to_xml(const TypeDesc &T, H *h, uint32_t db, const char *name, char *buf,
                     const void *o, uint32_t len, uint8_t state, uint32_t *err) {
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (!name) {
-        report(h, err, LOMARI_ERR_INVALID);
-        return 0;
-    }
+    if (!begin(h, err) || !present(h, err, name)) return 0;
     const int variant = qel_get_instance_variant(h, o, 0, 0);
     const bool track = handle_mode(h, T) == Mode::Track;
     Cursor c{buf, len};
@@ -162,16 +153,16 @@ uint32_t obj_to_xml(const TypeDesc &T, H *h, uint32_t db, const char *name, char
             c += enum_to_xml(*f.en, h, db, f.name, c.at(), p, c.room(), err);
             break;
         case Kind::List: {
-            auto *a = static_cast<const links::Anchor *>(p);
-            for (void *el = a->first; el && el != a && !*err; el = links::links_of(*f.elem, el)->next)
+            auto *a = static_cast<const Anchor *>(p);
+            for (void *el = a->first; el && el != a && !*err; el = links_of(*f.elem, el)->next)
                 c += obj_to_xml(*f.elem, h, db, f.name, c.at(), el, c.room(), st, err);
             break;
         }
         case Kind::Array: {
-            const uint32_t count = *at<uint32_t>(o, T.fields[T.count_field].offset);
-            const uint8_t *blk = *static_cast<uint8_t *const *>(p);
+            const uint32_t count = *count_of(T, o);
+            const uint8_t *blk = *block_of(T, o);
             for (uint32_t k = 0; blk && k < count && !*err; ++k)
-                c += obj_to_xml(*f.elem, h, db, f.name, c.at(), blk + size_t{k} * f.elem->plain_size,
+                c += obj_to_xml(*f.elem, h, db, f.name, c.at(), elem_at(*f.elem, blk, k),
                                 c.room(), elem_state_byte(T, h, o, k, track), err);
             break;
         }
@@ -186,12 +177,7 @@ namespace {
 // The enumeration parser; true when an enumerator was found and stored.
 bool enum_parse(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
                 void *o, uint32_t *err, char *msg, uint32_t msg_len) {
-    if (*err) return false;
-    qel_clear_last_error(h);
-    if (!o || !path) {
-        report(h, err, LOMARI_ERR_INVALID);
-        return false;
-    }
+    if (!begin(h, err) || !present(h, err, o) || !present(h, err, path)) return false;
     char p[kPathMax], value[kValueMax];
     for (uint32_t v = 0; v < E.bound; ++v) {
         if (!build_path(h, err, p, "%s/%s", path, E.names[v])) return false;
@@ -236,12 +222,7 @@ void enum_from_xml(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_x
 
 void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
                   void *o, uint32_t *err, char *msg, uint32_t msg_len) {
-    if (*err) return;
-    qel_clear_last_error(h);
-    if (!o || !path) {
-        report(h, err, LOMARI_ERR_INVALID);
-        return;
-    }
+    if (!begin(h, err) || !present(h, err, o) || !present(h, err, path)) return;
     uint32_t count = 0;
     if (xml_get_element_nodecount(h, doc, path, &count, err) || count == 0) {
         report(h, err, LOMARI_ERR_NOT_FOUND);
@@ -281,7 +262,7 @@ void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xm
             for (uint32_t k = 1;; ++k) {
                 void *spare = parse_spare(*f.elem, h, db, path, f.name, k, doc, err, msg, msg_len);
                 if (!spare) return;
-                if (*err == 0) list_insert(T, 1, h, db, o, nullptr, spare, err);
+                if (*err == 0) list_insert(T, ListPos::Last, h, db, o, nullptr, spare, err);
                 if (*err == 0) continue;
                 obj_destroy(*f.elem, h, db, spare, 1);
                 if (absent_ok(err)) break;

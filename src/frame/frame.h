@@ -10,6 +10,7 @@
 #include <cstring>
 #include <cstdlib>
 
+#include "lomari/lomari_errors.h"
 #include "qel/runtime.h"
 #include "types/schema.h"
 #include "trace_points.h"
@@ -19,6 +20,8 @@ extern uint16_t g_qel_lomari_trace_module_id;
 }
 
 namespace lomari {
+
+using H = qel_handle_t;
 
 // ---- object header ------------------------------------------------------
 
@@ -41,6 +44,9 @@ template <class T = uint8_t>
 inline const T *at(const void *o, uint32_t off) {
     return reinterpret_cast<const T *>(static_cast<const uint8_t *>(o) + off);
 }
+
+// The state byte an operation leaves on a field it wrote.
+inline constexpr uint8_t kStateWritten = 2;
 
 // Enumeration instance: header then the 32-bit value at 12.
 inline constexpr uint32_t kEnumValueOff = 12;
@@ -90,10 +96,39 @@ inline Mode handle_mode(const qel_handle_t *h, const TypeDesc &T) {
 
 // ---- error conventions -----------------------------------------------------
 
-// Reports a code: sets the caller's word and stores it in the handle.
+// Reports a code (a LOMARI_ERR_* name, or a code the runtime gave): sets
+// the caller's word and stores it in the handle.
 inline void report(qel_handle_t *h, uint32_t *err, uint32_t code) {
     if (err) *err = code;
     qel_store_err(h, code);
+}
+
+// ---- new objects -----------------------------------------------------------
+
+// Zero-filled storage for a new object.  A chain that already failed gets
+// the null object and allocates nothing; a failed allocation gives null in
+// the plain form, and in the chained form the null object with NO_MEMORY
+// stored (unless an error is already there).
+inline void *new_storage(qel_handle_t *h, uint32_t db, uint32_t size, void *null_obj) {
+    if (h->chained_error && h->err) return null_obj;
+    void *o = h->alloc_fn(h->alloc_ctx, db, size);
+    if (!o) {
+        if (!h->chained_error) return nullptr;
+        if (!h->err) qel_store_err(h, LOMARI_ERR_NO_MEMORY);
+        return null_obj;
+    }
+    std::memset(o, 0, size);
+    return o;
+}
+
+// Runs a creation in the chained-error form: failures go to the handle's
+// stored error and yield the null object.
+template <class F>
+inline void *chained(qel_handle_t *h, F &&create) {
+    h->chained_error = 1;
+    void *o = create();
+    h->chained_error = 0;
+    return o;
 }
 
 // ---- write announcements -----------------------------------------------------

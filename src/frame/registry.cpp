@@ -2,7 +2,7 @@
 //
 // Owns the module descriptor (linked into the runtime's module list when
 // the library is loaded, unlinked when it is unloaded), registration of the
-// 42 type-info records into a handle's dictionary, the trace module id and
+// type-info records into a handle's dictionary, the trace module id and
 // its lazy initialisation, the variant dump and the bundle handler slot.
 #include <cstring>
 
@@ -74,7 +74,7 @@ extern "C" LOMARI_API void lomari_typeinfo_initialize(qel_handle_t *h, uint32_t 
         }
         void *mem = h->type_alloc_fn(h->type_alloc_ctx, QEL_NO_DATABASE, kCopySize);
         if (!mem) {
-            report(h, err, 12);
+            report(h, err, LOMARI_ERR_NO_MEMORY);
             return;
         }
         auto *copy = static_cast<qel_type_info_t *>(mem);

@@ -10,7 +10,11 @@
 #include <cstddef>
 #include <cstring>
 
-#include "engine.h"
+#include "messages/message_object.h"
+
+#include "codec/binary.h"
+#include "lomari/lomari_types.h"
+#include "types/lifecycle.h"
 
 namespace lomari {
 
@@ -84,7 +88,7 @@ void *msg_create(const MessageDesc &M, H *h, uint32_t db) {
             std::memset(m, 0, kMsgSize);
         } else {
             if (!h->chained_error) return nullptr;
-            if (!h->err) qel_store_err(h, 12);
+            if (!h->err) qel_store_err(h, LOMARI_ERR_NO_MEMORY);
         }
     }
 
@@ -103,10 +107,7 @@ void *msg_create(const MessageDesc &M, H *h, uint32_t db) {
 }
 
 void *msg_create_cr(const MessageDesc &M, H *h) {
-    h->chained_error = 1;
-    void *m = msg_create(M, h, h->database_id);
-    h->chained_error = 0;
-    return m;
+    return chained(h, [&] { return msg_create(M, h, h->database_id); });
 }
 
 void msg_destroy(const MessageDesc &M, H *h, uint32_t db, void *mp) {
@@ -130,26 +131,28 @@ uint32_t msg_len(const MessageDesc &M, H *h, uint32_t db, void *m) {
 // Body accessors act only on a message with no error present; otherwise
 // they leave a debug point with the current error's text and change
 // nothing.  They do not clear the runtime's last error.
-void *msg_body_get(const MessageDesc &M, int op, H *, uint32_t, void *mp, uint32_t *err) {
+void *msg_body_get(const MessageDesc &M, BodyGet op, H *, uint32_t, void *mp, uint32_t *err) {
     if (!mp || *err) {
-        trace_s(kTrace0, tpi(M, op ? tp::msg::body_get_detach : tp::msg::body_get), err_text(*err));
+        trace_s(kTrace0, tpi(M, op == BodyGet::Detach ? tp::msg::body_get_detach : tp::msg::body_get),
+                err_text(*err));
         return nullptr;
     }
     MsgObj *m = msg(mp);
     void *body = m->body;
-    if (op) m->body = nullptr;
+    if (op == BodyGet::Detach) m->body = nullptr;
     return body;
 }
 
-void msg_body_set(const MessageDesc &M, int op, H *h, uint32_t db, void *mp, void *body,
+void msg_body_set(const MessageDesc &M, BodySet op, H *h, uint32_t db, void *mp, void *body,
                   uint32_t *err) {
     if (!mp || *err) {
-        trace_s(kTrace0, tpi(M, op ? tp::msg::body_free_and_set : tp::msg::body_set), err_text(*err));
+        trace_s(kTrace0, tpi(M, op == BodySet::FreeOld ? tp::msg::body_free_and_set : tp::msg::body_set),
+                err_text(*err));
         return;
     }
     MsgObj *m = msg(mp);
     // Setting the body a message already holds keeps it alive either way.
-    if (op && m->body && m->body != body) obj_destroy(*M.body, h, db, m->body, 1);
+    if (op == BodySet::FreeOld && m->body && m->body != body) obj_destroy(*M.body, h, db, m->body, 1);
     m->body = body;
 }
 

@@ -12,56 +12,45 @@
 // (n_state_fields per element, element i at block + count*size + i*n), and
 // each element's place for them is registered with the runtime, because a
 // nested element finds its state area through the runtime.  The owner's
-// 16-byte state area holds its field bytes and the array's whole byte, and
-// at offset 8 the pointer to a separate array of one state byte per element.
+// state area (ArrayOwnerState, types/layout.h) holds its field bytes and the
+// array's whole byte, then the pointer to a separate array of one state
+// byte per element.
 //
 // The block grows to exactly index + 1 elements when a set goes past its
 // end: there is no reserve, so growing moves every element.
+#include "types/arrays.h"
+
 #include <atomic>
 #include <cstdint>
 
-#include "engine.h"
+#include "frame/entry.h"
+#include "types/clone.h"
+#include "types/fields.h"
+#include "types/layout.h"
+#include "types/lifecycle.h"
 
 namespace lomari {
 
 namespace {
 
-inline const FieldDesc &array_field(const TypeDesc &Owner) { return Owner.fields[Owner.array_field]; }
-inline const TypeDesc &elem_of(const TypeDesc &Owner) { return *array_field(Owner).elem; }
-inline uint32_t *count_of(const TypeDesc &Owner, void *o) {
-    return at<uint32_t>(o, Owner.fields[Owner.count_field].offset);
-}
-inline uint8_t **block_of(const TypeDesc &Owner, void *o) {
-    return at<uint8_t *>(o, array_field(Owner).offset);
-}
-// The per-element state bytes' pointer inside the owner's state area.
-inline uint8_t **per_elem_of(uint8_t *sa) { return reinterpret_cast<uint8_t **>(sa + 8); }
-
 // One flag per owner type: the first growth of an existing block in the
 // life of the process is traced, later ones are not.  Relaxed on purpose:
 // two threads racing here may both trace, which is harmless.
-std::atomic<bool> g_realloc_traced[17];
-
-// A negative owner variant ends the operation with epoch error 43.
-inline bool variant_ok(H *h, void *o, uint32_t *err) {
-    if (qel_get_instance_variant(h, o, 1, 0) >= 0) return true;
-    qel_store_epoch_err(h, 43, err);
-    return false;
-}
+std::atomic<bool> g_realloc_traced[kTypeCount];
 
 // Shared checks of the state-byte operations: a 0xDDDD handle has no state
-// bytes to give (22), a corrupted mode word is fatal, an untracked owner
-// reports 22 with the reader's or the writer's text.  Returns the owner's
+// bytes to give (INVALID), a corrupted mode word is fatal, an untracked
+// owner reports INVALID with the reader's or the writer's text.  Returns the owner's
 // state area, or null after reporting.  A handle without a check record
 // still reads a tracked owner's bytes.
 uint8_t *checked_area(const TypeDesc &Owner, H *h, void *o, bool writer, uint32_t *err) {
     if (h->check_record && handle_mode(h, Owner) == Mode::Plain) {
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return nullptr;
     }
     if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
         trace0(kTrace1, tpi(Owner, writer ? tp::type::not_tracked : tp::type::non_tracked));
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return nullptr;
     }
     return state_area(Owner, h, o);
@@ -70,37 +59,29 @@ uint8_t *checked_area(const TypeDesc &Owner, H *h, void *o, bool writer, uint32_
 // Common start of the state-byte operations; writers also adjust and check
 // the owner's variant.
 uint8_t *state_prologue(const TypeDesc &Owner, H *h, void *o, bool writer, uint32_t *err) {
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
-    if (!o) {
-        report(h, err, 22);
-        return nullptr;
-    }
+    if (!enter(h, err, o, kNeedObject)) return nullptr;
     uint8_t *sa = checked_area(Owner, h, o, writer, err);
     if (!sa) return nullptr;
-    if (writer) {
-        qellib_adjust_variant(h, o, hdr(o)->tinfo, 0, err);
-        if (!variant_ok(h, o, err)) return nullptr;
-    }
+    if (writer && !check(h, err, o, kAdjust | kVariant)) return nullptr;
     return sa;
 }
 
-// Untracked owner on a tracking handle: 22 and its trace.
+// Untracked owner on a tracking handle: INVALID and its trace.
 inline void not_tracked(const TypeDesc &Owner, H *h, uint32_t *err) {
     trace0(kTrace1, tpi(Owner, tp::type::not_tracked));
-    report(h, err, 22);
+    report(h, err, LOMARI_ERR_INVALID);
 }
 
 // Destroys every element of a block in place (their storage is the block's).
 void destroy_elements(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) obj_destroy(Elem, h, db, block + size_t{i} * Elem.plain_size, 0);
+    for (uint32_t i = 0; i < count; ++i) obj_destroy(Elem, h, db, elem_at(Elem, block, i), 0);
 }
 
 // Grows the array of o to n elements (n > current count).  Everything that
 // can fail is allocated before anything is changed, so a failure leaves the
 // owner as it was.  False after reporting.
 bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool track, uint32_t *err) {
-    const TypeDesc &Elem = elem_of(Owner);
+    const TypeDesc &Elem = array_elem(Owner);
     const uint32_t esz = Elem.plain_size;
     const uint32_t ns = track ? Elem.n_state_fields : 0;
     uint32_t *countp = count_of(Owner, o);
@@ -108,9 +89,9 @@ bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool tr
     uint8_t *old = *blockp;
     const uint32_t oldn = old ? *countp : 0;
 
-    const uint64_t bytes = uint64_t{n} * (esz + ns);
+    const uint64_t bytes = block_bytes(Elem, n, track);
     if (bytes > UINT32_MAX) {
-        report(h, err, 12);
+        report(h, err, LOMARI_ERR_NO_MEMORY);
         return false;
     }
     uint8_t *sa = nullptr, *old_per = nullptr;
@@ -120,14 +101,14 @@ bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool tr
             not_tracked(Owner, h, err);
             return false;
         }
-        std::memcpy(&old_per, per_elem_of(sa), sizeof old_per);
+        old_per = per_elem_get(sa);
     }
 
     if (old && !g_realloc_traced[Owner.ordinal].exchange(true, std::memory_order_relaxed))
         trace0(kTrace1, tpi(Owner, tp::type::realloc));
     auto *blk = static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, static_cast<uint32_t>(bytes)));
     if (!blk) {
-        report(h, err, 12);
+        report(h, err, LOMARI_ERR_NO_MEMORY);
         return false;
     }
     uint8_t *per = nullptr;
@@ -135,21 +116,20 @@ bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool tr
         per = static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, n));
         if (!per) {
             h->free_fn(h->alloc_ctx, db, blk);
-            report(h, err, 12);
+            report(h, err, LOMARI_ERR_NO_MEMORY);
             return false;
         }
     }
 
     store(h, db, o, blockp, blk);
     std::memset(blk, 0, bytes);
-    uint8_t *states = blk + size_t{n} * esz;  // element state bytes
     if (old) {
-        if (track) std::memcpy(states, old + size_t{oldn} * esz, size_t{oldn} * ns);
+        if (track) std::memcpy(elem_states(Elem, blk, n, 0), elem_states(Elem, old, oldn, 0), size_t{oldn} * ns);
         std::memcpy(blk, old, size_t{oldn} * esz);
         for (uint32_t i = 0; i < oldn; ++i) {
-            uint8_t *was = old + size_t{i} * esz, *now = blk + size_t{i} * esz;
+            uint8_t *was = elem_at(Elem, old, i), *now = elem_at(Elem, blk, i);
             if (track) {
-                qellib_update_sttr_offset(h, now, static_cast<uint32_t>(states + size_t{i} * ns - now));
+                qellib_update_sttr_offset(h, now, static_cast<uint32_t>(elem_states(Elem, blk, n, i) - now));
                 qel_hd_mapping_destroy(h, db, was);
             }
             if (h->containment_tracking) {
@@ -167,10 +147,10 @@ bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool tr
     // reported once all are done.
     uint32_t first_err = 0;
     for (uint32_t i = oldn; i < n; ++i) {
-        uint8_t *el = blk + size_t{i} * esz;
+        uint8_t *el = elem_at(Elem, blk, i);
         uint8_t *base = nullptr;
         if (track) {
-            base = states + size_t{i} * ns;
+            base = elem_states(Elem, blk, n, i);
             qellib_update_sttr_offset(h, el, static_cast<uint32_t>(base - el));
         }
         uint32_t e = 0;
@@ -184,8 +164,7 @@ bool grow(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool tr
             std::memcpy(per, old_per, oldn);
             h->free_fn(h->alloc_ctx, db, old_per);
         }
-        announce(h, per_elem_of(sa), sizeof per, db, o);
-        std::memcpy(per_elem_of(sa), &per, sizeof per);
+        per_elem_put(h, db, o, sa, per);
     }
     if (first_err) {
         report(h, err, first_err);
@@ -202,19 +181,15 @@ void array_release(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
     uint32_t *countp = count_of(Owner, o);
     uint8_t **blockp = block_of(Owner, o);
     if (uint8_t *blk = *blockp) {
-        destroy_elements(elem_of(Owner), h, db, blk, *countp);
+        destroy_elements(array_elem(Owner), h, db, blk, *countp);
         h->free_fn(h->alloc_ctx, db, blk);
         store(h, db, o, blockp, static_cast<uint8_t *>(nullptr));
     }
     if (*countp) store(h, db, o, countp, uint32_t{0});
     if (uint8_t *sa = state_area(Owner, h, o)) {
-        uint8_t *per;
-        std::memcpy(&per, per_elem_of(sa), sizeof per);
-        if (per) {
+        if (uint8_t *per = per_elem_get(sa)) {
             h->free_fn(h->alloc_ctx, db, per);
-            per = nullptr;
-            announce(h, per_elem_of(sa), sizeof per, db, o);
-            std::memcpy(per_elem_of(sa), &per, sizeof per);
+            per_elem_put(h, db, o, sa, nullptr);
         }
     }
 }
@@ -222,19 +197,13 @@ void array_release(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
 // ---- elements ----------------------------------------------------------------------
 
 void *array_get(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, uint32_t *err) {
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
-    if (!o) {
-        report(h, err, 22);
-        return nullptr;
-    }
-    if (!variant_ok(h, o, err)) return nullptr;
+    if (!enter(h, err, o, kNeedObject | kVariant)) return nullptr;
     uint8_t *blk = *block_of(Owner, o);
     if (!blk || idx >= *count_of(Owner, o)) {
-        report(h, err, 2);
+        report(h, err, LOMARI_ERR_NOT_FOUND);
         return nullptr;
     }
-    void *el = blk + size_t{idx} * elem_of(Owner).plain_size;
+    void *el = elem_at(array_elem(Owner), blk, idx);
     if (h->containment_tracking) {
         qeldb_record_containment2(h, db, el, nullptr);
         qeldb_record_containment2(h, db, el, o);
@@ -244,14 +213,8 @@ void *array_get(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx,
 
 void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, void *val,
                uint32_t move, uint32_t *err) {
-    if (*err) return;
-    qel_clear_last_error(h);
-    if (!o || !val) {
-        report(h, err, 22);
+    if (!enter(h, err, o, kNeedObject) || !present(h, err, val) || !check(h, err, o, kAdjust | kVariant))
         return;
-    }
-    qellib_adjust_variant(h, o, hdr(o)->tinfo, 0, err);
-    if (!variant_ok(h, o, err)) return;
 
     const bool track = handle_mode(h, Owner) == Mode::Track;
     if (track) {
@@ -261,17 +224,17 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
         }
         if (!(hdr(val)->flags & QEL_OF_TRACKED)) {
             trace0(kTrace1, tpi(Owner, tp::type::val_not_tracked));
-            report(h, err, 22);
+            report(h, err, LOMARI_ERR_INVALID);
             return;
         }
     }
 
-    const TypeDesc &Elem = elem_of(Owner);
+    const TypeDesc &Elem = array_elem(Owner);
     uint8_t *blk = *block_of(Owner, o);
     const uint32_t count = *count_of(Owner, o);
     if (!blk || idx >= count) {
         if (idx == UINT32_MAX) {  // index + 1 elements cannot be counted
-            report(h, err, 12);
+            report(h, err, LOMARI_ERR_NO_MEMORY);
             return;
         }
         // A value taken from this very block moves with it.
@@ -281,7 +244,7 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
         if (inside) val = *block_of(Owner, o) + (v - b);
     }
 
-    uint8_t *slot = *block_of(Owner, o) + size_t{idx} * Elem.plain_size;
+    uint8_t *slot = elem_at(Elem, *block_of(Owner, o), idx);
     contain(h, db, slot, o);
     if (move) {
         // The whole-object set takes the value's flags; the slot stays an
@@ -300,10 +263,8 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
 
     if (track) {
         uint8_t *sa = state_area(Owner, h, o);
-        store<uint8_t>(h, db, o, sa + array_field(Owner).state_idx, 2);
-        uint8_t *per;
-        std::memcpy(&per, per_elem_of(sa), sizeof per);
-        if (per) store<uint8_t>(h, db, o, per + idx, 2);
+        store<uint8_t>(h, db, o, sa + array_field(Owner).state_idx, kStateWritten);
+        if (uint8_t *per = per_elem_get(sa)) store<uint8_t>(h, db, o, per + idx, kStateWritten);
     }
 }
 
@@ -313,7 +274,7 @@ void array_remove_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
     uint8_t *blk = *blockp;
     if (!blk) return;
     uint32_t *countp = count_of(Owner, o);
-    destroy_elements(elem_of(Owner), h, db, blk, *countp);
+    destroy_elements(array_elem(Owner), h, db, blk, *countp);
     h->free_fn(h->alloc_ctx, db, blk);
     store(h, db, o, blockp, static_cast<uint8_t *>(nullptr));
     store(h, db, o, countp, uint32_t{0});
@@ -334,14 +295,13 @@ void array_whole_state_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, ui
 }
 
 namespace {
-// The per-element state bytes of o, or null after reporting 2 when idx is
-// not an element (pass count as idx to ask for the whole array).
+// The per-element state bytes of o, or null after reporting NOT_FOUND when
+// idx is not an element.
 uint8_t *per_elem_checked(const TypeDesc &Owner, H *h, void *o, uint8_t *sa, uint32_t idx,
                           uint32_t *err) {
-    uint8_t *per;
-    std::memcpy(&per, per_elem_of(sa), sizeof per);
+    uint8_t *per = per_elem_get(sa);
     if (!per || idx >= *count_of(Owner, o)) {
-        report(h, err, 2);
+        report(h, err, LOMARI_ERR_NOT_FOUND);
         return nullptr;
     }
     return per;
@@ -369,11 +329,8 @@ void array_state_get_arr(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint
     (void)db;
     uint8_t *sa = state_prologue(Owner, h, o, false, err);
     if (!sa) return;
-    if (!result) {
-        report(h, err, 22);
-        return;
-    }
-    std::memcpy(result, per_elem_of(sa), sizeof *result);
+    if (!present(h, err, result)) return;
+    *result = per_elem_get(sa);
 }
 
 void array_state_set_arr(const TypeDesc &Owner, H *h, uint32_t db, void *o, const uint8_t *bytes,
@@ -381,18 +338,13 @@ void array_state_set_arr(const TypeDesc &Owner, H *h, uint32_t db, void *o, cons
     uint8_t *sa = state_prologue(Owner, h, o, true, err);
     if (!sa) return;
     if (len != *count_of(Owner, o)) {
-        report(h, err, 2);
+        report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }
-    if (!len) return;
-    if (!bytes) {
-        report(h, err, 22);
-        return;
-    }
-    uint8_t *per;
-    std::memcpy(&per, per_elem_of(sa), sizeof per);
+    if (!len || !present(h, err, bytes)) return;
+    uint8_t *per = per_elem_get(sa);
     if (!per) {
-        report(h, err, 2);
+        report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }
     announce(h, per, len, db, o);

@@ -5,27 +5,24 @@
 // by the marshal worker without the variant check, and read back into the
 // destination, so the copy owns fresh list elements and a fresh element
 // block.  The copy-out hooks of the whole-object set live in copyout.cpp.
-#include "engine.h"
+#include "types/clone.h"
+
+#include "codec/binary.h"
+#include "frame/entry.h"
+#include "types/lifecycle.h"
 
 namespace lomari {
 
-namespace {
-constexpr uint32_t kNotFound = 2;
-constexpr uint32_t kNoMem = 12;
-constexpr uint32_t kBadArg = 22;
-}  // namespace
-
 void obj_clone_internal(const TypeDesc &T, H *h, uint32_t db, void *src, void **dst, uint8_t *buf,
                         uint32_t buf_len, uint32_t *err) {
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
     if (!dst || !buf) {
-        report(h, err, kNotFound);
+        report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }
     // The shared null object is never written into.
     if (*dst == T.null_obj) {
-        report(h, err, kBadArg);
+        report(h, err, LOMARI_ERR_INVALID);
         return;
     }
     uint32_t n = obj_marshal(T, h, db, buf, src, buf_len, err, false);
@@ -36,7 +33,7 @@ void obj_clone_internal(const TypeDesc &T, H *h, uint32_t db, void *src, void **
         ensure_trace_module();
         void *o = obj_create_internal(T, h, db);
         if (!o || o == T.null_obj) {
-            report(h, err, kNoMem);
+            report(h, err, LOMARI_ERR_NO_MEMORY);
             return;
         }
         *dst = o;

@@ -6,7 +6,9 @@
 // elements are compared and hashed through their element type's fields,
 // never through their headers, links or state bytes.  These are pure
 // functions: no handle, no allocation, no error word.
-#include "engine.h"
+#include "types/compare.h"
+
+#include "types/layout.h"
 
 namespace lomari {
 
@@ -24,29 +26,13 @@ inline int32_t ucmp(U a, U b) {
 // characters, the terminator's place excluded.
 inline constexpr uint32_t kStrBytes = 31;
 
-// The anchor of a list owner: first, last, owner, count.
-struct Anchor {
-    void *first;
-    void *last;
-    void *owner;
-    uint32_t count;
-};
-
-inline const Anchor *anchor_of(const void *o, uint32_t off) { return at<Anchor>(o, off); }
-
-// Next element of a list, read through the element's link words
-// (anchor, next, previous at link_off).
-inline const void *next_of(const TypeDesc &E, const void *el) {
-    return at<void *const>(el, E.link_off)[1];
-}
-
 int32_t cmp_fields(const TypeDesc &T, const void *a, const void *b);
 
-int32_t cmp_list(const FieldDesc &f, const void *a, const void *b) {
-    const Anchor *la = anchor_of(a, f.offset), *lb = anchor_of(b, f.offset);
+int32_t cmp_list(const TypeDesc &T, const void *a, const void *b) {
+    const Anchor *la = anchor_of(T, a), *lb = anchor_of(T, b);
     if (int32_t r = ucmp(la->count, lb->count)) return r;
     if (la->count == 0) return 0;
-    const TypeDesc &E = *f.elem;
+    const TypeDesc &E = list_elem(T);
     const void *ea = la->first, *eb = lb->first;
     // The list is circular through the anchor: reaching it ends the walk.
     while (ea != la && eb != lb && ea && eb) {
@@ -57,18 +43,15 @@ int32_t cmp_list(const FieldDesc &f, const void *a, const void *b) {
     return 0;
 }
 
-int32_t cmp_array(const TypeDesc &T, const FieldDesc &f, const void *a, const void *b) {
+int32_t cmp_array(const TypeDesc &T, const void *a, const void *b) {
     // pair_count was compared as a field just before; equal here.
-    uint32_t n = *at<uint32_t>(a, T.fields[T.count_field].offset);
+    uint32_t n = *count_of(T, a);
     if (n == 0) return 0;
-    const uint8_t *ba = *at<uint8_t *const>(a, f.offset);
-    const uint8_t *bb = *at<uint8_t *const>(b, f.offset);
+    const uint8_t *ba = *block_of(T, a), *bb = *block_of(T, b);
     if (!ba || !bb) return ba ? 1 : (bb ? -1 : 0);
-    const TypeDesc &E = *f.elem;
-    for (uint32_t i = 0; i < n; ++i) {
-        uint32_t off = i * E.plain_size;
-        if (int32_t r = cmp_fields(E, ba + off, bb + off)) return r;
-    }
+    const TypeDesc &E = array_elem(T);
+    for (uint32_t i = 0; i < n; ++i)
+        if (int32_t r = cmp_fields(E, elem_at(E, ba, i), elem_at(E, bb, i))) return r;
     return 0;
 }
 
@@ -85,8 +68,8 @@ int32_t cmp_fields(const TypeDesc &T, const void *a, const void *b) {
             r = static_cast<int32_t>(enum_value(at(a, f.offset)) - enum_value(at(b, f.offset)));
             break;
         case Kind::Str: r = std::memcmp(at(a, f.offset), at(b, f.offset), kStrBytes); break;
-        case Kind::List: r = cmp_list(f, a, b); break;
-        case Kind::Array: r = cmp_array(T, f, a, b); break;
+        case Kind::List: r = cmp_list(T, a, b); break;
+        case Kind::Array: r = cmp_array(T, a, b); break;
         }
         if (r) return r;
     }
@@ -112,20 +95,20 @@ uint32_t hash_fields(const TypeDesc &T, const void *o, uint32_t h) {
             h = SuperFastHash(at<char>(o, f.offset), static_cast<int>(kStrBytes), h);
             break;
         case Kind::List: {
-            const Anchor *l = anchor_of(o, f.offset);
+            const Anchor *l = anchor_of(T, o);
             h = hash_value32(&l->count, h);
-            const TypeDesc &E = *f.elem;
+            const TypeDesc &E = list_elem(T);
             for (const void *el = l->first; el && el != l; el = next_of(E, el))
                 h = hash_fields(E, el, h);
             break;
         }
         case Kind::Array: {
-            const uint32_t *count = at<uint32_t>(o, T.fields[T.count_field].offset);
+            const uint32_t *count = count_of(T, o);
             h = u_int32_hash(count, h);
-            const uint8_t *block = *at<uint8_t *const>(o, f.offset);
+            const uint8_t *block = *block_of(T, o);
             if (!block) break;
-            const TypeDesc &E = *f.elem;
-            for (uint32_t k = 0; k < *count; ++k) h = hash_fields(E, block + k * E.plain_size, h);
+            const TypeDesc &E = array_elem(T);
+            for (uint32_t k = 0; k < *count; ++k) h = hash_fields(E, elem_at(E, block, k), h);
             break;
         }
         }

@@ -10,16 +10,16 @@
 //    along, the per-element state bytes) is dropped from the source.
 // The destination keeps the count the byte copy gave it.  Other types own
 // nothing and need nothing.
-#include "engine.h"
-#include "types/list_links.h"
+#include "types/clone.h"
+
+#include "types/layout.h"
 
 namespace lomari {
 
 namespace {
 
 void move_list(const TypeDesc &T, H *h, uint32_t db, void *dst, void *src) {
-    using namespace links;
-    const TypeDesc &Elem = elem_of(T);
+    const TypeDesc &Elem = list_elem(T);
     Anchor *d = anchor_of(T, dst), *s = anchor_of(T, src);
     reset_anchor(T, h, db, dst, d);
     if (s->first != s) {
@@ -37,16 +37,12 @@ void move_list(const TypeDesc &T, H *h, uint32_t db, void *dst, void *src) {
 }
 
 void move_array(const TypeDesc &T, H *h, uint32_t db, void *src) {
-    store(h, db, src, at<uint8_t *>(src, T.fields[T.array_field].offset), static_cast<uint8_t *>(nullptr));
-    store(h, db, src, at<uint32_t>(src, T.fields[T.count_field].offset), uint32_t{0});
-    // A tracking set of a tracked source copied the 16-byte state area, so
+    store(h, db, src, block_of(T, src), static_cast<uint8_t *>(nullptr));
+    store(h, db, src, count_of(T, src), uint32_t{0});
+    // A tracking set of a tracked source copied the owner's state area, so
     // the per-element state bytes went along with it.
     if (handle_mode(h, T) != Mode::Track) return;
-    if (uint8_t *sa = state_area(T, h, src)) {
-        uint8_t *none = nullptr;
-        announce(h, sa + 8, sizeof none, db, src);
-        std::memcpy(sa + 8, &none, sizeof none);
-    }
+    if (uint8_t *sa = state_area(T, h, src)) per_elem_put(h, db, src, sa, nullptr);
 }
 
 }  // namespace

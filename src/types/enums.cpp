@@ -9,7 +9,9 @@
 // enumerations live with their own families.
 #include <cstring>
 
-#include "engine.h"
+#include "types/enums.h"
+
+#include "frame/entry.h"
 
 namespace lomari {
 
@@ -45,15 +47,8 @@ void write_header(qel_handle_t *h, uint32_t db, void *inst, int8_t variant, qel_
 
 // The worker behind create, create_cr and create_internal.
 void *enum_create(const EnumDesc &E, H *h, uint32_t db) {
-    if (h->chained_error && h->err) return E.null_obj;
-
-    void *inst = h->alloc_fn(h->alloc_ctx, db, kEnumSize);
-    if (!inst) {
-        if (!h->chained_error) return nullptr;
-        if (!h->err) qel_store_err(h, 12);
-        return E.null_obj;
-    }
-    std::memset(inst, 0, kEnumSize);
+    void *inst = new_storage(h, db, kEnumSize, E.null_obj);
+    if (!inst || inst == E.null_obj) return inst;
 
     uint32_t lerr = 0;
     const int8_t variant = instance_variant(qel_domain_lookup_variant(h, &h->domain, E.ti, &lerr));
@@ -72,10 +67,7 @@ void *enum_create(const EnumDesc &E, H *h, uint32_t db) {
 }
 
 void *enum_create_cr(const EnumDesc &E, H *h) {
-    h->chained_error = 1;
-    void *inst = enum_create(E, h, h->database_id);
-    h->chained_error = 0;
-    return inst;
+    return chained(h, [&] { return enum_create(E, h, h->database_id); });
 }
 
 // Prepares an instance embedded in a parent.  Skip-statistics and the state
@@ -106,12 +98,7 @@ void *enum_get(const EnumDesc &, H *h, uint32_t db, void *inst) {
 }
 
 uint32_t enum_get_value(const EnumDesc &, H *h, uint32_t, const void *inst, uint32_t *err) {
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (!inst) {
-        report(h, err, 22);
-        return 0;
-    }
+    if (!begin(h, err) || !present(h, err, inst)) return 0;
     return value_of(inst);
 }
 
@@ -121,16 +108,9 @@ namespace {
 // a null destination is refused, the destination's variant is adjusted,
 // and a value outside the names is only allowed on a variant of 1 and up.
 bool set_allowed(const EnumDesc &E, H *h, void *dst, uint32_t value, uint32_t *err) {
-    if (*err) return false;
-    qel_clear_last_error(h);
-    if (!dst) {
-        report(h, err, 22);
-        return false;
-    }
-    qellib_adjust_variant(h, dst, hdr(dst)->tinfo, 0, err);
-    if (*err) return false;
+    if (!enter(h, err, dst, kNeedObject | kAdjust) || *err) return false;
     if (value >= E.bound && qel_get_instance_variant(h, dst, 0, 1) < 1) {
-        qel_store_epoch_err(h, 43, err);
+        qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
         return false;
     }
     return true;
@@ -142,7 +122,7 @@ void enum_set(const EnumDesc &E, H *h, uint32_t db, void *dst, const void *src, 
     if (*err) return;
     if (!src) {
         qel_clear_last_error(h);
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return;
     }
     if (!set_allowed(E, h, dst, value_of(src), err)) return;

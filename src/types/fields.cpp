@@ -7,7 +7,13 @@
 // and the member-number check.  Fields are addressed by their index in the
 // type descriptor; the scalar widths go through the runtime's scalar
 // objects of that width.
-#include "engine.h"
+#include "types/fields.h"
+
+#include "frame/entry.h"
+#include "types/arrays.h"
+#include "types/clone.h"
+#include "types/layout.h"
+#include "types/lists.h"
 
 namespace lomari {
 
@@ -65,31 +71,13 @@ inline bool is_scalar(Kind k) {
 
 // ---- prologues --------------------------------------------------------------------
 
-inline void adjust(H *h, void *o, uint32_t *err) {
-    qellib_adjust_variant(h, o, o ? hdr(o)->tinfo : nullptr, 0, err);
+// Reader: the instance variant (enum_arg as the field asks).  Writer: the
+// variant adjusted first.
+inline bool read_prologue(H *h, void *o, int enum_arg, uint32_t *err) {
+    return enter(h, err, o, kVariant, enum_arg);
 }
-
-// The variant check every access starts with; a negative variant is the
-// domain's refusal (epoch error 43).
-inline bool variant_ok(H *h, const void *o, int b, uint32_t *err) {
-    if (qel_get_instance_variant(h, o, 1, b) >= 0) return true;
-    qel_store_epoch_err(h, 43, err);
-    return false;
-}
-
-// Reader prologue: err on entry, last error, variant.
-inline bool read_prologue(H *h, const void *o, int b, uint32_t *err) {
-    if (*err) return false;
-    qel_clear_last_error(h);
-    return variant_ok(h, o, b, err);
-}
-
-// Writer prologue: as the reader's, with the variant adjusted first.
-inline bool write_prologue(H *h, void *o, int b, uint32_t *err) {
-    if (*err) return false;
-    qel_clear_last_error(h);
-    adjust(h, o, err);
-    return variant_ok(h, o, b, err);
+inline bool write_prologue(H *h, void *o, int enum_arg, uint32_t *err) {
+    return enter(h, err, o, kAdjust | kVariant, enum_arg);
 }
 
 inline int enum_check_arg(const FieldDesc &f) { return f.kind == Kind::Enum ? 1 : 0; }
@@ -101,11 +89,11 @@ void mark_written(const TypeDesc &T, const FieldDesc &f, H *h, uint32_t db, void
                   uint32_t *err) {
     if (handle_mode(h, T) != Mode::Track) return;
     if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         trace0(kTrace1, tpi(T, tp::type::not_tracked));
         return;
     }
-    store(h, db, o, state_area(T, h, o) + f.state_idx, uint8_t{2});
+    store(h, db, o, state_area(T, h, o) + f.state_idx, kStateWritten);
 }
 
 // The mode checks of the state-byte accessors: 0xDDDD refuses, a corrupted
@@ -116,21 +104,22 @@ bool state_access_ok(const TypeDesc &T, H *h, const void *o, tp::type::Point unt
     const qel_check_record_t *c = h->check_record;
     if (c) {
         if (c->check_state == QEL_CHECK_PLAIN) {
-            report(h, err, 22);
+            report(h, err, LOMARI_ERR_INVALID);
             return false;
         }
         if (c->check_state != QEL_CHECK_TRACK) fatal(kTrace1, tpi(T, tp::type::corrupted));
     }
     if (!o || !(hdr(o)->flags & QEL_OF_TRACKED)) {
         trace0(kTrace1, tpi(T, untracked));
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return false;
     }
     return true;
 }
 
+// Without a check record the runtime places nothing: the bytes are inline.
 inline uint8_t *state_byte(const TypeDesc &T, const FieldDesc &f, H *h, void *o) {
-    uint8_t *sa = h->check_record ? state_area(T, h, o) : at(o, T.plain_size);
+    uint8_t *sa = h->check_record ? state_area(T, h, o) : inline_state(T, o);
     return sa + f.state_idx;
 }
 
@@ -138,9 +127,9 @@ inline uint8_t *state_byte(const TypeDesc &T, const FieldDesc &f, H *h, void *o)
 // value at or past the bound is refused unless the embedded instance's
 // variant allows it.
 inline bool enum_value_ok(const FieldDesc &f, H *h, void *emb, uint32_t v, uint32_t *err) {
-    adjust(h, emb, err);
+    adjust_variant_of(h, emb, err);
     if (v >= f.en->bound && qel_get_instance_variant(h, emb, 0, 1) < 1) {
-        qel_store_epoch_err(h, 43, err);
+        qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
         return false;
     }
     return true;
@@ -191,11 +180,7 @@ uint32_t field_get_value(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void
 void field_set(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, const void *src,
                uint32_t *err) {
     const FieldDesc &f = T.fields[fi];
-    if (!write_prologue(h, o, enum_check_arg(f), err)) return;
-    if (!src) {
-        report(h, err, 22);
-        return;
-    }
+    if (!write_prologue(h, o, enum_check_arg(f), err) || !present(h, err, src)) return;
     if (f.kind == Kind::Enum) {
         void *emb = at(o, f.offset);
         if (enum_value_ok(f, h, emb, *at<uint32_t>(src, kEnumValueOff), err)) {
@@ -221,7 +206,7 @@ void field_set_value(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o,
         void *so = scalar_get(f, h, db, o);
         contain(h, db, so, o);
         if (!so) {
-            report(h, err, 2);
+            report(h, err, LOMARI_ERR_NOT_FOUND);
             return;
         }
         scalar_set_value(f, h, db, so, v, err);
@@ -231,19 +216,15 @@ void field_set_value(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o,
 
 uint8_t field_state_get(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o,
                         uint32_t *err) {
-    if (*err) return 0;
-    qel_clear_last_error(h);
-    if (!state_access_ok(T, h, o, tp::type::non_tracked, err)) return 0;
+    if (!begin(h, err) || !state_access_ok(T, h, o, tp::type::non_tracked, err)) return 0;
     return *state_byte(T, T.fields[fi], h, o);
 }
 
 void field_state_set(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, uint8_t v,
                      uint32_t *err) {
-    if (*err) return;
-    qel_clear_last_error(h);
-    if (!state_access_ok(T, h, o, tp::type::not_tracked, err)) return;
-    adjust(h, o, err);
-    if (!variant_ok(h, o, 0, err)) return;
+    if (!begin(h, err) || !state_access_ok(T, h, o, tp::type::not_tracked, err) ||
+        !check(h, err, o, kAdjust | kVariant))
+        return;
     store(h, db, o, state_byte(T, T.fields[fi], h, o), v);
 }
 
@@ -251,13 +232,12 @@ void field_state_set(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o,
 
 void str_get(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, char *buf,
              uint32_t size, uint32_t *err) {
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
     if (!size || !buf) {
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return;
     }
-    if (!variant_ok(h, o, 0, err)) return;
+    if (!check(h, err, o, kVariant)) return;
     const char *s = at<char>(o, T.fields[fi].offset);
     const size_t n = strnlen(s, kStrCap - 1);
     if (size < kStrCap) {
@@ -265,7 +245,7 @@ void str_get(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, char *b
         const size_t k = n < size - 1 ? n : size - 1;
         std::memcpy(buf, s, k);
         buf[k] = '\0';
-        report(h, err, 28);
+        report(h, err, LOMARI_ERR_NO_SPACE);
         return;
     }
     std::memcpy(buf, s, n);
@@ -277,7 +257,7 @@ void str_set(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, const c
     const FieldDesc &f = T.fields[fi];
     if (!write_prologue(h, o, 0, err)) return;
     if (len >= kStrCap || (!s && len)) {
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return;
     }
     char *d = at<char>(o, f.offset);
@@ -335,28 +315,27 @@ void obj_set_all(const TypeDesc &T, H *h, uint32_t db, void *o, const uint32_t *
 }
 
 void obj_set(const TypeDesc &T, H *h, uint32_t db, void *dst, void *src, uint32_t *err) {
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
     if (!dst || !src) {
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return;
     }
-    adjust(h, dst, err);
+    adjust_variant_of(h, dst, err);
     if (dst == src) return;
 
     ObjHdr *d = hdr(dst);
     const ObjHdr *s = hdr(src);
     if (qel_get_instance_variant(h, dst, 1, 0) < qel_get_instance_variant(h, src, 1, 0) ||
         d->variant_cap != s->variant_cap) {
-        qel_store_epoch_err(h, 43, err);
+        qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
         return;
     }
 
     // A list element's copy would carry the source's link words and claim a
     // place in a list it is not in: refused while either side is in a list.
     if (T.list_owner &&
-        (*at<void *>(dst, T.link_off) || *at<void *>(src, T.link_off))) {
-        report(h, err, 22);
+        (links_of(T, dst)->anchor || links_of(T, src)->anchor)) {
+        report(h, err, LOMARI_ERR_INVALID);
         return;
     }
     // The destination's own list elements and element block are replaced by
@@ -376,7 +355,7 @@ void obj_set(const TypeDesc &T, H *h, uint32_t db, void *dst, void *src, uint32_
 
     if (handle_mode(h, T) == Mode::Track) {
         if (!(d->flags & QEL_OF_TRACKED)) {
-            report(h, err, 22);
+            report(h, err, LOMARI_ERR_INVALID);
             trace0(kTrace1, tpi(T, tp::type::not_tracked));
         } else if (s->flags & QEL_OF_TRACKED) {
             uint8_t *to = state_area(T, h, dst);
@@ -402,34 +381,34 @@ void obj_set_all_state(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t v
         return;
     }
 
-    // Array owner: the owner's own bytes, keeping the per-element pointer
-    // at 8, then the per-element bytes, then each element's own bytes.
-    announce(h, sa, 8, db, o);
-    std::memset(sa, b, 8);
-    const FieldDesc &af = T.fields[T.array_field];
-    const uint32_t count = *at<uint32_t>(o, T.fields[T.count_field].offset);
-    uint8_t *per = *reinterpret_cast<uint8_t **>(sa + 8);
+    // Array owner: the owner's own bytes, keeping the per-element pointer,
+    // then the per-element bytes, then each element's own bytes.
+    announce(h, sa, kArrayOwnerPerElemOff, db, o);
+    std::memset(sa, b, kArrayOwnerPerElemOff);
+    const uint32_t count = *count_of(T, o);
+    uint8_t *per = per_elem_get(sa);
     if (per && count) {
         announce(h, per, count, db, o);
         std::memset(per, b, count);
     }
-    uint8_t *block = *at<uint8_t *>(o, af.offset);
+    uint8_t *block = *block_of(T, o);
     if (!block) return;
-    const TypeDesc &E = *af.elem;
+    const TypeDesc &E = array_elem(T);
     for (uint32_t i = 0; i < count; ++i) {
-        void *el = block + static_cast<size_t>(i) * E.plain_size;
+        void *el = elem_at(E, block, i);
         if (!(hdr(el)->flags & QEL_OF_TRACKED)) continue;
-        // Element bytes sit after all elements, n_state_fields per element.
-        uint8_t *eb = block + static_cast<size_t>(count) * E.plain_size +
-                      static_cast<size_t>(i) * E.n_state_fields;
+        uint8_t *eb = elem_states(E, block, count, i);
         announce(h, eb, E.n_state_fields, db, el);
         std::memset(eb, b, E.n_state_fields);
     }
 }
 
+// The validity query's flag that skips the instance's own variant check.
+inline constexpr uint32_t kValidTypeOnly = 0x01;
+
 int obj_is_valid_cr(const TypeDesc &T, H *h, void *o, uint32_t member, uint32_t flags) {
     (void)qel_domain_lookup_variant(h, &h->domain, T.ti, &h->err);
-    if (!(flags & 0x01)) (void)qel_get_instance_variant(h, o, 1, 0);
+    if (!(flags & kValidTypeOnly)) (void)qel_get_instance_variant(h, o, 1, 0);
     return member < T.member_bound ? 1 : 0;
 }
 

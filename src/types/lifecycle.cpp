@@ -2,12 +2,16 @@
 //
 // Owns create (plain and chained-error form and their worker), initialize,
 // destroy (with its OID-mapping, statistics, handle-mapping and platform
-// reports), the size queries, and state_area(), the one place that knows
-// where an instance keeps its state bytes.  Everything is driven by the
+// reports) and the size queries.  Everything is driven by the
 // type descriptor: list owners and array owners differ only through the
 // hooks of the list and array families, embedded enumeration fields are
 // prepared by the enumeration family.
-#include "engine.h"
+#include "types/lifecycle.h"
+
+#include "types/arrays.h"
+#include "types/enums.h"
+#include "types/layout.h"
+#include "types/lists.h"
 
 namespace lomari {
 
@@ -30,15 +34,6 @@ inline void check_varinfo(const TypeDesc &T, const qel_type_info_t *ti, int8_t v
 
 }  // namespace
 
-uint8_t *state_area(const TypeDesc &T, H *h, void *inst) {
-    const uint8_t f = hdr(inst)->flags;
-    if (!(f & QEL_OF_TRACKED)) return nullptr;
-    // Array elements and runtime-placed instances keep their bytes
-    // elsewhere; the runtime knows where.
-    if (f & (QEL_OF_STTR_RT | QEL_OF_NESTED)) return qellib_get_sttr_offset(h, inst);
-    return at(inst, T.plain_size);
-}
-
 // ---- create ------------------------------------------------------------------
 
 void *obj_create(const TypeDesc &T, H *h, uint32_t db) {
@@ -48,24 +43,12 @@ void *obj_create(const TypeDesc &T, H *h, uint32_t db) {
 
 void *obj_create_cr(const TypeDesc &T, H *h) {
     ensure_trace_module();
-    h->chained_error = 1;
-    void *o = obj_create_internal(T, h, h->database_id);
-    h->chained_error = 0;
-    return o;
+    return chained(h, [&] { return obj_create_internal(T, h, h->database_id); });
 }
 
 void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db) {
-    // A chain that already failed gets the null object and allocates nothing.
-    if (h->chained_error && h->err) return T.null_obj;
-
-    const uint32_t size = alloc_size(T, h);
-    void *o = h->alloc_fn(h->alloc_ctx, db, size);
-    if (!o) {
-        if (!h->chained_error) return nullptr;
-        if (!h->err) qel_store_err(h, 12);
-        return T.null_obj;
-    }
-    std::memset(o, 0, size);
+    void *o = new_storage(h, db, alloc_size(T, h), T.null_obj);
+    if (!o || o == T.null_obj) return o;
 
     uint32_t e = 0;
     obj_initialize(T, h, db, o, T.ti, 1, 0, 0, nullptr, &e);
@@ -128,7 +111,7 @@ void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_i
         // An array element cannot find its state bytes without the base its
         // owner hands over.
         if ((o->flags & QEL_OF_NESTED) && !state_base) {
-            report(h, err, 22);
+            report(h, err, LOMARI_ERR_INVALID);
             trace0(kTrace1, tpi(T, tp::type::nested_no_base));
             return;
         }
@@ -175,13 +158,7 @@ void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free
     if (o->flags & QEL_OF_TRACKED) {
         if (T.array_field >= 0) {
             // Per-element state bytes, if the array family left them.
-            if (uint8_t *sa = state_area(T, h, inst)) {
-                auto **per = reinterpret_cast<uint8_t **>(sa + 8);
-                if (*per) {
-                    h->free_fn(h->alloc_ctx, db, *per);
-                    *per = nullptr;
-                }
-            }
+            if (uint8_t *sa = state_area(T, h, inst)) per_elem_free(h, db, sa);
         } else if (o->flags & QEL_OF_STTR_RT) {
             // A runtime-placed area is looked up; a nested element's place
             // is of no use here, so the runtime is not asked for it.

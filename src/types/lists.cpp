@@ -6,7 +6,7 @@
 // owner's descriptor gives the anchor offset and the list field's element
 // descriptor gives the link offset.
 //
-// Shapes (list_links.h): the list is circular through the owner's anchor,
+// Shapes (types/layout.h): the list is circular through the owner's anchor,
 // so the ends need no special case beyond "is this word the anchor?".
 //
 // Every link-word write is registered with the key/range store first
@@ -16,17 +16,18 @@
 // Membership: an element's anchor word names the anchor that holds it, so
 // checking that a reference or removed element belongs to this owner's list
 // costs one compare.  A reference or removed element that is not in this
-// list reports 2 (not found) and changes nothing; a new element that is
-// already in a list (this one or another) reports 22 and changes nothing.
-// Null owners and null elements report 22.
+// list reports NOT_FOUND and changes nothing; a new element that is
+// already in a list (this one or another) reports INVALID and changes
+// nothing.  Null owners and null elements report INVALID.
+#include "types/lists.h"
+
 #include <cstdint>
 
-#include "engine.h"
-#include "types/list_links.h"
+#include "frame/entry.h"
+#include "types/layout.h"
+#include "types/lifecycle.h"
 
 namespace lomari {
-
-using namespace links;
 
 namespace {
 
@@ -47,32 +48,15 @@ inline void link_at(const TypeDesc &Owner, H *h, uint32_t db, Anchor *a, void *p
     link_store<void *>(Owner, h, db, word, value, dirty_of(a, p));
 }
 
-// Prologue of every list operation: err already set ends it quietly; the
-// last error is cleared; writers adjust the owner's variant first; a
-// negative variant is epoch error 43.  True when the operation goes on.
+// Start of every list operation: readers check the owner, writers also have
+// its variant adjusted first.
 inline bool prologue(H *h, void *o, bool writer, uint32_t *err) {
-    if (*err) return false;
-    qel_clear_last_error(h);
-    if (!o) {
-        report(h, err, 22);
-        return false;
-    }
-    if (writer) qellib_adjust_variant(h, o, hdr(o)->tinfo, 0, err);
-    if (qel_get_instance_variant(h, o, 1, 0) < 0) {
-        qel_store_epoch_err(h, 43, err);
-        return false;
-    }
-    return true;
+    return enter(h, err, o, kNeedObject | (writer ? kAdjust : 0u) | kVariant);
 }
 
-// Prologue of the writers that take an element: also a null element is 22.
+// Writers that take an element: a null element is refused after the owner.
 inline bool writer_prologue(H *h, void *o, void *el, uint32_t *err) {
-    if (!prologue(h, o, true, err)) return false;
-    if (!el) {
-        report(h, err, 22);
-        return false;
-    }
-    return true;
+    return prologue(h, o, true, err) && present(h, err, el);
 }
 
 // Takes el out of the chain around it: its previous neighbour's next and its
@@ -92,7 +76,7 @@ void list_init_anchor(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
 }
 
 void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
-    const TypeDesc &Elem = elem_of(Owner);
+    const TypeDesc &Elem = list_elem(Owner);
     Anchor *a = anchor_of(Owner, o);
     // Always take the current first: each unlink makes its successor first.
     for (void *el = a->first; el != a && el; el = a->first) {
@@ -106,26 +90,23 @@ void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
 
 // ---- reading ---------------------------------------------------------------------
 
-void *list_get(const TypeDesc &Owner, unsigned pos, H *h, uint32_t db, void *o, void *ref,
+void *list_get(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o, void *ref,
                uint32_t *err) {
     if (!prologue(h, o, false, err)) return nullptr;
-    const TypeDesc &Elem = elem_of(Owner);
+    const TypeDesc &Elem = list_elem(Owner);
     Anchor *a = anchor_of(Owner, o);
     void *el;
     switch (pos) {
-        case 0: el = a->first; break;
-        case 1: el = a->last; break;
+        case ListPos::First: el = a->first; break;
+        case ListPos::Last: el = a->last; break;
         default: {
-            if (!ref) {
-                report(h, err, 22);
-                return nullptr;
-            }
+            if (!present(h, err, ref)) return nullptr;
             Links *l = links_of(Elem, ref);
             if (l->anchor != a) {
-                report(h, err, 2);
+                report(h, err, LOMARI_ERR_NOT_FOUND);
                 return nullptr;
             }
-            el = pos == 2 ? l->prev : l->next;
+            el = pos == ListPos::Before ? l->prev : l->next;
         }
     }
     if (el == a) return nullptr;
@@ -141,42 +122,39 @@ uint32_t list_count(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t 
 
 void *list_get_cr(const TypeDesc &Owner, H *h, void *o, uint32_t flag, void *ref) {
     if (h->err) return nullptr;
-    if (flag > 3) {
+    if (flag >= kListPosCount) {
         trace_u(kTrace1, tpi(Owner, tp::type::list_get_flag), flag);
-        report(h, &h->err, 22);
+        report(h, &h->err, LOMARI_ERR_INVALID);
         return nullptr;
     }
-    return list_get(Owner, flag, h, h->database_id, o, ref, &h->err);
+    return list_get(Owner, static_cast<ListPos>(flag), h, h->database_id, o, ref, &h->err);
 }
 
 // ---- insertion and removal ----------------------------------------------------------
 
-void list_insert(const TypeDesc &Owner, unsigned pos, H *h, uint32_t db, void *o, void *ref,
+void list_insert(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o, void *ref,
                  void *el, uint32_t *err) {
     if (!writer_prologue(h, o, el, err)) return;
-    const TypeDesc &Elem = elem_of(Owner);
+    const TypeDesc &Elem = list_elem(Owner);
     Anchor *a = anchor_of(Owner, o);
     Links *l = links_of(Elem, el);
     if (l->anchor) {  // an element lives in one list at a time
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return;
     }
     // The neighbours the new element goes between.
     void *prev, *next;
     switch (pos) {
-        case 0: prev = a; next = a->first; break;
-        case 1: prev = a->last; next = a; break;
+        case ListPos::First: prev = a; next = a->first; break;
+        case ListPos::Last: prev = a->last; next = a; break;
         default: {
-            if (!ref) {
-                report(h, err, 22);
-                return;
-            }
+            if (!present(h, err, ref)) return;
             Links *r = links_of(Elem, ref);
             if (r->anchor != a) {
-                report(h, err, 2);
+                report(h, err, LOMARI_ERR_NOT_FOUND);
                 return;
             }
-            if (pos == 2) {
+            if (pos == ListPos::Before) {
                 prev = r->prev;
                 next = ref;
             } else {
@@ -197,34 +175,34 @@ void list_insert(const TypeDesc &Owner, unsigned pos, H *h, uint32_t db, void *o
     if (handle_mode(h, Owner) == Mode::Track) {
         if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
             trace0(kTrace1, tpi(Owner, tp::type::not_tracked));
-            report(h, err, 22);
+            report(h, err, LOMARI_ERR_INVALID);
             return;
         }
-        uint8_t *sb = state_area(Owner, h, o) + Owner.fields[Owner.list_field].state_idx;
-        store<uint8_t>(h, db, o, sb, 2);
+        uint8_t *sb = state_area(Owner, h, o) + list_field(Owner).state_idx;
+        store<uint8_t>(h, db, o, sb, kStateWritten);
     }
 }
 
 uint32_t list_add_cr(const TypeDesc &Owner, H *h, void *o, void *el, uint32_t flag, void *ref) {
     if (h->err) return h->err;
-    if (flag > 3) {
+    if (flag >= kListPosCount) {
         trace_u(kTrace1, tpi(Owner, tp::type::list_add_flag), flag);
-        report(h, &h->err, 22);
+        report(h, &h->err, LOMARI_ERR_INVALID);
         return h->err;
     }
-    list_insert(Owner, flag, h, h->database_id, o, ref, el, &h->err);
+    list_insert(Owner, static_cast<ListPos>(flag), h, h->database_id, o, ref, el, &h->err);
     return h->err;
 }
 
 void list_remove(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, uint32_t *err) {
     if (!writer_prologue(h, o, el, err)) return;
-    const TypeDesc &Elem = elem_of(Owner);
+    const TypeDesc &Elem = list_elem(Owner);
     Anchor *a = anchor_of(Owner, o);
     Links *l = links_of(Elem, el);
     // Not ours (or the count says there is nothing to take): not found.
     // The count test keeps an inconsistent anchor from wrapping below 0.
     if (l->anchor != a || a->count == 0) {
-        report(h, err, 2);
+        report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }
     store<uint32_t>(h, db, o, &a->count, a->count - 1);

@@ -6,7 +6,7 @@
 // points and the embedded enumeration fields a structured type flags along
 // with itself, so each query is written once over a view that carries the
 // point indices of the descriptor's block in trace table 1.
-#include "engine.h"
+#include "types/object_queries.h"
 
 namespace lomari {
 
@@ -64,7 +64,7 @@ inline bool query_entry(H *h, void *inst, uint32_t *err, uint32_t err_point,
     qel_clear_last_error(h);
     if (!inst) {
         trace0(kTrace1, invalid_point);
-        report(h, err, 22);
+        report(h, err, LOMARI_ERR_INVALID);
         return false;
     }
     return true;

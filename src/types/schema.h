@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "qel/runtime.h"
+#include "schema_counts.h"
 
 namespace lomari {
 
@@ -42,7 +43,7 @@ struct FieldDesc {
 
 struct EnumDesc {
     const char *name;
-    uint16_t ordinal;           // 0..3
+    uint16_t ordinal;           // position among the enumerations
     uint32_t bound;             // number of values
     const char *const *names;   // value names
     qel_type_info_t *ti;        // static type-info record
@@ -52,10 +53,10 @@ struct EnumDesc {
 
 struct TypeDesc {
     const char *name;
-    uint16_t ordinal;           // position in the type list (0..16)
+    uint16_t ordinal;           // position in the type list
     uint16_t plain_size;        // instance size without state area
     uint16_t tracked_size;      // plain_size + state_size
-    uint16_t state_size;        // bytes of state area (16 for array owners)
+    uint16_t state_size;        // bytes of state area (kArrayOwnerStateSize for array owners)
     uint8_t nfields;
     uint8_t member_bound;       // for <type>_is_valid_cr
     int8_t list_field;          // index of the list field, or -1
@@ -82,7 +83,7 @@ struct MessageDesc {
     uint32_t body_tag;
     qel_type_info_t *ti;
     void *null_obj;
-    uint32_t trace_base;        // 33 * ordinal, in trace table 0
+    uint32_t trace_base;        // first point in trace table 0
 };
 
 struct TableDesc {
@@ -92,13 +93,13 @@ struct TableDesc {
     qel_type_info_t *record_ti;
 };
 
-// Generated tables (schema_data.cpp).
-extern const EnumDesc kEnums[4];
-extern const TypeDesc kTypes[17];
-extern const MessageDesc kMessages[9];
-extern const TableDesc kTables[6];
-// The 42 type-info records in registration order, null-terminated.
-extern qel_type_info_t *const kTypeList[43];
+// Generated tables (schema_data.cpp); the counts are in schema_counts.h.
+extern const EnumDesc kEnums[kEnumCount];
+extern const TypeDesc kTypes[kTypeCount];
+extern const MessageDesc kMessages[kMessageCount];
+extern const TableDesc kTables[kTableCount];
+// Every type-info record in registration order, null-terminated.
+extern qel_type_info_t *const kTypeList[kTypeInfoCount + 1];
 extern const qel_trace_table_t kTrace0, kTrace1, kTrace2;
 extern const uint32_t kTraceLevel0[], kTraceLevel1[], kTraceLevel2[];
 

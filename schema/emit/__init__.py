@@ -1,0 +1,1 @@
+"""One emitter module per generated output; each formats the model only."""

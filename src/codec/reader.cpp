@@ -1,0 +1,434 @@
+// reader.cpp -- the reader of the binary body encoding: unmarshal, fresh
+// or in place.
+//
+// Owns enum_unmarshal and obj_unmarshal (codec/codec_internal.h tells the
+// shape of the encoding, of the two walks and how untrusted input is met).
+#include "codec/binary.h"
+
+#include "codec/codec_internal.h"
+#include "types/lifecycle.h"
+#include "types/lists.h"
+
+namespace lomari {
+
+using namespace codec;
+
+namespace {
+
+// As the writer: pointer cursors in locals; `end` is always handed down,
+// since the end a body's jump gives is narrower than the buffer's.
+struct Reader {
+    H *h;
+    uint32_t db;
+    uint32_t *err;
+    const uint8_t *buf;
+    uint32_t in_place;
+    bool track;
+    bool failed = false;
+    Answers rt;
+
+    Reader(H *h_, uint32_t db_, uint32_t *err_, const uint8_t *buf_, uint32_t in_place_, bool track_)
+        : h(h_), db(db_), err(err_), buf(buf_), in_place(in_place_), track(track_) {}
+
+    bool read(uint32_t n, const uint8_t *&p) {
+        if (__builtin_expect(n == 0, 0)) {
+            failed = true;
+            return false;
+        }
+        p += n;
+        return true;
+    }
+    void fail(uint32_t code) {
+        report(h, err, code);
+        failed = true;
+    }
+    template <bool C, class V> bool get(V *out, const uint8_t *&p, const uint8_t *end) {
+        if constexpr (C) {
+            const uint32_t room = uint32_t(end - p);
+            if constexpr (sizeof(V) == 1)
+                return read(qel_inline_u_int8_unmarshal(h, p, reinterpret_cast<uint8_t *>(out), room, err), p);
+            else if constexpr (sizeof(V) == 2)
+                return read(qel_inline_u_int16_unmarshal(h, p, out, room, err), p);
+            else
+                return read(qel_inline_u_int32_unmarshal(h, p, out, room, err), p);
+        } else {
+            if constexpr (sizeof(V) == 1)
+                *out = static_cast<V>(qel_wire_get8(p));
+            else if constexpr (sizeof(V) == 2)
+                *out = qel_wire_get16(p);
+            else
+                *out = qel_wire_get32(p);
+            p += sizeof(V);
+            return true;
+        }
+    }
+    template <bool C> bool get_str(char *s, const uint8_t *&p, const uint8_t *end) {
+        if constexpr (C) {
+            for (uint32_t k = 0; k < kStrChars; ++k)
+                if (!read(qel_inline_char_unmarshal(h, p, s + k, uint32_t(end - p), err), p)) return false;
+        } else {
+            std::memcpy(s, p, kStrChars);
+            p += kStrChars;
+        }
+        return true;
+    }
+    // State byte after a field: copied (storing) or stepped over
+    // (skipping), unless the body has ended.
+    template <bool C>
+    void state_byte(bool wire_state, uint8_t *sb, uint8_t idx, const uint8_t *&p, const uint8_t *end) {
+        if (wire_state && (!C || p < end)) {
+            if (sb) sb[idx] = *p;
+            ++p;
+        }
+    }
+
+    template <bool C>
+    [[gnu::always_inline]] const uint8_t *get_enum(const EnumDesc &E, void *o, void *owner, const uint8_t *p,
+                                                   const uint8_t *end);
+
+    // A field that holds no elements, without its state byte; false when
+    // the decoding ends here.
+    template <bool C>
+    [[gnu::always_inline]] bool get_value(const FieldDesc &f, void *o, const uint8_t *&p, const uint8_t *end) {
+        switch (f.kind) {
+        case Kind::U8: return get<C>(at<uint8_t>(o, f.offset), p, end);
+        case Kind::U16: return get<C>(at<uint16_t>(o, f.offset), p, end);
+        case Kind::U32: return get<C>(at<uint32_t>(o, f.offset), p, end);
+        case Kind::Str: return get_str<C>(at<char>(o, f.offset), p, end);
+        case Kind::Enum:
+            p = get_enum<C>(*f.en, at(o, f.offset), o, p, end);
+            return !C || !failed;
+        default: __builtin_unreachable();
+        }
+    }
+
+    const uint8_t *get_obj(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
+                           uint8_t *block_sb, bool in_block);
+    template <bool Flat>
+    [[gnu::always_inline]] const uint8_t *get_body(const TypeDesc &T, void *o, const uint8_t *p,
+                                                   const uint8_t *end, uint8_t *block_sb, bool in_block);
+    template <bool C>
+    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &T, void *o, const uint8_t *p,
+                                                   const uint8_t *end, bool wire_state, uint8_t *sb);
+    template <bool C>
+    const uint8_t *get_fields(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
+                              bool wire_state, uint8_t *sb);
+    template <bool C>
+    const uint8_t *get_list(const TypeDesc &T, const FieldDesc &f, void *o, const uint8_t *p,
+                            const uint8_t *end, bool wire_state, uint8_t *sb);
+    const uint8_t *get_array(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t count,
+                             const uint8_t *p, const uint8_t *end, bool wire_state, uint8_t *sb);
+    void release_block(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t live);
+};
+
+template <bool C>
+inline const uint8_t *Reader::get_enum(const EnumDesc &E, void *o, void *owner, const uint8_t *p,
+                                const uint8_t *end) {
+    if (C && p >= end) {
+        fail(LOMARI_ERR_SHORT);
+        return p;
+    }
+    int8_t v = 0;
+    if (!get<C>(&v, p, end)) return p;
+    ObjHdr *oh = hdr(o);
+    if (v > static_cast<int>(oh->variant_cap)) v = static_cast<int8_t>(oh->variant_cap);
+    uint32_t value = 0;
+    if (!get<C>(&value, p, end)) return p;
+    oh->variant = v;
+    oh->tinfo = rt.type_info(h, db, slot_of(E), E.ti);
+    store(h, db, owner, at<uint32_t>(o, kEnumValueOff), value);
+    return p;
+}
+
+const uint8_t *Reader::get_obj(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
+                               uint8_t *block_sb, bool in_block) {
+    return get_body<false>(T, o, p, end, block_sb, in_block);
+}
+
+// One body: header, fields, the step over what a newer writer appended,
+// then the variant, flags and type-info reference go into the object.
+// Flat says the type holds no elements, so that element bodies inline
+// their fields.
+template <bool Flat>
+inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
+                                       uint8_t *block_sb, bool in_block) {
+    int8_t v = 0;
+    uint8_t flags = 0;
+    uint32_t jump = 0;
+    const uint8_t *base;
+    if (__builtin_expect(end - p >= kMinBody && !(p[1] & QEL_OF_RA_DATA), 1)) {
+        // The whole header is there: variant, flags, jump.
+        v = static_cast<int8_t>(p[0]);
+        flags = p[1];
+        base = p + 2;
+        jump = qel_wire_get32(base);
+        p += kMinBody;
+    } else {
+        if (p >= end) {
+            fail(LOMARI_ERR_SHORT);
+            return p;
+        }
+        if (!get<true>(&v, p, end)) return p;
+        if (!get<true>(&flags, p, end)) return p;
+        if (flags & QEL_OF_RA_DATA) {
+            uint64_t ra_value;
+            uint8_t ra_byte;
+            if (!read(qel_inline_ra_data_unmarshal(h, p, &ra_value, &ra_byte, uint32_t(end - p), err), p))
+                return p;
+        }
+        base = p;
+        if (!get<true>(&jump, p, end)) return p;
+    }
+    ObjHdr *oh = hdr(o);
+    if (v > static_cast<int>(oh->variant_cap)) v = static_cast<int8_t>(oh->variant_cap);
+
+    // The body must lie inside what is left; its fields never read past it.
+    if (__builtin_expect(jump < kJumpLen || jump > uint32_t(end - base), 0)) {
+        fail(LOMARI_ERR_SHORT);
+        return p;
+    }
+    const uint8_t *const body_end = base + jump;
+
+    // Only the bits a writer sends are taken over: the others say where an
+    // object's storage and type-info live, which no sender decides.
+    flags &= kWireFlags;
+    const bool wire_state = flags & QEL_OF_TRACKED;
+    uint8_t *sb = nullptr;
+    if (track) {
+        if (!(oh->flags & QEL_OF_TRACKED)) fatal(kTrace1, tpi(T, tp::type::mismatch));
+        if (wire_state) sb = in_block ? block_sb : state_area(T, h, o);
+        flags |= QEL_OF_TRACKED;
+    } else {
+        flags &= static_cast<uint8_t>(~QEL_OF_TRACKED);
+    }
+
+    if (v >= 0) {
+        // The header's 6 bytes are behind; the rest of the body's own part
+        // must fit before the end the jump gives.
+        const bool fits = uint32_t(body_end - p) + kMinBody >= own_bound(T, wire_state);
+        if constexpr (Flat) {
+            p = __builtin_expect(fits, 1) ? get_flat<false>(T, o, p, body_end, wire_state, sb)
+                                          : get_flat<true>(T, o, p, body_end, wire_state, sb);
+        } else {
+            p = __builtin_expect(fits && elements_last(T), 1)
+                    ? get_fields<false>(T, o, p, body_end, wire_state, sb)
+                    : get_fields<true>(T, o, p, body_end, wire_state, sb);
+        }
+        if (failed) return p;
+    }
+    // A newer writer may have sent more than this reader knows: step over it.
+    if (__builtin_expect(body_end > p, 0)) {
+        trace_uuu(kTrace1, tpi(T, tp::type::jump), uint32_t(p - buf), uint32_t(base - buf), jump);
+        p = body_end;
+    }
+    oh->variant = v;
+    oh->flags |= flags;
+    oh->tinfo = rt.type_info(h, db, slot_of(T), T.ti);
+    return p;
+}
+
+template <bool C>
+inline const uint8_t *Reader::get_flat(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
+                                       bool wire_state, uint8_t *sb) {
+    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
+        if (!get_value<C>(*f, o, p, end)) return p;
+        state_byte<C>(wire_state, sb, f->state_idx, p, end);
+    }
+    return p;
+}
+
+template <bool C>
+const uint8_t *Reader::get_fields(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
+                                  bool wire_state, uint8_t *sb) {
+    uint32_t count = 0;  // pair_count as received, for the array that follows it
+    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
+        switch (f->kind) {
+        case Kind::PairCount:
+            // Held back until the array has room for it: the owner's count
+            // must always describe its block.
+            if (!get<C>(&count, p, end)) return p;
+            continue;
+        case Kind::List:
+            p = get_list<C>(T, *f, o, p, end, wire_state, sb);
+            if (failed) return p;
+            continue;
+        case Kind::Array:
+            p = get_array(T, *f, o, count, p, end, wire_state, sb);
+            if (failed) return p;
+            continue;
+        default:
+            if (!get_value<C>(*f, o, p, end)) return p;
+        }
+        state_byte<C>(wire_state, sb, f->state_idx, p, end);
+    }
+    return p;
+}
+
+template <bool C>
+const uint8_t *Reader::get_list(const TypeDesc &T, const FieldDesc &f, void *o, const uint8_t *p,
+                                const uint8_t *end, bool wire_state, uint8_t *sb) {
+    uint32_t count = 0;
+    if (!get<C>(&count, p, end)) return p;
+    if (count > uint32_t(end - p) / kMinBody) {
+        fail(LOMARI_ERR_SHORT);
+        return p;
+    }
+    const TypeDesc &E = list_elem(T);
+    Anchor *a = anchor_of(T, o);
+    // Every list of the schema holds flat elements, decoded inline.
+    const bool flat = is_flat(E);
+
+    if (in_place && a->count == count) {
+        // Same length: the elements stay, their contents are replaced.
+        void *el = a->first;
+        for (uint32_t k = 0; k < count && el && el != a; ++k, el = next_of(E, el)) {
+            p = flat ? get_body<true>(E, el, p, end, nullptr, false) : get_obj(E, el, p, end, nullptr, false);
+            if (failed) {
+                trace_s(kTrace1, tpi(T, tp::type::list_elem_err), err_text(*err));
+                return p;
+            }
+        }
+    } else {
+        if (in_place && a->count) list_destroy_elements(T, h, db, o);
+        for (uint32_t k = 0; k < count; ++k) {
+            void *el = obj_create_internal(E, h, db);
+            if (!el || el == E.null_obj) {
+                fail(LOMARI_ERR_NO_MEMORY);
+                return p;
+            }
+            p = flat ? get_body<true>(E, el, p, end, nullptr, false) : get_obj(E, el, p, end, nullptr, false);
+            if (!failed) list_insert(T, ListPos::Last, h, db, o, nullptr, el, err);
+            if (failed || *err) {
+                // Not in the list: the half-built element is ours to release.
+                obj_destroy(E, h, db, el, 1);
+                failed = true;
+                return p;
+            }
+        }
+    }
+    // The list's state byte is the last byte of the body when it was sent.
+    state_byte<true>(wire_state, sb, f.state_idx, p, end);
+    return p;
+}
+
+// Destroys the first `live` elements of the owner's block in place, frees
+// the block and leaves the owner empty.
+void Reader::release_block(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t live) {
+    uint8_t **blk = block_of(T, o);
+    if (uint8_t *b = *blk) {
+        const TypeDesc &E = array_elem(T);
+        for (uint32_t i = 0; i < live; ++i) obj_destroy(E, h, db, elem_at(E, b, i), 0);
+        h->free_fn(h->alloc_ctx, db, b);
+        *blk = nullptr;
+    }
+    *count_of(T, o) = 0;
+}
+
+const uint8_t *Reader::get_array(const TypeDesc &T, const FieldDesc &f, void *o, uint32_t count,
+                                 const uint8_t *p, const uint8_t *end, bool wire_state, uint8_t *sb) {
+    if (count > uint32_t(end - p) / kMinBody) {
+        fail(LOMARI_ERR_SHORT);
+        return p;
+    }
+    uint32_t *pc = count_of(T, o);
+    uint8_t **blk = block_of(T, o);
+    const uint32_t held = *blk ? *pc : 0;
+    if (count == 0) {
+        release_block(T, f, o, held);
+        return p;
+    }
+
+    const TypeDesc &E = array_elem(T);
+    const uint64_t bytes = block_bytes(E, count, track);
+    uint8_t *b;
+    const bool reused = in_place && held == count;
+    if (reused) {
+        for (uint32_t i = 0; i < held; ++i) obj_destroy(E, h, db, elem_at(E, *blk, i), 0);
+        b = *blk;
+    } else {
+        release_block(T, f, o, held);
+        b = bytes <= UINT32_MAX ? static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, uint32_t(bytes)))
+                                : nullptr;
+        if (!b) {
+            fail(LOMARI_ERR_NO_MEMORY);
+            return p;
+        }
+        *blk = b;
+    }
+    std::memset(b, 0, bytes);
+    *pc = count;
+
+    const bool flat = is_flat(E);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t *el = elem_at(E, b, i);
+        uint8_t *esb = nullptr;
+        if (track) {
+            esb = elem_states(E, b, count, i);
+            qellib_update_sttr_offset(h, el, uint32_t(esb - el));
+        }
+        obj_initialize(E, h, db, el, E.ti, 1, 0, QEL_OF_NESTED, esb, err);
+        if (*err) {
+            failed = true;
+            release_block(T, f, o, i);
+            return p;
+        }
+        p = flat ? get_body<true>(E, el, p, end, esb, true) : get_obj(E, el, p, end, esb, true);
+        if (failed) {
+            release_block(T, f, o, i + 1);
+            return p;
+        }
+    }
+
+    // The owner's per-element state bytes always match pair_count: kept
+    // when the count stayed, made anew otherwise.
+    uint8_t *per = nullptr;
+    if (track) {
+        if (uint8_t *osb = state_area(T, h, o)) {
+            per = per_elem_get(osb);
+            if (!(per && reused)) {
+                if (per) h->free_fn(h->alloc_ctx, db, per);
+                per = static_cast<uint8_t *>(h->alloc_fn(h->alloc_ctx, db, count));
+                per_elem_store(osb, per);
+                if (!per) {
+                    fail(LOMARI_ERR_NO_MEMORY);
+                    return p;
+                }
+            }
+            std::memset(per, 0, count);
+        }
+    }
+    if (wire_state) {
+        state_byte<true>(wire_state, sb, f.state_idx, p, end);
+        uint32_t n = count < uint32_t(end - p) ? count : uint32_t(end - p);
+        if (sb && per) std::memcpy(per, p, n);
+        p += n;
+    }
+    return p;
+}
+
+}  // namespace
+
+// ---- entry points ----------------------------------------------------------
+
+uint32_t enum_unmarshal(const EnumDesc &E, H *h, uint32_t db, const uint8_t *buf, void *o, uint32_t len,
+                        uint32_t in_place, uint32_t *err) {
+    uint32_t local = 0;
+    if (!err) err = &local;
+    if (!codec_enter(h, err, len, buf, o)) return 0;
+    Reader r(h, db, err, buf, in_place, false);
+    const uint8_t *p = len >= kEnumLen ? r.get_enum<false>(E, o, o, buf, buf + len)
+                                       : r.get_enum<true>(E, o, o, buf, buf + len);
+    return r.failed ? 0 : uint32_t(p - buf);
+}
+
+uint32_t obj_unmarshal(const TypeDesc &T, H *h, uint32_t db, const uint8_t *buf, void *o, uint32_t len,
+                       uint32_t in_place, uint32_t *err) {
+    uint32_t local = 0;
+    if (!err) err = &local;
+    if (!codec_enter(h, err, len, buf, o)) return 0;
+    Reader r(h, db, err, buf, in_place, handle_mode(h, T) == Mode::Track);
+    const uint8_t *p = r.get_obj(T, o, buf, buf + len, nullptr, false);
+    return r.failed ? 0 : uint32_t(p - buf);
+}
+
+}  // namespace lomari

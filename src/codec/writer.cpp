@@ -1,0 +1,338 @@
+// writer.cpp -- the writer of the binary body encoding: measure, and
+// marshal with and without the variant check.
+//
+// Owns enum_marshal, obj_len and obj_marshal (codec/codec_internal.h tells
+// the shape of the encoding and of the two walks).
+#include "codec/binary.h"
+
+#include "codec/codec_internal.h"
+
+namespace lomari {
+
+using namespace codec;
+
+namespace {
+
+// Cursors are pointers held in locals and handed from call to call: every
+// byte stored through the output may alias any member, so the hot loops
+// read no member after a store unless they must.
+struct Writer {
+    H *h;
+    uint32_t db;
+    uint32_t *err;
+    uint8_t *buf;
+    uint8_t *end;
+    bool track;
+    bool failed = false;
+    Answers rt;
+
+    Writer(H *h_, uint32_t db_, uint32_t *err_, uint8_t *buf_, uint32_t len_, bool track_)
+        : h(h_), db(db_), err(err_), buf(buf_), end(buf_ + len_), track(track_) {}
+
+    uint32_t room(const uint8_t *p) const { return uint32_t(end - p); }
+
+    // Each checked codec returns what it wrote, 0 when the room was short
+    // (it has then reported SHORT); a short write ends the encoding.  The
+    // unchecked forms store and advance.
+    bool wrote(uint32_t n, uint8_t *&p) {
+        if (__builtin_expect(n == 0, 0)) {
+            failed = true;
+            return false;
+        }
+        p += n;
+        return true;
+    }
+    // One scalar of the width of V.
+    template <bool C, class V> bool put(V v, uint8_t *&p) {
+        if constexpr (C) {
+            if constexpr (sizeof(V) == 1) return wrote(qel_inline_u_int8_marshal(h, p, v, room(p), err), p);
+            if constexpr (sizeof(V) == 2) return wrote(qel_inline_u_int16_marshal(h, p, v, room(p), err), p);
+            if constexpr (sizeof(V) == 4) return wrote(qel_inline_u_int32_marshal(h, p, v, room(p), err), p);
+        }
+        if constexpr (sizeof(V) == 1) qel_wire_put8(p, v);
+        if constexpr (sizeof(V) == 2) qel_wire_put16(p, v);
+        if constexpr (sizeof(V) == 4) qel_wire_put32(p, v);
+        p += sizeof(V);
+        return true;
+    }
+    template <bool C> bool put8(uint8_t v, uint8_t *&p) { return put<C>(v, p); }
+    template <bool C> bool put16(uint16_t v, uint8_t *&p) { return put<C>(v, p); }
+    template <bool C> bool put32(uint32_t v, uint8_t *&p) { return put<C>(v, p); }
+    template <bool C> bool put_str(const char *s, uint8_t *&p) {
+        if constexpr (C) {
+            for (uint32_t k = 0; k < kStrChars; ++k)
+                if (!wrote(qel_inline_char_marshal(h, p, s[k], room(p), err), p)) return false;
+        } else {
+            std::memcpy(p, s, kStrChars);
+            p += kStrChars;
+        }
+        return true;
+    }
+
+    // State byte after a field: written while the buffer has room, else
+    // silently left out.
+    template <bool C> void state_byte(const uint8_t *sb, uint8_t idx, uint8_t *&p) {
+        if (!C || p < end) *p++ = sb[idx];
+    }
+
+    // The domain's variant of a type, the bound of what is sent; kNoCheck
+    // when the writer does not check.
+    static constexpr int kNoCheck = INT8_MAX;
+    int bound_of(bool check, unsigned slot, const qel_type_info_t *ti) {
+        return check ? rt.domain_variant(h, err, slot, ti) : kNoCheck;
+    }
+    // The variant the writer sends for an object: one above the domain's is
+    // reported and sent as the domain's.
+    int8_t sent_variant(int8_t v, int domain) {
+        if (__builtin_expect(v > domain, 0)) {
+            qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
+            v = static_cast<int8_t>(domain);
+        }
+        return v < 0 ? v : 0;
+    }
+
+    template <bool C> [[gnu::always_inline]] uint8_t *put_enum(const EnumDesc &E, const void *o, uint8_t *p) {
+        int8_t v = sent_variant(hdr(o)->variant, bound_of(true, slot_of(E), E.ti));
+        if (!put8<C>(static_cast<uint8_t>(v), p)) return p;
+        put32<C>(*at<uint32_t>(o, kEnumValueOff), p);
+        return p;
+    }
+
+    // A field that holds no elements, without its state byte; false when
+    // the encoding ends here.
+    template <bool C> [[gnu::always_inline]] bool put_value(const FieldDesc &f, const void *o, uint8_t *&p) {
+        switch (f.kind) {
+        case Kind::U8: return put8<C>(*at<uint8_t>(o, f.offset), p);
+        case Kind::U16: return put16<C>(*at<uint16_t>(o, f.offset), p);
+        case Kind::U32: return put32<C>(*at<uint32_t>(o, f.offset), p);
+        case Kind::Str: return put_str<C>(at<char>(o, f.offset), p);
+        case Kind::Enum:
+            p = put_enum<C>(*f.en, at(o, f.offset), p);
+            return !C || !failed;
+        default: __builtin_unreachable();
+        }
+    }
+
+    uint8_t *put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool check, const uint8_t *sb);
+    template <bool C, bool Flat>
+    [[gnu::always_inline]] uint8_t *put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain,
+                                             const uint8_t *sb);
+    template <bool C> [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &T, const void *o, uint8_t *p,
+                                                              const uint8_t *sb);
+    template <bool C> uint8_t *put_fields(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb);
+    template <bool C> uint8_t *put_list(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb);
+    uint8_t *put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p, const uint8_t *sb);
+};
+
+// One body: unchecked when the room left holds its own part.
+uint8_t *Writer::put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool check, const uint8_t *sb) {
+    if (p >= end) {  // before the domain is asked, as a body that cannot start
+        report(h, err, LOMARI_ERR_SHORT);
+        failed = true;
+        return p;
+    }
+    const uint32_t ra = hdr(o)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+    if (__builtin_expect(room(p) >= own_bound(T, track) + ra && elements_last(T), 1))
+        return put_body<false, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
+    return put_body<true, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
+}
+
+// The header block, the fields, and the jump written last.  Flat says the
+// type holds no elements, so that element bodies inline their fields.
+template <bool C, bool Flat>
+inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain, const uint8_t *sb) {
+    if (C && p >= end) {
+        report(h, err, LOMARI_ERR_SHORT);
+        failed = true;
+        return p;
+    }
+    const int8_t v = sent_variant(hdr(o)->variant, domain);
+    if (!put8<C>(static_cast<uint8_t>(v), p)) return p;
+
+    // Only 0x08 and 0x20 travel; 0x08 says whether state bytes follow.
+    uint8_t flags = hdr(o)->flags;
+    if (track) {
+        flags |= QEL_OF_TRACKED;
+        if (!sb) sb = kZeroState;
+    } else {
+        flags &= static_cast<uint8_t>(~QEL_OF_TRACKED);
+    }
+    flags &= kWireFlags;
+    if (!put8<C>(flags, p)) return p;
+    if (__builtin_expect(flags & QEL_OF_RA_DATA, 0)) {
+        if constexpr (C) {
+            if (!wrote(qel_inline_ra_data_marshal(h, p, 0, 0, room(p), err), p)) return p;
+        } else {
+            std::memset(p, 0, QEL_RA_DATA_LEN);
+            p += QEL_RA_DATA_LEN;
+        }
+    }
+
+    uint8_t *const jump = p;
+    // Unchecked, the jump's bytes are only reserved here: they are always
+    // written below.
+    if constexpr (C) {
+        if (!put32<C>(0, p)) return p;
+    } else {
+        p += kJumpLen;
+    }
+    if (v >= 0) p = Flat ? put_flat<C>(T, o, p, sb) : put_fields<C>(T, o, p, sb);
+    // The jump's 4 bytes are there, so its value always goes in.
+    qel_wire_put32(jump, uint32_t(p - jump));
+    return p;
+}
+
+template <bool C>
+inline uint8_t *Writer::put_flat(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb) {
+    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
+        if (!put_value<C>(*f, o, p)) return p;
+        if (sb) state_byte<C>(sb, f->state_idx, p);
+    }
+    return p;
+}
+
+template <bool C>
+uint8_t *Writer::put_fields(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb) {
+    uint32_t count = 0;  // pair_count as sent, for the array that follows it
+    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
+        switch (f->kind) {
+        case Kind::PairCount:
+            count = sent_count(T, o);
+            if (!put32<C>(count, p)) return p;
+            continue;  // no state byte of its own
+        case Kind::List:
+            p = put_list<C>(T, o, p, sb);
+            if (failed) return p;
+            continue;
+        case Kind::Array:
+            p = put_array(T, o, count, p, sb);
+            if (failed) return p;
+            continue;
+        default:
+            if (!put_value<C>(*f, o, p)) return p;
+        }
+        if (sb) state_byte<C>(sb, f->state_idx, p);
+    }
+    return p;
+}
+
+template <bool C>
+uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb) {
+    const Anchor *a = anchor_of(T, o);
+    if (!put32<C>(a->count, p)) return p;
+    const TypeDesc &E = list_elem(T);
+    if (is_flat(E)) {
+        // Every list of the schema: the room test of an element is one
+        // compare against the bound taken here, its body is written inline.
+        const uint32_t bound = own_bound(E, track);
+        // The domain is asked where the first element starts, unless that
+        // element cannot start (it then fails before using it).
+        const void *first = a->first;
+        const int domain = first && first != a && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
+        for (const void *el = first; el && el != a; el = next_of(E, el)) {
+            const uint8_t *esb = track ? state_area(E, h, const_cast<void *>(el)) : nullptr;
+            const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+            if (__builtin_expect(room(p) >= bound + ra, 1)) {
+                p = put_body<false, true>(E, el, p, domain, esb);
+            } else {
+                p = put_body<true, true>(E, el, p, domain, esb);
+                if (failed) return p;
+            }
+        }
+    } else {
+        for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
+            p = put_obj(E, el, p, true, track ? state_area(E, h, const_cast<void *>(el)) : nullptr);
+            if (failed) return p;
+        }
+    }
+    if (sb && room(p) >= 2) *p++ = sb[list_field(T).state_idx];
+    return p;
+}
+
+uint8_t *Writer::put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p,
+                           const uint8_t *sb) {
+    if (count == 0) return p;
+    const TypeDesc &E = array_elem(T);
+    const uint8_t *block = *block_of(T, o);
+    const bool flat = is_flat(E);
+    const uint32_t bound = own_bound(E, track);
+    const int domain = flat && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t *el = elem_at(E, block, i);
+        const uint8_t *esb = nullptr;
+        if (track && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
+        const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+        if (__builtin_expect(flat && room(p) >= bound + ra, 1)) {
+            p = put_body<false, true>(E, el, p, domain, esb);
+        } else {
+            p = put_obj(E, el, p, true, esb);
+            if (failed) return p;
+        }
+    }
+    if (!sb) return p;
+    state_byte<true>(sb, array_field(T).state_idx, p);
+    uint32_t n = count < room(p) ? count : room(p);
+    const uint8_t *per = per_elem_get(sb);
+    if (per)
+        std::memcpy(p, per, n);
+    else
+        std::memset(p, 0, n);
+    return p + n;
+}
+
+}  // namespace
+
+namespace codec {
+
+uint32_t measure(const TypeDesc &T, const void *o, bool track) {
+    // An object that carries an ra-data block sends it after its flags.
+    const uint32_t ra = hdr(o)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+    if (hdr(o)->variant < 0) return kMinBody + ra;
+    uint32_t n = own_bound(T, track) + ra;
+    if (T.list_field >= 0) {
+        const TypeDesc &E = list_elem(T);
+        const Anchor *a = anchor_of(T, o);
+        for (const void *el = a->first; el && el != a; el = next_of(E, el)) n += measure(E, el, track);
+    } else if (T.array_field >= 0) {
+        if (uint32_t count = sent_count(T, o)) {
+            // Elements measured one by one: each may carry its own block.
+            const TypeDesc &E = array_elem(T);
+            const uint8_t *block = *block_of(T, o);
+            for (uint32_t i = 0; i < count; ++i) n += measure(E, elem_at(E, block, i), track) + (track ? 1 : 0);
+        }
+    }
+    return n;
+}
+
+}  // namespace codec
+
+// ---- entry points ----------------------------------------------------------
+
+
+uint32_t enum_marshal(const EnumDesc &E, H *h, uint32_t db, uint8_t *buf, const void *o, uint32_t len,
+                      uint32_t *err) {
+    uint32_t local = 0;
+    if (!err) err = &local;
+    if (!codec_enter(h, err, len, buf, o)) return 0;
+    Writer w(h, db, err, buf, len, false);
+    uint8_t *p = len >= kEnumLen ? w.put_enum<false>(E, o, buf) : w.put_enum<true>(E, o, buf);
+    return uint32_t(p - buf);
+}
+
+uint32_t obj_len(const TypeDesc &T, H *h, uint32_t db, const void *o) {
+    if (!o) return 0;
+    return measure(T, o, handle_mode(h, T) == Mode::Track);
+}
+
+uint32_t obj_marshal(const TypeDesc &T, H *h, uint32_t db, uint8_t *buf, const void *o, uint32_t len,
+                     uint32_t *err, bool check_variant) {
+    uint32_t local = 0;
+    if (!err) err = &local;
+    if (!codec_enter(h, err, len, buf, o)) return 0;
+    const bool track = handle_mode(h, T) == Mode::Track;
+    Writer w(h, db, err, buf, len, track);
+    uint8_t *p = w.put_obj(T, o, buf, check_variant, track ? state_area(T, h, const_cast<void *>(o)) : nullptr);
+    return uint32_t(p - buf);
+}
+
+}  // namespace lomari

@@ -1,0 +1,30 @@
+// lists.h -- the ordered lists (types/lists.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "frame/frame.h"
+#include "types/schema.h"
+
+namespace lomari {
+
+// Where a list operation acts: at either end, or beside a reference element
+// (get: the reference's previous or next element).  The values are those of
+// the chained-error forms' flag.
+enum class ListPos : uint32_t { First, Last, Before, After };
+inline constexpr uint32_t kListPosCount = 4;
+
+void *list_get(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o, void *ref,
+               uint32_t *err);
+uint32_t list_count(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t *err);
+void *list_get_cr(const TypeDesc &Owner, H *h, void *o, uint32_t flag, void *ref);
+void list_insert(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o, void *ref,
+                 void *el, uint32_t *err);
+uint32_t list_add_cr(const TypeDesc &Owner, H *h, void *o, void *el, uint32_t flag, void *ref);
+void list_remove(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, uint32_t *err);
+void *list_get_parent(const TypeDesc &Elem, H *h, uint32_t db, void *el, uint32_t *err);
+// Lifecycle hooks: anchor set-up at initialize, emptying at destroy.
+void list_init_anchor(const TypeDesc &Owner, H *h, uint32_t db, void *o);
+void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o);
+
+}  // namespace lomari
