@@ -424,5 +424,6 @@ QEL_RT_API void qellib_free(void *ctx, uint32_t dbid, void *p);
 #endif
 
 #include "qel/rt_msg.h"
+#include "qel/rt_text.h"
 
 #endif /* QEL_RUNTIME_H */
