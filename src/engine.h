@@ -9,6 +9,7 @@
 
 #include "codec/binary.h"
 #include "lomari/lomari_api.h"
+#include "messages/message_codec.h"
 #include "messages/message_object.h"
 #include "types/arrays.h"
 #include "types/clone.h"
