@@ -9,6 +9,7 @@
 
 #include "codec/binary.h"
 #include "lomari/lomari_api.h"
+#include "messages/message_codec.h"
 #include "messages/message_object.h"
 #include "types/arrays.h"
 #include "types/clone.h"
@@ -18,3 +19,4 @@
 #include "types/lifecycle.h"
 #include "types/lists.h"
 #include "types/object_queries.h"
+#include "codec/render.h"

@@ -5,8 +5,7 @@
  * containment, dirty, destroy and detach reports (logged only), the OID and
  * handle mapping removals, the state-area places (the knob's answer, else
  * the handle's lock-free table of registered places),
- * the call-site tag, the module list head qel_module_tot_root, and the
- * plain memory helpers qellib_malloc/qellib_free.
+ * the call-site tag and the module list head qel_module_tot_root.
  */
 #include <cstdlib>
 
@@ -130,15 +129,6 @@ void vindel_set_callsite_tag(uint32_t tag) {
     g_knobs.callsite_tag.store(tag, std::memory_order_relaxed);
 }
 
-void *qellib_malloc(uint32_t size) {
-    logc("qellib_malloc", size);
-    return std::malloc(size ? size : 1);
-}
-
-void qellib_free(void *p) {
-    logc("qellib_free", w(p));
-    std::free(p);
-}
 
 } // extern "C"
 

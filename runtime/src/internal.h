@@ -118,6 +118,10 @@ QuarlDb *quarl_db_new();
 void quarl_db_delete(QuarlDb *db);
 uint32_t quarl_db_range_count(const QuarlDb *db);
 
+/* ---- message services (messages.cpp) --------------------------------- */
+
+void msg_knobs_reset();
+
 /* ---- trace (trace.cpp) ----------------------------------------------- */
 
 void trace_reset();

@@ -28,5 +28,10 @@ def emit(M):
         rows.append("    {%s, LOMARI_KIND_%s, %d, %s, %d, %d}" % (
             c_str(r.name), r.kind.upper(), r.ordinal, c_str(r.luid), plain, tracked))
     o.append(",\n".join(rows))
-    o.append("};\n\n#endif")
+    o.append("};\n")
+    # X-macros over the names, for code that must spell one definition per
+    # message or table (the application's handlers, for instance).
+    o.append("#define LOMARI_FOR_EACH_MESSAGE(X) %s" % " ".join("X(%s)" % m.name for m in M.messages))
+    o.append("#define LOMARI_FOR_EACH_TABLE(X) %s" % " ".join("X(%s)" % t.name for t in M.tables))
+    o.append("\n#endif")
     return "\n".join(o) + "\n"

@@ -11,7 +11,10 @@ KINDS = {"u8": "U8", "u16": "U16", "u32": "U32", "enum": "Enum", "str": "Str",
 
 
 def library_ref(what, cname):
-    """what: "ti" or "null"; cname: the C name of the record or object."""
+    """what: "ti", "null" or "handler"; cname: the C name of the record or
+    object, or the message's name for its application handler."""
+    if what == "handler":
+        return "lomari_%s_message_handler" % cname
     return "&%s_%s" % (what, cname)
 
 
@@ -57,10 +60,12 @@ def tables(M, refs):
     o.append("const MessageDesc kMessages[kMessageCount] = {")
     for m in M.messages:
         o.append("    %s," % designated([
-            ("name", c_str(m.name)), ("full_name", c_str(m.full)), ("ordinal", m.ordinal),
+            ("name", c_str(m.name)), ("full_name", c_str(m.full)),
+            ("name_text", c_str("message " + m.name)), ("ordinal", m.ordinal),
             ("body", "&kTypes[%d]" % m.body.ordinal), ("body_tag", "0x%08Xu" % m.tag),
             ("ti", refs("ti", "msg_" + m.name)), ("null_obj", refs("null", "msg_" + m.name)),
-            ("trace_base", m.ordinal * TR.MESSAGE_BLOCK)]))
+            ("trace_base", m.ordinal * TR.MESSAGE_BLOCK),
+            ("app_handler", refs("handler", m.name))]))
     o.append("};\n")
     o.append("const TableDesc kTables[kTableCount] = {")
     for tb in M.tables:

@@ -33,6 +33,12 @@ def emit(M):
         o.append("static ::%s null_msg_%s = {nullptr, 0, 0, 0, 0, {0, {0}, 0, 0, 0}, &null_%s};" % (
             m.full, m.name, m.body.name))
     o.append("")
+    o.append("}  // namespace lomari\n")
+    o.append("// The application's message handlers: weak, null when not defined.")
+    for m in M.messages:
+        o.append("extern \"C\" __attribute__((weak)) void lomari_%s_message_handler("
+                 "qel_handle_t *, uint32_t, uint64_t, void *, uint32_t *);" % m.name)
+    o.append("\nnamespace lomari {\n")
     o += descriptors.tables(M, descriptors.library_ref)
     o += trace_data.data(M)
     o.append("}  // namespace lomari\n")

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "messages/message_object.h"
+#include "messages/message_frame.h"
 
 #include "codec/binary.h"
 #include "lomari/lomari_types.h"
@@ -20,28 +21,7 @@ namespace lomari {
 
 namespace {
 
-// Every message has this frame; only the body's type differs.
-struct MsgObj {
-    qel_type_info_t *tinfo;
-    int8_t variant;
-    uint8_t variant_cap;
-    uint8_t flags;
-    uint8_t msg_byte;
-    lomari_msg_header header;
-    void *body;
-};
-static_assert(sizeof(MsgObj) == sizeof(::vep_tarnok_headers_message));
-static_assert(offsetof(MsgObj, header) == offsetof(::vep_tarnok_headers_message, header));
-static_assert(offsetof(MsgObj, body) == offsetof(::vep_tarnok_headers_message, vep_tarnok_body));
-static_assert(offsetof(MsgObj, variant) == offsetof(ObjHdr, variant) &&
-              offsetof(MsgObj, flags) == offsetof(ObjHdr, flags));
-
-constexpr uint32_t kMsgSize = sizeof(MsgObj);
-constexpr uint8_t kHeaderMarker = 0xBC;
-// Wire header (27 bytes) and message identifier (16 bytes) around the body.
-constexpr uint32_t kEnvelopeLen = 27 + 16;
-
-inline MsgObj *msg(void *m) { return static_cast<MsgObj *>(m); }
+constexpr uint32_t kMsgSize = sizeof(MsgFrame);
 
 // The trace points of one construction path (create_shallow or create).
 struct FramePoints {
@@ -50,11 +30,11 @@ struct FramePoints {
 
 // Gives a zeroed frame its type-info, counts it, writes the initial message
 // header and fixes the handle's mode in the flags and the header.
-void init_frame(const MessageDesc &M, H *h, uint32_t db, MsgObj *m, const FramePoints &p) {
+void init_frame(const MessageDesc &M, H *h, uint32_t db, MsgFrame *m, const FramePoints &p) {
     m->tinfo = object_tinfo(h, db, M.ti);
     count_object(h, db, m->tinfo, 0, true, kTrace0, p.varinfo_null, p.variant_count);
     m->variant = 0;
-    m->header.marker = kHeaderMarker;
+    m->header.marker = QEL_MSG_MARKER;
     std::memset(m->header.ff, 0xFF, sizeof m->header.ff);
     m->header.state_tracking = 0;
     m->header.header_word = 0;
@@ -71,7 +51,7 @@ void *msg_create_shallow(const MessageDesc &M, H *h, uint32_t db) {
     void *m = h->alloc_fn(h->alloc_ctx, db, kMsgSize);
     if (!m) return nullptr;
     std::memset(m, 0, kMsgSize);
-    init_frame(M, h, db, msg(m),
+    init_frame(M, h, db, frame(m),
                {tpi(M, tp::msg::shallow_varinfo_null), tpi(M, tp::msg::shallow_variant_count),
                 tpi(M, tp::msg::shallow_corrupted)});
     return m;
@@ -99,8 +79,8 @@ void *msg_create(const MessageDesc &M, H *h, uint32_t db) {
         h->free_fn(h->alloc_ctx, db, m);
         return nullptr;
     }
-    msg(m)->body = body;
-    init_frame(M, h, db, msg(m),
+    frame(m)->body = body;
+    init_frame(M, h, db, frame(m),
                {tpi(M, tp::msg::create_varinfo_null), tpi(M, tp::msg::create_variant_count),
                 tpi(M, tp::msg::create_corrupted)});
     return m;
@@ -112,7 +92,7 @@ void *msg_create_cr(const MessageDesc &M, H *h) {
 
 void msg_destroy(const MessageDesc &M, H *h, uint32_t db, void *mp) {
     if (!mp || mp == M.null_obj) return;
-    MsgObj *m = msg(mp);
+    MsgFrame *m = frame(mp);
     if (m->body) {
         obj_destroy(*M.body, h, db, m->body, 1);
         m->body = nullptr;
@@ -125,7 +105,7 @@ void msg_destroy(const MessageDesc &M, H *h, uint32_t db, void *mp) {
 }
 
 uint32_t msg_len(const MessageDesc &M, H *h, uint32_t db, void *m) {
-    return obj_len(*M.body, h, db, msg(m)->body) + kEnvelopeLen;
+    return obj_len(*M.body, h, db, frame(m)->body) + kMsgEnvelopeLen;
 }
 
 // Body accessors act only on a message with no error present; otherwise
@@ -137,7 +117,7 @@ void *msg_body_get(const MessageDesc &M, BodyGet op, H *, uint32_t, void *mp, ui
                 err_text(*err));
         return nullptr;
     }
-    MsgObj *m = msg(mp);
+    MsgFrame *m = frame(mp);
     void *body = m->body;
     if (op == BodyGet::Detach) m->body = nullptr;
     return body;
@@ -150,7 +130,7 @@ void msg_body_set(const MessageDesc &M, BodySet op, H *h, uint32_t db, void *mp,
                 err_text(*err));
         return;
     }
-    MsgObj *m = msg(mp);
+    MsgFrame *m = frame(mp);
     // Setting the body a message already holds keeps it alive either way.
     if (op == BodySet::FreeOld && m->body && m->body != body) obj_destroy(*M.body, h, db, m->body, 1);
     m->body = body;

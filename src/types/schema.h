@@ -75,15 +75,22 @@ struct TypeDesc {
     uint32_t trace_base;        // first point in trace table 1
 };
 
+// A received message's handler: (handle, database id, context, message, err).
+using MsgHandlerFn = void (*)(qel_handle_t *, uint32_t, uint64_t, void *, uint32_t *);
+
 struct MessageDesc {
     const char *name;           // without "_message"
     const char *full_name;      // with "_message"
+    const char *name_text;      // "message <name>", as the bundle layer is told
     uint16_t ordinal;
     const TypeDesc *body;
     uint32_t body_tag;
     qel_type_info_t *ti;
     void *null_obj;
     uint32_t trace_base;        // first point in trace table 0
+    // The application's handler for received messages of this type: a weak
+    // reference, null when the application does not define it.
+    MsgHandlerFn app_handler;
 };
 
 struct TableDesc {

@@ -415,11 +415,15 @@ QEL_RT_API uint32_t SuperFastHash(const char *data, int len, uint32_t seed);
 /* Memory helpers                                                      */
 /* ------------------------------------------------------------------ */
 
-QEL_RT_API void *qellib_malloc(uint32_t size);
-QEL_RT_API void qellib_free(void *p);
+/* Plain memory outside any database (the message recorder's buffer). */
+QEL_RT_API void *qellib_malloc(void *ctx, uint32_t dbid, uint32_t size);
+QEL_RT_API void qellib_free(void *ctx, uint32_t dbid, void *p);
 
 #ifdef __cplusplus
 }
 #endif
+
+#include "qel/rt_msg.h"
+#include "qel/rt_text.h"
 
 #endif /* QEL_RUNTIME_H */

@@ -1,0 +1,623 @@
+/*
+ * xml_doc.cpp -- parsed documents and the path readers.
+ *
+ * Owns: the document model over libxml2 (strict or recovering parse from
+ * memory or a file, refusal of document type declarations, free), path
+ * evaluation (a direct walk for the simple paths domain libraries build,
+ * with the node sets of path prefixes remembered per document; the XPath
+ * engine with cached compiled expressions for anything else),
+ * xml_get_element_nodecount, xml_get_element_value, and the scalar and
+ * string parsers with their range checks.  Behaviour is documented in
+ * qel/rt_text.h; the path knobs in qel/rt_control_text.h.
+ */
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xpath.h>
+
+#include "internal.h"
+#include "qel/rt_control_text.h"
+#include "qel/runtime.h"
+
+using namespace qelrt;
+
+namespace {
+
+constexpr uint32_t kNoMemory = 12;
+constexpr size_t kMemoMax = 1u << 15;
+constexpr size_t kCompiledMax = 1024;
+
+std::atomic<int> g_mode{QELRT_XML_PATH_WALK};
+std::atomic<uint64_t> g_walked{0}, g_prefix_hits{0}, g_xpath{0}, g_compiled{0};
+
+void quiet(void *, xmlErrorPtr) {}
+
+/* libxml2 keeps its error handler per thread: silence it once per thread. */
+void init_thread() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+    thread_local bool done = false;
+    if (!done) {
+        xmlSetStructuredErrorFunc(nullptr, quiet);
+        done = true;
+    }
+}
+
+struct SvHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept {
+        return std::hash<std::string_view>{}(s);
+    }
+};
+
+/* Compiled XPath expressions of this thread, dropped all at once when the
+ * cache is full. */
+struct CompiledCache {
+    std::unordered_map<std::string, xmlXPathCompExprPtr, SvHash, std::equal_to<>> map;
+    void clear() {
+        for (auto &kv : map)
+            xmlXPathFreeCompExpr(kv.second);
+        map.clear();
+    }
+    ~CompiledCache() { clear(); }
+};
+thread_local CompiledCache t_compiled;
+
+void set_msg(char *msg, uint32_t msg_len, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+void set_msg(char *msg, uint32_t msg_len, const char *fmt, ...) {
+    if (!msg || !msg_len)
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(msg, msg_len, fmt, ap);
+    va_end(ap);
+}
+
+uint32_t fail(qel_handle_t *h, uint32_t code, uint32_t *err) {
+    if (err)
+        *err = code;
+    if (code != QEL_TEXT_ABSENT)
+        qel_store_err(h, code);
+    return code;
+}
+
+inline long order_of(const xmlNode *n) {
+    return -reinterpret_cast<intptr_t>(n->content);
+}
+
+} // namespace
+
+struct qel_xml_doc {
+    xmlDocPtr doc = nullptr;
+    xmlXPathContextPtr xpath = nullptr;
+    /* Node sets of evaluated path prefixes, by prefix text. */
+    std::unordered_map<std::string, std::vector<xmlNodePtr>, SvHash, std::equal_to<>> memo;
+};
+
+namespace {
+
+using NodeSet = std::vector<xmlNodePtr>;
+
+/* One step of a simple path: a name and an optional position (0: none). */
+struct Step {
+    std::string_view name;
+    uint32_t pos;
+    size_t end; /* offset in the path just past the step */
+};
+
+bool name_char(char c, bool first) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
+        return true;
+    return !first && ((c >= '0' && c <= '9') || c == '-' || c == '.');
+}
+
+/* Splits a simple path; false for anything the walk does not answer. */
+bool split(std::string_view p, bool *descendant, std::vector<Step> &steps) {
+    size_t i = 0;
+    *descendant = false;
+    if (p.size() >= 2 && p[0] == '/' && p[1] == '/') {
+        *descendant = true;
+        i = 2;
+    } else if (!p.empty() && p[0] == '/') {
+        i = 1;
+    } else {
+        return false; /* relative: the XPath engine's context decides */
+    }
+    if (i >= p.size())
+        return false;
+    for (;;) {
+        size_t b = i;
+        while (i < p.size() && name_char(p[i], i == b))
+            ++i;
+        if (i == b)
+            return false;
+        Step s{p.substr(b, i - b), 0, 0};
+        if (i < p.size() && p[i] == '[') {
+            size_t d = ++i;
+            uint64_t v = 0;
+            while (i < p.size() && p[i] >= '0' && p[i] <= '9' && i - d < 9)
+                v = v * 10 + static_cast<uint64_t>(p[i++] - '0');
+            if (i == d || i >= p.size() || p[i] != ']')
+                return false;
+            ++i;
+            if (v == 0)
+                v = UINT32_MAX; /* position 0 selects nothing */
+            s.pos = static_cast<uint32_t>(v);
+        }
+        s.end = i;
+        steps.push_back(s);
+        if (i == p.size())
+            return true;
+        if (p[i] != '/' || i + 1 >= p.size() || p[i + 1] == '/')
+            return false;
+        ++i;
+    }
+}
+
+bool matches(const xmlNode *n, std::string_view name) {
+    if (n->type != XML_ELEMENT_NODE || n->ns)
+        return false;
+    const char *nm = reinterpret_cast<const char *>(n->name);
+    return std::strlen(nm) == name.size() && std::memcmp(nm, name.data(), name.size()) == 0;
+}
+
+/* Position of n among its siblings of the same name, from 1. */
+uint32_t position(const xmlNode *n, std::string_view name) {
+    uint32_t k = 1;
+    for (const xmlNode *s = n->prev; s; s = s->prev)
+        if (matches(s, name))
+            ++k;
+    return k;
+}
+
+void descend(xmlNodePtr n, const Step &s, NodeSet &out) {
+    for (; n; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE)
+            continue;
+        if (matches(n, s.name) && (!s.pos || position(n, s.name) == s.pos))
+            out.push_back(n);
+        descend(n->children, s, out);
+    }
+}
+
+void children(const NodeSet &ctx, const Step &s, NodeSet &out) {
+    for (xmlNodePtr c : ctx) {
+        uint32_t k = 0;
+        for (xmlNodePtr n = c->children; n; n = n->next) {
+            if (!matches(n, s.name))
+                continue;
+            ++k;
+            if (!s.pos) {
+                out.push_back(n);
+            } else if (k == s.pos) {
+                out.push_back(n);
+                break;
+            }
+        }
+    }
+    /* Nested context nodes (only after a "//" step) can interleave. */
+    if (ctx.size() > 1 &&
+        !std::is_sorted(out.begin(), out.end(), [](const xmlNode *a, const xmlNode *b) {
+            return order_of(a) < order_of(b);
+        }))
+        std::sort(out.begin(), out.end(), [](const xmlNode *a, const xmlNode *b) {
+            return order_of(a) < order_of(b);
+        });
+}
+
+/* The direct walk; false when the path is not a simple one. */
+bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
+    if (auto it = d->memo.find(path); it != d->memo.end()) {
+        g_walked.fetch_add(1, std::memory_order_relaxed);
+        g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
+        *result = &it->second;
+        return true;
+    }
+    bool desc = false;
+    std::vector<Step> steps;
+    steps.reserve(8);
+    if (!split(path, &desc, steps))
+        return false;
+    g_walked.fetch_add(1, std::memory_order_relaxed);
+    if (d->memo.size() > kMemoMax)
+        d->memo.clear();
+    /* Longest remembered prefix. */
+    size_t k = steps.size() - 1;
+    const NodeSet *from = nullptr;
+    while (k > 0) {
+        auto it = d->memo.find(path.substr(0, steps[k - 1].end));
+        if (it != d->memo.end()) {
+            from = &it->second;
+            g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
+            break;
+        }
+        --k;
+    }
+    NodeSet cur;
+    if (!from) {
+        xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
+        if (desc) {
+            descend(top->children, steps[0], cur);
+        } else {
+            NodeSet root{top};
+            children(root, steps[0], cur);
+        }
+        k = 1;
+        from = &d->memo.emplace(std::string(path.substr(0, steps[0].end)), std::move(cur))
+                    .first->second;
+    }
+    for (; k < steps.size(); ++k) {
+        NodeSet next;
+        children(*from, steps[k], next);
+        from = &d->memo.emplace(std::string(path.substr(0, steps[k].end)), std::move(next))
+                    .first->second;
+    }
+    *result = from;
+    return true;
+}
+
+/* Evaluates a path; calls use(nodes, count).  Returns 0 or 22. */
+template <class F>
+uint32_t evaluate(qel_xml_doc *d, const char *path, F use) {
+    int mode = g_mode.load(std::memory_order_relaxed);
+    if (mode == QELRT_XML_PATH_WALK) {
+        const NodeSet *ns = nullptr;
+        if (walk(d, path, &ns)) {
+            use(ns->data(), ns->size());
+            return 0;
+        }
+    }
+    init_thread();
+    g_xpath.fetch_add(1, std::memory_order_relaxed);
+    if (!d->xpath) {
+        d->xpath = xmlXPathNewContext(d->doc);
+        if (!d->xpath)
+            return kNoMemory;
+    }
+    xmlXPathCompExprPtr comp = nullptr;
+    bool cached = mode != QELRT_XML_PATH_XPATH;
+    if (cached) {
+        auto it = t_compiled.map.find(std::string_view(path));
+        if (it != t_compiled.map.end())
+            comp = it->second;
+    }
+    if (!comp) {
+        comp = xmlXPathCompile(reinterpret_cast<const xmlChar *>(path));
+        if (!comp)
+            return QEL_TEXT_INVALID;
+        g_compiled.fetch_add(1, std::memory_order_relaxed);
+        if (cached) {
+            if (t_compiled.map.size() >= kCompiledMax)
+                t_compiled.clear();
+            t_compiled.map.emplace(path, comp);
+        }
+    }
+    xmlXPathObjectPtr r = xmlXPathCompiledEval(comp, d->xpath);
+    if (!cached)
+        xmlXPathFreeCompExpr(comp);
+    if (!r)
+        return QEL_TEXT_INVALID;
+    uint32_t rc = 0;
+    if (r->type != XPATH_NODESET)
+        rc = QEL_TEXT_INVALID;
+    else if (r->nodesetval)
+        use(r->nodesetval->nodeTab, static_cast<size_t>(r->nodesetval->nodeNr));
+    else
+        use(nullptr, 0);
+    xmlXPathFreeObject(r);
+    return rc;
+}
+
+/* Text of the first selected node into value; 0, 2, 22 or 90. */
+uint32_t value_of(qel_xml_doc *d, const char *path, char *value, uint32_t value_len) {
+    xmlNodePtr first = nullptr;
+    bool any = false;
+    uint32_t rc = evaluate(d, path, [&](xmlNodePtr const *nodes, size_t n) {
+        any = n > 0;
+        if (any)
+            first = nodes[0];
+    });
+    if (rc)
+        return rc;
+    if (!any)
+        return QEL_TEXT_ABSENT;
+    /* Element values are their text children; one text child (the usual
+     * case) needs no copy of its own. */
+    std::string joined;
+    const char *text = "";
+    size_t len = 0;
+    xmlNodePtr c = first->type == XML_ELEMENT_NODE ? first->children : nullptr;
+    if (first->type != XML_ELEMENT_NODE) {
+        xmlChar *s = xmlNodeGetContent(first);
+        joined = s ? reinterpret_cast<const char *>(s) : "";
+        xmlFree(s);
+        text = joined.c_str();
+        len = joined.size();
+    } else if (c && !c->next && (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE)) {
+        text = reinterpret_cast<const char *>(c->content);
+        len = std::strlen(text);
+    } else if (c) {
+        xmlChar *s = xmlNodeGetContent(first);
+        joined = s ? reinterpret_cast<const char *>(s) : "";
+        xmlFree(s);
+        text = joined.c_str();
+        len = joined.size();
+    }
+    if (len >= QEL_XML_VALUE_MAX || len >= value_len)
+        return QEL_TEXT_SHORT;
+    std::memcpy(value, text, len);
+    value[len] = '\0';
+    return 0;
+}
+
+bool xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+template <class T>
+uint32_t number_from_xml(const char *fn, qel_handle_t *h, uint32_t dbid, const char *path,
+                         qel_xml_doc *doc, T *v, uint32_t *err, char *msg, uint32_t msg_len) {
+    logc(fn, w(h), dbid, w(doc), w(v));
+    if (!doc || !path || !v) {
+        set_msg(msg, msg_len, "Failed xpath: %s: no document or destination",
+                path ? path : "(null)");
+        return fail(h, QEL_TEXT_INVALID, err);
+    }
+    char value[64];
+    uint32_t rc = value_of(doc, path, value, sizeof value);
+    if (rc == QEL_TEXT_SHORT)
+        rc = QEL_TEXT_INVALID; /* longer than any number */
+    if (rc) {
+        if (rc != QEL_TEXT_ABSENT)
+            set_msg(msg, msg_len, "Failed xpath: %s: %s", path,
+                    rc == QEL_TEXT_INVALID ? "not a number or not a path" : "no value");
+        return fail(h, rc, err);
+    }
+    const char *p = value;
+    while (xml_space(*p))
+        ++p;
+    const char *b = p;
+    uint64_t x = 0;
+    bool big = false;
+    while (*p >= '0' && *p <= '9') {
+        x = x * 10 + static_cast<uint64_t>(*p++ - '0');
+        if (x > static_cast<T>(~T{0}))
+            big = true, x = static_cast<T>(~T{0}) + uint64_t{1};
+    }
+    const char *e = p;
+    while (xml_space(*p))
+        ++p;
+    if (e == b || *p) {
+        set_msg(msg, msg_len, "Failed xpath: %s: '%s' is not a decimal number", path, value);
+        return fail(h, QEL_TEXT_INVALID, err);
+    }
+    if (big) {
+        set_msg(msg, msg_len, "Failed xpath: %s: %.*s does not fit %u bits", path,
+                int(e - b), b, unsigned(8 * sizeof(T)));
+        return fail(h, QEL_TEXT_INVALID, err);
+    }
+    if (h && h->write_hook_fn)
+        h->write_hook_fn(h, v, sizeof(T), dbid, nullptr);
+    *v = static_cast<T>(x);
+    if (err)
+        *err = 0;
+    return 0;
+}
+
+qel_xml_doc_t *finish_parse(qel_handle_t *h, xmlParserCtxtPtr ctxt, xmlDocPtr doc, bool recover,
+                            char *msg, uint32_t msg_len, uint32_t *err) {
+    xmlErrorPtr e = xmlCtxtGetLastError(ctxt);
+    bool bad = !doc || (!recover && !ctxt->wellFormed) || !xmlDocGetRootElement(doc);
+    if (bad) {
+        if (e && e->message)
+            set_msg(msg, msg_len, "line %d: %s", e->line, e->message);
+        else
+            set_msg(msg, msg_len, "no root element");
+        /* libxml2's messages end in a line feed. */
+        if (msg && msg_len) {
+            size_t n = strnlen(msg, msg_len);
+            if (n && msg[n - 1] == '\n')
+                msg[n - 1] = '\0';
+        }
+        if (doc)
+            xmlFreeDoc(doc);
+        xmlFreeParserCtxt(ctxt);
+        fail(h, QEL_TEXT_INVALID, err);
+        return nullptr;
+    }
+    xmlFreeParserCtxt(ctxt);
+    if (doc->intSubset || doc->extSubset) {
+        set_msg(msg, msg_len, "document type declarations are not accepted");
+        xmlFreeDoc(doc);
+        fail(h, QEL_TEXT_INVALID, err);
+        return nullptr;
+    }
+    xmlXPathOrderDocElems(doc);
+    auto *d = new (std::nothrow) qel_xml_doc;
+    if (!d) {
+        xmlFreeDoc(doc);
+        fail(h, kNoMemory, err);
+        return nullptr;
+    }
+    d->doc = doc;
+    if (err)
+        *err = 0;
+    return d;
+}
+
+int parse_options(uint32_t flags) {
+    int o = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
+    if (flags & QEL_XML_RECOVER)
+        o |= XML_PARSE_RECOVER;
+    return o;
+}
+
+} // namespace
+
+extern "C" {
+
+qel_xml_doc_t *qel_xml_parse_memory(qel_handle_t *h, const char *text, uint32_t len,
+                                    uint32_t flags, char *msg, uint32_t msg_len, uint32_t *err) {
+    logc("qel_xml_parse_memory", w(h), w(text), len, flags);
+    init_thread();
+    if (!text || len > INT32_MAX) {
+        set_msg(msg, msg_len, "no document text");
+        fail(h, QEL_TEXT_INVALID, err);
+        return nullptr;
+    }
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        fail(h, kNoMemory, err);
+        return nullptr;
+    }
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text, static_cast<int>(len), nullptr, nullptr,
+                                      parse_options(flags));
+    return finish_parse(h, ctxt, doc, flags & QEL_XML_RECOVER, msg, msg_len, err);
+}
+
+qel_xml_doc_t *qel_xml_parse_file(qel_handle_t *h, const char *path, uint32_t flags, char *msg,
+                                  uint32_t msg_len, uint32_t *err) {
+    logc("qel_xml_parse_file", w(h), w(path), flags);
+    init_thread();
+    if (!path) {
+        fail(h, QEL_TEXT_INVALID, err);
+        return nullptr;
+    }
+    FILE *f = std::fopen(path, "rb");
+    if (!f) {
+        set_msg(msg, msg_len, "%s: cannot open", path);
+        fail(h, QEL_TEXT_ABSENT, err);
+        return nullptr;
+    }
+    std::fclose(f);
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        fail(h, kNoMemory, err);
+        return nullptr;
+    }
+    xmlDocPtr doc = xmlCtxtReadFile(ctxt, path, nullptr, parse_options(flags));
+    return finish_parse(h, ctxt, doc, flags & QEL_XML_RECOVER, msg, msg_len, err);
+}
+
+void qel_xml_doc_free(qel_xml_doc_t *doc) {
+    if (!doc)
+        return;
+    if (doc->xpath)
+        xmlXPathFreeContext(doc->xpath);
+    xmlFreeDoc(doc->doc);
+    delete doc;
+}
+
+uint32_t xml_get_element_nodecount(qel_handle_t *h, qel_xml_doc_t *doc, const char *path,
+                                   uint32_t *count, uint32_t *err) {
+    logc("xml_get_element_nodecount", w(h), w(doc), w(path));
+    if (count)
+        *count = 0;
+    if (!doc || !path || !count)
+        return fail(h, QEL_TEXT_INVALID, err);
+    uint32_t rc = evaluate(doc, path, [&](xmlNodePtr const *, size_t n) {
+        *count = static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX));
+    });
+    if (rc)
+        return fail(h, rc, err);
+    if (err)
+        *err = 0;
+    return 0;
+}
+
+uint32_t xml_get_element_value(qel_handle_t *h, qel_xml_doc_t *doc, const char *path,
+                               char *value, uint32_t value_len, uint32_t *err) {
+    logc("xml_get_element_value", w(h), w(doc), w(path), value_len);
+    if (!doc || !path || !value)
+        return fail(h, QEL_TEXT_INVALID, err);
+    uint32_t rc = value_of(doc, path, value, value_len);
+    if (rc)
+        return fail(h, rc, err);
+    if (err)
+        *err = 0;
+    return 0;
+}
+
+uint32_t u_int8_from_xml(qel_handle_t *h, uint32_t dbid, const char *path, qel_xml_doc_t *doc,
+                         u_int8 *v, uint32_t *err, char *msg, uint32_t msg_len) {
+    return number_from_xml("u_int8_from_xml", h, dbid, path, doc, v, err, msg, msg_len);
+}
+uint32_t u_int16_from_xml(qel_handle_t *h, uint32_t dbid, const char *path, qel_xml_doc_t *doc,
+                          u_int16 *v, uint32_t *err, char *msg, uint32_t msg_len) {
+    return number_from_xml("u_int16_from_xml", h, dbid, path, doc, v, err, msg, msg_len);
+}
+uint32_t u_int32_from_xml(qel_handle_t *h, uint32_t dbid, const char *path, qel_xml_doc_t *doc,
+                          u_int32 *v, uint32_t *err, char *msg, uint32_t msg_len) {
+    return number_from_xml("u_int32_from_xml", h, dbid, path, doc, v, err, msg, msg_len);
+}
+
+uint32_t null_string_from_xml(qel_handle_t *h, uint32_t dbid, const char *path,
+                              qel_xml_doc_t *doc, char *dst, uint32_t bound, uint32_t *err,
+                              char *msg, uint32_t msg_len) {
+    logc("null_string_from_xml", w(h), dbid, w(doc), w(dst));
+    if (!doc || !path || !dst) {
+        set_msg(msg, msg_len, "Failed xpath: %s: no document or destination",
+                path ? path : "(null)");
+        return fail(h, QEL_TEXT_INVALID, err);
+    }
+    char value[QEL_XML_VALUE_MAX];
+    uint32_t rc = value_of(doc, path, value, sizeof value);
+    if (rc == QEL_TEXT_SHORT)
+        rc = QEL_TEXT_INVALID;
+    if (rc) {
+        if (rc != QEL_TEXT_ABSENT)
+            set_msg(msg, msg_len, "Failed xpath: %s: string value too long", path);
+        return fail(h, rc, err);
+    }
+    /* Private-use characters U+E000..U+E0FF stand for single bytes. */
+    char out[QEL_XML_VALUE_MAX];
+    size_t n = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(value); *p;) {
+        if (p[0] == 0xEE && p[1] >= 0x80 && p[1] <= 0x83 && p[2] >= 0x80 && p[2] <= 0xBF) {
+            out[n++] = static_cast<char>(((p[1] & 0x03) << 6) | (p[2] & 0x3F));
+            p += 3;
+        } else {
+            out[n++] = static_cast<char>(*p++);
+        }
+    }
+    if (n > bound) {
+        set_msg(msg, msg_len, "Failed xpath: %s: string longer than %u characters", path, bound);
+        return fail(h, QEL_TEXT_INVALID, err);
+    }
+    if (h && h->write_hook_fn)
+        h->write_hook_fn(h, dst, bound + 1, dbid, nullptr);
+    std::memcpy(dst, out, n);
+    std::memset(dst + n, 0, bound + 1 - n);
+    if (err)
+        *err = 0;
+    return 0;
+}
+
+/* ---- knobs ------------------------------------------------------------- */
+
+void qelrt_xml_set_path_mode(qelrt_xml_path_mode_t mode) { g_mode.store(mode); }
+
+void qelrt_xml_stats(qelrt_xml_stats_t *out) {
+    if (!out)
+        return;
+    out->walked = g_walked.load();
+    out->prefix_hits = g_prefix_hits.load();
+    out->xpath = g_xpath.load();
+    out->compiled = g_compiled.load();
+}
+
+void qelrt_xml_stats_reset(void) {
+    g_walked.store(0);
+    g_prefix_hits.store(0);
+    g_xpath.store(0);
+    g_compiled.store(0);
+}
+
+} // extern "C"

@@ -1,0 +1,228 @@
+// Messages on the wire, in a program that defines no application handler:
+// the envelope round trip, the buffer-length cases, the domain check, the
+// bundle steps, dispatch (given handler, none at all), hostile input, the
+// recorder, and the text and XML renderings of every message.
+#include <libxml/parser.h>
+
+#include <cstdio>
+
+#include "message_wire.h"
+#include "qel/rt_control_msg.h"
+
+namespace {
+
+using namespace lt;
+
+class Wire : public MessageTest {};
+
+TEST_P(Wire, RoundTripCarriesLengthWordAndIdentifier) {
+    h->header_word = 0xA1B2C3D4u;
+    for (uint32_t mode : {0u, QEL_CHECK_TRACK}) {
+        qelrt_handle_set_mode(h, mode);
+        void *m = Make(11 + mode);
+        const U body_len = Body().Op<U(H, U, void *)>("len")(h, db, BodyOf(m));
+        auto b = Encode(m);
+        ASSERT_EQ(b.size(), 43 + body_len);
+        EXPECT_EQ(Fn<U(H, U, void *)>("len")(h, db, m), b.size());
+        EXPECT_EQ(b[0], 0xBC);
+        EXPECT_EQ(b[7], mode ? 1 : 0);
+        EXPECT_EQ(Be32(&b[8]), 0xA1B2C3D4u);
+        EXPECT_EQ(Be32(&b[12]), b.size());
+        EXPECT_EQ(std::memcmp(&b[27], Record(M().name, "message")->luid, 16), 0);
+        // Bytes after the envelope are the caller's: the count stops at it.
+        b.insert(b.end(), {1, 2, 3});
+        g_seen = {};
+        void *out = nullptr;
+        EXPECT_EQ(Unmarshal(b, &out, Recorder, 77), b.size() - 3);
+        EXPECT_EQ(err, 0u);
+        ASSERT_EQ(g_seen.calls, 1);
+        EXPECT_EQ(g_seen.ctx, 77u);
+        EXPECT_EQ(g_seen.msg, out);
+        EXPECT_TRUE(SameBody(m, out));
+        Free(out);
+    }
+}
+
+TEST_P(Wire, ShortBuffersReportWithoutWritingTheHeader) {
+    void *m = Make(3);
+    const U full = U(Encode(m).size());
+    struct Case { U len; U result; };
+    for (Case c : {Case{10, 0}, Case{27, 27}, Case{42, 27}, Case{full - 1, 0xFFFFFFFF}}) {
+        SCOPED_TRACE(c.len);
+        std::fill(buf.begin(), buf.end(), 0xEE);
+        qelrt_trace_clear();
+        U n = Marshal(m, buf.data(), c.len);
+        EXPECT_EQ(Err(), 90u);
+        if (c.result != 0xFFFFFFFF) EXPECT_EQ(n, c.result);
+        if (c.len >= 27) EXPECT_EQ(buf[0], 0) << "header written";
+        EXPECT_EQ(Traced("failed to marshal"), 1u);
+    }
+    qelrt_set_suppress_messages(1);
+    qelrt_trace_clear();
+    Marshal(m, buf.data(), 10);
+    EXPECT_EQ(Err(), 90u);
+    ASSERT_EQ(qelrt_trace_count(), 1u);
+    EXPECT_EQ(qelrt_trace_at(0)->level, QEL_TL_DEBUG);
+    EXPECT_EQ(Fn<U(H, void *, uint8_t *, U)>("marshal_cr")(h, m, buf.data(), 10), 0xFFFFFFFFu);
+}
+
+TEST_P(Wire, DomainRefusalAndBundleSteps) {
+    void *m = Make(5);
+    qelrt_domain_refuse(M().name);
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), 0u);
+    EXPECT_EQ(Err(), 52u);
+    EXPECT_EQ(Traced("is not allowed for the current domain"), 1u);
+    EXPECT_EQ(Fn<int(H)>("is_valid_cr")(h), 0);
+    qelrt_reset();
+    h->bundle_active = 1;
+    qelrt_calls_log(1);
+    const U full = Marshal(m, buf.data(), kBig);
+    ASSERT_EQ(err, 0u);
+    auto adds = Calls("bundle_message_validate_add"), counts = Calls("bundle_message_increment_count");
+    ASSERT_EQ(adds.size(), 1u);
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_LT(adds[0], counts[0]);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<void *>(adds[0]->a[2]), Record(M().name, "message")->luid, 16), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(adds[0]->a[3])), std::string("message ") + M().name);
+    qelrt_bundle_refuse(1, 22);
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), 0u);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced("is not valid for bundle"), 1u);
+    qelrt_bundle_refuse(2, 22);
+    buf[0] = 0xEE;
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), full);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(buf[0], 0) << "header written after a refused count";
+    EXPECT_EQ(Traced("is not present in bundle"), 1u);
+}
+
+TEST_P(Wire, NoHandlerAnywhereReports38) {
+    auto b = Encode(Make(8));
+    void *out = nullptr;
+    Unmarshal(b, &out);
+    EXPECT_EQ(Err(), 38u);
+    EXPECT_EQ(Traced((std::string("default lomari_") + M().name + "_message handler called").c_str()), 1u);
+    ASSERT_NE(out, nullptr);  // not handled: the caller owns it
+    Free(out);
+}
+
+TEST_P(Wire, HostileEnvelopesReachNoHandlerAndLeakNothing) {
+    auto good = Encode(Make(9));
+    Free(made_.back());
+    made_.clear();
+    live0 = qelrt_live_bytes();
+    std::vector<std::vector<uint8_t>> bad;
+    for (size_t cut = 0; cut < good.size(); ++cut) bad.emplace_back(good.begin(), good.begin() + cut);
+    auto marker = good;
+    marker[0] = 0xBD;
+    bad.push_back(marker);
+    auto short_len = good;
+    short_len[15] = 30;  // too short to hold the identifier
+    bad.push_back(short_len);
+    for (auto &b : bad) {
+        g_seen = {};
+        void *out = reinterpret_cast<void *>(1);
+        Unmarshal(b, &out, Recorder);
+        EXPECT_NE(Err(), 0u) << b.size();
+        EXPECT_EQ(g_seen.calls, 0);
+        EXPECT_EQ(out, nullptr);
+    }
+    void *kept = nullptr;
+    Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, &kept, good.data(), 30, &err);
+    EXPECT_EQ(Err(), 90u);
+    ASSERT_NE(kept, nullptr) << "unmarshal_only hands out what it built";
+    Free(kept);
+    ExpectNoLeak();
+}
+
+TEST_P(Wire, ErrorPresentOnEntryTracesAndDoesNothing) {
+    void *m = Make(1);
+    err = 22;
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), 0u);
+    void *out = nullptr;
+    std::vector<uint8_t> b(64);
+    EXPECT_EQ(Unmarshal(b, &out), 0u);
+    char text[64];
+    EXPECT_EQ(Fn<U(H, U, char *, void *, U, U *)>("print")(h, db, text, m, 64, &err), 0u);
+    EXPECT_EQ(Fn<U(H, U, char *, void *, U, U *)>("to_xml")(h, db, text, m, 64, &err), 0u);
+    EXPECT_EQ(Fn<void *(H, U, void *, U *, char *, U)>("from_xml")(h, db, nullptr, &err, text, 64), nullptr);
+    EXPECT_EQ(err, 22u);
+    EXPECT_EQ(Traced(std::strerror(22)), 5u);
+    EXPECT_EQ(qelrt_trace_count(), 5u);
+}
+
+TEST_P(Wire, RecorderWritesOneWellFormedElementAndNeverTouchesTheError) {
+    auto b = Encode(Make(4));
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    qelrt_set_recorder(1, out);
+    void *m = nullptr;
+    Unmarshal(b, &m, Recorder);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(g_seen.msg, m);
+    Free(m);
+    std::fclose(out);
+    xmlDocPtr doc = xmlReadMemory(text, int(size), "record.xml", nullptr, XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr) << text;
+    EXPECT_STREQ(reinterpret_cast<const char *>(xmlDocGetRootElement(doc)->name), "lomari");
+    EXPECT_NE(std::strstr(text, (std::string("<") + M().name + ">").c_str()), nullptr);
+    xmlFreeDoc(doc);
+    std::free(text);
+    qelrt_set_recorder(1, nullptr);
+    Unmarshal(b, &m, Recorder);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(Traced("NULL file handle"), 1u);
+    Free(m);
+}
+
+TEST_P(Wire, RecorderWithoutItsBufferEndsTheProcess) {
+    auto b = Encode(Make(4));
+    EXPECT_DEATH(
+        {
+            qelrt_set_recorder(1, stderr);
+            qelrt_fail_qellib_malloc_at(1);
+            void *m = nullptr;
+            Unmarshal(b, &m, Recorder);
+        },
+        "QEL record - malloc failed");
+}
+
+TEST_P(Wire, TextAndXmlRenderingsRoundTrip) {
+    void *m = Make(21);
+    char text[1 << 14];
+    const U n = Fn<U(H, U, char *, void *, U, U *)>("print")(h, db, text, m, sizeof text, &err);
+    ASSERT_EQ(Err(), 0u);
+    const std::string s(text, n);
+    EXPECT_EQ(s.rfind(std::string("message@") + M().name + ": {\n", 0), 0u) << s;
+    EXPECT_NE(s.find(std::string("  ") + M().body->name + "@"), std::string::npos) << s;
+    EXPECT_EQ(s.substr(s.size() - 2), "}\n");
+    const U x = Fn<U(H, U, char *, void *, U, U *)>("to_xml")(h, db, text, m, sizeof text, &err);
+    ASSERT_EQ(Err(), 0u);
+    qel_xml_doc_t *doc = qel_xml_parse_memory(h, text, x, 0, nullptr, 0, &err);
+    ASSERT_NE(doc, nullptr) << text;
+    void *back = Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, doc, &err, nullptr, 0);
+    qel_xml_doc_free(doc);
+    ASSERT_EQ(Err(), 0u);
+    EXPECT_TRUE(SameBody(m, back));
+    Free(back);
+    // Every cut of the buffer: no byte past the room, 90 reported.
+    for (U room = 0; room < x; room += 7) {
+        std::vector<char> cut(room + 1, '#');
+        Fn<U(H, U, char *, void *, U, U *)>("to_xml")(h, db, cut.data(), m, room, &err);
+        EXPECT_EQ(Err(), 90u);
+        EXPECT_EQ(cut[room], '#');
+    }
+    // A document without the body element gives an empty message, no error.
+    doc = qel_xml_parse_memory(h, "<other/>", 8, 0, nullptr, 0, &err);
+    void *empty = Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, doc, &err, nullptr, 0);
+    qel_xml_doc_free(doc);
+    EXPECT_EQ(Err(), 0u);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_NE(BodyOf(empty), nullptr);
+    Free(empty);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, Wire, ::testing::ValuesIn(AllMessages()), ParamName());
+
+}  // namespace

@@ -1,0 +1,142 @@
+// xml_reader_test.cpp -- the runtime's parsed documents and path readers:
+// the direct walk agrees with the XPath engine, values and numbers are
+// read or refused with a clear code and message, and documents that are
+// not well-formed are refused or recovered as asked.
+#include "fixture.h"
+#include "qel/rt_control_text.h"
+
+namespace lt {
+namespace {
+
+const char kDoc[] =
+    "<?xml version=\"1.0\"?>\n<root>"
+    "<b><a><n>1</n></a><a><n> 2 </n><a><n>3</n></a></a><c/><a><n>4</n></a></b>"
+    "<b><a><n>5</n></a></b>"
+    "<u8>255</u8><u8big>256</u8big><u16>65535</u16><u16big>65536</u16big>"
+    "<u32>4294967295</u32><u32big>99999999999999999999</u32big>"
+    "<neg>-1</neg><hex>0x10</hex><empty/><mixed>1<x/>2</mixed><cd><![CDATA[7]]></cd>"
+    "</root>";
+
+class Reader : public Lomari {
+protected:
+    void SetUp() override {
+        Lomari::SetUp();
+        d = qel_xml_parse_memory(h, kDoc, sizeof kDoc - 1, 0, msg, sizeof msg, &err);
+        ASSERT_NE(d, nullptr) << msg;
+    }
+    void TearDown() override {
+        qel_xml_doc_free(d);
+        qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
+        Lomari::TearDown();
+    }
+    U Count(const char *p) {
+        U c = 99;
+        xml_get_element_nodecount(h, d, p, &c, &err);
+        return c;
+    }
+    std::string Value(const char *p) {
+        char v[64] = "?";
+        U rc = xml_get_element_value(h, d, p, v, sizeof v, &err);
+        return rc ? "rc" + std::to_string(rc) : v;
+    }
+    qel_xml_doc_t *d = nullptr;
+    char msg[256] = {};
+};
+
+TEST_F(Reader, WalkAgreesWithXPath) {
+    const char *paths[] = {"//a", "//a/n", "//a[1]/n", "//a[2]", "/root/b/a[2]/n", "root/b[2]/a/n",
+                           "//b/a[2]/a/n", "//a[0]", "//nothing", "/b", "//root/u8", "//n",
+                           "//b[2]", "//a/a/n", "/root/b/a[3]"};
+    for (const char *p : paths) {
+        std::vector<std::pair<U, std::string>> seen;
+        for (auto mode : {QELRT_XML_PATH_WALK, QELRT_XML_PATH_XPATH_CACHED, QELRT_XML_PATH_XPATH}) {
+            qelrt_xml_set_path_mode(mode);
+            for (int twice = 0; twice < 2; ++twice) seen.emplace_back(Count(p), Value(p));
+        }
+        for (auto &s : seen) EXPECT_EQ(s, seen[0]) << p;
+    }
+    EXPECT_EQ(Count("//a"), 5u);
+    EXPECT_EQ(Value("//a[2]/n"), " 2 ");
+    EXPECT_EQ(Value("//mixed"), "12");
+    EXPECT_EQ(Value("//cd"), "7");
+    qelrt_xml_stats_t st;
+    qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
+    qelrt_xml_stats_reset();
+    Count("//a/n");
+    Count("//count(a)|");  // not a simple path: the XPath engine refuses it
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    qelrt_xml_stats(&st);
+    EXPECT_EQ(st.walked, 1u);
+    EXPECT_EQ(st.xpath, 1u);
+}
+
+struct Num {
+    const char *path;
+    int width;
+    U rc;
+    U value;
+};
+
+TEST_F(Reader, NumbersReadOrRefused) {
+    const Num cases[] = {
+        {"//u8", 8, 0, 255},          {"//u8big", 8, 22, 0},  {"//u16", 16, 0, 65535},
+        {"//u16big", 16, 22, 0},      {"//u32", 32, 0, 4294967295u}, {"//u32big", 32, 22, 0},
+        {"//a[2]/n", 8, 0, 2},        {"//neg", 32, 22, 0},   {"//hex", 32, 22, 0},
+        {"//empty", 32, 22, 0},       {"//missing", 8, 2, 0}, {"//a[", 16, 22, 0},
+    };
+    for (const Num &c : cases) {
+        u_int32 v32 = 77;
+        u_int16 v16 = 77;
+        u_int8 v8 = 77;
+        msg[0] = 0;
+        U rc = c.width == 8    ? u_int8_from_xml(h, db, c.path, d, &v8, &err, msg, sizeof msg)
+               : c.width == 16 ? u_int16_from_xml(h, db, c.path, d, &v16, &err, msg, sizeof msg)
+                               : u_int32_from_xml(h, db, c.path, d, &v32, &err, msg, sizeof msg);
+        U got = c.width == 8 ? v8 : c.width == 16 ? v16 : v32;
+        EXPECT_EQ(rc, c.rc) << c.path;
+        EXPECT_EQ(Err(), c.rc) << c.path;
+        EXPECT_EQ(got, c.rc ? 77u : c.value) << c.path;
+        if (c.rc == QEL_TEXT_INVALID) {
+            EXPECT_EQ(std::string(msg).rfind(std::string("Failed xpath: ") + c.path, 0), 0u) << msg;
+            EXPECT_EQ(h->err, QEL_TEXT_INVALID);
+        } else {
+            EXPECT_STREQ(msg, "");
+        }
+        h->err = 0;
+    }
+}
+
+TEST_F(Reader, StringsAndValueRoom) {
+    char s[8] = "xxxxxxx";
+    EXPECT_EQ(null_string_from_xml(h, db, "//u32", d, s, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
+    EXPECT_STREQ(s, "xxxxxxx");
+    EXPECT_EQ(null_string_from_xml(h, db, "//u16", d, s, 7, &err, msg, sizeof msg), 0u);
+    EXPECT_STREQ(s, "65535");
+    char v[4];
+    EXPECT_EQ(xml_get_element_value(h, d, "//u16", v, sizeof v, &err), QEL_TEXT_SHORT);
+    Err();
+}
+
+TEST_F(Lomari, DocumentsRefusedOrRecovered) {
+    char msg[256];
+    const std::string bad = "<a>\n<pri>\n<spi4_priority value out of range/></pri></a>";
+    EXPECT_EQ(qel_xml_parse_memory(h, bad.data(), U(bad.size()), 0, msg, sizeof msg, &err), nullptr);
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    EXPECT_EQ(std::string(msg).rfind("line 3: ", 0), 0u) << msg;
+    qel_xml_doc_t *d = qel_xml_parse_memory(h, bad.data(), U(bad.size()), QEL_XML_RECOVER, msg, sizeof msg, &err);
+    ASSERT_NE(d, nullptr);
+    U c = 0;
+    xml_get_element_nodecount(h, d, "/a/pri/spi4_priority", &c, &err);
+    EXPECT_EQ(c, 1u);
+    qel_xml_doc_free(d);
+    for (std::string t : {std::string("<!DOCTYPE a [<!ENTITY x \"y\">]><a>&x;</a>"), std::string(""),
+                          std::string("text")}) {
+        EXPECT_EQ(qel_xml_parse_memory(h, t.data(), U(t.size()), QEL_XML_RECOVER, msg, sizeof msg, &err), nullptr) << t;
+        EXPECT_EQ(Err(), QEL_TEXT_INVALID) << t;
+    }
+    EXPECT_EQ(qel_xml_parse_file(h, "/nonexistent/x.xml", 0, msg, sizeof msg, &err), nullptr);
+    EXPECT_EQ(Err(), QEL_TEXT_ABSENT);
+}
+
+}  // namespace
+}  // namespace lt
