@@ -53,8 +53,12 @@ TEST_P(Wire, ShortBuffersReportWithoutWritingTheHeader) {
         qelrt_trace_clear();
         U n = Marshal(m, buf.data(), c.len);
         EXPECT_EQ(Err(), 90u);
-        if (c.result != 0xFFFFFFFF) EXPECT_EQ(n, c.result);
-        if (c.len >= 27) EXPECT_EQ(buf[0], 0) << "header written";
+        if (c.result != 0xFFFFFFFF) {
+            EXPECT_EQ(n, c.result);
+        }
+        if (c.len >= 27) {
+            EXPECT_EQ(buf[0], 0) << "header written";
+        }
         EXPECT_EQ(Traced("failed to marshal"), 1u);
     }
     qelrt_set_suppress_messages(1);
