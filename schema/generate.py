@@ -359,7 +359,7 @@ def emit_types_h(M):
     for m in M.messages:
         o.append("typedef struct %s {\n    qel_type_info_t *tinfo;\n    int8_t variant;\n"
                  "    uint8_t variant_cap;\n    uint8_t flags;\n    uint8_t msg_byte;\n"
-                 "    lomari_msg_header header;\n    %s *%s;\n} %s;" % (m.full, m.body.name, m.body.name, m.full))
+                 "    lomari_msg_header header;\n    struct %s *%s;\n} %s;" % (m.full, m.body.name, m.body.name, m.full))
         o.append("LOMARI_LAYOUT_ASSERT(sizeof(%s) == 40, \"%s size\");" % (m.full, m.full))
         o.append("LOMARI_LAYOUT_ASSERT(offsetof(%s, header) == 12, \"%s header\");" % (m.full, m.full))
     o.append("\n/* Sizes with the state area. */")
