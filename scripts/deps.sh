@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing liblomari needs, when it is missing.
+# Installs what building and testing liblomari needs, when it is missing:
+# the build tools, pkg-config (the installed-package check), GoogleTest and
+# libxml2 for the runtime.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ python3 binutils libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev)
+pkgs=(cmake ninja-build g++ python3 binutils pkg-config libgtest-dev libxml2-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
