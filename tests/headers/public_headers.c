@@ -1,14 +1,8 @@
-/* Every installed header, compiled as C here and as C++ through
- * public_headers.cpp, with -Wall -Wextra -Wpedantic -Werror: a user's
- * program includes them under whatever warnings it builds with. */
-#include "lomari/lomari_errors.h"
-#include "qel/rt_handle.h"
-#include "lomari/lomari.h"
-#include "lomari/lomari_types.h"
-#include "lomari/lomari_api.h"
-#include "qel/codec_inline.h"
-#include "qel/runtime.h"
-#include "qel/rt_control.h"
+/* Every public header (the list is made by the build), compiled as C here
+ * and as C++ through public_headers.cpp, with -Wall -Wextra -Wpedantic
+ * -Werror: a user's program includes them under whatever warnings it
+ * builds with. */
+#include "all_public_headers.h"
 
 #ifdef __cplusplus
 extern "C"
