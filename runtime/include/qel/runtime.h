@@ -9,8 +9,8 @@
  * workspace, trace facility).  It is plain C so that any language with a C
  * foreign-function interface can drive a domain library.
  *
- * The knobs that let a test or a tool steer and observe this runtime live
- * in qel/rt_control.h.
+ * Making and freeing handles is in qel/rt_handle.h; the knobs that let a
+ * test steer and observe this runtime are in qel/rt_control.h.
  */
 #ifndef QEL_RUNTIME_H
 #define QEL_RUNTIME_H
