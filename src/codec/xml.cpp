@@ -17,6 +17,10 @@
 // so the value is left as it was.  Every rendering of in-range values is
 // well-formed and parses back to an equal object.
 //
+// A field read from the document counts as written: on a tracking handle
+// its state byte becomes 2, as through its setter, so that a tracked
+// object renders the same after a round trip.
+//
 // Departures, on purpose: a path that would not fit the 256-character
 // path buffer is refused with 22 instead of being looked up truncated;
 // an absent enumerator (2) is not stored in the handle, because absence
