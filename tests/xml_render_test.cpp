@@ -179,6 +179,21 @@ TEST_F(Xml, ListsAppendAndArraysCountFromElements) {
     cc_ids_destroy(h, db, c);
 }
 
+using XmlDeathTest = Xml;
+
+TEST_F(XmlDeathTest, NegativeVariantAndCorruptedHandle) {
+    which_fp *f = which_fp_create(h, db);
+    char b[256];
+    qelrt_force_instance_variant(1, -1);
+    which_fp_to_xml(h, db, "fp", b, f, sizeof b, 0, &err);
+    EXPECT_STREQ(b, "<fp></fp>");
+    qelrt_force_instance_variant(0, 0);
+    qelrt_handle_set_mode(h, 0x1234);
+    EXPECT_DEATH(which_fp_to_xml(h, db, "fp", b, f, sizeof b, 0, &err), "Corrupted QEL Handle");
+    qelrt_handle_set_mode(h, 0);
+    which_fp_destroy(h, db, f);
+}
+
 struct Bad {
     const char *doc;
     const char *failed;  // path named in the message
