@@ -39,7 +39,6 @@ namespace lomari {
 
 namespace {
 
-inline constexpr uint32_t kStrBound = 31;
 inline constexpr size_t kPathMax = 256;
 inline constexpr size_t kValueMax = 128;
 inline constexpr size_t kTagMax = 64;
@@ -64,15 +63,6 @@ const TagTable &tags() {
     static const TagTable t;
     return t;
 }
-
-struct Cursor {
-    char *buf;
-    uint32_t len;
-    uint32_t n = 0;
-    char *at() const { return buf ? buf + n : nullptr; }
-    uint32_t room() const { return len - n; }
-    void operator+=(uint32_t k) { n += k; }
-};
 
 // A state byte as rendering hands it over: 0 outside tracking mode or
 // where the object has no state area.
