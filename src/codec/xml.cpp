@@ -34,6 +34,7 @@
 #include "types/lifecycle.h"
 #include "types/lists.h"
 #include "types/layout.h"
+#include "schema_counts.h"
 
 namespace lomari {
 
@@ -42,14 +43,17 @@ namespace {
 inline constexpr size_t kPathMax = 256;
 inline constexpr size_t kValueMax = 128;
 inline constexpr size_t kTagMax = 64;
+// Values of the largest enumeration; a larger one would fail the tag
+// table's check at its first use.
 inline constexpr unsigned kMaxValues = 4;
 
 // "<NAME/>" per value and the out-of-range tag, per enumeration.
 struct TagTable {
-    char tag[4][kMaxValues + 1][kTagMax];
-    uint32_t tag_len[4][kMaxValues + 1];
+    char tag[kEnumCount][kMaxValues + 1][kTagMax];
+    uint32_t tag_len[kEnumCount][kMaxValues + 1];
     TagTable() {
         for (const EnumDesc &E : kEnums) {
+            if (E.bound > kMaxValues) std::abort();
             for (uint32_t v = 0; v <= E.bound && v <= kMaxValues; ++v) {
                 int n = v < E.bound
                             ? std::snprintf(tag[E.ordinal][v], kTagMax, "<%s/>", E.names[v])
