@@ -34,7 +34,6 @@
 #include "types/lifecycle.h"
 #include "types/lists.h"
 #include "types/layout.h"
-#include "schema_counts.h"
 
 namespace lomari {
 
