@@ -60,6 +60,26 @@ enum lomari_error {
     LOMARI_ERR_SHORT = 90
 };
 
+/* The name of an error number ("LOMARI_ERR_SHORT"), for messages meant for
+ * people; null for a number the library does not report. */
+static inline const char *lomari_error_name(unsigned code) {
+    switch (code) {
+    case LOMARI_OK: return "LOMARI_OK";
+    case LOMARI_ERR_NOT_FOUND: return "LOMARI_ERR_NOT_FOUND";
+    case LOMARI_ERR_TOO_BIG: return "LOMARI_ERR_TOO_BIG";
+    case LOMARI_ERR_AGAIN: return "LOMARI_ERR_AGAIN";
+    case LOMARI_ERR_NO_MEMORY: return "LOMARI_ERR_NO_MEMORY";
+    case LOMARI_ERR_BAD_ADDRESS: return "LOMARI_ERR_BAD_ADDRESS";
+    case LOMARI_ERR_INVALID: return "LOMARI_ERR_INVALID";
+    case LOMARI_ERR_NO_SPACE: return "LOMARI_ERR_NO_SPACE";
+    case LOMARI_ERR_NO_HANDLER: return "LOMARI_ERR_NO_HANDLER";
+    case LOMARI_ERR_VARIANT: return "LOMARI_ERR_VARIANT";
+    case LOMARI_ERR_DOMAIN: return "LOMARI_ERR_DOMAIN";
+    case LOMARI_ERR_SHORT: return "LOMARI_ERR_SHORT";
+    default: return 0;
+    }
+}
+
 #ifdef __cplusplus
 }
 #endif
