@@ -114,10 +114,30 @@ struct Writer {
         }
     }
 
+    // A field of a kind known at compile time, unchecked.
+    template <Kind K> [[gnu::always_inline]] void put_known(const FieldDesc &f, const void *o, uint8_t *&p) {
+        if constexpr (K == Kind::U8) put<false>(*at<uint8_t>(o, f.offset), p);
+        else if constexpr (K == Kind::U16) put<false>(*at<uint16_t>(o, f.offset), p);
+        else if constexpr (K == Kind::U32) put<false>(*at<uint32_t>(o, f.offset), p);
+        else if constexpr (K == Kind::Str) put_str<false>(at<char>(o, f.offset), p);
+        else p = put_enum<false>(*f.en, at(o, f.offset), p);
+    }
+    template <Kind... K>
+    [[gnu::always_inline]] uint8_t *put_shaped(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb,
+                                               Shape<K...>) {
+        const FieldDesc *f = T.fields;
+        ((put_known<K>(*f, o, p), sb ? void(*p++ = sb[f->state_idx]) : void(), ++f), ...);
+        return p;
+    }
+
     uint8_t *put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool check, const uint8_t *sb);
-    template <bool C, bool Flat>
+    template <bool C, bool Flat, class S = NoShape>
     [[gnu::always_inline]] uint8_t *put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain,
                                              const uint8_t *sb);
+    template <class S>
+    uint8_t *put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S);
+    template <class S>
+    uint8_t *put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain, S);
     template <bool C> [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &T, const void *o, uint8_t *p,
                                                               const uint8_t *sb);
     template <bool C> uint8_t *put_fields(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb);
@@ -139,8 +159,9 @@ uint8_t *Writer::put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool chec
 }
 
 // The header block, the fields, and the jump written last.  Flat says the
-// type holds no elements, so that element bodies inline their fields.
-template <bool C, bool Flat>
+// type holds no elements, so that element bodies inline their fields; S is
+// its shape when known.
+template <bool C, bool Flat, class S>
 inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain, const uint8_t *sb) {
     if (C && p >= end) {
         report(h, err, LOMARI_ERR_SHORT);
@@ -177,7 +198,14 @@ inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, i
     } else {
         p += kJumpLen;
     }
-    if (v >= 0) p = Flat ? put_flat<C>(T, o, p, sb) : put_fields<C>(T, o, p, sb);
+    if (v >= 0) {
+        if constexpr (!Flat)
+            p = put_fields<C>(T, o, p, sb);
+        else if constexpr (C || std::is_same_v<S, NoShape>)
+            p = put_flat<C>(T, o, p, sb);
+        else
+            p = put_shaped(T, o, p, sb, S{});
+    }
     // The jump's 4 bytes are there, so its value always goes in.
     qel_wire_put32(jump, uint32_t(p - jump));
     return p;
@@ -224,22 +252,13 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
     const TypeDesc &E = list_elem(T);
     if (is_flat(E)) {
         // Every list of the schema: the room test of an element is one
-        // compare against the bound taken here, its body is written inline.
-        const uint32_t bound = own_bound(E, track);
+        // compare against its bound, its body is written inline.
         // The domain is asked where the first element starts, unless that
         // element cannot start (it then fails before using it).
         const void *first = a->first;
         const int domain = first && first != a && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
-        for (const void *el = first; el && el != a; el = next_of(E, el)) {
-            const uint8_t *esb = track ? state_area(E, h, const_cast<void *>(el)) : nullptr;
-            const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-            if (__builtin_expect(fast && room(p) >= bound + ra, 1)) {
-                p = put_body<false, true>(E, el, p, domain, esb);
-            } else {
-                p = put_body<true, true>(E, el, p, domain, esb);
-                if (failed) return p;
-            }
-        }
+        p = with_shape(E.flat_shape, [&](auto s) { return put_list_elems(E, a, p, domain, s); });
+        if (failed) return p;
     } else {
         for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
             p = put_obj(E, el, p, true, track ? state_area(E, h, const_cast<void *>(el)) : nullptr);
@@ -250,27 +269,54 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
     return p;
 }
 
-uint8_t *Writer::put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p,
-                           const uint8_t *sb) {
-    if (count == 0) return p;
-    const TypeDesc &E = array_elem(T);
-    const uint8_t *block = *block_of(T, o);
+// The elements of a flat list, each unchecked when the room left holds its
+// own part.
+template <class S>
+uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S) {
+    const uint32_t bound = own_bound(E, track);
+    for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
+        const uint8_t *esb = track ? state_area(E, h, el) : nullptr;
+        const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+        if (__builtin_expect(fast && room(p) >= bound + ra, 1)) {
+            p = put_body<false, true, S>(E, el, p, domain, esb);
+        } else {
+            p = put_body<true, true>(E, el, p, domain, esb);
+            if (failed) return p;
+        }
+    }
+    return p;
+}
+
+// The elements of an element block; flat ones unchecked when the room left
+// holds their own part.
+template <class S>
+uint8_t *Writer::put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain,
+                                 S) {
     const bool flat = is_flat(E);
     const uint32_t bound = own_bound(E, track);
-    const int domain = flat && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t *el = elem_at(E, block, i);
         const uint8_t *esb = nullptr;
         if (track && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
         if (__builtin_expect(fast && flat && room(p) >= bound + ra, 1)) {
-            p = put_body<false, true>(E, el, p, domain, esb);
+            p = put_body<false, true, S>(E, el, p, domain, esb);
         } else {
             p = put_obj(E, el, p, true, esb);
             if (failed) return p;
         }
     }
-    if (!sb) return p;
+    return p;
+}
+
+uint8_t *Writer::put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p,
+                           const uint8_t *sb) {
+    if (count == 0) return p;
+    const TypeDesc &E = array_elem(T);
+    const uint8_t *block = *block_of(T, o);
+    const int domain = is_flat(E) && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
+    p = with_shape(E.flat_shape, [&](auto s) { return put_array_elems(E, block, count, p, domain, s); });
+    if (failed || !sb) return p;
     state_byte<true>(sb, array_field(T).state_idx, p);
     uint32_t n = count < room(p) ? count : room(p);
     const uint8_t *per = per_elem_get(sb);
