@@ -273,11 +273,14 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
 // own part.
 template <class S>
 uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S) {
-    const uint32_t bound = own_bound(E, track);
+    // Members read into locals: every byte stored may alias them.
+    const bool unchecked = fast, trk = track;
+    const uint8_t *const stop = end;
+    const uint32_t bound = own_bound(E, trk);
     for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
-        const uint8_t *esb = track ? state_area(E, h, el) : nullptr;
+        const uint8_t *esb = trk ? state_area(E, h, el) : nullptr;
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-        if (__builtin_expect(fast && room(p) >= bound + ra, 1)) {
+        if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
             p = put_body<false, true, S>(E, el, p, domain, esb);
         } else {
             p = put_body<true, true>(E, el, p, domain, esb);
@@ -292,14 +295,16 @@ uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, 
 template <class S>
 uint8_t *Writer::put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain,
                                  S) {
-    const bool flat = is_flat(E);
-    const uint32_t bound = own_bound(E, track);
+    // Members read into locals: every byte stored may alias them.
+    const bool unchecked = fast && is_flat(E), trk = track;
+    const uint8_t *const stop = end;
+    const uint32_t bound = own_bound(E, trk);
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t *el = elem_at(E, block, i);
         const uint8_t *esb = nullptr;
-        if (track && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
+        if (trk && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-        if (__builtin_expect(fast && flat && room(p) >= bound + ra, 1)) {
+        if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
             p = put_body<false, true, S>(E, el, p, domain, esb);
         } else {
             p = put_obj(E, el, p, true, esb);
