@@ -152,7 +152,8 @@ inline bool codec_enter(H *h, uint32_t *err, uint32_t len, const void *buf, cons
 // variable LOMARI_CODEC_WALK ("checked" or "fast"), read once when the
 // library loads, overrides the build's choice, so that one build can run
 // the codec both ways.
-bool fast_walk();
+extern const bool g_fast_walk;  // decided once, at load (codec/walk.cpp)
+inline bool fast_walk() { return g_fast_walk; }
 
 // The bytes an object's encoding takes.
 uint32_t measure(const TypeDesc &T, const void *o, bool track);
