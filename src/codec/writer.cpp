@@ -131,9 +131,15 @@ struct Writer {
     }
 
     uint8_t *put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool check, const uint8_t *sb);
-    template <bool C, bool Flat, class S = NoShape>
+    // Trk: the handle's mode when the caller knows it at compile time (0
+    // plain, 1 tracking), -1 to read it.
+    template <bool C, bool Flat, class S = NoShape, int Trk = -1>
     [[gnu::always_inline]] uint8_t *put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain,
                                              const uint8_t *sb);
+    template <bool Trk, class S>
+    uint8_t *put_run(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain);
+    template <bool Trk, class S>
+    uint8_t *put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain);
     template <class S>
     uint8_t *put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S);
     template <class S>
@@ -161,7 +167,7 @@ uint8_t *Writer::put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool chec
 // The header block, the fields, and the jump written last.  Flat says the
 // type holds no elements, so that element bodies inline their fields; S is
 // its shape when known.
-template <bool C, bool Flat, class S>
+template <bool C, bool Flat, class S, int Trk>
 inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain, const uint8_t *sb) {
     if (C && p >= end) {
         report(h, err, LOMARI_ERR_SHORT);
@@ -173,7 +179,7 @@ inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, i
 
     // Only 0x08 and 0x20 travel; 0x08 says whether state bytes follow.
     uint8_t flags = hdr(o)->flags;
-    if (track) {
+    if (Trk < 0 ? track : Trk == 1) {
         flags |= QEL_OF_TRACKED;
         if (!sb) sb = kZeroState;
     } else {
@@ -269,10 +275,21 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
     return p;
 }
 
+// A flat list that the room holds whatever its elements' headers:
+// unchecked throughout, with the handle's mode known.
+template <bool Trk, class S>
+uint8_t *Writer::put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain) {
+    for (const void *el = a->first; el && el != a; el = next_of(E, el))
+        p = put_body<false, true, S, Trk>(E, el, p, domain, Trk ? state_area(E, h, el) : nullptr);
+    return p;
+}
+
 // The elements of a flat list, each unchecked when the room left holds its
 // own part.
 template <class S>
 uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S) {
+    if (fast && uint64_t{a->count} * (own_bound(E, track) + QEL_RA_DATA_LEN) <= room(p))
+        return track ? put_list_run<true, S>(E, a, p, domain) : put_list_run<false, S>(E, a, p, domain);
     // Members read into locals: every byte stored may alias them.
     const bool unchecked = fast, trk = track;
     const uint8_t *const stop = end;
@@ -290,11 +307,25 @@ uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, 
     return p;
 }
 
+// A block of flat elements that the room holds whatever their headers:
+// unchecked throughout, with the handle's mode known.
+template <bool Trk, class S>
+uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t *el = elem_at(E, block, i);
+        const uint8_t *esb = Trk && (hdr(el)->flags & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
+        p = put_body<false, true, S, Trk>(E, el, p, domain, esb);
+    }
+    return p;
+}
+
 // The elements of an element block; flat ones unchecked when the room left
 // holds their own part.
 template <class S>
 uint8_t *Writer::put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain,
                                  S) {
+    if (fast && is_flat(E) && uint64_t{count} * (own_bound(E, track) + QEL_RA_DATA_LEN) <= room(p))
+        return track ? put_run<true, S>(E, block, count, p, domain) : put_run<false, S>(E, block, count, p, domain);
     // Members read into locals: every byte stored may alias them.
     const bool unchecked = fast && is_flat(E), trk = track;
     const uint8_t *const stop = end;
