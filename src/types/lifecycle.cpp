@@ -84,6 +84,70 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
         enum_init_apply(p.enums[i].init, h, db, at(inst, p.enums[i].offset), QEL_OF_NESTED, notify != 0);
 }
 
+// The destroy of one instance (obj_destroy); inlined into the in-place
+// destroy of a whole element block.
+[[gnu::always_inline]] inline void destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free_it) {
+    if (!inst || inst == T.null_obj) return;
+    ObjHdr *o = hdr(inst);
+
+    if (o->flags & QEL_OF_OID_MAPPING) {
+        uint32_t e = 0;
+        const int removed = qel_request_oid_mapping_destroy(h, db, inst, &e);
+        if (e) {
+            trace_s(kTrace1, tpi(T, tp::type::oid_fail), err_text(e));
+            qel_store_err(h, e);
+            return;
+        }
+        if (!removed) {
+            // Still referenced: the runtime finishes the object later.
+            trace0(kTrace1, tpi(T, tp::type::oid_refs));
+            return;
+        }
+        trace0(kTrace1, tpi(T, tp::type::oid_ok));
+    }
+
+    // Only an owner has anything to release, so only an owner asks.
+    const bool owns = T.list_field >= 0 || T.array_field >= 0;
+    if (owns && qel_get_instance_variant(h, inst, 1, 0) >= 0) {
+        if (T.list_field >= 0)
+            list_destroy_elements(T, h, db, inst);
+        else if (T.array_field >= 0)
+            array_release(T, h, db, inst);
+    }
+
+    if (o->flags & QEL_OF_TRACKED) {
+        if (T.array_field >= 0) {
+            // Per-element state bytes, if the array family left them.
+            if (uint8_t *sa = state_area(T, h, inst)) per_elem_free(h, db, sa);
+        } else if (o->flags & QEL_OF_STTR_RT) {
+            // A runtime-placed area is looked up; a nested element's place
+            // is of no use here, so the runtime is not asked for it.
+            (void)qellib_get_sttr_offset(h, inst);
+        }
+    }
+
+    qel_type_info_t *ti = o->tinfo;
+    if (!tinfo_ok(ti)) fatal(kTrace1, tpi(T, tp::type::tinfo_bad));
+    check_varinfo(T, ti, o->variant);
+    uint32_t e = 0;
+    qellib_type_stats_destroy_object(h, db, ti, variant_record(ti, o->variant), &e);
+
+    if ((o->flags & (QEL_OF_STTR_RT | QEL_OF_HD_MAPPING)) && h->hd_mapping) {
+        const uint32_t rc = qel_hd_mapping_destroy(h, db, inst);
+        if (rc) {
+            trace_s(kTrace1, tpi(T, tp::type::oid_fail), err_text(rc));
+            qel_store_err(h, rc);
+            return;
+        }
+    }
+
+    if (!free_it) return;
+    if (plat_reports(h, db)) qeldb_plat_set_destroy(h, db, inst);
+    if (o->flags & QEL_OF_OWN_TINFO) h->free_fn(h->alloc_ctx, db, ti);
+    store(h, db, inst, &o->tinfo, static_cast<qel_type_info_t *>(nullptr));
+    h->free_fn(h->alloc_ctx, db, inst);
+}
+
 }  // namespace
 
 // ---- create ------------------------------------------------------------------
@@ -148,65 +212,32 @@ void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *i
 // ---- destroy -------------------------------------------------------------------------
 
 void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free_it) {
-    if (!inst || inst == T.null_obj) return;
-    ObjHdr *o = hdr(inst);
+    destroy(T, h, db, inst, free_it);
+}
 
-    if (o->flags & QEL_OF_OID_MAPPING) {
+void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) destroy(Elem, h, db, elem_at(Elem, block, i), 0);
+}
+
+uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t from, uint32_t n,
+                       bool track) {
+    if (from >= n) return 0;
+    uint32_t first_err = 0;
+    qel_clear_last_error(h);
+    InitPlan plan;
+    if (!init_plan(Elem, h, db, Elem.ti, &plan, &first_err)) return first_err;
+    for (uint32_t i = from; i < n; ++i) {
+        uint8_t *el = elem_at(Elem, block, i);
+        uint8_t *base = nullptr;
+        if (track) {
+            base = elem_states(Elem, block, n, i);
+            qellib_update_sttr_offset(h, el, static_cast<uint32_t>(base - el));
+        }
         uint32_t e = 0;
-        const int removed = qel_request_oid_mapping_destroy(h, db, inst, &e);
-        if (e) {
-            trace_s(kTrace1, tpi(T, tp::type::oid_fail), err_text(e));
-            qel_store_err(h, e);
-            return;
-        }
-        if (!removed) {
-            // Still referenced: the runtime finishes the object later.
-            trace0(kTrace1, tpi(T, tp::type::oid_refs));
-            return;
-        }
-        trace0(kTrace1, tpi(T, tp::type::oid_ok));
+        apply(Elem, plan, h, db, el, 1, 0, QEL_OF_NESTED, base, &e);
+        if (e && !first_err) first_err = e;
     }
-
-    // Only an owner has anything to release, so only an owner asks.
-    const bool owns = T.list_field >= 0 || T.array_field >= 0;
-    if (owns && qel_get_instance_variant(h, inst, 1, 0) >= 0) {
-        if (T.list_field >= 0)
-            list_destroy_elements(T, h, db, inst);
-        else if (T.array_field >= 0)
-            array_release(T, h, db, inst);
-    }
-
-    if (o->flags & QEL_OF_TRACKED) {
-        if (T.array_field >= 0) {
-            // Per-element state bytes, if the array family left them.
-            if (uint8_t *sa = state_area(T, h, inst)) per_elem_free(h, db, sa);
-        } else if (o->flags & QEL_OF_STTR_RT) {
-            // A runtime-placed area is looked up; a nested element's place
-            // is of no use here, so the runtime is not asked for it.
-            (void)qellib_get_sttr_offset(h, inst);
-        }
-    }
-
-    qel_type_info_t *ti = o->tinfo;
-    if (!tinfo_ok(ti)) fatal(kTrace1, tpi(T, tp::type::tinfo_bad));
-    check_varinfo(T, ti, o->variant);
-    uint32_t e = 0;
-    qellib_type_stats_destroy_object(h, db, ti, variant_record(ti, o->variant), &e);
-
-    if ((o->flags & (QEL_OF_STTR_RT | QEL_OF_HD_MAPPING)) && h->hd_mapping) {
-        const uint32_t rc = qel_hd_mapping_destroy(h, db, inst);
-        if (rc) {
-            trace_s(kTrace1, tpi(T, tp::type::oid_fail), err_text(rc));
-            qel_store_err(h, rc);
-            return;
-        }
-    }
-
-    if (!free_it) return;
-    if (plat_reports(h, db)) qeldb_plat_set_destroy(h, db, inst);
-    if (o->flags & QEL_OF_OWN_TINFO) h->free_fn(h->alloc_ctx, db, ti);
-    store(h, db, inst, &o->tinfo, static_cast<qel_type_info_t *>(nullptr));
-    h->free_fn(h->alloc_ctx, db, inst);
+    return first_err;
 }
 
 // ---- sizes -----------------------------------------------------------------------------
