@@ -131,14 +131,11 @@ struct Reader {
         if constexpr (std::is_same_v<S, NoShape>)
             return get_obj(E, el, p, end, esb, in_block);
         else
-            return get_body<true, S>(E, el, p, end, esb, in_block);
+            return get_body<S>(E, el, p, end, esb, in_block);
     }
-    template <bool Flat, class S = NoShape>
+    template <class S = NoShape>
     [[gnu::always_inline]] const uint8_t *get_body(const TypeDesc &T, void *o, const uint8_t *p,
                                                    const uint8_t *end, uint8_t *block_sb, bool in_block);
-    template <bool C>
-    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &T, void *o, const uint8_t *p,
-                                                   const uint8_t *end, bool wire_state, uint8_t *sb);
     template <bool C>
     const uint8_t *get_fields(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                               bool wire_state, uint8_t *sb);
@@ -177,14 +174,14 @@ inline const uint8_t *Reader::get_enum(const EnumDesc &E, void *o, void *owner, 
 
 const uint8_t *Reader::get_obj(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                                uint8_t *block_sb, bool in_block) {
-    return get_body<false>(T, o, p, end, block_sb, in_block);
+    return get_body(T, o, p, end, block_sb, in_block);
 }
 
 // One body: header, fields, the step over what a newer writer appended,
 // then the variant, flags and type-info reference go into the object.
-// Flat says the type holds no elements, so that element bodies inline
-// their fields; S is its shape when known.
-template <bool Flat, class S>
+// S is the shape of a flat type when known: its fields are then read
+// inline.
+template <class S>
 inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                                        uint8_t *block_sb, bool in_block) {
     int8_t v = 0;
@@ -241,12 +238,9 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
         // The header's 6 bytes are behind; the rest of the body's own part
         // must fit before the end the jump gives.
         const bool fits = fast && uint32_t(body_end - p) + kMinBody >= own_bound(T, wire_state);
-        if constexpr (Flat && !std::is_same_v<S, NoShape>) {
+        if constexpr (!std::is_same_v<S, NoShape>) {
             p = __builtin_expect(fits, 1) ? get_shaped(T, o, p, body_end, wire_state, sb, S{})
-                                          : get_flat<true>(T, o, p, body_end, wire_state, sb);
-        } else if constexpr (Flat) {
-            p = __builtin_expect(fits, 1) ? get_flat<false>(T, o, p, body_end, wire_state, sb)
-                                          : get_flat<true>(T, o, p, body_end, wire_state, sb);
+                                          : get_fields<true>(T, o, p, body_end, wire_state, sb);
         } else {
             p = __builtin_expect(fits && elements_last(T), 1)
                     ? get_fields<false>(T, o, p, body_end, wire_state, sb)
@@ -262,16 +256,6 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
     oh->variant = v;
     oh->flags |= flags;
     oh->tinfo = rt.type_info(h, db, slot_of(T), T.ti);
-    return p;
-}
-
-template <bool C>
-inline const uint8_t *Reader::get_flat(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
-                                       bool wire_state, uint8_t *sb) {
-    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
-        if (!get_value<C>(*f, o, p, end)) return p;
-        state_byte<C>(wire_state, sb, f->state_idx, p, end);
-    }
     return p;
 }
 

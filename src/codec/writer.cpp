@@ -133,7 +133,7 @@ struct Writer {
     uint8_t *put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool check, const uint8_t *sb);
     // Trk: the handle's mode when the caller knows it at compile time (0
     // plain, 1 tracking), -1 to read it.
-    template <bool C, bool Flat, class S = NoShape, int Trk = -1>
+    template <bool C, class S = NoShape, int Trk = -1>
     [[gnu::always_inline]] uint8_t *put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain,
                                              const uint8_t *sb);
     template <bool Trk, class S>
@@ -144,8 +144,6 @@ struct Writer {
     uint8_t *put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S);
     template <class S>
     uint8_t *put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain, S);
-    template <bool C> [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &T, const void *o, uint8_t *p,
-                                                              const uint8_t *sb);
     template <bool C> uint8_t *put_fields(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb);
     template <bool C> uint8_t *put_list(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb);
     uint8_t *put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p, const uint8_t *sb);
@@ -160,14 +158,13 @@ uint8_t *Writer::put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool chec
     }
     const uint32_t ra = hdr(o)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
     if (__builtin_expect(fast && room(p) >= own_bound(T, track) + ra && elements_last(T), 1))
-        return put_body<false, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
-    return put_body<true, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
+        return put_body<false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
+    return put_body<true>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
 }
 
-// The header block, the fields, and the jump written last.  Flat says the
-// type holds no elements, so that element bodies inline their fields; S is
-// its shape when known.
-template <bool C, bool Flat, class S, int Trk>
+// The header block, the fields, and the jump written last.  S is the
+// shape of a flat type when known: its fields are then written inline.
+template <bool C, class S, int Trk>
 inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain, const uint8_t *sb) {
     if (C && p >= end) {
         report(h, err, LOMARI_ERR_SHORT);
@@ -205,24 +202,13 @@ inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, i
         p += kJumpLen;
     }
     if (v >= 0) {
-        if constexpr (!Flat)
+        if constexpr (C || std::is_same_v<S, NoShape>)
             p = put_fields<C>(T, o, p, sb);
-        else if constexpr (C || std::is_same_v<S, NoShape>)
-            p = put_flat<C>(T, o, p, sb);
         else
             p = put_shaped(T, o, p, sb, S{});
     }
     // The jump's 4 bytes are there, so its value always goes in.
     qel_wire_put32(jump, uint32_t(p - jump));
-    return p;
-}
-
-template <bool C>
-inline uint8_t *Writer::put_flat(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb) {
-    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
-        if (!put_value<C>(*f, o, p)) return p;
-        if (sb) state_byte<C>(sb, f->state_idx, p);
-    }
     return p;
 }
 
@@ -280,7 +266,7 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
 template <bool Trk, class S>
 uint8_t *Writer::put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain) {
     for (const void *el = a->first; el && el != a; el = next_of(E, el))
-        p = put_body<false, true, S, Trk>(E, el, p, domain, Trk ? state_area(E, h, el) : nullptr);
+        p = put_body<false, S, Trk>(E, el, p, domain, Trk ? state_area(E, h, el) : nullptr);
     return p;
 }
 
@@ -298,9 +284,9 @@ uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, 
         const uint8_t *esb = trk ? state_area(E, h, el) : nullptr;
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
         if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
-            p = put_body<false, true, S>(E, el, p, domain, esb);
+            p = put_body<false, S>(E, el, p, domain, esb);
         } else {
-            p = put_body<true, true>(E, el, p, domain, esb);
+            p = put_body<true>(E, el, p, domain, esb);
             if (failed) return p;
         }
     }
@@ -314,7 +300,7 @@ uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t *el = elem_at(E, block, i);
         const uint8_t *esb = Trk && (hdr(el)->flags & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
-        p = put_body<false, true, S, Trk>(E, el, p, domain, esb);
+        p = put_body<false, S, Trk>(E, el, p, domain, esb);
     }
     return p;
 }
@@ -336,7 +322,7 @@ uint8_t *Writer::put_array_elems(const TypeDesc &E, const uint8_t *block, uint32
         if (trk && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
         if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
-            p = put_body<false, true, S>(E, el, p, domain, esb);
+            p = put_body<false, S>(E, el, p, domain, esb);
         } else {
             p = put_obj(E, el, p, true, esb);
             if (failed) return p;
