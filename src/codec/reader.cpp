@@ -336,7 +336,7 @@ const uint8_t *Reader::get_list_elems(const TypeDesc &T, void *o, uint32_t count
         p = get_elem<S>(E, el, p, end, nullptr, false);
         if (failed || !list_append(T, h, db, o, el, track, err)) {
             // Not in the list: the half-built element is ours to release.
-            obj_destroy(E, h, db, el, 1);
+            obj_destroy(E, h, db, el, kFreeStorage);
             failed = true;
             return p;
         }

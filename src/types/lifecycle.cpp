@@ -166,7 +166,7 @@ void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db) {
     void *o = new_storage(h, db, alloc_size(T, h), T.null_obj);
     if (!o || o == T.null_obj) return o;
     uint32_t e = 0;
-    obj_initialize(T, h, db, o, T.ti, 1, 0, 0, nullptr, &e);
+    obj_initialize(T, h, db, o, T.ti, kAnnounce, kCount, 0, nullptr, &e);
     return created(T, h, db, o, e);
 }
 
@@ -174,7 +174,7 @@ void *obj_create_with(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db) {
     void *o = new_storage(h, db, p.track ? T.tracked_size : T.plain_size, T.null_obj);
     if (!o || o == T.null_obj) return o;
     uint32_t e = 0;
-    apply(T, p, h, db, o, 1, 0, 0, nullptr, &e);
+    apply(T, p, h, db, o, kAnnounce, kCount, 0, nullptr, &e);
     return created(T, h, db, o, e);
 }
 
@@ -216,7 +216,7 @@ void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free
 }
 
 void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) destroy(Elem, h, db, elem_at(Elem, block, i), 0);
+    for (uint32_t i = 0; i < count; ++i) destroy(Elem, h, db, elem_at(Elem, block, i), kKeepStorage);
 }
 
 uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t from, uint32_t n,
@@ -234,7 +234,7 @@ uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, 
             qellib_update_sttr_offset(h, el, static_cast<uint32_t>(base - el));
         }
         uint32_t e = 0;
-        apply(Elem, plan, h, db, el, 1, 0, QEL_OF_NESTED, base, &e);
+        apply(Elem, plan, h, db, el, kAnnounce, kCount, QEL_OF_NESTED, base, &e);
         if (e && !first_err) first_err = e;
     }
     return first_err;

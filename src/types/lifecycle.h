@@ -16,6 +16,14 @@ void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db);  // the worker
 void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_info_t *ti,
                     uint32_t notify, uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base,
                     uint32_t *err);
+// The flag words initialize and destroy take, as the exported forms spell
+// them: whether header writes are announced, whether the creation is
+// counted, whether destroy frees the storage (nested instances live in
+// their owner's block).
+inline constexpr uint32_t kAnnounce = 1;
+inline constexpr uint32_t kCount = 0;  // skip-statistics off
+inline constexpr uint32_t kFreeStorage = 1, kKeepStorage = 0;
+
 // Initialize in two steps, for a caller that makes many instances of one
 // type at once (a decoder building a list or an element block): what the
 // runtime answers for the type and its enumeration fields within one
