@@ -39,9 +39,9 @@ def load_families():
     for fn in sorted(os.listdir(d)):
         if not fn.endswith(".py") or fn.startswith("_"):
             continue
-        spec = importlib.util.spec_from_file_location("fam_" + fn[:-3], os.path.join(d, fn))
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
+        loader_info = importlib.util.spec_from_file_location("fam_" + fn[:-3], os.path.join(d, fn))
+        mod = importlib.util.module_from_spec(loader_info)
+        loader_info.loader.exec_module(mod)
         fams.append((fn[:-3], mod))
     return fams
 

@@ -54,7 +54,7 @@ def tables(M, refs):
             ("array_field", t.index_of("array")), ("count_field", t.index_of("pair_count")),
             ("n_state_fields", t.n_state_fields), ("anchor_off", t.anchor_off), ("link_off", t.link_off),
             ("list_owner", lo), ("fields", "fields_" + t.name), ("enc_fixed", t.enc_fixed),
-            ("enc_state", t.enc_state), ("ti", refs("ti", t.name)), ("null_obj", refs("null", t.name)),
+            ("enc_state", t.enc_state), ("flat_shape", t.flat_shape), ("ti", refs("ti", t.name)), ("null_obj", refs("null", t.name)),
             ("trace_base", t.ordinal * TR.TYPE_BLOCK)]))
     o.append("};\n")
     o.append("const MessageDesc kMessages[kMessageCount] = {")

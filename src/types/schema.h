@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "qel/runtime.h"
-#include "schema_counts.h"
 
 namespace lomari {
 
@@ -31,6 +30,12 @@ inline constexpr uint8_t kNoState = 0xFF;
 
 struct EnumDesc;
 struct TypeDesc;
+
+}  // namespace lomari
+
+#include "schema_counts.h"
+
+namespace lomari {
 
 struct FieldDesc {
     const char *name;
@@ -70,6 +75,8 @@ struct TypeDesc {
     uint32_t enc_fixed;         // binary length with a body, plain mode,
                                 // without list elements / array elements
     uint32_t enc_state;         // state-byte allowance, without per-element bytes
+    int8_t flat_shape;          // types without list or array: the kinds of their
+                                // fields as one of LOMARI_FLAT_SHAPES; else -1
     qel_type_info_t *ti;
     void *null_obj;
     uint32_t trace_base;        // first point in trace table 1
