@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing liblomari needs, when it is missing.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ python3 binutils libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev)
+pkgs=(cmake ninja-build g++ python3 binutils libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev libboost-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

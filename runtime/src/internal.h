@@ -10,6 +10,7 @@
 #define QELRT_INTERNAL_H
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -155,6 +156,13 @@ private:
     std::vector<Table *> retired_;
 };
 
+/* ---- database memory (db_toc.cpp) ------------------------------------ */
+
+struct DbState;
+struct DbStateFree {
+    void operator()(DbState *d) const;
+};
+
 /* ---- the private part of a handle (handle.cpp) ----------------------- */
 
 struct HandlePrivate {
@@ -188,6 +196,8 @@ struct HandlePrivate {
     QuarlDb *quarl = nullptr;
     qel_db_stats_t db_stats{};
     SttrPlaces sttr;
+    /* The handle's database memory, made by the first database call. */
+    std::unique_ptr<DbState, DbStateFree> db;
 };
 
 inline HandlePrivate *priv(const qel_handle_t *h) {
