@@ -18,3 +18,4 @@
 #include "types/lifecycle.h"
 #include "types/lists.h"
 #include "types/object_queries.h"
+#include "tables/table.h"
