@@ -1,22 +1,13 @@
 """Tables: catalogue and lifecycle, records and primary keys, insert, delete
 and the index comparisons.  The prelude is the table descriptors the engine
-(src/tables/lomari_table.cpp) is written over: record and handle sizes,
-field types, key type, and per index its label, key kind, key place and an
-instance of the comparison template."""
+(src/tables/lomari_table.cpp) is written over: record and handle sizes
+(from the layout functions of tables/table.h), field types, key type, and
+per index its label, key kind, key place and an instance of the comparison
+template."""
 import os
 import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from famlib import H, DB, ERR, params  # noqa: E402
-
-REC_HEAD = 56       # the runtime's record head
-NODE = 24           # one AVL node
-TABLE_HEAD = 280    # the runtime's table head
-INDEX_ROOT = 16     # root word and companion word
-
-
-def c_str(s):
-    return '"%s"' % s
-
 
 def shape(M, tb):
     """Record parts, pkey type, tag base and index rows of a table."""
@@ -42,22 +33,27 @@ def shape(M, tb):
 
 def prelude(M):
     import traces as TR
+    from emit.common import c_str, designated
     o = ['#include "tables/table.h"\n', "namespace lomari {\n"]
     defs = []
     for tb in M.tables:
         parts, pkey, tag, rows = shape(M, tb)
         ni, npt = len(rows), len(parts)
-        rsize = REC_HEAD + NODE * ni + 8 * npt
+        rsize = "record_size(%d, %d)" % (ni, npt)
         o.append("alignas(8) static uint8_t null_record_%s[%d];" % (tb.name, rsize))
-        idx = []
-        for i, r in enumerate(rows):
-            idx.append("{%s, &index_compare<%d, %d, %d, KeyKind::%s, %d, %d>, KeyKind::%s, %d, %d}" % (
-                c_str(r["label"]), i, ni, r["part"], r["kind"], r["off"], r["body"], r["kind"],
-                r["part"], r["off"]))
-        defs.append("    {&kTables[%d], %s, null_record_%s, %d, %d, %d, %d, {%s}, &kTypes[%d], {%s}, 0x%Xu, %d}," % (
-            tb.ordinal, c_str(tb.luid), tb.name, npt, ni, rsize, TABLE_HEAD + INDEX_ROOT * ni,
-            ", ".join("&kTypes[%d]" % p.ordinal for p in parts), pkey.ordinal, ", ".join(idx), tag,
-            tb.ordinal * TR.TABLE_BLOCK))
+        idx = [designated([
+            ("label", c_str(r["label"])),
+            ("cmp", "&index_compare<%d, %d, %d, KeyKind::%s, %d, %d>" % (
+                i, ni, r["part"], r["kind"], r["off"], r["body"])),
+            ("kind", "KeyKind::" + r["kind"]), ("part", r["part"]), ("key_off", r["off"])])
+            for i, r in enumerate(rows)]
+        defs.append("    %s," % designated([
+            ("desc", "&kTables[%d]" % tb.ordinal), ("luid_text", c_str(tb.luid)),
+            ("null_record", "null_record_" + tb.name), ("nparts", npt), ("nindex", ni),
+            ("record_size", rsize), ("handle_size", "table_size(%d)" % ni),
+            ("parts", "{%s}" % ", ".join("&kTypes[%d]" % p.ordinal for p in parts)),
+            ("pkey", "&kTypes[%d]" % pkey.ordinal), ("index", "{%s}" % ", ".join(idx)),
+            ("tag_base", "0x%Xu" % tag), ("trace_base", tb.ordinal * TR.TABLE_BLOCK)]))
     o.append("\nconst TableDef kTableDefs[kTableCount] = {")
     o += defs
     o.append("};\n\n}  // namespace lomari\n")
