@@ -40,7 +40,7 @@ def prelude(M):
         parts, pkey, tag, rows = shape(M, tb)
         ni, npt = len(rows), len(parts)
         rsize = "record_size(%d, %d)" % (ni, npt)
-        o.append("alignas(8) static uint8_t null_record_%s[%d];" % (tb.name, rsize))
+        o.append("alignas(8) static uint8_t null_record_%s[%s];" % (tb.name, rsize))
         idx = [designated([
             ("label", c_str(r["label"])),
             ("cmp", "&index_compare<%d, %d, %d, KeyKind::%s, %d, %d>" % (
