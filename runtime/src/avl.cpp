@@ -61,21 +61,40 @@ Node *balance(Node *n) {
     return n;
 }
 
-Node *insert(Node *t, Node *n, e_avl_compare_fn cmp, bool *done) {
+/* Progress of an insert or delete on the way back up: done once the tree
+ * changed, settled once a subtree kept its height (nothing above it can
+ * change then). */
+struct Step {
+    bool done = false;
+    bool settled = false;
+};
+
+/* Rebalances t after a change below it, unless the change has settled. */
+inline Node *retrace(Node *t, Step *s) {
+    if (!s->done || s->settled)
+        return t;
+    const int32_t before = t->height;
+    Node *r = balance(t);
+    if (r == t && t->height == before)
+        s->settled = true;
+    return r;
+}
+
+Node *insert(Node *t, Node *n, e_avl_compare_fn cmp, Step *s) {
     if (!t) {
         n->left = n->right = nullptr;
         n->height = 1;
-        *done = true;
+        s->done = true;
         return n;
     }
     const uint32_t c = cmp(n, t);
     if (c == kEqual)
         return t;
     if (c == kBefore)
-        t->left = insert(t->left, n, cmp, done);
+        t->left = insert(t->left, n, cmp, s);
     else
-        t->right = insert(t->right, n, cmp, done);
-    return *done ? balance(t) : t;
+        t->right = insert(t->right, n, cmp, s);
+    return retrace(t, s);
 }
 
 /* Detaches the smallest node of t into *min and returns what is left. */
@@ -88,18 +107,18 @@ Node *remove_min(Node *t, Node **min) {
     return balance(t);
 }
 
-Node *remove(Node *t, Node *n, e_avl_compare_fn cmp, bool *done) {
+Node *remove(Node *t, Node *n, e_avl_compare_fn cmp, Step *s) {
     if (!t)
         return nullptr;
     const uint32_t c = cmp(n, t);
     if (c == kBefore) {
-        t->left = remove(t->left, n, cmp, done);
+        t->left = remove(t->left, n, cmp, s);
     } else if (c == kAfter) {
-        t->right = remove(t->right, n, cmp, done);
+        t->right = remove(t->right, n, cmp, s);
     } else {
         if (t != n)
             return t; /* an equal entry that is another node */
-        *done = true;
+        s->done = true;
         Node *l = t->left, *r = t->right;
         t->left = t->right = nullptr;
         t->height = 0;
@@ -111,7 +130,7 @@ Node *remove(Node *t, Node *n, e_avl_compare_fn cmp, bool *done) {
         m->right = rest;
         return balance(m);
     }
-    return *done ? balance(t) : t;
+    return retrace(t, s);
 }
 
 } // namespace
@@ -124,22 +143,22 @@ int e_avl_insert(void *, uint32_t, e_avl_node_t **root, void *node,
                  uint64_t *companion, e_avl_compare_fn cmp) {
     if (!root || !node || !cmp)
         return 0;
-    bool done = false;
-    *root = insert(*root, static_cast<Node *>(node), cmp, &done);
-    if (done && companion)
+    Step s;
+    *root = insert(*root, static_cast<Node *>(node), cmp, &s);
+    if (s.done && companion)
         ++*companion;
-    return done ? 1 : 0;
+    return s.done ? 1 : 0;
 }
 
 int e_avl_delete(void *, uint32_t, e_avl_node_t **root, void *node,
                  uint64_t *companion, e_avl_compare_fn cmp) {
     if (!root || !node || !cmp)
         return 0;
-    bool done = false;
-    *root = remove(*root, static_cast<Node *>(node), cmp, &done);
-    if (done && companion && *companion)
+    Step s;
+    *root = remove(*root, static_cast<Node *>(node), cmp, &s);
+    if (s.done && companion && *companion)
         --*companion;
-    return done ? 1 : 0;
+    return s.done ? 1 : 0;
 }
 
 void *e_avl_search(e_avl_node_t *root, const void *probe, e_avl_compare_fn cmp) {

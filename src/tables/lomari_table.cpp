@@ -30,6 +30,7 @@
 //   is said.
 #include "tables/table.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "frame/entry.h"
@@ -211,7 +212,7 @@ void *tbl_open(const TableDef &T, H *h, uint32_t db, const char *name, uint32_t 
                 return nullptr;
             }
             if (std::strchr(name, '/')) {
-                std::strncpy(full, name, kNameMax);
+                std::memcpy(full, name, std::min<size_t>(std::strlen(name), kNameMax));
             } else {
                 const int n = std::snprintf(full, sizeof full, "%s/%s", name, T.luid_text);
                 if (n < 0 || n >= static_cast<int>(sizeof full)) {
@@ -255,7 +256,7 @@ void *tbl_open(const TableDef &T, H *h, uint32_t db, const char *name, uint32_t 
         root->table_count += 1;
         root->next_id = (id > root->next_id ? id : root->next_id) + 1;
     } else {
-        std::strncpy(t->name, full, kNameMax);
+        std::memcpy(t->name, full, std::strlen(full));  // at most 207: the rest stays zero
     }
     list_append(T, h, db, list, t);
     if (!qel_oid_mapping_create(h, db, t, 2, static_cast<int>(dynamic), ior, err) || *err)
