@@ -24,7 +24,7 @@ def shape(M, tb):
         else:
             kind, off, label = "Body", 0, keytype
         rows.append(dict(prefix="%s_%s_%s" % (tb.name, keytype, field), label=label, kind=kind,
-                         part=part, off=off, body=types[keytype].ordinal))
+                         part=part, off=off, body=types[keytype].ordinal, keytype=keytype))
     tag = S.TABLE_TAG_BASE
     for other in M.tables[:tb.ordinal]:
         tag += len(other.parts) + 2
@@ -62,7 +62,6 @@ def prelude(M):
 
 def entries(M, Entry):
     out = []
-    TBL, REC = "void *table", "void *record"
     for tb in M.tables:
         n, d = tb.name, "kTableDefs[%d]" % tb.ordinal
         parts, pkey, tag, rows = shape(M, tb)
@@ -122,4 +121,129 @@ def entries(M, Entry):
         for i, r in enumerate(rows):
             out.append(Entry("uint32_t", r["prefix"] + "_avl_compare", "const void *a, const void *b",
                              "return idx_compare(%s, %d, a, b);" % (d, i)))
+            out += index_lookups(Entry, d, i, r)
+        out += table_lookups(Entry, n, d, k)
+    return out
+
+
+WALK_FN = "int (*callback)(void *, void *, uint32_t *, void *, void *)"
+TBL, REC = "void *table", "void *record"
+
+
+def flt(src, match, skip):
+    return "Filter{%s, %s, %s, false}" % (src, match, skip)
+
+
+# Step, first and last forms: (suffix, extra parameter, worker call).
+STEPS = [
+    ("get_next", "", "lk_step_rec({d}, {i}, h, db, table, record, true, %s, err)" % flt(1, "true", "false")),
+    ("get_next_not_pending_destroy", "uint32_t source",
+     "lk_step_rec({d}, {i}, h, db, table, record, true, %s, err)" % flt("uint8_t(source)", "true", "true")),
+    ("get_next_by_src", "uint32_t source",
+     "lk_step_rec({d}, {i}, h, db, table, record, true, %s, err)" % flt("uint8_t(source)", "true", "false")),
+    ("get_prev", "", "lk_step_rec({d}, {i}, h, db, table, record, false, %s, err)" % flt(1, "true", "false")),
+    ("get_prev_not_pending_destroy", "uint32_t source",
+     "lk_step_rec({d}, {i}, h, db, table, record, false, %s, err)" % flt("uint8_t(source)", "true", "true")),
+    ("get_next_ignore_src", "", "lk_next_raw({d}, {i}, h, db, table, record, false, err)"),
+    ("get_sub_next", "", "lk_next_raw({d}, {i}, h, db, table, record, true, err)"),
+    ("get_shadow", "", "lk_shadow({d}, {i}, h, db, table, record, err)"),
+]
+ENDS = [
+    ("get_first", "", "lk_end({d}, {i}, h, db, table, false, %s, err)" % flt(1, "true", "false")),
+    ("get_first_not_pending_destroy", "uint32_t source",
+     "lk_end({d}, {i}, h, db, table, false, %s, err)" % flt("uint8_t(source)", "source != 0", "true")),
+    ("get_first_by_src", "uint32_t source",
+     "lk_end({d}, {i}, h, db, table, false, %s, err)" % flt("uint8_t(source)", "true", "false")),
+    ("get_first_ignore_src", "", "lk_end({d}, {i}, h, db, table, false, %s, err)" % flt(1, "false", "false")),
+    ("get_last", "", "lk_end({d}, {i}, h, db, table, true, %s, err)" % flt(1, "true", "false")),
+    ("get_last_not_pending_destroy", "uint32_t source",
+     "lk_end({d}, {i}, h, db, table, true, %s, err)" % flt("uint8_t(source)", "true", "true")),
+]
+# Searches of an index: (suffix, extra parameters, nearest, forward, probe source, filter source,
+# skip pending, same key).
+SEARCHES = [
+    ("search", "", "0", "1", "1", "0", "0", "0"),
+    ("search_w_src", "uint32_t source", "0", "1", "source", "0", "0", "0"),
+    ("search_nearest", "", "1", "1", "1", "1", "0", "0"),
+    ("search_internal",
+     "uint32_t nearest, uint32_t forward, uint32_t probe_src, uint32_t filter_src, uint32_t skip, uint32_t same",
+     "nearest", "forward", "probe_src", "filter_src", "skip", "same"),
+]
+# By-key forms: (suffix, extra parameters, forward, probe source, filter source, skip pending).
+BY_KEY = [
+    ("get_next_by_key", "", "true", "1", "1", "false"),
+    ("get_prev_by_key", "", "false", "1", "1", "false"),
+    ("get_next_by_key_not_pending_destroy", "uint32_t probe_src, uint32_t filter_src", "true", "probe_src",
+     "filter_src & 0xFFu", "true"),
+    ("get_prev_by_key_not_pending_destroy", "uint32_t probe_src, uint32_t filter_src", "false", "probe_src",
+     "filter_src & 0xFFu", "true"),
+    ("get_next_by_key_w_src", "uint32_t source", "true", "source", "source & 0xFFu", "false"),
+]
+
+
+def key_param(r, pkey=None):
+    if pkey:
+        return "const %s *pkey" % pkey
+    return {"Str31": "const char *key", "U32": "const uint32_t *key"}.get(
+        r["kind"], "const %s *key" % r.get("keytype", ""))
+
+
+def index_lookups(Entry, d, i, r):
+    out = []
+    p = r["prefix"]
+    cr = p.rstrip("_") if p.endswith("_") else p  # the two chained forms keep one underscore
+    K = key_param(r)
+    add = lambda ret, s, ps, b, name=None: out.append(Entry(ret, name or (p + "_" + s), ps, b))
+    fmt = lambda b: b.replace("{d}", d).replace("{i}", str(i))
+    for s, extra, call in STEPS:
+        add("void *", s, params(H, DB, TBL, REC, extra, ERR), "return " + fmt(call) + ";")
+    for s, extra, call in ENDS:
+        add("void *", s, params(H, DB, TBL, extra, ERR), "return " + fmt(call) + ";")
+    for s, extra, *a in SEARCHES:
+        add("void *", s, params(H, DB, TBL, K, extra, ERR),
+            "return lk_search(%s, %d, h, db, table, key, true, %s, err);" % (d, i, ", ".join(a)))
+    add("void *", "search_not_pending_destroy", params(H, DB, TBL, K, "uint32_t source", "uint32_t nearest", ERR),
+        "void *r = lk_search(%s, %d, h, db, table, key, true, nearest, 1, source, source, 1, source == 0, err);\n"
+        "    return err && *err ? nullptr : r;" % (d, i))
+    for s, extra, fwd, ps, fs, skip in BY_KEY:
+        add("void *", s, params(H, DB, TBL, K, extra, ERR),
+            "return lk_by_key(%s, %d, h, db, table, key, true, %s, %s, %s, %s, err);" % (d, i, fwd, ps, fs, skip))
+    add("void *", "", params(H, TBL, K, "uint32_t source", "uint32_t flags"),
+        "return lk_search_cr(%s, %d, h, table, key, source, flags);" % (d, i), cr + "_search_cr")
+    add("void *", "", params(H, TBL, "uint32_t op", REC, "uint32_t source", "uint32_t flags"),
+        "return lk_get_cr(%s, %d, h, table, op, record, source, flags);" % (d, i), cr + "_get_cr")
+    add("void", "walk", params(TBL, WALK_FN, "void *context", ERR, "void *a", "void *b"),
+        "lk_walk(%s, %d, table, callback, context, err, a, b);" % (d, i))
+    add("int", "avl_internal_walk", "void *node, void *ctx, void *a1, void *a2, void *a3",
+        "return lk_walk_visit(node, ctx, a1, a2, a3);")
+    add("void", "unordered_traversal", "void", "")
+    return out
+
+
+def table_lookups(Entry, n, d, k):
+    """The primary-key forms: the primary index, keyed by a pkey object."""
+    out = []
+    add = lambda ret, s, ps, b: out.append(Entry(ret, n + "_" + s, ps, b))
+    P = key_param(None, k)
+    for s, extra, call in STEPS + ENDS:
+        if s.endswith("not_pending_destroy"):
+            continue
+        ps = params(H, DB, TBL, REC if s in [x[0] for x in STEPS] else "", extra, ERR)
+        add("void *", "pkey_" + s, ps, "return " + call.replace("{d}", d).replace("{i}", "0") + ";")
+    add("void *", "search", params(H, DB, TBL, P, "uint32_t nearest", ERR),
+        "return lk_search(%s, 0, h, db, table, pkey, false, nearest, 1, 1, 1, 0, 0, err);" % d)
+    add("void *", "search_w_src", params(H, DB, TBL, P, "uint32_t nearest", "uint32_t source", ERR),
+        "return lk_search(%s, 0, h, db, table, pkey, false, nearest, 1, source, source, 0, 0, err);" % d)
+    for s, extra, fwd, ps, fs, skip in BY_KEY:
+        if "not_pending" in s:
+            continue
+        add("void *", s, params(H, DB, TBL, P, extra, ERR),
+            "return lk_by_key(%s, 0, h, db, table, pkey, false, %s, %s, %s, %s, err);" % (d, fwd, ps, fs, skip))
+    add("uint32_t", "table_get_count", params(H, DB, TBL), "return lk_count(%s, h, db, table, false, 0);" % d)
+    add("uint32_t", "table_get_count_cr", params(H, TBL),
+        "return lk_count(%s, h, h->database_id, table, false, 0);" % d)
+    add("uint32_t", "table_get_count_by_src", params(H, DB, TBL, "uint8_t source"),
+        "return lk_count(%s, h, db, table, true, source);" % d)
+    add("void", "record_walk_cr", params(H, TBL, "uint32_t index", WALK_FN, "void *context", "void *a"),
+        "lk_record_walk_cr(%s, h, table, index, callback, context, a);" % d)
     return out

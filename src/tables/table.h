@@ -166,6 +166,47 @@ uint32_t tbl_insert_cr(const TableDef &T, H *h, void *table, void *record, uint3
 uint32_t tbl_delete_cr(const TableDef &T, H *h, void *table, void *record, uint32_t destroy);
 uint32_t idx_compare(const TableDef &T, uint32_t i, const void *a, const void *b);
 
+// ---- lookup (tables/lookup.cpp) -------------------------------------------------------
+
+// What a step lets through: with match on, only the source given; a source
+// of 0 never lets a shadow record through; skip_pending drops records
+// awaiting destruction; same_key stops at the first record of another key.
+struct Filter {
+    uint8_t source;
+    bool match;
+    bool skip_pending;
+    bool same_key;
+};
+
+// A record walk callback: the record, the caller's context, then the words
+// the walk was given (error word, a, b); non-zero stops the walk.
+using lomari_record_walk_fn = int (*)(void *record, void *context, uint32_t *err, void *a, void *b);
+
+// Searches index i for key (raw: the key as the index forms take it, else
+// an object of the key type), exactly, then when nearest or same_key is set
+// stepping from the probe's place.
+void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *key, bool raw,
+                uint32_t nearest, uint32_t forward, uint32_t probe_src, uint32_t filter_src, uint32_t skip_pending,
+                uint32_t same_key, uint32_t *err);
+void *lk_search_cr(const TableDef &T, uint32_t i, H *h, void *table, const void *key, uint32_t source,
+                   uint32_t flags);
+void *lk_by_key(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *key, bool raw,
+                bool forward, uint32_t probe_src, uint32_t filter_src, bool skip_pending, uint32_t *err);
+void *lk_step_rec(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool forward,
+                  Filter f, uint32_t *err);
+void *lk_end(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, bool last, Filter f, uint32_t *err);
+void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool same_key,
+                  uint32_t *err);
+void *lk_shadow(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, uint32_t *err);
+void *lk_get_cr(const TableDef &T, uint32_t i, H *h, void *table, uint32_t op, void *record, uint32_t source,
+                uint32_t flags);
+int lk_walk_visit(void *node, void *ctx, void *a1, void *a2, void *a3);
+void lk_walk(const TableDef &T, uint32_t i, void *table, lomari_record_walk_fn fn, void *context, uint32_t *err,
+             void *a, void *b);
+void lk_record_walk_cr(const TableDef &T, H *h, void *table, uint32_t index, lomari_record_walk_fn fn,
+                       void *context, void *a);
+uint32_t lk_count(const TableDef &T, H *h, uint32_t db, void *table, bool by_src, uint8_t source);
+
 inline void **field_slot(const TableDef &T, void *r, uint32_t p) {
     return reinterpret_cast<void **>(static_cast<uint8_t *>(r) + field_off(T.nindex, p));
 }
