@@ -22,15 +22,16 @@ struct TableCase {
     const char *field;    // key field
     bool str;             // 31-character key, else unsigned 32 bits
     uint32_t nparts, nindex, keypart;
+    const char *second;   // name prefix of the second index, if any
 };
 
 const TableCase kCases[] = {
-    {"tarnok_header_ids", "tarnok_rec_fields", "dbkey", true, 2, 1, 0},
-    {"im_if_flow_control", "im_if_fctrl_body", "kalvi_id", false, 2, 2, 1},
-    {"im_vep_flow_control", "flow_vep_rec_fields", "dbkey", true, 2, 1, 0},
-    {"non_aps_headers", "cc_ids", "cc_slot", false, 1, 1, 0},
-    {"global_aps_headers", "aps_control_data", "my_row_id", false, 1, 1, 0},
-    {"global_flow_control", "flow_id_pool", "my_range_id", false, 1, 1, 0},
+    {"tarnok_header_ids", "tarnok_rec_fields", "dbkey", true, 2, 1, 0, nullptr},
+    {"im_if_flow_control", "im_if_fctrl_body", "kalvi_id", false, 2, 2, 1, "im_if_flow_control_im_if_fctrl_body_"},
+    {"im_vep_flow_control", "flow_vep_rec_fields", "dbkey", true, 2, 1, 0, nullptr},
+    {"non_aps_headers", "cc_ids", "cc_slot", false, 1, 1, 0, nullptr},
+    {"global_aps_headers", "aps_control_data", "my_row_id", false, 1, 1, 0, nullptr},
+    {"global_flow_control", "flow_id_pool", "my_range_id", false, 1, 1, 0, nullptr},
 };
 
 using Tbl = qeldb_table_head_t;
@@ -594,6 +595,215 @@ TEST_P(Tables, AllocationFailureAtEachStep) {
         if (done) break;
         ASSERT_LT(n, 20u);
     }
+}
+
+// ---- lookups ---------------------------------------------------------------------
+
+// Every lookup form of every index and the primary-key forms, against a
+// sorted vector of (tenant, key, source) with the same filters written out
+// plainly, over a population of three tenants, sources 1 and 255 and
+// records pending destruction.
+TEST_P(Tables, LookupsMatchTheReferenceModel) {
+    struct Row {
+        uint16_t tenant;
+        uint32_t key;
+        uint8_t src;
+        bool pending;
+        void *rec;
+        auto ord() const { return std::make_tuple(tenant, key, src); }
+    };
+    void *t = Open("lookups");
+    std::mt19937 rng(99);
+    std::vector<Row> rows;
+    for (int i = 0; i < 300; ++i) {
+        const uint16_t tn = rng() % 3;
+        const uint32_t k = rng() % 60;
+        const uint8_t src = rng() % 3 ? 1 : 255;
+        qelrt_set_tenant_id(tn);
+        void *r = Make(k, src);
+        Insert(t, r);
+        if (Err()) {
+            Destroy(r);
+            continue;
+        }
+        const bool pending = rng() % 5 == 0;
+        if (pending) Rc(r)->flags |= QELDB_REC_PENDING;
+        rows.push_back({tn, k, src, pending, r});
+    }
+    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.ord() < b.ord(); });
+    h->err = 0;  // the refused duplicates stored theirs
+    const long n = static_cast<long>(rows.size());
+    uint16_t tn = 0;  // the caller's tenant of the current query
+
+    // ---- the model
+    auto pos = [&](uint32_t k, uint8_t s, bool upper) {
+        const auto key = std::make_tuple(tn, k, s);
+        auto it = upper ? std::upper_bound(rows.begin(), rows.end(), key, [](auto &x, const Row &r) { return x < r.ord(); })
+                        : std::lower_bound(rows.begin(), rows.end(), key, [](const Row &r, auto &x) { return r.ord() < x; });
+        return static_cast<long>(it - rows.begin());
+    };
+    auto passes = [](const Row &r, uint8_t S, bool match, bool skip) {
+        return !(skip && r.pending) && !(S == 0 && r.src == 255) && (!match || r.src == S);
+    };
+    auto step = [&](long j, bool fwd, uint8_t S, bool match, bool skip, bool same, uint32_t key) -> void * {
+        for (; j >= 0 && j < n; j += fwd ? 1 : -1) {
+            if (rows[j].tenant != tn || (same && rows[j].key != key)) return nullptr;
+            if (passes(rows[j], S, match, skip)) return rows[j].rec;
+        }
+        return nullptr;
+    };
+    auto search = [&](uint32_t k, bool nearest, bool fwd, uint32_t ps, uint32_t fs, bool skip, bool same) -> void * {
+        const uint8_t p = ps ? ps : 1;
+        const long x = pos(k, p, false);
+        if (x < n && rows[x].ord() == std::make_tuple(tn, k, p) && !(skip && rows[x].pending)) return rows[x].rec;
+        if (!nearest && !same) return nullptr;
+        return step(fwd ? pos(k, p, true) : x - 1, fwd, uint8_t(fs), uint8_t(fs) != 0, skip, same && !nearest, k);
+    };
+    auto index_of = [&](void *r) {
+        return static_cast<long>(std::find_if(rows.begin(), rows.end(), [r](const Row &x) { return x.rec == r; }) - rows.begin());
+    };
+    auto by_key = [&](uint32_t k, bool fwd, uint32_t ps, uint32_t fs, bool skip) -> void * {
+        if (void *m = search(k, false, true, ps, 0, skip, false)) {
+            const long x = index_of(m);
+            return step(fwd ? x + 1 : x - 1, fwd, uint8_t(fs), uint8_t(fs) != 0, skip, false, k);
+        }
+        return search(k, true, fwd, ps, fs, skip, false);
+    };
+    auto end = [&](bool last, uint8_t S, bool match, bool skip) -> void * {
+        for (long j = last ? n - 1 : 0; j >= 0 && j < n; j += last ? -1 : 1)
+            if ((last ? rows[j].tenant <= tn : rows[j].tenant >= tn) && passes(rows[j], S, match, skip))
+                return rows[j].tenant == tn ? rows[j].rec : nullptr;
+        return nullptr;
+    };
+
+    // ---- keys as the forms take them
+    char str[32];
+    uint32_t u32 = 0;
+    void *body = Api<void *(H, U)>("im_if_fctrl_body", "create")(h, db);
+    void *pkey = Op<void *(H, U)>("pkey_create")(h, db);
+    auto raw = [&](uint32_t i, uint32_t k) -> const void * {
+        if (i == 1) {
+            std::memcpy(static_cast<uint8_t *>(body) + key_off, &k, 4);
+            return body;
+        }
+        if (!C().str) return &(u32 = k);
+        std::snprintf(str, sizeof str, "key-%010u-padding-to-31chars", k);
+        return str;
+    };
+    auto pk = [&](uint32_t k) {
+        uint8_t *o = static_cast<uint8_t *>(pkey) + key_off;
+        if (C().str)
+            std::snprintf(reinterpret_cast<char *>(o), 32, "key-%010u-padding-to-31chars", k);
+        else
+            std::memcpy(o, &k, 4);
+        return pkey;
+    };
+
+    using V = void *;
+    uint32_t hits = 0;
+    for (uint32_t i = 0; i < C().nindex; ++i) {
+        const std::string ix = i ? C().second : std::string(C().name) + "_" + C().keytype + "_" + C().field;
+        const std::string cr = i ? ix.substr(0, ix.size() - 1) : ix;
+        auto F = [&](const char *op) { return ix + "_" + op; };
+        auto S4 = [&](const char *op) { return Api<V(H, U, V, const void *, U *)>(ix, op); };
+        auto S5 = [&](const char *op) { return Api<V(H, U, V, const void *, U, U *)>(ix, op); };
+        auto S6 = [&](const char *op) { return Api<V(H, U, V, const void *, U, U, U *)>(ix, op); };
+        auto R4 = [&](const char *op) { return Api<V(H, U, V, V, U *)>(ix, op); };
+        auto R5 = [&](const char *op) { return Api<V(H, U, V, V, U, U *)>(ix, op); };
+        auto E3 = [&](const char *op) { return Api<V(H, U, V, U *)>(ix, op); };
+        auto E4 = [&](const char *op) { return Api<V(H, U, V, U, U *)>(ix, op); };
+        for (int q = 0; q < 400; ++q) {
+            tn = rng() % 3;
+            qelrt_set_tenant_id(tn);
+            const uint32_t k = rng() % 62;
+            const uint32_t s = (rng() % 3 == 0) ? 0 : (rng() % 2 ? 1 : 255);
+            const uint32_t near = rng() % 2;
+            const void *key = raw(i, k);
+            SCOPED_TRACE(::testing::Message() << F("") << " tenant " << tn << " key " << k << " source " << s);
+            void *found = S4("search")(h, db, t, key, &err);
+            hits += found != nullptr;
+            EXPECT_EQ(found, search(k, 0, 1, 1, 0, 0, 0));
+            EXPECT_EQ(S5("search_w_src")(h, db, t, key, s, &err), search(k, 0, 1, s, 0, 0, 0));
+            EXPECT_EQ(S4("search_nearest")(h, db, t, key, &err), search(k, 1, 1, 1, 1, 0, 0));
+            EXPECT_EQ(S6("search_not_pending_destroy")(h, db, t, key, s, near, &err), search(k, near, 1, s, s, 1, s == 0));
+            const uint32_t flags = rng() % 8;
+            const uint32_t cs = ((s & 0xFF) || (flags & 4)) ? s : 1;
+            EXPECT_EQ((Api<V(H, V, const void *, U, U)>(cr, "search_cr")(h, t, key, s, flags)),
+                      search(k, flags & 1, 1, cs, cs, !(flags & 2), (flags & 4) != 0));
+            EXPECT_EQ(S4("get_next_by_key")(h, db, t, key, &err), by_key(k, true, 1, 1, false));
+            EXPECT_EQ(S4("get_prev_by_key")(h, db, t, key, &err), by_key(k, false, 1, 1, false));
+            EXPECT_EQ(S5("get_next_by_key_w_src")(h, db, t, key, s, &err), by_key(k, true, s, s, false));
+            EXPECT_EQ(S6("get_next_by_key_not_pending_destroy")(h, db, t, key, s, near * 255, &err),
+                      by_key(k, true, s, near * 255, true));
+            EXPECT_EQ(S6("get_prev_by_key_not_pending_destroy")(h, db, t, key, s, s, &err), by_key(k, false, s, s, true));
+            // From a record of the population.
+            const long x = rng() % n;
+            void *r = rows[x].rec;
+            EXPECT_EQ(R4("get_next")(h, db, t, r, &err), step(x + 1, true, 1, true, false, false, 0));
+            EXPECT_EQ(R4("get_prev")(h, db, t, r, &err), step(x - 1, false, 1, true, false, false, 0));
+            EXPECT_EQ(R5("get_next_by_src")(h, db, t, r, s, &err), step(x + 1, true, s, true, false, false, 0));
+            EXPECT_EQ(R5("get_next_not_pending_destroy")(h, db, t, r, s, &err), step(x + 1, true, s, true, true, false, 0));
+            EXPECT_EQ(R5("get_prev_not_pending_destroy")(h, db, t, r, s, &err), step(x - 1, false, s, true, true, false, 0));
+            EXPECT_EQ(R4("get_next_ignore_src")(h, db, t, r, &err), x + 1 < n && rows[x + 1].tenant == tn ? rows[x + 1].rec : nullptr);
+            EXPECT_EQ(R4("get_sub_next")(h, db, t, r, &err), x + 1 < n && rows[x + 1].key == rows[x].key ? rows[x + 1].rec : nullptr);
+            void *shadow = nullptr;
+            for (long j = x; j < n && rows[j].key == rows[x].key && !shadow; ++j)
+                if (rows[j].src == 255) shadow = rows[j].rec;
+            EXPECT_EQ(R4("get_shadow")(h, db, t, r, &err), shadow);
+            EXPECT_EQ(E3("get_first")(h, db, t, &err), end(false, 1, true, false));
+            EXPECT_EQ(E3("get_last")(h, db, t, &err), end(true, 1, true, false));
+            EXPECT_EQ(E3("get_first_ignore_src")(h, db, t, &err), end(false, 1, false, false));
+            EXPECT_EQ(E4("get_first_by_src")(h, db, t, s, &err), end(false, s, true, false));
+            EXPECT_EQ(E4("get_first_not_pending_destroy")(h, db, t, s, &err), end(false, s, s != 0, true));
+            EXPECT_EQ(E4("get_last_not_pending_destroy")(h, db, t, s, &err), end(true, s, true, true));
+            const uint32_t op = rng() % 4, gs = s ? s : 1;
+            EXPECT_EQ((Api<V(H, V, U, V, U, U)>(cr, "get_cr")(h, t, op, r, s, flags)),
+                      op < 2 ? end(op == 1, gs, !(flags & 1), !(flags & 2))
+                             : step(op == 3 ? x + 1 : x - 1, op == 3, gs, !(flags & 1), !(flags & 2), false, 0));
+            if (i == 0) {  // the primary-key forms
+                auto P = [&](const char *op2) { return Api<V(H, U, V, V, U *)>(C().name, op2); };
+                EXPECT_EQ((Api<V(H, U, V, V, U, U *)>(C().name, "search")(h, db, t, pk(k), near, &err)), search(k, near, 1, 1, 1, 0, 0));
+                EXPECT_EQ((Api<V(H, U, V, V, U, U, U *)>(C().name, "search_w_src")(h, db, t, pk(k), near, s, &err)),
+                          search(k, near, 1, s, s, 0, 0));
+                EXPECT_EQ(P("get_next_by_key")(h, db, t, pk(k), &err), by_key(k, true, 1, 1, false));
+                EXPECT_EQ(P("get_prev_by_key")(h, db, t, pk(k), &err), by_key(k, false, 1, 1, false));
+                EXPECT_EQ(P("pkey_get_next")(h, db, t, r, &err), step(x + 1, true, 1, true, false, false, 0));
+                EXPECT_EQ(P("pkey_get_shadow")(h, db, t, r, &err), shadow);
+                EXPECT_EQ((Api<V(H, U, V, U *)>(C().name, "pkey_get_last"))(h, db, t, &err), end(true, 1, true, false));
+                uint32_t want = 0;
+                for (const Row &w : rows) want += tn ? w.tenant == tn : 1;
+                EXPECT_EQ((Api<U(H, U, V)>(C().name, "table_get_count"))(h, db, t), want);
+                want = 0;
+                for (const Row &w : rows) want += tn ? w.tenant == tn && w.src == s : (s == 255 && w.src == 255);
+                EXPECT_EQ((Api<U(H, U, V, uint8_t)>(C().name, "table_get_count_by_src"))(h, db, t, uint8_t(s)), want);
+            }
+            ASSERT_EQ(err, 0u);
+        }
+        // The whole index in order, through the walk.
+        std::vector<void *> walked, want;
+        for (const Row &w : rows) want.push_back(w.rec);
+        Api<void(V, int (*)(V, V, U *, V, V), V, U *, V, V)>(ix, "walk")(
+            t, [](V rec, V ctx, U *, V, V) { static_cast<std::vector<void *> *>(ctx)->push_back(rec); return 0; },
+            &walked, &err, nullptr, nullptr);
+        EXPECT_EQ(walked, want);
+    }
+    EXPECT_GT(hits, 60u * C().nindex);
+    // Refusals: a null key, an unknown getter operation, an unknown index.
+    EXPECT_EQ((Api<V(H, U, V, V, U, U *)>(C().name, "search")(h, db, t, nullptr, 0, &err)), nullptr);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    h->err = 0;
+    EXPECT_EQ((Api<V(H, V, U, V, U, U)>(std::string(C().name) + "_" + C().keytype + "_" + C().field, "get_cr")(h, t, 4, nullptr, 1, 0)), nullptr);
+    EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_INVALID});
+    EXPECT_EQ(Traced("invalid record get flag 4"), 1u);
+    h->err = 0;
+    Api<void(H, V, U, int (*)(V, V, U *, V, V), V, V)>(C().name, "record_walk_cr")(
+        h, t, 2, [](V, V, U *, V, V) { return 0; }, nullptr, nullptr);
+    EXPECT_EQ(Traced("unknow key:2"), 1u);
+    EXPECT_EQ(h->err, 0u);
+    Api<void(H, U, V)>("im_if_fctrl_body", "destroy")(h, db, body);
+    Op<void(H, U, V)>("pkey_destroy")(h, db, pkey);
+    for (Row &w : rows) Rc(w.rec)->flags &= ~QELDB_REC_PENDING;
+    qelrt_set_tenant_id(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Tables, ::testing::ValuesIn([] {
