@@ -164,8 +164,7 @@ void delete_worker(const TableDef &T, H *h, uint32_t db, void *table, void *reco
 void *tbl_open(const TableDef &T, H *h, uint32_t db, const char *name, uint32_t open_type, uint64_t id,
                uint64_t ior, uint32_t dynamic, uint32_t mode, uint32_t *err) {
     err = errw(err);
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return nullptr;
     const bool create = open_type == 0;
     if (qellib_db_is_shared() && !qellib_database_is_write_locked(h) && create)
         fatal(kTrace2, tpt(T, open_wlock));
@@ -277,15 +276,11 @@ void *tbl_open_cr(const TableDef &T, H *h, uint32_t open_type, uint32_t mode, co
     return tbl_open(T, h, h->database_id, name, open_type, id, 0, mode == 2, mode, &h->err);
 }
 
-void tbl_close(const TableDef &, H *h, uint32_t, void *, uint32_t *err) {
-    if (err && *err) return;
-    qel_clear_last_error(h);
-}
+void tbl_close(const TableDef &, H *h, uint32_t, void *, uint32_t *err) { begin(h, errw(err)); }
 
 void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) {
     err = errw(err);
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
     auto *t = static_cast<TblHead *>(table);
     if (!t) {
         report(h, err, LOMARI_ERR_INVALID);
@@ -349,8 +344,7 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
 
 void tbl_request_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) {
     err = errw(err);
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
     if (!qellib_db_is_shared()) trace0(kTrace2, tpt(T, rfree_not_shared));
     qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);
     if (!toc || *err) {
@@ -493,8 +487,7 @@ void rec_destroy(const TableDef &T, H *h, uint32_t db, void *record, uint32_t *e
 
 void rec_request_destroy(const TableDef &T, H *h, uint32_t db, void *table, void *record, uint32_t *err) {
     err = errw(err);
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
     const int cursors = qeldb_table_are_cursors_enabled(h, db, table, err);
     if (record && cursors) {
         qeldb_request_record_destroy(h, db, record, err);
@@ -520,12 +513,7 @@ void tbl_insert(const TableDef &T, H *h, uint32_t db, void *table, void *record,
         report(h, err, LOMARI_ERR_EXISTS);
         return;
     }
-    if (*err) return;
-    if (!table) {
-        report(h, err, LOMARI_ERR_INVALID);
-        return;
-    }
-    qel_clear_last_error(h);
+    if (!begin(h, err) || !present(h, err, table)) return;
     RecHead *R = rec(record);
     auto *t = static_cast<TblHead *>(table);
     IndexRoot *ix = roots(table);
@@ -566,8 +554,7 @@ namespace {
 
 void delete_worker(const TableDef &T, H *h, uint32_t db, void *table, void *record, bool pkey_only,
                    uint32_t *err, bool repl_exempt) {
-    if (*err) return;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return;
     if (!table || !record) {
         report(h, err, LOMARI_ERR_INVALID);
         return;

@@ -105,8 +105,7 @@ namespace {
 void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *from, bool forward,
               Filter f, uint32_t *err) {
     err = errw(err);
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return nullptr;
     if (!table || !from) return nullptr;
     const e_avl_compare_fn cmp = T.index[i].cmp;
     const uint16_t tenant = mt_get_tenant_id();
@@ -129,8 +128,7 @@ void *lk_step_rec(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table,
 
 void *lk_end(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, bool last, Filter f, uint32_t *err) {
     err = errw(err);
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return nullptr;
     if (!table) return nullptr;
     const e_avl_compare_fn cmp = T.index[i].cmp;
     const uint16_t tenant = mt_get_tenant_id();
@@ -153,8 +151,7 @@ void *lk_end(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, bool
 void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool same_key,
                   uint32_t *err) {
     err = errw(err);
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return nullptr;
     if (!table || !record) return nullptr;
     void *n = e_avl_get_next(root_of(table, i), node_of(record, i), T.index[i].cmp);
     if (!n) return hand_off(h, db, table, nullptr, err);
@@ -165,8 +162,7 @@ void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table,
 
 void *lk_shadow(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, uint32_t *err) {
     err = errw(err);
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return nullptr;
     if (!table || !record) return nullptr;
     for (void *r = record; r;) {
         if (rec(r)->source == QELDB_SRC_SHADOW) return hand_off(h, db, table, r, err);
@@ -183,8 +179,7 @@ void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, c
                 uint32_t nearest, uint32_t forward, uint32_t probe_src, uint32_t filter_src, uint32_t skip_pending,
                 uint32_t same_key, uint32_t *err) {
     err = errw(err);
-    if (*err) return nullptr;
-    qel_clear_last_error(h);
+    if (!begin(h, err)) return nullptr;
     if (!table || !key) {
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return nullptr;
