@@ -34,8 +34,8 @@ enum lomari_error {
     LOMARI_ERR_NO_MEMORY = 12,
     /* A required out-parameter is null (table key unmarshal). */
     LOMARI_ERR_BAD_ADDRESS = 14,
-    /* Already present: a table insert found an equal key in an index, or
-     * was given no record. */
+    /* Already present: a record whose key (tenant, key, source) an index
+     * already holds, or a record that is already in a table. */
     LOMARI_ERR_EXISTS = 17,
     /* Invalid argument or state: a null object, a bad position flag, an
      * object that is not state tracked on a tracking handle, an element
