@@ -350,6 +350,7 @@ void *rio_from_xml(const TableDef &T, H *h, uint32_t db, qel_xml_doc_t *doc, uin
                    uint32_t msg_len) {
     err = errw(err);
     if (!begin(h, err)) return nullptr;
+    const uint32_t held = h->err;  // an absent element leaves no stored error behind
     void *r = rec_create(T, h, db, QELDB_SRC_DEFAULT, err);
     if (!r) {
         report(h, err, LOMARI_ERR_NO_MEMORY);
@@ -372,6 +373,7 @@ void *rio_from_xml(const TableDef &T, H *h, uint32_t db, qel_xml_doc_t *doc, uin
         }
     }
     if (*err == LOMARI_ERR_NOT_FOUND) *err = 0;
+    if (h->err == LOMARI_ERR_NOT_FOUND && err != &h->err) h->err = held;
     return r;
 }
 
