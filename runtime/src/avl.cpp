@@ -102,7 +102,24 @@ bool insert(Node **root, Node *n, e_avl_compare_fn cmp) {
     n->left = n->right = nullptr;
     n->height = 1;
     *link = n;
-    retrace(links, depth);
+    /* Back up while the subtree that holds n grew to the height of its
+     * parent: only then is the parent's other child read (a sibling kept
+     * out of the cache is a miss saved), and at most one rotation ends it. */
+    for (Node *grown = n; depth > 0;) {
+        Node **up = links[--depth];
+        Node *t = *up;
+        const int32_t hc = grown->height;
+        if (hc < t->height)
+            break; /* t keeps its height and is now even */
+        Node *other = t->left == grown ? t->right : t->left;
+        if (height(other) >= hc - 1) {
+            t->height = hc + 1;
+            grown = t;
+            continue;
+        }
+        *up = balance(t);
+        break;
+    }
     return true;
 }
 
