@@ -4,11 +4,12 @@
  * Owns e_avl_*: an intrusive, height-balanced binary search tree over nodes
  * the caller embeds in its records, ordered by the caller's three-way
  * comparison (0 before, 1 equal, 2 after).  Nodes carry no parent link:
- * insert and delete rebuild the path on the way back up a recursion whose
- * depth is the tree height (at most 1.44 log2 n), and stepping to a
- * neighbour descends from the root by comparison, which also lets a search
- * probe that is not in the tree step to its neighbours.  No operation
- * allocates.  The companion word counts the entries.
+ * insert and delete walk down keeping a stack of the links they passed
+ * (as deep as the tree, at most 1.44 log2 n) and rebalance back up it
+ * until a subtree keeps its height; stepping to a neighbour descends from
+ * the root by comparison, which also lets a search probe that is not in
+ * the tree step to its neighbours.  No operation allocates.  The
+ * companion word counts the entries.
  */
 #include "internal.h"
 
@@ -61,76 +62,111 @@ Node *balance(Node *n) {
     return n;
 }
 
-/* Progress of an insert or delete on the way back up: done once the tree
- * changed, settled once a subtree kept its height (nothing above it can
- * change then). */
-struct Step {
-    bool done = false;
-    bool settled = false;
-};
+/* The deepest tree the path stacks hold: an AVL tree of height 90 has more
+ * nodes than memory has bytes. */
+constexpr int kMaxDepth = 96;
 
-/* Rebalances t after a change below it, unless the change has settled. */
-inline Node *retrace(Node *t, Step *s) {
-    if (!s->done || s->settled)
-        return t;
-    const int32_t before = t->height;
-    Node *r = balance(t);
-    if (r == t && t->height == before)
-        s->settled = true;
-    return r;
-}
-
-Node *insert(Node *t, Node *n, e_avl_compare_fn cmp, Step *s) {
-    if (!t) {
-        n->left = n->right = nullptr;
-        n->height = 1;
-        s->done = true;
-        return n;
+/* Rebalances the subtrees whose links are links[depth-1] .. links[0],
+ * deepest first, until one keeps the height it had. */
+void retrace(Node **links[], int depth) {
+    while (depth > 0) {
+        Node **up = links[--depth];
+        Node *t = *up;
+        const int32_t before = t->height;
+        Node *r = balance(t);
+        if (r != t)
+            *up = r;
+        if (r->height == before)
+            break;
     }
-    const uint32_t c = cmp(n, t);
-    if (c == kEqual)
-        return t;
-    if (c == kBefore)
-        t->left = insert(t->left, n, cmp, s);
-    else
-        t->right = insert(t->right, n, cmp, s);
-    return retrace(t, s);
 }
 
-/* Detaches the smallest node of t into *min and returns what is left. */
-Node *remove_min(Node *t, Node **min) {
-    if (!t->left) {
-        *min = t;
-        return t->right;
+/* Descends from *root to the place of n, remembering the links passed, and
+ * links n there; then rebalances upwards until a subtree keeps its height.
+ * The children of each node passed are prefetched: the next comparison's
+ * node is on its way while this one reads its key.  False when an equal
+ * entry is present. */
+bool insert(Node **root, Node *n, e_avl_compare_fn cmp) {
+    Node **links[kMaxDepth];
+    int depth = 0;
+    Node **link = root;
+    for (Node *t = *link; t; t = *link) {
+        __builtin_prefetch(t->left);
+        __builtin_prefetch(t->right);
+        const uint32_t c = cmp(n, t);
+        if (c == kEqual)
+            return false;
+        links[depth++] = link;
+        link = c == kBefore ? &t->left : &t->right;
     }
-    t->left = remove_min(t->left, min);
-    return balance(t);
+    n->left = n->right = nullptr;
+    n->height = 1;
+    *link = n;
+    /* Back up while the subtree that holds n grew to the height of its
+     * parent: only then is the parent's other child read (a sibling kept
+     * out of the cache is a miss saved), and at most one rotation ends it. */
+    for (Node *grown = n; depth > 0;) {
+        Node **up = links[--depth];
+        Node *t = *up;
+        const int32_t hc = grown->height;
+        if (hc < t->height)
+            break; /* t keeps its height and is now even */
+        Node *other = t->left == grown ? t->right : t->left;
+        if (height(other) >= hc - 1) {
+            t->height = hc + 1;
+            grown = t;
+            continue;
+        }
+        *up = balance(t);
+        break;
+    }
+    return true;
 }
 
-Node *remove(Node *t, Node *n, e_avl_compare_fn cmp, Step *s) {
-    if (!t)
-        return nullptr;
-    const uint32_t c = cmp(n, t);
-    if (c == kBefore) {
-        t->left = remove(t->left, n, cmp, s);
-    } else if (c == kAfter) {
-        t->right = remove(t->right, n, cmp, s);
+/* Unlinks n, found by descending from *root; a node with a right subtree
+ * is replaced by the smallest node of that subtree.  False when n itself
+ * is not in the tree. */
+bool remove(Node **root, Node *n, e_avl_compare_fn cmp) {
+    Node **links[kMaxDepth];
+    int depth = 0;
+    Node **link = root;
+    for (Node *t = *link;; t = *link) {
+        if (!t)
+            return false;
+        __builtin_prefetch(t->left);
+        __builtin_prefetch(t->right);
+        const uint32_t c = cmp(n, t);
+        if (c == kEqual) {
+            if (t != n)
+                return false; /* an equal entry that is another node */
+            break;
+        }
+        links[depth++] = link;
+        link = c == kBefore ? &t->left : &t->right;
+    }
+    if (!n->right) {
+        *link = n->left;
     } else {
-        if (t != n)
-            return t; /* an equal entry that is another node */
-        s->done = true;
-        Node *l = t->left, *r = t->right;
-        t->left = t->right = nullptr;
-        t->height = 0;
-        if (!r)
-            return l;
-        Node *m = nullptr;
-        Node *rest = remove_min(r, &m);
-        m->left = l;
-        m->right = rest;
-        return balance(m);
+        const int at = depth;
+        links[depth++] = link; /* will hold the replacement */
+        Node **ml = &n->right;
+        while ((*ml)->left) {
+            links[depth++] = ml;
+            ml = &(*ml)->left;
+        }
+        Node *m = *ml;
+        *ml = m->right;
+        m->left = n->left;
+        m->right = n->right;
+        m->height = n->height;
+        *link = m;
+        if (depth > at + 1)
+            links[at + 1] = &m->right; /* was &n->right */
     }
-    return retrace(t, s);
+    n->left = n->right = nullptr;
+    n->height = 0;
+    retrace(links, depth);
+    return true;
 }
 
 } // namespace
@@ -143,22 +179,22 @@ int e_avl_insert(void *, uint32_t, e_avl_node_t **root, void *node,
                  uint64_t *companion, e_avl_compare_fn cmp) {
     if (!root || !node || !cmp)
         return 0;
-    Step s;
-    *root = insert(*root, static_cast<Node *>(node), cmp, &s);
-    if (s.done && companion)
+    if (!insert(root, static_cast<Node *>(node), cmp))
+        return 0;
+    if (companion)
         ++*companion;
-    return s.done ? 1 : 0;
+    return 1;
 }
 
 int e_avl_delete(void *, uint32_t, e_avl_node_t **root, void *node,
                  uint64_t *companion, e_avl_compare_fn cmp) {
     if (!root || !node || !cmp)
         return 0;
-    Step s;
-    *root = remove(*root, static_cast<Node *>(node), cmp, &s);
-    if (s.done && companion && *companion)
+    if (!remove(root, static_cast<Node *>(node), cmp))
+        return 0;
+    if (companion && *companion)
         --*companion;
-    return s.done ? 1 : 0;
+    return 1;
 }
 
 void *e_avl_search(e_avl_node_t *root, const void *probe, e_avl_compare_fn cmp) {

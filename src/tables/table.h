@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "qel/runtime.h"
 #include "types/compare.h"
@@ -99,6 +100,15 @@ uint32_t index_compare(const void *a, const void *b) {
     const uint8_t *rb = static_cast<const uint8_t *>(b) - node_off(I);
     const auto *ha = reinterpret_cast<const RecHead *>(ra);
     const auto *hb = reinterpret_cast<const RecHead *>(rb);
+    // b is the tree's node (the container descends through b): the next
+    // comparison is with one of its children, whose key objects are asked
+    // for now so that their fetch overlaps this one.
+    for (const e_avl_node_t *c : {static_cast<const e_avl_node_t *>(b)->left, static_cast<const e_avl_node_t *>(b)->right}) {
+        if (!c) continue;
+        const void *k;
+        std::memcpy(&k, reinterpret_cast<const uint8_t *>(c) + (field_off(NIndex, Part) - node_off(I)), 8);
+        __builtin_prefetch(k);
+    }
     if (ha->tenant_id != hb->tenant_id) return ha->tenant_id < hb->tenant_id ? kBefore : kAfter;
     const uint8_t *ka, *kb;
     std::memcpy(&ka, ra + field_off(NIndex, Part), 8);
