@@ -1,5 +1,5 @@
-// codecs.cpp -- the tool's table of codecs, one row per message, spelled
-// once through the catalogue's list of names.
+// codecs.cpp -- the tool's table of codecs, one row per message and per
+// table record, spelled once through the catalogue's lists of names.
 #include "codecs.h"
 
 #include <cstring>
@@ -29,10 +29,26 @@ namespace {
           },                                                                                                \
           [](H h, U db, void *m) { n##_message_destroy(h, db, static_cast<n##_message *>(m)); }},
 
+#define RECORD_CODEC(n)                                                                                     \
+    Codec{#n, "table record", table_##n##_luid,                                                            \
+          [](H h, U db, void **r, const uint8_t *b, U len, U *e) {                                         \
+              return n##_table_record_unmarshal(h, db, r, b, len, 0, e);                                   \
+          },                                                                                                \
+          n##_table_record_print,                                                                           \
+          n##_table_record_to_xml,                                                                          \
+          n##_table_record_from_xml,                                                                        \
+          n##_table_record_len,                                                                             \
+          n##_table_record_marshal,                                                                         \
+          [](H h, U db, void *r) {                                                                         \
+              U e = 0;                                                                                      \
+              n##_destroy_record(h, db, r, &e);                                                            \
+          }},
+
 }  // namespace
 
 const std::vector<Codec> &codecs() {
-    static const std::vector<Codec> all = {LOMARI_FOR_EACH_MESSAGE(MESSAGE_CODEC)};
+    static const std::vector<Codec> all = {LOMARI_FOR_EACH_MESSAGE(MESSAGE_CODEC)
+                                               LOMARI_FOR_EACH_TABLE(RECORD_CODEC)};
     return all;
 }
 

@@ -1,7 +1,7 @@
 // codecs.h -- what the command-line tool knows of each kind of encoded
-// item: the messages (and, as the table layer grows, the table records),
-// each with its identifier and its encoding, rendering and parsing entry
-// points behind one type-erased shape.
+// item: the messages and the table records, each with its identifier and
+// its encoding, rendering and parsing entry points behind one type-erased
+// shape.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +18,7 @@ using U = uint32_t;
 
 struct Codec {
     const char *name;    // "vep_tarnok_headers"
-    const char *kind;    // "message"
+    const char *kind;    // "message" or "table record"
     const uint8_t *luid;  // the 16 bytes at offset 27 of every envelope
     U (*decode)(H, U, void **, const uint8_t *, U, U *);
     U (*print)(H, U, char *, void *, U, U *);
@@ -29,7 +29,7 @@ struct Codec {
     void (*destroy)(H, U, void *);
 };
 
-// Every codec, messages first.
+// Every codec, messages first, then the table records.
 const std::vector<Codec> &codecs();
 // The codec whose identifier is luid, or null.
 const Codec *codec_by_luid(const uint8_t *luid);

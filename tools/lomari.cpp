@@ -6,6 +6,8 @@
 //                                     encoded messages and records as text or XML
 //   lomari encode [--out FILE] FILE.xml
 //                                     an XML rendering back to its encoding
+//   lomari demo [--record FILE] [--out FILE]
+//                                     the platform's main job, end to end
 //
 // Exit status: 0 done, 1 bad input (one line naming the error and the byte
 // offset), 2 usage.
@@ -31,6 +33,7 @@ const char kUsage[] =
     "  types     list the domain's types with kind, identifier and sizes\n"
     "  decode    print encoded messages and table records as text or XML\n"
     "  encode    turn an XML rendering back into its binary encoding\n"
+    "  demo      run the platform's main job end to end\n"
     "\n"
     "'lomari <command> --help' describes one command.\n";
 
@@ -178,5 +181,6 @@ int main(int argc, char **argv) {
     if (cmd == "types") return cmd_types(args);
     if (cmd == "decode") return cmd_decode(args);
     if (cmd == "encode") return cmd_encode(args);
+    if (cmd == "demo") return cmd_demo(args);
     return usage_error(kUsage, "unknown command '" + cmd + "'");
 }

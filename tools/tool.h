@@ -76,4 +76,7 @@ int fail(const char *cmd, const std::string &source, uint64_t offset, U code, co
 // The command's usage on standard error after the reason, exit status 2.
 int usage_error(const char *usage, const std::string &why);
 
+// `lomari demo` (demo.cpp).
+int cmd_demo(const std::vector<std::string> &args);
+
 }  // namespace ltool
