@@ -6,7 +6,9 @@ each) and the domain-wide points, 2 for the tables (71 points each).  A
 point is (key, level, text); "{t}" in a text stands for the owning type's
 or table's name, "{m}" for a message's name without "_message", and in a
 table's block "{k}" and "{k2}" for the labels of its first and second index
-("<keytype> <field>"; a table with one index repeats the first).  A key of None keeps a place
+("<keytype> <field>"; a table with one index repeats the first), and "{f}" and
+"{f2}" for the type names of its first and second record field (a table with
+one field repeats the first).  A key of None keeps a place
 that nothing emits.  Appending to a block is safe; reordering changes the
 point indices that decoders rely on.
 """
@@ -157,4 +159,24 @@ TABLE_POINTS = [
     # lookup
     ("get_flag", ERROR, "invalid record get flag %d"),
     ("walk_key", ERROR, "unknow key:%d"),
+    # record encodings and renderings
+    ("rio_marshal_err", DEBUG, "Error present in call to table marshal: %s"),
+    ("rio_domainfail", ERROR, "domainfail: Table %s (%s) is not allowed for the current domain (%s)"),
+    ("rio_field_empty", ERROR, "Failed to marshal {t} record: Field {f} is empty"),
+    ("rio_field_empty2", ERROR, "Failed to marshal {t} record: Field {f2} is empty"),
+    ("rio_unmarshal_err", DEBUG, "Error present in call to %s unmarshal: %s"),
+    ("rio_pkey_unmarshal_err", DEBUG, "Error present in call to %s pkey unmarshal: %s"),
+    # record callbacks, in event order: create, modify, delete, create DM, delete DM, grouping, free
+    ("cb_create", NOTICE, "default lomari_{t}_record create handler called"),
+    ("cb_modify", NOTICE, "default lomari_{t}_record modify handler called"),
+    ("cb_delete", NOTICE, "default lomari_{t}_record delete handler called"),
+    ("cb_create_dm", NOTICE, "default lomari_{t}_record create DM handler called"),
+    ("cb_delete_dm", NOTICE, "default lomari_{t}_record delete DM handler called"),
+    ("cb_grouping", 0x8000000, "default lomari_{t}_record grouping handler called"),
+    ("cb_free", NOTICE, "default lomari_{t}_record free handler called"),
+    # record field access
+    ("set_field_refused", ERROR,
+     "Object is either nested or already embedded. Cannot set such objects into the record"),
+    ("free_set_field_refused", ERROR,
+     "Object is either nested or already embedded in a record. Cannot set such objects into the record"),
 ]

@@ -21,3 +21,4 @@
 #include "types/object_queries.h"
 #include "codec/render.h"
 #include "tables/table.h"
+#include "tables/record_io.h"

@@ -25,7 +25,8 @@ def tables(M):
     t2 = []
     for tb in M.tables:
         labels = [("%s %s" % ix).strip() for ix in S.TABLE_INDEXES[tb.name]]
-        t2 += block(TR.TABLE_POINTS, {"t": tb.name, "k": labels[0], "k2": labels[-1]}, TR.TABLE_BLOCK)
+        subst = {"t": tb.name, "k": labels[0], "k2": labels[-1], "f": tb.parts[0], "f2": tb.parts[-1]}
+        t2 += block(TR.TABLE_POINTS, subst, TR.TABLE_BLOCK)
     return t0, t1, t2
 
 
