@@ -3,7 +3,8 @@
 # build with AddressSanitizer and UndefinedBehaviorSanitizer.  After the
 # plain build's tests it installs that build into a temporary prefix and
 # builds and runs the user project (examples/user-project) against it, once
-# through CMake's find_package and once through pkg-config.
+# through CMake's find_package and once through pkg-config, runs the
+# installed tool, and checks the README's tour against the tool's output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -19,7 +20,9 @@ check_installed() {
   echo "== user project with find_package(lomari)"
   cmake -S "$work" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build "$work/build" >/dev/null
-  "$work/build/roundtrip"
+  for example in roundtrip sender_receiver table; do "$work/build/$example"; done
+  echo "== installed tool"
+  "$prefix/bin/lomari" types | tail -1
   echo "== user project with pkg-config"
   local pcdir
   pcdir="$(dirname "$(find "$prefix" -name lomari.pc)")"
@@ -51,6 +54,8 @@ for variant in plain asan; do
   skipped=$((skipped + skip))
   if [ "$variant" = plain ]; then
     check_installed "$dir"
+    echo "== the README's tour"
+    python3 scripts/check_tour.py README.md "$dir/tools"
   fi
 done
 echo "totals: $passed passed, 0 failed, $skipped skipped"
