@@ -171,8 +171,11 @@ struct Writer {
     [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &E, const FlatPlan<Shape<K...>> &fp, const void *el,
                                              uint8_t *p, int domain, const uint8_t *sb) {
         constexpr uint32_t N = kMinBody + (wire_len<K>() + ...) + (Trk ? sizeof...(K) : 0);
-        const int8_t v = hdr(el)->variant;
-        if (__builtin_expect(v < 0 || v > domain || (hdr(el)->flags & QEL_OF_RA_DATA), 0))
+        // A variant in [0, domain] is one unsigned compare (none when the
+        // domain's is negative).
+        const uint32_t common_below = domain >= 0 ? uint32_t(domain) + 1 : 0;
+        const uint8_t v = static_cast<uint8_t>(hdr(el)->variant);
+        if (__builtin_expect(v >= common_below || (hdr(el)->flags & QEL_OF_RA_DATA), 0))
             return put_body<false, Shape<K...>, Trk>(E, el, p, domain, sb);
         if (Trk && !sb) sb = kZeroState;
         const FieldDesc *f = fp.f;
