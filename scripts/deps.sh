@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing liblomari needs, when it is missing:
-# the build tools, pkg-config (the installed-package check), GoogleTest and
-# libxml2 for the runtime.  With --bench (or LOMARI_BENCH=ON in the
+# the build tools, pkg-config (the installed-package check), GoogleTest,
+# libxml2 and the Boost headers for the runtime.  With --bench (or LOMARI_BENCH=ON in the
 # environment) also what the benchmarks need: Google Benchmark and the
 # reference encoding's compiler and library.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ python3 binutils pkg-config libgtest-dev libxml2-dev)
+pkgs=(cmake ninja-build g++ python3 binutils pkg-config libgtest-dev libxml2-dev libboost-dev)
 bench="${LOMARI_BENCH:-OFF}"
 for arg in "$@"; do
   [ "$arg" = "--bench" ] && bench=ON

@@ -34,8 +34,8 @@ enum lomari_error {
     LOMARI_ERR_NO_MEMORY = 12,
     /* A required out-parameter is null (table key unmarshal). */
     LOMARI_ERR_BAD_ADDRESS = 14,
-    /* Already present: a table insert found an equal key in an index, or
-     * was given no record. */
+    /* Already present: a record whose key (tenant, key, source) an index
+     * already holds, or a record that is already in a table. */
     LOMARI_ERR_EXISTS = 17,
     /* Invalid argument or state: a null object, a bad position flag, an
      * object that is not state tracked on a tracking handle, an element
@@ -63,21 +63,25 @@ enum lomari_error {
 /* The name of an error number ("LOMARI_ERR_SHORT"), for messages meant for
  * people; null for a number the library does not report. */
 static inline const char *lomari_error_name(unsigned code) {
+#define LOMARI_ERROR_NAME_(name) \
+    case name: return #name;
     switch (code) {
-    case LOMARI_OK: return "LOMARI_OK";
-    case LOMARI_ERR_NOT_FOUND: return "LOMARI_ERR_NOT_FOUND";
-    case LOMARI_ERR_TOO_BIG: return "LOMARI_ERR_TOO_BIG";
-    case LOMARI_ERR_AGAIN: return "LOMARI_ERR_AGAIN";
-    case LOMARI_ERR_NO_MEMORY: return "LOMARI_ERR_NO_MEMORY";
-    case LOMARI_ERR_BAD_ADDRESS: return "LOMARI_ERR_BAD_ADDRESS";
-    case LOMARI_ERR_INVALID: return "LOMARI_ERR_INVALID";
-    case LOMARI_ERR_NO_SPACE: return "LOMARI_ERR_NO_SPACE";
-    case LOMARI_ERR_NO_HANDLER: return "LOMARI_ERR_NO_HANDLER";
-    case LOMARI_ERR_VARIANT: return "LOMARI_ERR_VARIANT";
-    case LOMARI_ERR_DOMAIN: return "LOMARI_ERR_DOMAIN";
-    case LOMARI_ERR_SHORT: return "LOMARI_ERR_SHORT";
+    LOMARI_ERROR_NAME_(LOMARI_OK)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_NOT_FOUND)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_TOO_BIG)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_AGAIN)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_NO_MEMORY)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_BAD_ADDRESS)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_EXISTS)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_INVALID)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_NO_SPACE)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_NO_HANDLER)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_VARIANT)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_DOMAIN)
+    LOMARI_ERROR_NAME_(LOMARI_ERR_SHORT)
     default: return 0;
     }
+#undef LOMARI_ERROR_NAME_
 }
 
 #ifdef __cplusplus

@@ -1,4 +1,4 @@
-/* Every public header (the list is made by the build), compiled as C here
+/* Every public header (listed by the build), compiled as C here
  * and as C++ through public_headers.cpp, with -Wall -Wextra -Wpedantic
  * -Werror: a user's program includes them under whatever warnings it
  * builds with. */
