@@ -174,4 +174,39 @@ INSTANTIATE_TEST_SUITE_P(Decode, DecodeCalls,
                                            DecodeLog{"cc_ids", kArrayOwnerCalls, 13}),
                          [](const auto &i) { return std::string(i.param.type); });
 
+// With no one observing, the block loops take their short way: an in-place
+// decode over the same count still counts one destruction and one creation
+// per element, and gives back the object it was given the bytes of.
+class InPlaceCounts : public Lomari, public ::testing::WithParamInterface<const TypeDesc *> {};
+
+TEST_P(InPlaceCounts, OneDestroyAndOneCreatePerElement) {
+    const TypeDesc &t = *GetParam();
+    const TypeDesc &el = *t.fields[t.array_field].elem;
+    Ty ty{t};
+    void *o = Filler(5).Make(h, db, t, 5);
+    std::vector<uint8_t> buf(4096), again(4096);
+    U len = ty.Marshal(h, db, buf.data(), o, U(buf.size()), &err);
+    void *copy = ty.Create(h, db);
+    ASSERT_EQ(ty.Unmarshal(h, db, buf.data(), copy, len, 0, &err), len);
+    const qel_variant_record_t &c = StaticCounts(el);
+    const uint64_t made = c.created, gone = c.destroyed;
+    ASSERT_EQ(ty.Unmarshal(h, db, buf.data(), copy, len, 1, &err), len);
+    EXPECT_EQ(c.created - made, 5u);
+    EXPECT_EQ(c.destroyed - gone, 5u);
+    ASSERT_EQ(ty.Marshal(h, db, again.data(), copy, U(again.size()), &err), len);
+    EXPECT_EQ(std::memcmp(buf.data(), again.data(), len), 0);
+    EXPECT_EQ(Err(), 0u);
+    ty.Destroy(h, db, copy);
+    ty.Destroy(h, db, o);
+}
+
+std::vector<const TypeDesc *> ArrayOwners() {
+    std::vector<const TypeDesc *> v;
+    for (const TypeDesc &d : kTypes)
+        if (d.array_field >= 0) v.push_back(&d);
+    return v;
+}
+INSTANTIATE_TEST_SUITE_P(Owners, InPlaceCounts, ::testing::ValuesIn(ArrayOwners()),
+                         [](const auto &i) { return std::string(i.param->name); });
+
 }  // namespace

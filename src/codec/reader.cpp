@@ -122,6 +122,66 @@ struct Reader {
         return p;
     }
 
+    // The field descriptors of a flat shape copied into the walk's locals
+    // once per list or array, out of reach of the bytes stored into the
+    // elements.
+    template <class S> struct FlatPlan {
+        explicit FlatPlan(const TypeDesc &) {}
+    };
+    template <Kind... K> struct FlatPlan<Shape<K...>> {
+        FieldDesc f[sizeof...(K)];
+        explicit FlatPlan(const TypeDesc &E) {
+            for (unsigned i = 0; i < sizeof...(K); ++i) f[i] = E.fields[i];
+        }
+    };
+    // One flat element of a block, unchecked, when its header is the
+    // common one: whole, no ra-data block, a variant that is not negative
+    // and a jump that holds the element's own part; on a tracking handle
+    // the element must be tracked.  Returns null for any other element,
+    // having read nothing: the general body walk then takes it.
+    template <bool Trk, Kind... K>
+    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &E, const FlatPlan<Shape<K...>> &fp, void *el,
+                                                   const uint8_t *p, const uint8_t *end, uint8_t *esb,
+                                                   qel_type_info_t *&ti) {
+        if (__builtin_expect(end - p < kMinBody, 0)) return nullptr;
+        const int8_t v0 = static_cast<int8_t>(p[0]);
+        const uint8_t wire = p[1];
+        const uint32_t jump = qel_wire_get32(p + 2);
+        ObjHdr *oh = hdr(el);
+        const bool wire_state = wire & QEL_OF_TRACKED;
+        if (__builtin_expect(v0 < 0 || (wire & QEL_OF_RA_DATA) || jump > uint32_t(end - p) - 2 ||
+                                 jump + 2 < own_bound(E, wire_state) || (Trk && !(oh->flags & QEL_OF_TRACKED)),
+                             0))
+            return nullptr;
+        const uint8_t *const body_end = p + 2 + jump;
+        uint8_t *sb = Trk && wire_state ? esb : nullptr;
+        p += kMinBody;
+        const FieldDesc *f = fp.f;
+        ((get_known<K>(*f, el, p, body_end), state_byte<false>(wire_state, sb, f->state_idx, p, body_end), ++f),
+         ...);
+        if (__builtin_expect(body_end > p, 0)) {
+            trace_uuu(kTrace1, tpi(E, tp::type::jump), uint32_t(p - buf), uint32_t(body_end - jump - buf), jump);
+            p = body_end;
+        }
+        oh->variant = v0 > static_cast<int>(oh->variant_cap) ? static_cast<int8_t>(oh->variant_cap) : v0;
+        uint8_t flags = wire & kWireFlags;
+        if (Trk) flags |= QEL_OF_TRACKED;
+        else flags &= static_cast<uint8_t>(~QEL_OF_TRACKED);
+        oh->flags |= flags;
+        // Asked of the runtime where the first element's body is done, as
+        // the body walk does.
+        if (!ti) ti = rt.type_info(h, db, slot_of(E), E.ti);
+        oh->tinfo = ti;
+        return p;
+    }
+    template <bool Trk>
+    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &, const FlatPlan<NoShape> &, void *,
+                                                   const uint8_t *, const uint8_t *, uint8_t *, qel_type_info_t *&) {
+        return nullptr;
+    }
+    template <bool Trk, class S>
+    const uint8_t *get_block_run(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p, const uint8_t *end);
+
     const uint8_t *get_obj(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                            uint8_t *block_sb, bool in_block);
     // One list or array element: a flat one of a known shape inline.
@@ -346,9 +406,39 @@ const uint8_t *Reader::get_list_elems(const TypeDesc &T, void *o, uint32_t count
 
 // The elements of o's block, freshly initialized; a failure releases the
 // whole block.
+// The elements of a flat shape with the handle's mode known: the common
+// ones through get_flat, with the element size, field descriptors and the
+// type-info reference held in locals; any other through the body walk.
+template <bool Trk, class S>
+const uint8_t *Reader::get_block_run(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                     const uint8_t *end) {
+    const TypeDesc &E = array_elem(T);
+    uint8_t *b = *block_of(T, o);
+    const uint32_t size = E.plain_size;
+    const FlatPlan<S> fp(E);
+    qel_type_info_t *ti = nullptr;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t *el = b + size_t{i} * size;
+        uint8_t *esb = Trk ? elem_states(E, b, count, i) : nullptr;
+        if (const uint8_t *q = get_flat<Trk>(E, fp, el, p, end, esb, ti)) {
+            p = q;
+            continue;
+        }
+        p = get_body<S>(E, el, p, end, esb, true);
+        if (failed) {
+            array_release(T, h, db, o);
+            return p;
+        }
+    }
+    return p;
+}
+
 template <class S>
 const uint8_t *Reader::get_array_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
                                        const uint8_t *end, S) {
+    if constexpr (!std::is_same_v<S, NoShape>) {
+        if (fast) return track ? get_block_run<true, S>(T, o, count, p, end) : get_block_run<false, S>(T, o, count, p, end);
+    }
     const TypeDesc &E = array_elem(T);
     uint8_t *b = *block_of(T, o);
     for (uint32_t i = 0; i < count; ++i) {

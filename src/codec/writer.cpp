@@ -5,6 +5,8 @@
 // the shape of the encoding and of the two walks).
 #include "codec/binary.h"
 
+#include <bit>
+
 #include "codec/codec_internal.h"
 
 namespace lomari {
@@ -128,6 +130,76 @@ struct Writer {
         const FieldDesc *f = T.fields;
         ((put_known<K>(*f, o, p), sb ? void(*p++ = sb[f->state_idx]) : void(), ++f), ...);
         return p;
+    }
+
+    // The bytes a flat element of shape K... takes on the wire without an
+    // ra-data block: fixed, known at compile time.
+    template <Kind K> static constexpr uint32_t wire_len() {
+        if constexpr (K == Kind::U8) return 1;
+        else if constexpr (K == Kind::U16) return 2;
+        else if constexpr (K == Kind::U32) return 4;
+        else if constexpr (K == Kind::Str) return kStrChars;
+        else return kEnumLen;
+    }
+    // A scalar field's wire bytes as they lie in memory (little-endian host),
+    // for composing a short element in a register.
+    using Wide = uint64_t;
+    template <Kind K> static constexpr bool scalar() { return K == Kind::U8 || K == Kind::U16 || K == Kind::U32; }
+    template <Kind K> static Wide wire_bits(const void *o, uint16_t off) {
+        if constexpr (K == Kind::U8) return *at<uint8_t>(o, off);
+        else if constexpr (K == Kind::U16) return __builtin_bswap16(*at<uint16_t>(o, off));
+        else return __builtin_bswap32(*at<uint32_t>(o, off));
+    }
+    // The field descriptors of a flat shape, copied into the walk's locals
+    // once per list or array: no byte stored into the output can then
+    // alias them, so the loop keeps them in registers.
+    template <class S> struct FlatPlan {
+        explicit FlatPlan(const TypeDesc &) {}
+    };
+    template <Kind... K> struct FlatPlan<Shape<K...>> {
+        FieldDesc f[sizeof...(K)];
+        explicit FlatPlan(const TypeDesc &E) {
+            for (unsigned i = 0; i < sizeof...(K); ++i) f[i] = E.fields[i];
+        }
+    };
+    // One flat element of a run that has room for it, unchecked.  Its
+    // header bytes are the same for every element whose variant is within
+    // the domain's and which carries no ra-data block, so they are a
+    // constant here, and so is the element's length.  Any other element
+    // takes the general body walk.
+    template <bool Trk, Kind... K>
+    [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &E, const FlatPlan<Shape<K...>> &fp, const void *el,
+                                             uint8_t *p, int domain, const uint8_t *sb) {
+        constexpr uint32_t N = kMinBody + (wire_len<K>() + ...) + (Trk ? sizeof...(K) : 0);
+        // A variant in [0, domain] is one unsigned compare (none when the
+        // domain's is negative).
+        const uint32_t common_below = domain >= 0 ? uint32_t(domain) + 1 : 0;
+        const uint8_t v = static_cast<uint8_t>(hdr(el)->variant);
+        if (__builtin_expect(v >= common_below || (hdr(el)->flags & QEL_OF_RA_DATA), 0))
+            return put_body<false, Shape<K...>, Trk>(E, el, p, domain, sb);
+        if (Trk && !sb) sb = kZeroState;
+        const FieldDesc *f = fp.f;
+        if constexpr (N <= sizeof(Wide) && (scalar<K>() && ...) && std::endian::native == std::endian::little) {
+            // Short element of scalars: composed in registers, one store.
+            Wide w = Wide{Trk ? QEL_OF_TRACKED : 0u} << 8 | Wide{__builtin_bswap32(N - 2)} << 16;
+            unsigned pos = kMinBody;
+            ((w |= wire_bits<K>(el, f->offset) << (8 * pos), pos += wire_len<K>(),
+              Trk ? void(w |= Wide{sb[f->state_idx]} << (8 * pos++)) : void(), ++f),
+             ...);
+            std::memcpy(p, &w, N);
+        } else {
+            p[0] = 0;
+            p[1] = Trk ? QEL_OF_TRACKED : 0;
+            qel_wire_put32(p + 2, N - 2);
+            uint8_t *q = p + kMinBody;
+            ((put_known<K>(*f, el, q), Trk ? void(*q++ = sb[f->state_idx]) : void(), ++f), ...);
+        }
+        return p + N;
+    }
+    template <bool Trk>
+    [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &E, const FlatPlan<NoShape> &, const void *el,
+                                             uint8_t *p, int domain, const uint8_t *sb) {
+        return put_body<false, NoShape, Trk>(E, el, p, domain, sb);
     }
 
     uint8_t *put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool check, const uint8_t *sb);
@@ -261,30 +333,20 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
     return p;
 }
 
-// A flat list that the room holds whatever its elements' headers:
-// unchecked throughout, with the handle's mode known.
+// The elements of a flat list with the handle's mode known, unchecked:
+// each element whose own part the room left holds is written from its
+// template (put_flat); one that does not fit takes the checked walk, which
+// fails at exactly the codec that runs out of room.
 template <bool Trk, class S>
 uint8_t *Writer::put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain) {
-    for (const void *el = a->first; el && el != a; el = next_of(E, el))
-        p = put_body<false, S, Trk>(E, el, p, domain, Trk ? state_area(E, h, el) : nullptr);
-    return p;
-}
-
-// The elements of a flat list, each unchecked when the room left holds its
-// own part.
-template <class S>
-uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S) {
-    if (fast && uint64_t{a->count} * (own_bound(E, track) + QEL_RA_DATA_LEN) <= room(p))
-        return track ? put_list_run<true, S>(E, a, p, domain) : put_list_run<false, S>(E, a, p, domain);
-    // Members read into locals: every byte stored may alias them.
-    const bool unchecked = fast, trk = track;
-    const uint8_t *const stop = end;
-    const uint32_t bound = own_bound(E, trk);
-    for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
-        const uint8_t *esb = trk ? state_area(E, h, el) : nullptr;
+    const uint8_t *const stop = end;  // members read into locals: every byte stored may alias them
+    const uint32_t bound = own_bound(E, Trk), link = E.link_off;
+    const FlatPlan<S> fp(E);
+    for (const void *el = a->first; el && el != a; el = at<Links>(el, link)->next) {
+        const uint8_t *esb = Trk ? state_area(E, h, el) : nullptr;
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-        if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
-            p = put_body<false, S>(E, el, p, domain, esb);
+        if (__builtin_expect(uint32_t(stop - p) >= bound + ra, 1)) {
+            p = put_flat<Trk>(E, fp, el, p, domain, esb);
         } else {
             p = put_body<true>(E, el, p, domain, esb);
             if (failed) return p;
@@ -293,40 +355,65 @@ uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, 
     return p;
 }
 
-// A block of flat elements that the room holds whatever their headers:
-// unchecked throughout, with the handle's mode known.
-template <bool Trk, class S>
-uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain) {
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t *el = elem_at(E, block, i);
-        const uint8_t *esb = Trk && (hdr(el)->flags & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
-        p = put_body<false, S, Trk>(E, el, p, domain, esb);
+// The elements of a flat list: unchecked (put_list_run) when the walk may
+// run, else checked one by one.
+template <class S>
+uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S) {
+    if (fast) return track ? put_list_run<true, S>(E, a, p, domain) : put_list_run<false, S>(E, a, p, domain);
+    for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
+        p = put_body<true>(E, el, p, domain, track ? state_area(E, h, el) : nullptr);
+        if (failed) return p;
     }
     return p;
 }
 
-// The elements of an element block; flat ones unchecked when the room left
-// holds their own part.
-template <class S>
-uint8_t *Writer::put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain,
-                                 S) {
-    if (fast && is_flat(E) && uint64_t{count} * (own_bound(E, track) + QEL_RA_DATA_LEN) <= room(p))
-        return track ? put_run<true, S>(E, block, count, p, domain) : put_run<false, S>(E, block, count, p, domain);
-    // Members read into locals: every byte stored may alias them.
-    const bool unchecked = fast && is_flat(E), trk = track;
+// A block of flat elements with the handle's mode known, unchecked as
+// put_list_run; the room test is made once per stretch of elements that
+// the room holds whatever their headers.
+template <bool Trk, class S>
+uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain) {
     const uint8_t *const stop = end;
-    const uint32_t bound = own_bound(E, trk);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t *el = elem_at(E, block, i);
-        const uint8_t *esb = nullptr;
-        if (trk && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
-        const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-        if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
-            p = put_body<false, S>(E, el, p, domain, esb);
+    const uint32_t bound = own_bound(E, Trk), size = E.plain_size;
+    const FlatPlan<S> fp(E);
+    for (uint32_t i = 0; i < count;) {
+        uint32_t safe = uint32_t(stop - p) / (bound + QEL_RA_DATA_LEN);
+        if (safe > count - i) safe = count - i;
+        for (const uint32_t e = i + safe; i < e; ++i) {
+            const uint8_t *el = block + size_t{i} * size;
+            const uint8_t *esb =
+                Trk && (hdr(el)->flags & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
+            p = put_flat<Trk>(E, fp, el, p, domain, esb);
+        }
+        if (i == count) break;
+        // Near the end of the room: this element decides for itself.
+        const uint8_t *el = block + size_t{i} * size;
+        const uint8_t f = hdr(el)->flags;
+        const uint8_t *esb = Trk && (f & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
+        const uint32_t ra = f & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+        if (uint32_t(stop - p) >= bound + ra) {
+            p = put_flat<Trk>(E, fp, el, p, domain, esb);
         } else {
             p = put_obj(E, el, p, true, esb);
             if (failed) return p;
         }
+        ++i;
+    }
+    return p;
+}
+
+// The elements of an element block: flat ones unchecked (put_run) when
+// the walk may run, others body by body.
+template <class S>
+uint8_t *Writer::put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain,
+                                 S) {
+    if (fast && is_flat(E))
+        return track ? put_run<true, S>(E, block, count, p, domain) : put_run<false, S>(E, block, count, p, domain);
+    const bool trk = track;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t *el = elem_at(E, block, i);
+        const uint8_t *esb = trk && (hdr(el)->flags & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
+        p = put_obj(E, el, p, true, esb);
+        if (failed) return p;
     }
     return p;
 }

@@ -215,8 +215,44 @@ void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free
     destroy(T, h, db, inst, free_it);
 }
 
+// Flag bits that send an element of a block through the whole destroy:
+// each asks something more of the runtime.
+inline constexpr uint8_t kDestroySteps = QEL_OF_OID_MAPPING | QEL_OF_TRACKED | QEL_OF_STTR_RT | QEL_OF_HD_MAPPING;
+
 void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) destroy(Elem, h, db, elem_at(Elem, block, i), kKeepStorage);
+    if (Elem.list_field >= 0 || Elem.array_field >= 0) {
+        for (uint32_t i = 0; i < count; ++i) destroy(Elem, h, db, elem_at(Elem, block, i), kKeepStorage);
+        return;
+    }
+    // Elements that own nothing, the common case: an element with none of
+    // kDestroySteps needs only its type-info checked and its destruction
+    // counted.  The checks of one type-info reference are made once for
+    // the run of elements that share it (every element, as a rule), so
+    // the loop does not chase the reference on each element.
+    const uint32_t size = Elem.plain_size;
+    const qel_type_info_t *seen = nullptr;
+    const qel_variant_info_t *vi = nullptr;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t *inst = block + size_t{i} * size;
+        ObjHdr *o = hdr(inst);
+        qel_type_info_t *ti = o->tinfo;
+        if (__builtin_expect((o->flags & kDestroySteps) || ti != seen, 0)) {
+            destroy(Elem, h, db, inst, kKeepStorage);
+            // Checked by the whole destroy: later elements that share it
+            // take the short way.
+            if (!(o->flags & kDestroySteps)) {
+                seen = ti;
+                vi = ti->varinfo;
+            }
+            continue;
+        }
+        const int8_t v = o->variant;
+        if (vi->n_variants < v)
+            trace_uu(kTrace1, tpi(Elem, tp::type::variant_count), static_cast<uint32_t>(v),
+                     static_cast<uint32_t>(vi->n_variants));
+        uint32_t e = 0;
+        qellib_type_stats_destroy_object(h, db, ti, &vi->variants[v < 0 ? 0 : v], &e);
+    }
 }
 
 uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t from, uint32_t n,
@@ -226,6 +262,36 @@ uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, 
     qel_clear_last_error(h);
     InitPlan plan;
     if (!init_plan(Elem, h, db, Elem.ti, &plan, &first_err)) return first_err;
+    const qel_variant_info_t *vi = plan.ti->varinfo;
+    if (!track && !plan.n_enums && Elem.list_field < 0 && !h->write_hook_fn && vi) {
+        // The common case: untracked elements without enumeration fields
+        // and no one observing writes.  What init_apply derives from the
+        // plan -- the header bytes, the variant record counted, whether the
+        // variant count is short -- is the same for every element, so it
+        // is taken once; each element still has its type-info place asked
+        // of the runtime and its creation counted.
+        const uint32_t size = Elem.plain_size;
+        const int8_t variant = plan.variant;
+        qel_type_info_t *const ti = plan.ti;
+        qel_variant_record_t *const vr = variant_record(ti, variant);
+        const bool short_count = vi->n_variants < variant;
+        for (uint32_t i = from; i < n; ++i) {
+            uint8_t *el = block + size_t{i} * size;
+            ObjHdr *o = hdr(el);
+            auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, el));
+            o->variant_cap = 0;
+            o->variant = variant;
+            *tip = ti;
+            o->flags |= QEL_OF_NESTED;
+            if (__builtin_expect(short_count, 0))
+                trace_uu(kTrace1, tpi(Elem, tp::type::variant_count), static_cast<uint32_t>(variant),
+                         static_cast<uint32_t>(vi->n_variants));
+            uint32_t e = 0;
+            qellib_type_stats_create_object(h, db, ti, vr, &e);
+            if (e && !first_err) first_err = e;
+        }
+        return first_err;
+    }
     for (uint32_t i = from; i < n; ++i) {
         uint8_t *el = elem_at(Elem, block, i);
         uint8_t *base = nullptr;
