@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench.h"
-#include "codec_shapes.h"
+#include "codec_fill.h"
 
 namespace lbench {
 namespace {
@@ -53,19 +53,8 @@ constexpr Ops kShimOps =
     Erase<if_shim_body, if_shim_body_marshal, if_shim_body_unmarshal, if_shim_body_create, if_shim_body_destroy>();
 
 void *MakeTarnok(H h, U db, U n, U *err) {
-    using V = TarnokValues;
     vep_tarnok_body *o = vep_tarnok_body_create(h, db);
-    vep_tarnok_body_slot_number_set_value(h, db, o, V::kSlot, err);
-    vep_tarnok_body_bay_number_set_value(h, db, o, V::kBay, err);
-    vep_tarnok_body_vep_type_set_value(h, db, o, V::kVepType, err);
-    vep_tarnok_body_scheme_set_value(h, db, o, V::kScheme, err);
-    for (U i = 0; i < n; ++i) {
-        spi4_mapping *m = spi4_mapping_create(h, db);
-        spi4_mapping_portnum_set_value(h, db, m, V::Port(i), err);
-        spi4_mapping_header_id_set_value(h, db, m, V::HeaderId(i), err);
-        spi4_mapping_pri_set_value(h, db, m, V::Pri(i), err);
-        vep_tarnok_body_spi4_id_mappings_set_last(h, db, o, m, err);
-    }
+    FillTarnok(h, db, o, n, err);
     return o;
 }
 
@@ -84,15 +73,8 @@ void *MakeCcIds(H h, U db, U n, U *err) {
 }
 
 void *MakeShim(H h, U db, U, U *err) {
-    using V = ShimValues;
     if_shim_body *o = if_shim_body_create(h, db);
-    if_shim_body_kalvi_id_set_value(h, db, o, V::kKalvi, err);
-    if_shim_body_slot_set_value(h, db, o, V::kSlot, err);
-    if_shim_body_bay_set_value(h, db, o, V::kBay, err);
-    if_shim_body_port_set_value(h, db, o, V::kPort, err);
-    if_shim_body_vc_set_value(h, db, o, V::kVc, err);
-    if_shim_body_flow_control_set_value(h, db, o, V::kFlow, err);
-    if_shim_body_connection_id_set_value(h, db, o, V::kConnection, err);
+    FillShim(h, db, o, err);
     return o;
 }
 

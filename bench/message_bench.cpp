@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench.h"
-#include "codec_shapes.h"
+#include "codec_fill.h"
 #include "shapes.pb.h"
 
 namespace lbench {
@@ -82,21 +82,6 @@ const Ops kTarnok = LOMARI_MSG_OPS(vep_tarnok_headers, vep_tarnok_body);
 const Ops kFctrl = LOMARI_MSG_OPS(im_vep_fctrl, im_vep_fctrl_body);
 const Ops kShim = LOMARI_MSG_OPS(if_shim_connection_id, if_shim_body);
 
-void FillTarnok(H h, U db, vep_tarnok_body *o, U n, U *err) {
-    using V = TarnokValues;
-    vep_tarnok_body_slot_number_set_value(h, db, o, V::kSlot, err);
-    vep_tarnok_body_bay_number_set_value(h, db, o, V::kBay, err);
-    vep_tarnok_body_vep_type_set_value(h, db, o, V::kVepType, err);
-    vep_tarnok_body_scheme_set_value(h, db, o, V::kScheme, err);
-    for (U i = 0; i < n; ++i) {
-        spi4_mapping *m = spi4_mapping_create(h, db);
-        spi4_mapping_portnum_set_value(h, db, m, V::Port(i), err);
-        spi4_mapping_header_id_set_value(h, db, m, V::HeaderId(i), err);
-        spi4_mapping_pri_set_value(h, db, m, V::Pri(i), err);
-        vep_tarnok_body_spi4_id_mappings_set_last(h, db, o, m, err);
-    }
-}
-
 void FillFctrl(H h, U db, im_vep_fctrl_body *o, U n, U *err) {
     using V = TarnokValues;
     im_vep_fctrl_body_slot_number_set_value(h, db, o, V::kSlot, err);
@@ -110,17 +95,6 @@ void FillFctrl(H h, U db, im_vep_fctrl_body *o, U n, U *err) {
         vep_flowid_mapping_flow_id_set_value(h, db, m, V::HeaderId(i), err);
         im_vep_fctrl_body_vep_flowid_mappings_set_last(h, db, o, m, err);
     }
-}
-
-void FillShim(H h, U db, if_shim_body *o, U *err) {
-    using V = ShimValues;
-    if_shim_body_kalvi_id_set_value(h, db, o, V::kKalvi, err);
-    if_shim_body_slot_set_value(h, db, o, V::kSlot, err);
-    if_shim_body_bay_set_value(h, db, o, V::kBay, err);
-    if_shim_body_port_set_value(h, db, o, V::kPort, err);
-    if_shim_body_vc_set_value(h, db, o, V::kVc, err);
-    if_shim_body_flow_control_set_value(h, db, o, V::kFlow, err);
-    if_shim_body_connection_id_set_value(h, db, o, V::kConnection, err);
 }
 
 // One filled message on a plain pooled handle.
