@@ -81,18 +81,22 @@ inline const FieldDesc *Owned(const TypeDesc &t) {
 // array elements filled the same way.
 inline void *Fill(H h, U db, const TypeDesc &t, Source &s, U elems) {
     void *o = Api<void *(H, U)>(t.name, "create")(h, db);
-    U e = 0;
-    for (unsigned i = 0; i < t.nfields; ++i) SetField(h, db, t, o, t.fields[i], s, &e);
+    for (unsigned i = 0; i < t.nfields; ++i) {
+        U e = 0;  // a refused value (enumerator out of range) refuses only itself
+        SetField(h, db, t, o, t.fields[i], s, &e);
+    }
     const FieldDesc *of = Owned(t);
     for (U k = 0; of && k < elems; ++k) {
         void *el = Fill(h, db, *of->elem, s, 0);
         std::string n = std::string(t.name) + "_" + of->name;
+        U e = 0;
         if (t.list_field >= 0) {
             Api<void(H, U, void *, void *, U *)>(n, "set_last")(h, db, o, el, &e);
+            if (!e) continue;
         } else {
             Api<void(H, U, void *, U, void *, U *)>(n, "set")(h, db, o, k, el, &e);
-            Api<void(H, U, void *)>(of->elem->name, "destroy")(h, db, el);
         }
+        Api<void(H, U, void *)>(of->elem->name, "destroy")(h, db, el);
     }
     return o;
 }

@@ -24,7 +24,13 @@ struct Machine {
 
     std::string Sub() const { return std::string(t.name) + "_" + of->name; }
     void Destroy(void *&o) {
+        if (o && std::getenv("LOMARI_FUZZ_ECHO")) {
+            std::fprintf(stderr, "  destroy %p:", o);
+            for (unsigned i = 0; i < t.plain_size; ++i) std::fprintf(stderr, " %02x", static_cast<uint8_t *>(o)[i]);
+            std::fprintf(stderr, "\n");
+        }
         if (o) Api<void(H, U, void *)>(t.name, "destroy")(h, db, o);
+        if (o && std::getenv("LOMARI_FUZZ_ECHO")) std::fprintf(stderr, "  after destroy live %lld\n", (long long)qelrt_live_bytes());
         o = nullptr;
     }
     void *Element(Source &s) { return Fill(h, db, *of->elem, s, 0); }
@@ -34,14 +40,23 @@ struct Machine {
         void *&a = slot[op >> 4 & 3];
         void *&b = slot[op >> 6 & 3];
         U err = 0;
+        static const bool echo = std::getenv("LOMARI_FUZZ_ECHO");  // prints each step when set
+        if (echo) std::fprintf(stderr, "op %u slots %u %u\n", op & 15, op >> 4 & 3, op >> 6 & 3);
         switch (op & 15) {
         case 0: Destroy(a); a = Fill(h, db, t, s, s.Byte() % 6); break;
         case 1:
             Destroy(a);
+            h->err = 0;  // a chain already failed would hand out the shared null object
             a = Api<void *(H)>(t.name, "create_cr")(h);
+            if (h->err) a = nullptr;
+            h->err = 0;
             break;
         case 2:
-            if (a) SetField(h, db, t, a, t.fields[s.Byte() % t.nfields], s, &err);
+            if (a) {
+                const FieldDesc &f = t.fields[s.Byte() % t.nfields];
+                if (echo) std::fprintf(stderr, "  field %s\n", f.name);
+                SetField(h, db, t, a, f, s, &err);
+            }
             break;
         case 3:  // append, or grow the array to the given index
             if (!a || !of) break;
@@ -107,6 +122,7 @@ struct Machine {
             break;
         default: break;
         }
+        if (echo) std::fprintf(stderr, "  err %u live %lld\n", err, static_cast<long long>(qelrt_live_bytes()));
     }
 
     const TypeDesc &t;
