@@ -4,6 +4,7 @@
 # benchmarks need: the reference encoding's compiler and library.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ python3 binutils libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev)
+pkgs+=(clang llvm libclang-rt-14-dev)  # fuzz targets and coverage (libFuzzer, llvm-profdata, llvm-cov)
 bench="${LOMARI_BENCH:-OFF}"
 for arg in "$@"; do
   [ "$arg" = "--bench" ] && bench=ON

@@ -15,3 +15,4 @@ for variant in plain asan; do
   echo "== $variant tests"
   (cd "$dir" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure)
 done
+scripts/reliability.sh  # ThreadSanitizer build and fuzz smoke runs
