@@ -76,17 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         void *back = op.create(h, db);
         FZ_CHECK(op.unmarshal(h, db, out.data(), back, wrote, 0, &e) == wrote && e == 0);
         FZ_CHECK(same(back));
-        // In place, a body with a negative variant carries no fields and
-        // leaves what the target held, which is never sent: the object may
-        // differ from a fresh decode's, its encoding may not.
-        if (!in_place) {
-            FZ_CHECK(op.compare(o, back) == 0);
-        } else {
-            void *fresh = op.create(h, db);
-            op.unmarshal(h, db, in.data(), fresh, U(in.size()), 0, &e);
-            FZ_CHECK(e != 0 || same(fresh));
-            op.destroy(h, db, fresh);
-        }
+        // In place, what the input does not carry (the fields of a body with
+        // a negative variant, state bytes the sender left out) stays as the
+        // target held it: only the encoding must survive the round trip.
+        FZ_CHECK(in_place || op.compare(o, back) == 0);
         op.destroy(h, db, back);
     }
     op.destroy(h, db, o);
