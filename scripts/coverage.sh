@@ -19,7 +19,7 @@ rm -rf "$dir/profiles"
 mkdir -p "$dir/profiles"
 LLVM_PROFILE_FILE="$PWD/$dir/profiles/%c%p-%m.profraw" ctest --test-dir "$dir" --output-on-failure >/dev/null
 llvm-profdata merge -sparse "$dir"/profiles/*.profraw -o "$dir/lomari.profdata"
-objects=(-object "$dir/src/liblomari.so" -object "$dir/runtime/libqelrt.so")
+objects=("$dir/src/liblomari.so" -object "$dir/runtime/libqelrt.so")
 for tree in src runtime/src; do
   echo "== $tree"
   llvm-cov report "${objects[@]}" -instr-profile="$dir/lomari.profdata" "$PWD/$tree" | tail -n 1 |
