@@ -24,13 +24,7 @@ struct Machine {
 
     std::string Sub() const { return std::string(t.name) + "_" + of->name; }
     void Destroy(void *&o) {
-        if (o && std::getenv("LOMARI_FUZZ_ECHO")) {
-            std::fprintf(stderr, "  destroy %p:", o);
-            for (unsigned i = 0; i < t.plain_size; ++i) std::fprintf(stderr, " %02x", static_cast<uint8_t *>(o)[i]);
-            std::fprintf(stderr, "\n");
-        }
         if (o) Api<void(H, U, void *)>(t.name, "destroy")(h, db, o);
-        if (o && std::getenv("LOMARI_FUZZ_ECHO")) std::fprintf(stderr, "  after destroy live %lld\n", (long long)qelrt_live_bytes());
         o = nullptr;
     }
     void *Element(Source &s) { return Fill(h, db, *of->elem, s, 0); }
@@ -43,7 +37,12 @@ struct Machine {
         static const bool echo = std::getenv("LOMARI_FUZZ_ECHO");  // prints each step when set
         if (echo) std::fprintf(stderr, "op %u slots %u %u\n", op & 15, op >> 4 & 3, op >> 6 & 3);
         switch (op & 15) {
-        case 0: Destroy(a); a = Fill(h, db, t, s, s.Byte() % 6); break;
+        case 0: {
+            const U elems = s.Byte() % 6;  // read before the fields, whatever the compiler's argument order
+            Destroy(a);
+            a = Fill(h, db, t, s, elems);
+            break;
+        }
         case 1:
             Destroy(a);
             h->err = 0;  // a chain already failed would hand out the shared null object

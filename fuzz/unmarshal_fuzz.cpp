@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const U db = run.db;
     void *o = nullptr;
     if (in_place && t) {
-        o = Fill(h, db, *t, s, s.Byte() % 8);
+        const U held = s.Byte() % 8;  // read before the fields, whatever the compiler's argument order
+        o = Fill(h, db, *t, s, held);
     } else {
         o = op.create(h, db);
     }
