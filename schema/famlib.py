@@ -34,6 +34,21 @@ def adder(out, Entry, prefix):
     return lambda r, s, p, b: out.append(Entry(r, prefix + s, p, b))
 
 
+def each(out, Entry, items, desc):
+    """(add, name, descriptor) for each schema item; add appends the entries
+    named <name>_<suffix>."""
+    for it in items:
+        yield adder(out, Entry, it.name + "_"), it.name, desc(it)
+
+
+def each_owner(out, Entry, M, kind):
+    """(add, type, field, descriptor, element type name, owner parameter) for
+    each type owning a field of kind ("list", "array"); add appends the
+    entries named <type>_<field>_<suffix>."""
+    for t, f in M.owners(kind):
+        yield adder(out, Entry, "%s_%s_" % (t.name, f.name)), t, f, T(t), f.ref, t.name + " *o"
+
+
 def params(*ps):
     return ", ".join(p for p in ps if p)
 

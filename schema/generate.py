@@ -39,9 +39,9 @@ def load_families():
     for fn in sorted(os.listdir(d)):
         if not fn.endswith(".py") or fn.startswith("_"):
             continue
-        spec = importlib.util.spec_from_file_location("fam_" + fn[:-3], os.path.join(d, fn))
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
+        loader_info = importlib.util.spec_from_file_location("fam_" + fn[:-3], os.path.join(d, fn))
+        mod = importlib.util.module_from_spec(loader_info)
+        loader_info.loader.exec_module(mod)
         fams.append((fn[:-3], mod))
     return fams
 
@@ -90,8 +90,9 @@ def main():
     out("src/schema_counts.h", counts_h.emit(M))
     out("src/schema_data.cpp", schema_data.emit(M))
     out("src/trace_points.h", trace_data.emit_points_h(M))
+    preludes = {name: mod.prelude(M) for name, mod in fams if hasattr(mod, "prelude")}
     for name, entries in built:
-        out("src/stamps_%s.cpp" % name, stamps.emit(name, entries))
+        out("src/stamps_%s.cpp" % name, stamps.emit(name, entries, preludes.get(name, "")))
     view_h, view_cpp = test_view.emit(M)
     out("test/schema_view.h", view_h)
     out("test/schema_view.cpp", view_cpp)

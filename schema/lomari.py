@@ -91,6 +91,22 @@ TABLES = [
     ("global_flow_control", ["flow_id_pool"]),
 ]
 
+# Indexes of each table, primary first: (key-owning type, key field).  An
+# empty field name orders by the whole key object; the primary index's type
+# is the table's key (pkey) type.
+TABLE_INDEXES = {
+    "tarnok_header_ids": [("tarnok_rec_fields", "dbkey")],
+    "im_if_flow_control": [("im_if_fctrl_body", "kalvi_id"), ("im_if_fctrl_body", "")],
+    "im_vep_flow_control": [("flow_vep_rec_fields", "dbkey")],
+    "non_aps_headers": [("cc_ids", "cc_slot")],
+    "global_aps_headers": [("aps_control_data", "my_row_id")],
+    "global_flow_control": [("flow_id_pool", "my_range_id")],
+}
+
+# Memory-accounting call-site tags of the tables run on from this one, per
+# table: one per record field, then pkey_create, then the key decoder.
+TABLE_TAG_BASE = 0x802E0C00
+
 # Frozen 128-bit identifiers: (type identifier, second manifest value).
 # Generated once; never change them, they are part of the wire contract.
 LUIDS = {

@@ -193,6 +193,18 @@ class Model:
                 el.list_name = lf.name
         for t in self.types:
             self._layout(t)
+        # Flat types (no list, no array): one shape per distinct sequence of
+        # field kinds, so that the codec can walk each shape without
+        # looking at the kinds.
+        self.flat_shapes = []
+        for t in self.types:
+            kinds = tuple(f.kind for f in t.fields)
+            if any(k in ("list", "pair_count", "array") for k in kinds):
+                t.flat_shape = -1
+                continue
+            if kinds not in self.flat_shapes:
+                self.flat_shapes.append(kinds)
+            t.flat_shape = self.flat_shapes.index(kinds)
         self.messages = [Message(n, i, self.type_by[b], tag, *S.LUIDS[n])
                          for i, (n, b, tag) in enumerate(S.MESSAGES)]
         self.tables = [Table(n, i, p, *S.LUIDS[n], *S.LUIDS[n + "_record"])

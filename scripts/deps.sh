@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Installs what building and testing liblomari needs, when it is missing.
-# With --bench (or LOMARI_BENCH=ON in the environment) also what the
-# benchmarks need: the reference encoding's compiler and library.
+# Installs what building and testing liblomari needs, when it is missing:
+# the build tools, pkg-config (the installed-package check), GoogleTest,
+# libxml2 and the Boost headers for the runtime.  With --bench (or LOMARI_BENCH=ON in the
+# environment) also what the benchmarks need: Google Benchmark and the
+# reference encoding's compiler and library.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ python3 binutils libgtest-dev libgmock-dev libbenchmark-dev libxml2-dev)
+pkgs=(cmake ninja-build g++ python3 binutils pkg-config libgtest-dev libxml2-dev libboost-dev)
 pkgs+=(clang llvm libclang-rt-14-dev)  # fuzz targets and coverage (libFuzzer, llvm-profdata, llvm-cov)
 bench="${LOMARI_BENCH:-OFF}"
 for arg in "$@"; do
   [ "$arg" = "--bench" ] && bench=ON
 done
 if [ "$bench" = "ON" ] || [ "$bench" = "1" ]; then
-  pkgs+=(libprotobuf-dev protobuf-compiler)
+  pkgs+=(libbenchmark-dev libprotobuf-dev protobuf-compiler)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

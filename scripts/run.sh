@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds liblomari and runs its main job.
+# Builds liblomari and its command-line tool and runs the main job:
+# `lomari demo`, the platform's work end to end (messages sent and
+# received, the six tables filled, looked up, walked, counted and shown).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOMARI_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)"
-./build/examples/lomari_demo
+cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOMARI_TESTS=OFF >/dev/null
+echo "building the library and the lomari tool (log: build-run/build.log)"
+cmake --build build-run --target lomari_tool -j"$(nproc)" >build-run/build.log 2>&1 ||
+  { cat build-run/build.log; exit 1; }
+./build-run/tools/lomari demo "$@"

@@ -20,3 +20,5 @@
 #include "types/lists.h"
 #include "types/object_queries.h"
 #include "codec/render.h"
+#include "tables/table.h"
+#include "tables/record_io.h"

@@ -22,6 +22,17 @@ std::vector<std::string> Lines(const char *path) {
     return v;
 }
 
+// Symbols the built library references weakly ("w" in nm's list).
+std::set<std::string> WeakReferences() {
+    std::set<std::string> s;
+    FILE *p = popen("nm -D --undefined-only '" LOMARI_SO_PATH "'", "r");
+    char kind[8], name[512];
+    while (p && std::fscanf(p, "%7s %511s", kind, name) == 2)
+        if (std::string(kind) == "w") s.insert(name);
+    EXPECT_TRUE(p && pclose(p) == 0);
+    return s;
+}
+
 // Defined dynamic symbols of the built library, version suffixes dropped.
 const std::set<std::string> &Exported() {
     static const std::set<std::string> s = [] {
@@ -65,6 +76,16 @@ TEST(Abi, EveryStampedEntryPointIsExported) {
     const auto stamped = Lines(LOMARI_STAMPED_PATH);
     ASSERT_FALSE(stamped.empty());
     for (const auto &n : stamped) EXPECT_TRUE(Exported().count(n)) << "stamped but not exported: " << n;
+}
+
+// The application's handlers are referenced weakly, every one of them and
+// nothing else weak.
+TEST(Abi, ReferencesExactlyTheApplicationsHandlersWeakly) {
+    const auto listed = Lines(LOMARI_WEAK_PATH);
+    std::set<std::string> weak;
+    for (const auto &n : WeakReferences())
+        if (n.find("lomari_") == 0) weak.insert(n);
+    EXPECT_EQ(weak, std::set<std::string>(listed.begin(), listed.end()));
 }
 
 }  // namespace

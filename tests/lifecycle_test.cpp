@@ -174,7 +174,9 @@ TEST_P(Instances, DomainDecidesTheVariantAndItsLookupErrorIsTraced) {
     EXPECT_EQ(t->index, M().trace_base);
     EXPECT_EQ(t->level, QEL_TL_ERROR);
     EXPECT_EQ(t->module, g_qel_lomari_trace_module_id);
-    EXPECT_NE(t->module, 0) << "the trace module is registered on first use";
+    if (!M().en) {  // enumeration constructors do not register the module
+        EXPECT_NE(t->module, 0) << "the trace module is registered on first use";
+    }
     EXPECT_EQ(h->err, 0u);
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }

@@ -70,6 +70,27 @@ TEST_F(Reader, WalkAgreesWithXPath) {
     EXPECT_EQ(st.xpath, 1u);
 }
 
+// Random simple paths, asked in a random order, get XPath's answers.
+TEST_F(Reader, RandomPathsAgreeWithXPath) {
+    std::mt19937 rng(9);
+    const char *names[] = {"root", "a", "b", "n", "c", "u8"};
+    std::vector<std::string> paths;
+    for (int i = 0; i < 400; ++i) {
+        std::string p = rng() % 2 ? "//" : "/";
+        for (U k = 0, n = 1 + rng() % 4; k < n; ++k) {
+            p += std::string(k ? "/" : "") + names[rng() % 6];
+            if (rng() % 3 == 0) p += "[" + std::to_string(rng() % 4) + "]";
+        }
+        paths.push_back(p);
+        if (i % 5 == 0) paths.push_back(paths[rng() % paths.size()]);  // repeats and revisits
+    }
+    std::vector<std::pair<U, std::string>> walked;
+    for (const auto &p : paths) walked.emplace_back(Count(p.c_str()), Value(p.c_str()));
+    qelrt_xml_set_path_mode(QELRT_XML_PATH_XPATH_CACHED);
+    for (size_t i = 0; i < paths.size(); ++i)
+        EXPECT_EQ(walked[i], std::make_pair(Count(paths[i].c_str()), Value(paths[i].c_str()))) << paths[i];
+}
+
 struct Num {
     const char *path;
     int width;

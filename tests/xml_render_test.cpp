@@ -80,7 +80,34 @@ TEST_P(XmlTypes, CutRenderingsAreRefusedByTheParser) {
     Destroy(o);
 }
 
+// Every allocation of a parse may fail: the parse stops with 12 and
+// leaves nothing behind.
+class XmlOwners : public XmlTypes {};
+
+TEST_P(XmlOwners, AllocationFailuresAreReportedWithoutLeaks) {
+    Modes([&](bool) {
+        void *o = Fill(5, 3);
+        std::string x = Render(o);
+        Destroy(o);
+        for (uint64_t n = 1;; ++n) {
+            const int64_t live = qelrt_live_bytes();
+            void *back = Create();
+            qelrt_fail_alloc_at(n);
+            U e = Parse(x, back);
+            qelrt_fail_alloc_at(0);
+            Destroy(back);
+            EXPECT_EQ(qelrt_live_bytes(), live) << n;
+            if (e == 0) break;
+            ASSERT_EQ(e, U(LOMARI_ERR_NO_MEMORY)) << n;
+            h->err = 0;
+        }
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(Types, XmlTypes, ::testing::ValuesIn(AllTypes()), ParamName());
+INSTANTIATE_TEST_SUITE_P(Owners, XmlOwners,
+                         ::testing::ValuesIn(TypesWhere([](const TypeDesc &t) { return IsListOwner(t) || IsArrayOwner(t); })),
+                         ParamName());
 
 class Xml : public Lomari {
 protected:
@@ -150,6 +177,21 @@ TEST_F(Xml, ListsAppendAndArraysCountFromElements) {
     EXPECT_EQ(cc_ids_pair_count_get_value(h, db, c, &err), 3u);
     qel_xml_doc_free(d);
     cc_ids_destroy(h, db, c);
+}
+
+using XmlDeathTest = Xml;
+
+TEST_F(XmlDeathTest, NegativeVariantAndCorruptedHandle) {
+    which_fp *f = which_fp_create(h, db);
+    char b[256];
+    qelrt_force_instance_variant(1, -1);
+    which_fp_to_xml(h, db, "fp", b, f, sizeof b, 0, &err);
+    EXPECT_STREQ(b, "<fp></fp>");
+    qelrt_force_instance_variant(0, 0);
+    qelrt_handle_set_mode(h, 0x1234);
+    EXPECT_DEATH(which_fp_to_xml(h, db, "fp", b, f, sizeof b, 0, &err), "Corrupted QEL Handle");
+    qelrt_handle_set_mode(h, 0);
+    which_fp_destroy(h, db, f);
 }
 
 struct Bad {

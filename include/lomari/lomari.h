@@ -1,11 +1,15 @@
 /*
- * lomari/lomari.h -- the lomari domain library.
+ * lomari/lomari.h -- the lomari domain library; the one header to include.
  *
- * Every operation takes the runtime handle first (qel/runtime.h).  The
- * generated headers declare the instance layouts (lomari_types.h) and the
- * per-type operations (lomari_api.h); this header adds the domain-wide
- * entry points: registration, trace initialisation, the variant dump and
- * the bundle handler slot.  The identifier constants of the messages and
+ * Every operation takes the runtime handle first (qel/runtime.h; make one
+ * with qel/rt_handle.h), then, for most operations, a database id that is
+ * passed unchanged to the handle's allocator and the runtime
+ * (QEL_NO_DATABASE for none), and last an error word that must be 0 on
+ * entry (lomari/lomari_errors.h names the numbers).  The generated headers
+ * declare the instance layouts (lomari_types.h) and the per-type
+ * operations (lomari_api.h); this header adds the domain-wide entry
+ * points: registration, trace initialisation, the variant dump and the
+ * bundle handler slot.  The identifier constants of the messages and
  * tables are declared in the generated lomari_ids.h.
  */
 #ifndef LOMARI_LOMARI_H
@@ -20,8 +24,11 @@
 extern "C" {
 #endif
 
-/* Copies the domain's type-info records into the handle's dictionary
- * (the runtime calls this through qel_type_info_ptr_get). */
+/* Copies the domain's 42 type-info records into the handle's dictionary;
+ * records already there only have their variant information refreshed.
+ * The runtime calls it when an object is first created on a handle whose
+ * per_handle_types is non-zero; a program may call it up front on such a
+ * handle. */
 LOMARI_API void lomari_typeinfo_initialize(qel_handle_t *h, uint32_t db, uint32_t *err);
 /* Registers the trace module "qel_lomari"; returns the runtime's answer. */
 LOMARI_API int qel_lomari_trace_init(void);

@@ -10,6 +10,7 @@
 #define QELRT_INTERNAL_H
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -167,6 +168,13 @@ private:
     std::vector<Table *> retired_;
 };
 
+/* ---- database memory (db_toc.cpp) ------------------------------------ */
+
+struct DbState;
+struct DbStateFree {
+    void operator()(DbState *d) const;
+};
+
 /* ---- the private part of a handle (handle.cpp) ----------------------- */
 
 struct HandlePrivate {
@@ -205,6 +213,8 @@ struct HandlePrivate {
     qel_write_hook_fn hook_set = nullptr;
     qel_stats_inc_fn stats_set = nullptr;
     size_t live_index = 0; /* place in the live-handle list */
+    /* The handle's database memory, made by the first database call. */
+    std::unique_ptr<DbState, DbStateFree> db;
 };
 
 inline HandlePrivate *priv(const qel_handle_t *h) {

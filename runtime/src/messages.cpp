@@ -3,8 +3,10 @@
  *
  * Owns: the 27-byte wire header codec (layout in qel/rt_msg.h), the bundle
  * layer (validation and counting, with a refusal knob per step), the
- * message-suppression answer, the recorder's state and stream, and the
- * plain memory helpers qellib_malloc/qellib_free with their fail knob.
+ * message-suppression answer, the recorder's state and stream, the plain
+ * memory helpers qellib_malloc/qellib_free with their fail knob, and the
+ * object checks of table records (state-tracking flag of an encoding,
+ * flags that keep an object out of a record).
  */
 #include <cstdlib>
 
@@ -142,6 +144,22 @@ void *qellib_malloc(void *ctx, uint32_t dbid, uint32_t size) {
 void qellib_free(void *ctx, uint32_t dbid, void *p) {
     logc("qellib_free", w(ctx), dbid, w(p));
     std::free(p);
+}
+
+uint8_t qellib_type_header_get_state_tracking_flag(const uint8_t *encoding, uint32_t len) {
+    logc("qellib_type_header_get_state_tracking_flag", w(encoding), len);
+    constexpr uint8_t kTracked = 0x08;
+    return encoding && len >= 2 && (encoding[1] & kTracked) ? 1 : 0;
+}
+
+uint32_t qellib_validate_object_flags(const void *obj, int check_nested, int check_embedded) {
+    logc("qellib_validate_object_flags", w(obj), (uint64_t)check_nested, (uint64_t)check_embedded);
+    constexpr size_t kFlagsOff = 10;
+    constexpr uint8_t kEmbedded = 0x02, kNested = 0x04;
+    if (!obj) return kInvalid;
+    const uint8_t flags = static_cast<const uint8_t *>(obj)[kFlagsOff];
+    if ((check_nested && (flags & kNested)) || (check_embedded && (flags & kEmbedded))) return kInvalid;
+    return 0;
 }
 
 void qelrt_bundle_refuse(int step, uint32_t code) {

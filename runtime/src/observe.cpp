@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "internal.h"
+#include "qel/rt_control_db.h"
 
 namespace qelrt {
 
@@ -175,6 +176,7 @@ void qelrt_set_sttr_place(uint8_t *place) { g_knobs.sttr_place.store(place); }
 
 void qelrt_reset(void) {
     msg_knobs_reset();
+    qelrt_db_reset();
     g_knobs.fail_alloc_at.store(0);
     g_knobs.fail_alloc_from.store(0);
     g_knobs.fail_type_alloc_at.store(0);

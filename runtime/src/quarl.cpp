@@ -86,10 +86,10 @@ int quarl_set_key(void *db, const char *key, void *value) {
     logc("quarl_set_key", w(db), w(key), w(value));
     QuarlDb *d = as_db(db);
     if (!d || !key)
-        return 22;
+        return 0;
     std::lock_guard<std::mutex> g(d->mu);
     d->keys[key] = value;
-    return 0;
+    return 1;
 }
 
 void *quarl_get_key(void *db, const char *key) {

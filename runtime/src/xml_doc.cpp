@@ -96,10 +96,21 @@ inline long order_of(const xmlNode *n) {
 
 } // namespace
 
+/* A path and the nodes it selects. */
+struct PathNodes {
+    std::string key;
+    std::vector<xmlNodePtr> nodes;
+    bool valid = false;
+};
+
 struct qel_xml_doc {
     xmlDocPtr doc = nullptr;
     xmlXPathContextPtr xpath = nullptr;
-    /* Node sets of evaluated path prefixes, by prefix text. */
+    /* The last answer and the context it was taken from: a reader asks for
+     * an element, then for each of its children, so the next path usually
+     * extends one of these by one step, found by comparing text. */
+    PathNodes res, ctx;
+    /* Node sets of every path used as a context, by path text. */
     std::unordered_map<std::string, std::vector<xmlNodePtr>, SvHash, std::equal_to<>> memo;
 };
 
@@ -121,7 +132,21 @@ bool name_char(char c, bool first) {
 }
 
 /* Splits a simple path; false for anything the walk does not answer. */
-bool split(std::string_view p, bool *descendant, std::vector<Step> &steps) {
+constexpr size_t kMaxSteps = 32;
+
+struct Steps {
+    Step at[kMaxSteps];
+    size_t n = 0;
+    bool push_back(const Step &s) {
+        if (n == kMaxSteps) return false;
+        at[n++] = s;
+        return true;
+    }
+    size_t size() const { return n; }
+    const Step &operator[](size_t i) const { return at[i]; }
+};
+
+bool split(std::string_view p, bool *descendant, Steps &steps) {
     size_t i = 0;
     *descendant = false;
     if (p.size() >= 2 && p[0] == '/' && p[1] == '/') {
@@ -154,7 +179,8 @@ bool split(std::string_view p, bool *descendant, std::vector<Step> &steps) {
             s.pos = static_cast<uint32_t>(v);
         }
         s.end = i;
-        steps.push_back(s);
+        if (!steps.push_back(s))
+            return false;
         if (i == p.size())
             return true;
         if (p[i] != '/' || i + 1 >= p.size() || p[i + 1] == '/')
@@ -214,36 +240,22 @@ void children(const NodeSet &ctx, const Step &s, NodeSet &out) {
         });
 }
 
-/* The direct walk; false when the path is not a simple one. */
-bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
-    if (auto it = d->memo.find(path); it != d->memo.end()) {
-        g_walked.fetch_add(1, std::memory_order_relaxed);
-        g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
-        *result = &it->second;
-        return true;
-    }
-    bool desc = false;
-    std::vector<Step> steps;
-    steps.reserve(8);
-    if (!split(path, &desc, steps))
-        return false;
-    g_walked.fetch_add(1, std::memory_order_relaxed);
-    if (d->memo.size() > kMemoMax)
-        d->memo.clear();
-    /* Longest remembered prefix. */
-    size_t k = steps.size() - 1;
+/* The nodes of the first k steps, from the longest remembered prefix on;
+ * every prefix computed is remembered. */
+const NodeSet *resolve(qel_xml_doc *d, std::string_view path, bool desc, const Steps &steps,
+                       size_t k) {
+    size_t j = k;
     const NodeSet *from = nullptr;
-    while (k > 0) {
-        auto it = d->memo.find(path.substr(0, steps[k - 1].end));
+    while (j > 0) {
+        auto it = d->memo.find(path.substr(0, steps[j - 1].end));
         if (it != d->memo.end()) {
             from = &it->second;
-            g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
             break;
         }
-        --k;
+        --j;
     }
-    NodeSet cur;
     if (!from) {
+        NodeSet cur;
         xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
         if (desc) {
             descend(top->children, steps[0], cur);
@@ -251,17 +263,68 @@ bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
             NodeSet root{top};
             children(root, steps[0], cur);
         }
-        k = 1;
+        j = 1;
         from = &d->memo.emplace(std::string(path.substr(0, steps[0].end)), std::move(cur))
                     .first->second;
     }
-    for (; k < steps.size(); ++k) {
+    for (; j < k; ++j) {
         NodeSet next;
-        children(*from, steps[k], next);
-        from = &d->memo.emplace(std::string(path.substr(0, steps[k].end)), std::move(next))
+        children(*from, steps[j], next);
+        from = &d->memo.emplace(std::string(path.substr(0, steps[j].end)), std::move(next))
                     .first->second;
     }
-    *result = from;
+    return from;
+}
+
+/* The direct walk; false when the path is not a simple one. */
+bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
+    if (d->res.valid && path == d->res.key) {
+        g_walked.fetch_add(1, std::memory_order_relaxed);
+        g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
+        *result = &d->res.nodes;
+        return true;
+    }
+    bool desc = false;
+    Steps steps;
+    if (!split(path, &desc, steps))
+        return false;
+    g_walked.fetch_add(1, std::memory_order_relaxed);
+    const size_t last = steps.size() - 1;
+    const NodeSet *from = nullptr;
+    if (last > 0) {
+        std::string_view parent = path.substr(0, steps[last - 1].end);
+        if (d->ctx.valid && parent == d->ctx.key) {
+            from = &d->ctx.nodes;
+        } else if (d->res.valid && parent == d->res.key) {
+            /* Going one level down: the last answer becomes the context. */
+            std::swap(d->ctx, d->res);
+            if (d->memo.size() > kMemoMax)
+                d->memo.clear();
+            d->memo.try_emplace(d->ctx.key, d->ctx.nodes);
+            from = &d->ctx.nodes;
+        } else {
+            if (d->memo.size() > kMemoMax)
+                d->memo.clear();
+            from = resolve(d, path, desc, steps, last);
+            g_prefix_hits.fetch_sub(1, std::memory_order_relaxed);
+        }
+        g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
+    }
+    d->res.key.assign(path);
+    d->res.nodes.clear();
+    d->res.valid = true;
+    if (from) {
+        children(*from, steps[last], d->res.nodes);
+    } else {
+        xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
+        if (desc) {
+            descend(top->children, steps[0], d->res.nodes);
+        } else {
+            NodeSet root{top};
+            children(root, steps[0], d->res.nodes);
+        }
+    }
+    *result = &d->res.nodes;
     return true;
 }
 

@@ -2,6 +2,7 @@
 side (array bounds of the descriptor tables, per-type caches)."""
 from emit.common import BANNER
 import model
+from emit.descriptors import KINDS
 
 
 def emit(M):
@@ -11,5 +12,11 @@ def emit(M):
     o.append("// State area of an array owner: field bytes, then the per-element pointer.")
     o.append("inline constexpr uint32_t kArrayOwnerStateSize = %d;" % model.ARRAY_OWNER_STATE_SIZE)
     o.append("inline constexpr uint32_t kArrayOwnerPerElemOff = %d;" % model.ARRAY_OWNER_PER_ELEM_OFF)
+    o.append("\n// The field kinds of each flat shape (TypeDesc::flat_shape), as X(index, kinds...).")
+    o.append("#define LOMARI_FLAT_SHAPES(X) \\")
+    for i, kinds in enumerate(M.flat_shapes):
+        o.append("    X(%d, %s) \\" % (i, ", ".join("Kind::" + KINDS[k] for k in kinds)))
+    o.append("")
+    o.append("inline constexpr uint32_t kFlatShapeCount = %d;" % len(M.flat_shapes))
     o.append("\n}  // namespace lomari")
     return "\n".join(o) + "\n"

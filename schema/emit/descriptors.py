@@ -11,15 +11,28 @@ KINDS = {"u8": "U8", "u16": "U16", "u32": "U32", "enum": "Enum", "str": "Str",
 
 
 def library_ref(what, cname):
-    """what: "ti", "null" or "handler"; cname: the C name of the record or
-    object, or the message's name for its application handler."""
+    """what: "ti", "null", "handler" or "record_handler"; cname: the C name
+    of the record or object, the message's name for its application
+    handler, or "<table>_table_record_<event>" for a table's."""
     if what == "handler":
         return "lomari_%s_message_handler" % cname
+    if what == "record_handler":
+        return "lomari_%s_handler" % cname
     return "&%s_%s" % (what, cname)
 
 
 def no_ref(what, cname):
     return "nullptr"
+
+
+# Record events in the order of RecordHandlers (types/schema.h).
+RECORD_EVENTS = [["create", "modify", "delete"], ["create_dm", "delete_dm"], "grouping", "free"]
+
+
+def record_handlers(tb, refs):
+    ref = lambda ev: refs("record_handler", "%s_table_record_%s" % (tb.name, ev))
+    return "{%s}" % ", ".join(
+        "{%s}" % ", ".join(ref(e) for e in ev) if isinstance(ev, list) else ref(ev) for ev in RECORD_EVENTS)
 
 
 def tables(M, refs):
@@ -54,7 +67,7 @@ def tables(M, refs):
             ("array_field", t.index_of("array")), ("count_field", t.index_of("pair_count")),
             ("n_state_fields", t.n_state_fields), ("anchor_off", t.anchor_off), ("link_off", t.link_off),
             ("list_owner", lo), ("fields", "fields_" + t.name), ("enc_fixed", t.enc_fixed),
-            ("enc_state", t.enc_state), ("ti", refs("ti", t.name)), ("null_obj", refs("null", t.name)),
+            ("enc_state", t.enc_state), ("flat_shape", t.flat_shape), ("ti", refs("ti", t.name)), ("null_obj", refs("null", t.name)),
             ("trace_base", t.ordinal * TR.TYPE_BLOCK)]))
     o.append("};\n")
     o.append("const MessageDesc kMessages[kMessageCount] = {")
@@ -71,6 +84,6 @@ def tables(M, refs):
     for tb in M.tables:
         o.append("    %s," % designated([
             ("name", c_str(tb.name)), ("ordinal", tb.ordinal), ("ti", refs("ti", tb.name)),
-            ("record_ti", refs("ti", tb.name + "_record"))]))
+            ("record_ti", refs("ti", tb.name + "_record")), ("handlers", record_handlers(tb, refs))]))
     o.append("};\n")
     return o

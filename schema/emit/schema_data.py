@@ -38,6 +38,16 @@ def emit(M):
     for m in M.messages:
         o.append("extern \"C\" __attribute__((weak)) void lomari_%s_message_handler("
                  "qel_handle_t *, uint32_t, uint64_t, void *, uint32_t *);" % m.name)
+    o.append("// The application's table record handlers: weak, null when not defined.")
+    sigs = {"pair": "void %s(qel_handle_t *, uint32_t, void *, void *, uint32_t *)",
+            "dm": "void %s(qel_handle_t *, uint32_t, void *, uint32_t *)",
+            "grouping": "uint32_t %s(qel_handle_t *, uint32_t, void *, uint32_t *, void *, void *, uint32_t, void *)",
+            "free": "void %s(qel_handle_t *, uint32_t, void *, uint32_t, uint32_t *, void *)"}
+    for tb in M.tables:
+        for group, evs in zip(["pair", "dm", "grouping", "free"], descriptors.RECORD_EVENTS):
+            for ev in evs if isinstance(evs, list) else [evs]:
+                o.append("extern \"C\" __attribute__((weak)) %s;" % (
+                    sigs[group] % ("lomari_%s_table_record_%s_handler" % (tb.name, ev))))
     o.append("\nnamespace lomari {\n")
     o += descriptors.tables(M, descriptors.library_ref)
     o += trace_data.data(M)

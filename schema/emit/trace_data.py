@@ -22,7 +22,11 @@ def tables(M):
     for e in M.enums:
         t1 += block(TR.ENUM_POINTS, {"t": e.name}, TR.ENUM_BLOCK)
     t1 += list(TR.DOMAIN_POINTS)
-    t2 = list(TR.TABLE_POINTS)
+    t2 = []
+    for tb in M.tables:
+        labels = [("%s %s" % ix).strip() for ix in S.TABLE_INDEXES[tb.name]]
+        subst = {"t": tb.name, "k": labels[0], "k2": labels[-1], "f": tb.parts[0], "f2": tb.parts[-1]}
+        t2 += block(TR.TABLE_POINTS, subst, TR.TABLE_BLOCK)
     return t0, t1, t2
 
 
@@ -65,6 +69,7 @@ def emit_points_h(M):
     o.extend("    %s = %d," % (k, base + i) for i, (k, _, _) in enumerate(TR.DOMAIN_POINTS))
     o.append("};\n}  // namespace domain\n")
     o.append("namespace table {")
+    o.append("inline constexpr uint32_t kBlock = %d;" % TR.TABLE_BLOCK)
     o.append("enum Point : uint32_t {")
     o.extend("    %s = %d," % (k, i) for i, (k, _, _) in enumerate(TR.TABLE_POINTS) if k)
     o.append("};\n}  // namespace table\n")

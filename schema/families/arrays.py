@@ -1,15 +1,12 @@
 """Counted arrays: element get and set with growth, remove all, and the
 whole and per-element state bytes."""
-from famlib import DB, ERR, H, T, adder, params
+from famlib import DB, ERR, H, each_owner, params
 
 
 def entries(M, Entry):
     out = []
-    for t, af in M.owners("array"):
-        n, d, el = t.name, T(t), af.ref
-        pre = "%s_%s_" % (n, af.name)
-        add = adder(out, Entry, pre)
-        obj = n + " *o"
+    for add, t, af, d, el, obj in each_owner(out, Entry, M, "array"):
+        n = t.name
         add(el + " *", "get", params(H, DB, obj, "uint32_t index", ERR),
             "return static_cast<%s *>(array_get(%s, h, db, o, index, err));" % (el, d))
         add("void", "set", params(H, DB, obj, "uint32_t index", el + " *value", ERR),

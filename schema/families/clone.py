@@ -1,12 +1,10 @@
 """Clone and copy-out of every structured type."""
-from famlib import DB, ERR, H, T, adder, params
+from famlib import DB, ERR, H, T, each, params
 
 
 def entries(M, Entry):
     out = []
-    for t in M.types:
-        n, d = t.name, T(t)
-        add = adder(out, Entry, n + "_")
+    for add, n, d in each(out, Entry, M.types, T):
         cp = params(H, DB, n + " *src", n + " **dst", "uint8_t *buf", "uint32_t buf_len", ERR)
         add("void", "clone_internal", cp,
             "obj_clone_internal(%s, h, db, src, reinterpret_cast<void **>(dst), buf, buf_len, err);" % d)

@@ -1,13 +1,11 @@
 """Enumeration objects: create, initialize, destroy, get and set with the
 range check, value maps, validity and size."""
-from famlib import DB, E, ERR, H, adder, object_lifecycle, object_queries, params
+from famlib import DB, E, ERR, H, each, object_lifecycle, object_queries, params
 
 
 def entries(M, Entry):
     out = []
-    for e in M.enums:
-        n, d = e.name, E(e)
-        add = adder(out, Entry, n + "_")
+    for add, n, d in each(out, Entry, M.enums, E):
         out += object_lifecycle(Entry, n, d, "enum_create", "enum_create_cr", "enum_create", "enum_initialize",
                                 "enum_destroy")
         add(n + " *", "get", params(H, DB, n + " *inst"),

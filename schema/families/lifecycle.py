@@ -1,13 +1,11 @@
 """Structured-type lifecycle: create, initialize, destroy, sizes, and the
 runtime queries every object answers."""
-from famlib import DB, H, T, adder, object_lifecycle, object_queries, params
+from famlib import DB, H, T, each, object_lifecycle, object_queries, params
 
 
 def entries(M, Entry):
     out = []
-    for t in M.types:
-        n, d = t.name, T(t)
-        add = adder(out, Entry, n + "_")
+    for add, n, d in each(out, Entry, M.types, T):
         out += object_lifecycle(Entry, n, d, "obj_create", "obj_create_cr", "obj_create_internal", "obj_initialize",
                                 "obj_destroy")
         add("uint32_t", "sizeof", H, "return obj_sizeof(%s, h);" % d)

@@ -1,15 +1,12 @@
 """Ordered lists: walking, counting, inserting, removing, and the parent
 query of the element type."""
-from famlib import DB, ERR, H, T, adder, params
+from famlib import DB, ERR, H, T, each_owner, params
 
 
 def entries(M, Entry):
     out = []
-    for t, lf in M.owners("list"):
-        n, d, el = t.name, T(t), lf.ref
-        pre = "%s_%s_" % (n, lf.name)
-        add = adder(out, Entry, pre)
-        obj = n + " *o"
+    for add, t, lf, d, el, obj in each_owner(out, Entry, M, "list"):
+        n = t.name
         for pos, s in [("First", "get_first"), ("Last", "get_last")]:
             add(el + " *", s, params(H, DB, obj, ERR),
                 "return static_cast<%s *>(list_get(%s, ListPos::%s, h, db, o, nullptr, err));" % (el, d, pos))

@@ -43,6 +43,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "frame/entry.h"
 #include "qel/codec_inline.h"
@@ -81,6 +82,26 @@ inline bool elements_last(const TypeDesc &T) {
 // pair_count as it is sent: an owner without a block has no elements.
 inline uint32_t sent_count(const TypeDesc &T, const void *o) {
     return *block_of(T, o) ? *count_of(T, o) : 0;
+}
+
+// The field kinds of a flat type known at compile time: the walks of list
+// and array elements are instantiated once per shape of the schema
+// (LOMARI_FLAT_SHAPES), so that an element's fields are read and written
+// without looking at their kinds.  NoShape: the kinds are looked up.
+template <Kind... K>
+struct Shape {};
+struct NoShape {};
+
+// Calls f with the shape of a flat type (NoShape for any other).
+template <class F>
+[[gnu::always_inline]] inline auto with_shape(int8_t shape, F &&f) {
+    switch (shape) {
+#define LOMARI_SHAPE_CASE(i, ...) \
+    case i: return f(Shape<__VA_ARGS__>{});
+        LOMARI_FLAT_SHAPES(LOMARI_SHAPE_CASE)
+#undef LOMARI_SHAPE_CASE
+    default: return f(NoShape{});
+    }
 }
 
 // Slot of a type or enumeration in the per-call caches.
@@ -131,7 +152,8 @@ inline bool codec_enter(H *h, uint32_t *err, uint32_t len, const void *buf, cons
 // variable LOMARI_CODEC_WALK ("checked" or "fast"), read once when the
 // library loads, overrides the build's choice, so that one build can run
 // the codec both ways.
-bool fast_walk();
+extern const bool g_fast_walk;  // decided once, at load (codec/walk.cpp)
+inline bool fast_walk() { return g_fast_walk; }
 
 // The bytes an object's encoding takes.
 uint32_t measure(const TypeDesc &T, const void *o, bool track);

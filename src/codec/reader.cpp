@@ -104,20 +104,50 @@ struct Reader {
         }
     }
 
+    // A field of a kind known at compile time, unchecked.
+    template <Kind K>
+    [[gnu::always_inline]] void get_known(const FieldDesc &f, void *o, const uint8_t *&p, const uint8_t *end) {
+        if constexpr (K == Kind::U8) get<false>(at<uint8_t>(o, f.offset), p, end);
+        else if constexpr (K == Kind::U16) get<false>(at<uint16_t>(o, f.offset), p, end);
+        else if constexpr (K == Kind::U32) get<false>(at<uint32_t>(o, f.offset), p, end);
+        else if constexpr (K == Kind::Str) get_str<false>(at<char>(o, f.offset), p, end);
+        else p = get_enum<false>(*f.en, at(o, f.offset), o, p, end);
+    }
+    template <Kind... K>
+    [[gnu::always_inline]] const uint8_t *get_shaped(const TypeDesc &T, void *o, const uint8_t *p,
+                                                     const uint8_t *end, bool wire_state, uint8_t *sb,
+                                                     Shape<K...>) {
+        const FieldDesc *f = T.fields;
+        ((get_known<K>(*f, o, p, end), state_byte<false>(wire_state, sb, f->state_idx, p, end), ++f), ...);
+        return p;
+    }
+
     const uint8_t *get_obj(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                            uint8_t *block_sb, bool in_block);
-    template <bool Flat>
+    // One list or array element: a flat one of a known shape inline.
+    template <class S>
+    [[gnu::always_inline]] const uint8_t *get_elem(const TypeDesc &E, void *el, const uint8_t *p,
+                                                   const uint8_t *end, uint8_t *esb, bool in_block) {
+        if constexpr (std::is_same_v<S, NoShape>)
+            return get_obj(E, el, p, end, esb, in_block);
+        else
+            return get_body<S>(E, el, p, end, esb, in_block);
+    }
+    template <class S = NoShape>
     [[gnu::always_inline]] const uint8_t *get_body(const TypeDesc &T, void *o, const uint8_t *p,
                                                    const uint8_t *end, uint8_t *block_sb, bool in_block);
-    template <bool C>
-    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &T, void *o, const uint8_t *p,
-                                                   const uint8_t *end, bool wire_state, uint8_t *sb);
     template <bool C>
     const uint8_t *get_fields(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                               bool wire_state, uint8_t *sb);
     template <bool C>
     const uint8_t *get_list(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end, bool wire_state,
                             uint8_t *sb);
+    template <class S>
+    const uint8_t *get_list_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                  const uint8_t *end, S);
+    template <class S>
+    const uint8_t *get_array_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                   const uint8_t *end, S);
     bool prepare_block(const TypeDesc &T, void *o, uint32_t count);
     const uint8_t *get_array(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p, const uint8_t *end,
                              bool wire_state, uint8_t *sb);
@@ -144,14 +174,14 @@ inline const uint8_t *Reader::get_enum(const EnumDesc &E, void *o, void *owner, 
 
 const uint8_t *Reader::get_obj(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                                uint8_t *block_sb, bool in_block) {
-    return get_body<false>(T, o, p, end, block_sb, in_block);
+    return get_body(T, o, p, end, block_sb, in_block);
 }
 
 // One body: header, fields, the step over what a newer writer appended,
 // then the variant, flags and type-info reference go into the object.
-// Flat says the type holds no elements, so that element bodies inline
-// their fields.
-template <bool Flat>
+// S is the shape of a flat type when known: its fields are then read
+// inline.
+template <class S>
 inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
                                        uint8_t *block_sb, bool in_block) {
     int8_t v = 0;
@@ -208,9 +238,9 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
         // The header's 6 bytes are behind; the rest of the body's own part
         // must fit before the end the jump gives.
         const bool fits = fast && uint32_t(body_end - p) + kMinBody >= own_bound(T, wire_state);
-        if constexpr (Flat) {
-            p = __builtin_expect(fits, 1) ? get_flat<false>(T, o, p, body_end, wire_state, sb)
-                                          : get_flat<true>(T, o, p, body_end, wire_state, sb);
+        if constexpr (!std::is_same_v<S, NoShape>) {
+            p = __builtin_expect(fits, 1) ? get_shaped(T, o, p, body_end, wire_state, sb, S{})
+                                          : get_fields<true>(T, o, p, body_end, wire_state, sb);
         } else {
             p = __builtin_expect(fits && elements_last(T), 1)
                     ? get_fields<false>(T, o, p, body_end, wire_state, sb)
@@ -232,16 +262,6 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
     oh->variant = v;
     oh->flags |= flags;
     oh->tinfo = rt.type_info(h, db, slot_of(T), T.ti);
-    return p;
-}
-
-template <bool C>
-inline const uint8_t *Reader::get_flat(const TypeDesc &T, void *o, const uint8_t *p, const uint8_t *end,
-                                       bool wire_state, uint8_t *sb) {
-    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
-        if (!get_value<C>(*f, o, p, end)) return p;
-        state_byte<C>(wire_state, sb, f->state_idx, p, end);
-    }
     return p;
 }
 
@@ -281,47 +301,70 @@ const uint8_t *Reader::get_list(const TypeDesc &T, void *o, const uint8_t *p, co
         fail(LOMARI_ERR_SHORT);
         return p;
     }
+    p = with_shape(list_elem(T).flat_shape, [&](auto s) { return get_list_elems(T, o, count, p, end, s); });
+    if (failed) return p;
+    // The list's state byte is the last byte of the body when it was sent.
+    state_byte<true>(wire_state, sb, list_field(T).state_idx, p, end);
+    return p;
+}
+
+template <class S>
+const uint8_t *Reader::get_list_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                      const uint8_t *end, S) {
     const TypeDesc &E = list_elem(T);
     Anchor *a = anchor_of(T, o);
-    // Every list of the schema holds flat elements, decoded inline.
-    const bool flat = is_flat(E);
-
     if (in_place && a->count == count) {
         // Same length: the elements stay, their contents are replaced.
         void *el = a->first;
         for (uint32_t k = 0; k < count && el && el != a; ++k, el = next_of(E, el)) {
-            p = flat ? get_body<true>(E, el, p, end, nullptr, false) : get_obj(E, el, p, end, nullptr, false);
+            p = get_elem<S>(E, el, p, end, nullptr, false);
             if (failed) {
                 trace_s(kTrace1, tpi(T, tp::type::list_elem_err), err_text(*err));
                 return p;
             }
         }
-    } else {
-        if (in_place && a->count) list_destroy_elements(T, h, db, o);
-        // The runtime's answers for the element type are asked once for the
-        // whole list; each element is then made, read and appended.
-        InitPlan plan;
-        if (count && !init_plan(E, h, db, E.ti, &plan, err)) {
+        return p;
+    }
+    if (in_place && a->count) list_destroy_elements(T, h, db, o);
+    // The runtime's answers for the element type are asked once for the
+    // whole list; each element is then made, read and appended.
+    InitPlan plan;
+    if (count && !init_plan(E, h, db, E.ti, &plan, err)) {
+        failed = true;
+        return p;
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        void *el = obj_create_with(E, plan, h, db);
+        if (!el || el == E.null_obj) {
+            fail(LOMARI_ERR_NO_MEMORY);
+            return p;
+        }
+        p = get_elem<S>(E, el, p, end, nullptr, false);
+        if (failed || !list_append(T, h, db, o, el, track, err)) {
+            // Not in the list: the half-built element is ours to release.
+            obj_destroy(E, h, db, el, kFreeStorage);
             failed = true;
             return p;
         }
-        for (uint32_t k = 0; k < count; ++k) {
-            void *el = obj_create_with(E, plan, h, db);
-            if (!el || el == E.null_obj) {
-                fail(LOMARI_ERR_NO_MEMORY);
-                return p;
-            }
-            p = flat ? get_body<true>(E, el, p, end, nullptr, false) : get_obj(E, el, p, end, nullptr, false);
-            if (failed || !list_append(T, h, db, o, el, track, err)) {
-                // Not in the list: the half-built element is ours to release.
-                obj_destroy(E, h, db, el, 1);
-                failed = true;
-                return p;
-            }
+    }
+    return p;
+}
+
+// The elements of o's block, freshly initialized; a failure releases the
+// whole block.
+template <class S>
+const uint8_t *Reader::get_array_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                       const uint8_t *end, S) {
+    const TypeDesc &E = array_elem(T);
+    uint8_t *b = *block_of(T, o);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t *el = elem_at(E, b, i);
+        p = get_elem<S>(E, el, p, end, track ? elem_states(E, b, count, i) : nullptr, true);
+        if (failed) {
+            array_release(T, h, db, o);
+            return p;
         }
     }
-    // The list's state byte is the last byte of the body when it was sent.
-    state_byte<true>(wire_state, sb, list_field(T).state_idx, p, end);
     return p;
 }
 
@@ -348,18 +391,8 @@ const uint8_t *Reader::get_array(const TypeDesc &T, void *o, uint32_t count, con
     }
     if (count == 0) return p;
 
-    const TypeDesc &E = array_elem(T);
-    uint8_t *b = *block_of(T, o);
-    const bool flat = is_flat(E);
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t *el = elem_at(E, b, i);
-        uint8_t *esb = track ? elem_states(E, b, count, i) : nullptr;
-        p = flat ? get_body<true>(E, el, p, end, esb, true) : get_obj(E, el, p, end, esb, true);
-        if (failed) {
-            array_release(T, h, db, o);
-            return p;
-        }
-    }
+    p = with_shape(array_elem(T).flat_shape, [&](auto s) { return get_array_elems(T, o, count, p, end, s); });
+    if (failed) return p;
 
     // The owner's per-element state bytes match pair_count (made with the
     // block) and are cleared; the sent ones are copied in.

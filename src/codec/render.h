@@ -15,6 +15,21 @@
 
 namespace lomari {
 
+// Characters of a fixed string as renderings show and parsers fill it.
+inline constexpr uint32_t kStrBound = 31;
+
+// The cursor of one rendering: where the next write goes and the room
+// left.  The runtime's writers never return more than the room less one,
+// so the cursor stays inside the buffer.
+struct Cursor {
+    char *buf;
+    uint32_t len;
+    uint32_t n = 0;
+    char *at() const { return buf ? buf + n : nullptr; }
+    uint32_t room() const { return len - n; }
+    void operator+=(uint32_t k) { n += k; }
+};
+
 // ---- text (codec/text.cpp) -----------------------------------------------------
 uint32_t enum_print(const EnumDesc &E, H *h, uint32_t db, char *buf, uint32_t indent,
                     const char *name, const void *o, uint32_t len, uint32_t *err);

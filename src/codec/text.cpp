@@ -18,18 +18,6 @@ namespace lomari {
 
 namespace {
 
-inline constexpr uint32_t kStrBound = 31;
-
-// The cursor of one rendering: where the next write goes and the room left.
-struct Cursor {
-    char *buf;
-    uint32_t len;
-    uint32_t n = 0;
-    char *at() const { return buf ? buf + n : nullptr; }
-    uint32_t room() const { return len - n; }
-    void operator+=(uint32_t k) { n += k; }
-};
-
 void print_members(const TypeDesc &T, H *h, uint32_t db, Cursor &c, uint32_t ind, const void *o,
                    uint32_t *err) {
     for (unsigned i = 0; i < T.nfields; ++i) {

@@ -1,4 +1,4 @@
-// walk.cpp -- which walk of the binary codec runs: owns fast_walk().
+// walk.cpp -- which walk of the binary codec runs: owns g_fast_walk.
 #include <cstdlib>
 #include <cstring>
 
@@ -21,10 +21,8 @@ bool decide() {
     return kBuiltFast;
 }
 
-const bool g_fast = decide();
-
 }  // namespace
 
-bool fast_walk() { return g_fast; }
+const bool g_fast_walk = decide();
 
 }  // namespace lomari::codec

@@ -114,12 +114,36 @@ struct Writer {
         }
     }
 
+    // A field of a kind known at compile time, unchecked.
+    template <Kind K> [[gnu::always_inline]] void put_known(const FieldDesc &f, const void *o, uint8_t *&p) {
+        if constexpr (K == Kind::U8) put<false>(*at<uint8_t>(o, f.offset), p);
+        else if constexpr (K == Kind::U16) put<false>(*at<uint16_t>(o, f.offset), p);
+        else if constexpr (K == Kind::U32) put<false>(*at<uint32_t>(o, f.offset), p);
+        else if constexpr (K == Kind::Str) put_str<false>(at<char>(o, f.offset), p);
+        else p = put_enum<false>(*f.en, at(o, f.offset), p);
+    }
+    template <Kind... K>
+    [[gnu::always_inline]] uint8_t *put_shaped(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb,
+                                               Shape<K...>) {
+        const FieldDesc *f = T.fields;
+        ((put_known<K>(*f, o, p), sb ? void(*p++ = sb[f->state_idx]) : void(), ++f), ...);
+        return p;
+    }
+
     uint8_t *put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool check, const uint8_t *sb);
-    template <bool C, bool Flat>
+    // Trk: the handle's mode when the caller knows it at compile time (0
+    // plain, 1 tracking), -1 to read it.
+    template <bool C, class S = NoShape, int Trk = -1>
     [[gnu::always_inline]] uint8_t *put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain,
                                              const uint8_t *sb);
-    template <bool C> [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &T, const void *o, uint8_t *p,
-                                                              const uint8_t *sb);
+    template <bool Trk, class S>
+    uint8_t *put_run(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain);
+    template <bool Trk, class S>
+    uint8_t *put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain);
+    template <class S>
+    uint8_t *put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S);
+    template <class S>
+    uint8_t *put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain, S);
     template <bool C> uint8_t *put_fields(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb);
     template <bool C> uint8_t *put_list(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb);
     uint8_t *put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p, const uint8_t *sb);
@@ -134,13 +158,13 @@ uint8_t *Writer::put_obj(const TypeDesc &T, const void *o, uint8_t *p, bool chec
     }
     const uint32_t ra = hdr(o)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
     if (__builtin_expect(fast && room(p) >= own_bound(T, track) + ra && elements_last(T), 1))
-        return put_body<false, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
-    return put_body<true, false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
+        return put_body<false>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
+    return put_body<true>(T, o, p, bound_of(check, slot_of(T), T.ti), sb);
 }
 
-// The header block, the fields, and the jump written last.  Flat says the
-// type holds no elements, so that element bodies inline their fields.
-template <bool C, bool Flat>
+// The header block, the fields, and the jump written last.  S is the
+// shape of a flat type when known: its fields are then written inline.
+template <bool C, class S, int Trk>
 inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, int domain, const uint8_t *sb) {
     if (C && p >= end) {
         report(h, err, LOMARI_ERR_SHORT);
@@ -152,7 +176,7 @@ inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, i
 
     // Only 0x08 and 0x20 travel; 0x08 says whether state bytes follow.
     uint8_t flags = hdr(o)->flags;
-    if (track) {
+    if (Trk < 0 ? track : Trk == 1) {
         flags |= QEL_OF_TRACKED;
         if (!sb) sb = kZeroState;
     } else {
@@ -177,18 +201,14 @@ inline uint8_t *Writer::put_body(const TypeDesc &T, const void *o, uint8_t *p, i
     } else {
         p += kJumpLen;
     }
-    if (v >= 0) p = Flat ? put_flat<C>(T, o, p, sb) : put_fields<C>(T, o, p, sb);
+    if (v >= 0) {
+        if constexpr (C || std::is_same_v<S, NoShape>)
+            p = put_fields<C>(T, o, p, sb);
+        else
+            p = put_shaped(T, o, p, sb, S{});
+    }
     // The jump's 4 bytes are there, so its value always goes in.
     qel_wire_put32(jump, uint32_t(p - jump));
-    return p;
-}
-
-template <bool C>
-inline uint8_t *Writer::put_flat(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb) {
-    for (const FieldDesc *f = T.fields, *const fe = f + T.nfields; f != fe; ++f) {
-        if (!put_value<C>(*f, o, p)) return p;
-        if (sb) state_byte<C>(sb, f->state_idx, p);
-    }
     return p;
 }
 
@@ -224,22 +244,13 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
     const TypeDesc &E = list_elem(T);
     if (is_flat(E)) {
         // Every list of the schema: the room test of an element is one
-        // compare against the bound taken here, its body is written inline.
-        const uint32_t bound = own_bound(E, track);
+        // compare against its bound, its body is written inline.
         // The domain is asked where the first element starts, unless that
         // element cannot start (it then fails before using it).
         const void *first = a->first;
         const int domain = first && first != a && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
-        for (const void *el = first; el && el != a; el = next_of(E, el)) {
-            const uint8_t *esb = track ? state_area(E, h, const_cast<void *>(el)) : nullptr;
-            const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-            if (__builtin_expect(fast && room(p) >= bound + ra, 1)) {
-                p = put_body<false, true>(E, el, p, domain, esb);
-            } else {
-                p = put_body<true, true>(E, el, p, domain, esb);
-                if (failed) return p;
-            }
-        }
+        p = with_shape(E.flat_shape, [&](auto s) { return put_list_elems(E, a, p, domain, s); });
+        if (failed) return p;
     } else {
         for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
             p = put_obj(E, el, p, true, track ? state_area(E, h, const_cast<void *>(el)) : nullptr);
@@ -250,27 +261,84 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
     return p;
 }
 
-uint8_t *Writer::put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p,
-                           const uint8_t *sb) {
-    if (count == 0) return p;
-    const TypeDesc &E = array_elem(T);
-    const uint8_t *block = *block_of(T, o);
-    const bool flat = is_flat(E);
-    const uint32_t bound = own_bound(E, track);
-    const int domain = flat && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
+// A flat list that the room holds whatever its elements' headers:
+// unchecked throughout, with the handle's mode known.
+template <bool Trk, class S>
+uint8_t *Writer::put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain) {
+    for (const void *el = a->first; el && el != a; el = next_of(E, el))
+        p = put_body<false, S, Trk>(E, el, p, domain, Trk ? state_area(E, h, el) : nullptr);
+    return p;
+}
+
+// The elements of a flat list, each unchecked when the room left holds its
+// own part.
+template <class S>
+uint8_t *Writer::put_list_elems(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain, S) {
+    if (fast && uint64_t{a->count} * (own_bound(E, track) + QEL_RA_DATA_LEN) <= room(p))
+        return track ? put_list_run<true, S>(E, a, p, domain) : put_list_run<false, S>(E, a, p, domain);
+    // Members read into locals: every byte stored may alias them.
+    const bool unchecked = fast, trk = track;
+    const uint8_t *const stop = end;
+    const uint32_t bound = own_bound(E, trk);
+    for (const void *el = a->first; el && el != a; el = next_of(E, el)) {
+        const uint8_t *esb = trk ? state_area(E, h, el) : nullptr;
+        const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
+        if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
+            p = put_body<false, S>(E, el, p, domain, esb);
+        } else {
+            p = put_body<true>(E, el, p, domain, esb);
+            if (failed) return p;
+        }
+    }
+    return p;
+}
+
+// A block of flat elements that the room holds whatever their headers:
+// unchecked throughout, with the handle's mode known.
+template <bool Trk, class S>
+uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t *el = elem_at(E, block, i);
+        const uint8_t *esb = Trk && (hdr(el)->flags & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
+        p = put_body<false, S, Trk>(E, el, p, domain, esb);
+    }
+    return p;
+}
+
+// The elements of an element block; flat ones unchecked when the room left
+// holds their own part.
+template <class S>
+uint8_t *Writer::put_array_elems(const TypeDesc &E, const uint8_t *block, uint32_t count, uint8_t *p, int domain,
+                                 S) {
+    if (fast && is_flat(E) && uint64_t{count} * (own_bound(E, track) + QEL_RA_DATA_LEN) <= room(p))
+        return track ? put_run<true, S>(E, block, count, p, domain) : put_run<false, S>(E, block, count, p, domain);
+    // Members read into locals: every byte stored may alias them.
+    const bool unchecked = fast && is_flat(E), trk = track;
+    const uint8_t *const stop = end;
+    const uint32_t bound = own_bound(E, trk);
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t *el = elem_at(E, block, i);
         const uint8_t *esb = nullptr;
-        if (track && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
+        if (trk && (hdr(el)->flags & QEL_OF_TRACKED)) esb = elem_states(E, block, count, i);
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
-        if (__builtin_expect(fast && flat && room(p) >= bound + ra, 1)) {
-            p = put_body<false, true>(E, el, p, domain, esb);
+        if (__builtin_expect(unchecked && uint32_t(stop - p) >= bound + ra, 1)) {
+            p = put_body<false, S>(E, el, p, domain, esb);
         } else {
             p = put_obj(E, el, p, true, esb);
             if (failed) return p;
         }
     }
-    if (!sb) return p;
+    return p;
+}
+
+uint8_t *Writer::put_array(const TypeDesc &T, const void *o, uint32_t count, uint8_t *p,
+                           const uint8_t *sb) {
+    if (count == 0) return p;
+    const TypeDesc &E = array_elem(T);
+    const uint8_t *block = *block_of(T, o);
+    const int domain = is_flat(E) && p < end ? bound_of(true, slot_of(E), E.ti) : kNoCheck;
+    p = with_shape(E.flat_shape, [&](auto s) { return put_array_elems(E, block, count, p, domain, s); });
+    if (failed || !sb) return p;
     state_byte<true>(sb, array_field(T).state_idx, p);
     uint32_t n = count < room(p) ? count : room(p);
     const uint8_t *per = per_elem_get(sb);

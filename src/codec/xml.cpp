@@ -17,6 +17,10 @@
 // so the value is left as it was.  Every rendering of in-range values is
 // well-formed and parses back to an equal object.
 //
+// A field read from the document counts as written: on a tracking handle
+// its state byte becomes 2, as through its setter, so that a tracked
+// object renders the same after a round trip.
+//
 // Departures, on purpose: a path that would not fit the 256-character
 // path buffer is refused with 22 instead of being looked up truncated;
 // an absent enumerator (2) is not stored in the handle, because absence
@@ -35,18 +39,20 @@ namespace lomari {
 
 namespace {
 
-inline constexpr uint32_t kStrBound = 31;
 inline constexpr size_t kPathMax = 256;
 inline constexpr size_t kValueMax = 128;
 inline constexpr size_t kTagMax = 64;
+// Values of the largest enumeration; a larger one would fail the tag
+// table's check at its first use.
 inline constexpr unsigned kMaxValues = 4;
 
 // "<NAME/>" per value and the out-of-range tag, per enumeration.
 struct TagTable {
-    char tag[4][kMaxValues + 1][kTagMax];
-    uint32_t tag_len[4][kMaxValues + 1];
+    char tag[kEnumCount][kMaxValues + 1][kTagMax];
+    uint32_t tag_len[kEnumCount][kMaxValues + 1];
     TagTable() {
         for (const EnumDesc &E : kEnums) {
+            if (E.bound > kMaxValues) std::abort();
             for (uint32_t v = 0; v <= E.bound && v <= kMaxValues; ++v) {
                 int n = v < E.bound
                             ? std::snprintf(tag[E.ordinal][v], kTagMax, "<%s/>", E.names[v])
@@ -60,15 +66,6 @@ const TagTable &tags() {
     static const TagTable t;
     return t;
 }
-
-struct Cursor {
-    char *buf;
-    uint32_t len;
-    uint32_t n = 0;
-    char *at() const { return buf ? buf + n : nullptr; }
-    uint32_t room() const { return len - n; }
-    void operator+=(uint32_t k) { n += k; }
-};
 
 // A state byte as rendering hands it over: 0 outside tracking mode or
 // where the object has no state area.

@@ -94,7 +94,7 @@ void msg_destroy(const MessageDesc &M, H *h, uint32_t db, void *mp) {
     if (!mp || mp == M.null_obj) return;
     MsgFrame *m = frame(mp);
     if (m->body) {
-        obj_destroy(*M.body, h, db, m->body, 1);
+        obj_destroy(*M.body, h, db, m->body, kFreeStorage);
         m->body = nullptr;
     }
     if (!tinfo_ok(m->tinfo)) fatal(kTrace0, tpi(M, tp::msg::destroy_tinfo_bad));
@@ -132,7 +132,7 @@ void msg_body_set(const MessageDesc &M, BodySet op, H *h, uint32_t db, void *mp,
     }
     MsgFrame *m = frame(mp);
     // Setting the body a message already holds keeps it alive either way.
-    if (op == BodySet::FreeOld && m->body && m->body != body) obj_destroy(*M.body, h, db, m->body, 1);
+    if (op == BodySet::FreeOld && m->body && m->body != body) obj_destroy(*M.body, h, db, m->body, kFreeStorage);
     m->body = body;
 }
 

@@ -72,37 +72,6 @@ inline void not_tracked(const TypeDesc &Owner, H *h, uint32_t *err) {
     report(h, err, LOMARI_ERR_INVALID);
 }
 
-// Destroys every element of a block in place (their storage is the block's).
-void destroy_elements(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) obj_destroy(Elem, h, db, elem_at(Elem, block, i), 0);
-}
-
-// Prepares elements [from, n) of a block of n in place: each gets its state
-// bytes' place registered and is initialized as a nested instance, with the
-// runtime's answers for the element type asked once.  Each element is
-// prepared on its own, so that one failure does not leave its successors
-// unprepared; the first error is returned.
-uint32_t init_elements(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *blk, uint32_t from, uint32_t n,
-                       bool track) {
-    if (from >= n) return 0;
-    uint32_t first_err = 0;
-    qel_clear_last_error(h);
-    InitPlan plan;
-    if (!init_plan(Elem, h, db, Elem.ti, &plan, &first_err)) return first_err;
-    for (uint32_t i = from; i < n; ++i) {
-        uint8_t *el = elem_at(Elem, blk, i);
-        uint8_t *base = nullptr;
-        if (track) {
-            base = elem_states(Elem, blk, n, i);
-            qellib_update_sttr_offset(h, el, static_cast<uint32_t>(base - el));
-        }
-        uint32_t e = 0;
-        init_apply(Elem, plan, h, db, el, 1, 0, QEL_OF_NESTED, base, &e);
-        if (e && !first_err) first_err = e;
-    }
-    return first_err;
-}
-
 }  // namespace
 
 // Grows the array of o to n elements (n > current count).  Everything that
@@ -170,7 +139,7 @@ bool array_resize(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n,
     }
 
     store(h, db, o, countp, n);
-    const uint32_t first_err = init_elements(Elem, h, db, blk, oldn, n, track);
+    const uint32_t first_err = init_in_block(Elem, h, db, blk, oldn, n, track);
 
     if (track) {
         std::memset(per, 0, n);
@@ -191,11 +160,11 @@ bool array_renew(const TypeDesc &Owner, H *h, uint32_t db, void *o, bool track, 
     const TypeDesc &Elem = array_elem(Owner);
     uint8_t *blk = *block_of(Owner, o);
     const uint32_t n = blk ? *count_of(Owner, o) : 0;
-    destroy_elements(Elem, h, db, blk, n);
+    destroy_in_block(Elem, h, db, blk, n);
     if (blk) std::memset(blk, 0, block_bytes(Elem, n, track));
     if (uint8_t *sa = track ? state_area(Owner, h, o) : nullptr)
         if (uint8_t *per = per_elem_get(sa)) std::memset(per, 0, n);
-    if (const uint32_t e = init_elements(Elem, h, db, blk, 0, n, track)) {
+    if (const uint32_t e = init_in_block(Elem, h, db, blk, 0, n, track)) {
         report(h, err, e);
         return false;
     }
@@ -208,7 +177,7 @@ void array_release(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
     uint32_t *countp = count_of(Owner, o);
     uint8_t **blockp = block_of(Owner, o);
     if (uint8_t *blk = *blockp) {
-        destroy_elements(array_elem(Owner), h, db, blk, *countp);
+        destroy_in_block(array_elem(Owner), h, db, blk, *countp);
         h->free_fn(h->alloc_ctx, db, blk);
         store(h, db, o, blockp, static_cast<uint8_t *>(nullptr));
     }
@@ -301,7 +270,7 @@ void array_remove_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
     uint8_t *blk = *blockp;
     if (!blk) return;
     uint32_t *countp = count_of(Owner, o);
-    destroy_elements(array_elem(Owner), h, db, blk, *countp);
+    destroy_in_block(array_elem(Owner), h, db, blk, *countp);
     h->free_fn(h->alloc_ctx, db, blk);
     store(h, db, o, blockp, static_cast<uint8_t *>(nullptr));
     store(h, db, o, countp, uint32_t{0});

@@ -45,7 +45,7 @@ void obj_clone_internal(const TypeDesc &T, H *h, uint32_t db, void *src, void **
     // owner's to release; anything separately allocated goes now.
     void *o = *dst;
     *dst = nullptr;
-    if (created || !(hdr(o)->flags & QEL_OF_NESTED)) obj_destroy(T, h, db, o, 1);
+    if (created || !(hdr(o)->flags & QEL_OF_NESTED)) obj_destroy(T, h, db, o, kFreeStorage);
 }
 
 void *obj_clone_cr(const TypeDesc &T, H *h, void *src) {

@@ -16,6 +16,14 @@ void *obj_create_internal(const TypeDesc &T, H *h, uint32_t db);  // the worker
 void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_info_t *ti,
                     uint32_t notify, uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base,
                     uint32_t *err);
+// The flag words initialize and destroy take, as the exported forms spell
+// them: whether header writes are announced, whether the creation is
+// counted, whether destroy frees the storage (nested instances live in
+// their owner's block).
+inline constexpr uint32_t kAnnounce = 1;
+inline constexpr uint32_t kCount = 0;  // skip-statistics off
+inline constexpr uint32_t kFreeStorage = 1, kKeepStorage = 0;
+
 // Initialize in two steps, for a caller that makes many instances of one
 // type at once (a decoder building a list or an element block): what the
 // runtime answers for the type and its enumeration fields within one
@@ -39,6 +47,15 @@ void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *i
 // create_internal with a plan: storage, init_apply, the creation reports.
 void *obj_create_with(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db);
 
+// The instances of an element block (types/layout.h), for the array
+// family: destroy_in_block destroys count elements in place (free 0);
+// init_in_block prepares elements [from, n) of a block of n as nested
+// instances, each with its state bytes' place registered on a tracking
+// handle, the runtime's answers for the type asked once.  Every element is
+// prepared even when one fails; the first error is returned.
+void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count);
+uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t from, uint32_t n,
+                       bool track);
 void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free_it);
 uint32_t obj_sizeof(const TypeDesc &T, H *h);
 uint32_t obj_sizeof_internal(const TypeDesc &T, H *h, uint32_t db, uint32_t with_state,

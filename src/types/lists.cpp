@@ -110,7 +110,7 @@ void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
         Links *l = links_of(Elem, el);
         unchain(Owner, Elem, h, db, a, l);
         store<void *>(h, db, el, &l->anchor, nullptr);
-        obj_destroy(Elem, h, db, el, 1);
+        obj_destroy(Elem, h, db, el, kFreeStorage);
     }
     store<uint32_t>(h, db, o, &a->count, 0);
 }

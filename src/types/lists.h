@@ -12,7 +12,7 @@ namespace lomari {
 // (get: the reference's previous or next element).  The values are those of
 // the chained-error forms' flag.
 enum class ListPos : uint32_t { First, Last, Before, After };
-inline constexpr uint32_t kListPosCount = 4;
+inline constexpr uint32_t kListPosCount = static_cast<uint32_t>(ListPos::After) + 1;
 
 void *list_get(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o, void *ref,
                uint32_t *err);

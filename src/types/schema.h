@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "qel/runtime.h"
-#include "schema_counts.h"
 
 namespace lomari {
 
@@ -31,6 +30,12 @@ inline constexpr uint8_t kNoState = 0xFF;
 
 struct EnumDesc;
 struct TypeDesc;
+
+}  // namespace lomari
+
+#include "schema_counts.h"
+
+namespace lomari {
 
 struct FieldDesc {
     const char *name;
@@ -70,6 +75,8 @@ struct TypeDesc {
     uint32_t enc_fixed;         // binary length with a body, plain mode,
                                 // without list elements / array elements
     uint32_t enc_state;         // state-byte allowance, without per-element bytes
+    int8_t flat_shape;          // types without list or array: the kinds of their
+                                // fields as one of LOMARI_FLAT_SHAPES; else -1
     qel_type_info_t *ti;
     void *null_obj;
     uint32_t trace_base;        // first point in trace table 1
@@ -93,11 +100,33 @@ struct MessageDesc {
     MsgHandlerFn app_handler;
 };
 
+// The application's handlers of a table's record events, each with the
+// argument list of its callback: handle, database id, then the callback's
+// own words (opaque: passed on unchanged), values and error word.
+using RecPairFn = void (*)(qel_handle_t *, uint32_t, void *, void *, uint32_t *);
+using RecDmFn = void (*)(qel_handle_t *, uint32_t, void *, uint32_t *);
+using RecGroupingFn = uint32_t (*)(qel_handle_t *, uint32_t, void *, uint32_t *, void *, void *, uint32_t, void *);
+using RecFreeFn = void (*)(qel_handle_t *, uint32_t, void *, uint32_t, uint32_t *, void *);
+
+// Record events; create, modify and delete take a pair of words, the DM
+// forms one word and fall back to create and delete.
+enum class RecEvent : uint8_t { Create, Modify, Delete, CreateDm, DeleteDm, Grouping, Free };
+inline constexpr unsigned kRecPairEvents = 3, kRecDmEvents = 2;
+
+// Weak references: null when the application does not define the handler.
+struct RecordHandlers {
+    RecPairFn pair[kRecPairEvents];  // create, modify, delete
+    RecDmFn dm[kRecDmEvents];        // create DM, delete DM
+    RecGroupingFn grouping;
+    RecFreeFn free;
+};
+
 struct TableDesc {
     const char *name;
     uint16_t ordinal;
     qel_type_info_t *ti;
     qel_type_info_t *record_ti;
+    RecordHandlers handlers;
 };
 
 // Generated tables (schema_data.cpp); the counts are in schema_counts.h.

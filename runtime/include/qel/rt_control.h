@@ -1,39 +1,22 @@
 /*
- * qel/rt_control.h -- making handles, steering and observing the runtime.
+ * qel/rt_control.h -- steering and observing the runtime, for tests.
  *
- * A program (or a test) makes a handle with qelrt_handle_new, tunes it, and
- * passes it to a domain library.  The knobs below change what the runtime
- * answers; the observations record what a domain library asked of it.
- * Everything here is process-wide and guarded by one lock, so several
- * threads may create and destroy objects while capture is on.
+ * The knobs below change what the runtime answers (failing allocations,
+ * refusing types, forcing variants); the observations record what a domain
+ * library asked of it (trace points, runtime calls, allocation counts).
+ * Programs do not need them: handles are made with qel/rt_handle.h, which
+ * this header includes.  Everything here is process-wide and guarded by
+ * one lock, so several threads may create and destroy objects while
+ * capture is on.
  */
 #ifndef QEL_RT_CONTROL_H
 #define QEL_RT_CONTROL_H
 
-#include "qel/runtime.h"
+#include "qel/rt_handle.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* ---- handles -------------------------------------------------------- */
-
-/* A handle with defaults: malloc/free allocation, a no-op write hook,
- * plain mode (no check record), no key/range database (alloc_ctx null),
- * per_handle_types 0, database id QEL_NO_DATABASE, the "lomari" domain
- * allowing every type at variant 0, and a 64 KiB workspace. */
-QEL_RT_API qel_handle_t *qelrt_handle_new(void);
-QEL_RT_API void qelrt_handle_free(qel_handle_t *h);
-/* 0: no check record; otherwise the check_state word to hold. */
-QEL_RT_API void qelrt_handle_set_mode(qel_handle_t *h, uint32_t check_state);
-/* Gives the handle a key/range database (alloc_ctx); 0 removes it. */
-QEL_RT_API void qelrt_handle_use_quarl(qel_handle_t *h, int on);
-/* Switches the handle to the runtime's pooling allocator. */
-QEL_RT_API void qelrt_handle_use_pool(qel_handle_t *h, int on);
-/* Number of type-info copies registered in the handle's dictionary. */
-QEL_RT_API uint32_t qelrt_handle_dict_size(qel_handle_t *h);
-/* Resizes the handle's workspace (for clone through the workspace). */
-QEL_RT_API void qelrt_handle_set_workspace(qel_handle_t *h, uint32_t len);
 
 /* ---- knobs ---------------------------------------------------------- */
 

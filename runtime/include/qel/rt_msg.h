@@ -1,7 +1,8 @@
 /*
  * qel/rt_msg.h -- the runtime's message services: the wire header of a
- * message or table record, the bundle layer, message suppression and the
- * message recorder.
+ * message or table record, the bundle layer, message suppression, the
+ * message recorder, and the two object checks table records make of their
+ * field objects.
  *
  * Wire header (QEL_MSG_WIRE_HEADER_LEN = 27 bytes), written last by the
  * sender and read first by the receiver:
@@ -73,6 +74,17 @@ QEL_RT_API int qellib_suppress_messages_enabled(qel_handle_t *h);
  * to the stream get_handle answers (null: no stream). */
 QEL_RT_API int qellib_msg_recorder_get_state(qel_handle_t *h);
 QEL_RT_API FILE *qellib_msg_recorder_get_handle(qel_handle_t *h);
+
+/* The state-tracking flag of an object from its binary encoding: bit 0x08
+ * of the flags byte that follows the variant byte.  1 when set, 0 when not
+ * or when fewer than two bytes are given. */
+QEL_RT_API uint8_t qellib_type_header_get_state_tracking_flag(const uint8_t *encoding, uint32_t len);
+
+/* Whether an object may be placed into a record: 0 when it may, 22 when
+ * check_nested is set and the object is nested in another (flag 0x04), when
+ * check_embedded is set and it is already embedded (flag 0x02), or when the
+ * object is null. */
+QEL_RT_API uint32_t qellib_validate_object_flags(const void *obj, int check_nested, int check_embedded);
 
 #ifdef __cplusplus
 }

@@ -12,11 +12,12 @@
  * the caller's error word.  With the error word already set it writes
  * nothing and returns 0.  Otherwise it writes its whole text followed by a
  * NUL and returns the text's length (the NUL not counted), or, when the
- * text and its NUL do not fit, writes only a NUL at the cursor (when the
- * room is not 0), sets the error word and the handle's error to 90
- * (QEL_TEXT_SHORT) and returns 0.  No writer ever touches a byte at or
- * past the room it is given, so a renderer that adds the returned counts
- * produces a clean prefix of the full text, NUL-terminated.
+ * text and its NUL do not fit, leaves a NUL at the cursor (when the room
+ * is not 0; the bytes after it within the room are unspecified), sets the
+ * error word and the handle's error to 90 (QEL_TEXT_SHORT) and returns 0.
+ * No writer ever touches a byte at or past the room it is given, so a
+ * renderer that adds the returned counts produces a clean prefix of the
+ * full text, NUL-terminated.
  *
  * Text lines.  A scalar line is the indent, "<name>: <value>" and a line
  * end: "  slot_number: 5\n".  A string line shows at most its bound's
@@ -43,7 +44,8 @@
  * an empty element of that name).  Documents with a document type
  * declaration are refused (22): nothing in this vocabulary needs one, and
  * entity expansion is a known way to make a small document huge.  No
- * network access is ever made.
+ * network access is ever made.  A parsed document remembers path answers,
+ * so it is used by one thread at a time, like every other object.
  *
  * Paths.  A path is an XPath 1.0 expression selecting elements.  The
  * forms the domain libraries build -- a leading "/" or "//",

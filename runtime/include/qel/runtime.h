@@ -9,8 +9,8 @@
  * workspace, trace facility).  It is plain C so that any language with a C
  * foreign-function interface can drive a domain library.
  *
- * The knobs that let a test or a tool steer and observe this runtime live
- * in qel/rt_control.h.
+ * Making and freeing handles is in qel/rt_handle.h; the knobs that let a
+ * test steer and observe this runtime are in qel/rt_control.h.
  */
 #ifndef QEL_RUNTIME_H
 #define QEL_RUNTIME_H
@@ -300,6 +300,7 @@ QEL_RT_API void __PDf_444(const void *tbl, uint32_t idx, uint16_t mod,
 /* Registers [addr, addr+len) in the key/range database; 1 on success. */
 QEL_RT_API int quarl_set_range(void *db, void *addr, uint32_t len, uint32_t dbid);
 QEL_RT_API int quarl_in_range(void *db, const void *addr, uint32_t len);
+/* 1 when the key now holds value, 0 when it could not be stored. */
 QEL_RT_API int quarl_set_key(void *db, const char *key, void *value);
 QEL_RT_API void *quarl_get_key(void *db, const char *key);
 QEL_RT_API void quarl_perror(int rc, const char *what);
@@ -425,5 +426,6 @@ QEL_RT_API void qellib_free(void *ctx, uint32_t dbid, void *p);
 
 #include "qel/rt_msg.h"
 #include "qel/rt_text.h"
+#include "qel/rt_db.h"
 
 #endif /* QEL_RUNTIME_H */

@@ -1,0 +1,38 @@
+"""Record events and record field access: the seven record callbacks of
+every table, forwarding to the application's handlers, and get_field,
+get_field_detach, set_field and free_and_set_field of every record field
+(engine: src/tables/record_access.cpp)."""
+import os
+import sys
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from famlib import DB, ERR, H, params  # noqa: E402
+
+REC = "void *record"
+
+
+def entries(M, Entry):
+    out = []
+    for tb in M.tables:
+        n, d = tb.name, "kTableDefs[%d]" % tb.ordinal
+        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        for ev, kind in [("create", "Create"), ("modify", "Modify"), ("delete", "Delete")]:
+            add("void", "table_record_%s_cb" % ev, params(H, DB, "void *first", "void *second", ERR),
+                "rcb_pair(%s, RecEvent::%s, h, db, first, second, err);" % (d, kind))
+        for ev, kind in [("create_dm", "CreateDm"), ("delete_dm", "DeleteDm")]:
+            add("void", "table_record_%s_cb" % ev, params(H, DB, "void *word", ERR),
+                "rcb_dm(%s, RecEvent::%s, h, db, word, err);" % (d, kind))
+        add("uint32_t", "table_record_grouping_cb",
+            params(H, DB, "void *first", ERR, "void *second", "void *third", "uint32_t value", "void *last"),
+            "return rcb_grouping(%s, h, db, first, err, second, third, value, last);" % d)
+        add("void", "table_record_free_cb", params(H, DB, "void *first", "uint32_t value", ERR, "void *last"),
+            "rcb_free(%s, h, db, first, value, err, last);" % d)
+        for p, f in enumerate(tb.parts):
+            fa = lambda r, s, ps, b: out.append(Entry(r, "%s_%s_%s" % (n, f, s), ps, b))
+            fa(f + " *", "get_field", params(H, DB, REC),
+               "return static_cast<%s *>(rf_get(%s, %d, h, db, record));" % (f, d, p))
+            fa(f + " *", "get_field_detach", params(H, DB, REC),
+               "return static_cast<%s *>(rf_get_detach(%s, %d, h, db, record));" % (f, d, p))
+            for s, free_old in [("set_field", "false"), ("free_and_set_field", "true")]:
+                fa("void", s, params(H, DB, REC, f + " *obj"),
+                   "rf_set(%s, %d, h, db, record, obj, %s);" % (d, p, free_old))
+    return out

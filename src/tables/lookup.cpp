@@ -1,0 +1,276 @@
+// lookup.cpp -- finding records in a table's indexes.
+//
+// Owns the search worker (exact and nearest searches through a probe record
+// built on the stack), the step worker (next or previous under the source,
+// pending-destroy, same-key and tenant filters), the first and last
+// workers, the by-key forms, the chained-error getter, walks and record
+// counts.  Every exported form is a row of parameters over these workers
+// (schema/families/tables.py); the result hand-off to the replication cache
+// and the containment report are made here once.
+#include <algorithm>
+
+#include "frame/entry.h"
+#include "lomari/lomari_errors.h"
+#include "tables/table.h"
+
+namespace lomari {
+
+namespace {
+
+using namespace tp::table;
+
+inline uint32_t tpt(const TableDef &T, Point p) { return T.trace_base + p; }
+
+thread_local uint32_t t_scratch_err;
+inline uint32_t *errw(uint32_t *err) { return err ? err : &(t_scratch_err = 0); }
+
+inline RecHead *rec_of(const void *node, uint32_t i) {
+    return reinterpret_cast<RecHead *>(const_cast<uint8_t *>(static_cast<const uint8_t *>(node)) - node_off(i));
+}
+inline void *key_object(const TableDef &T, uint32_t i, const void *r) {
+    return *field_slot(T, const_cast<void *>(r), T.index[i].part);
+}
+
+// The index's key of two records, as the index compares it (0 when equal).
+int key_cmp(const TableDef &T, uint32_t i, const void *ra, const void *rb) {
+    const IndexDef &x = T.index[i];
+    const auto *a = static_cast<const uint8_t *>(key_object(T, i, ra));
+    const auto *b = static_cast<const uint8_t *>(key_object(T, i, rb));
+    if (!a || !b) return (a != nullptr) - (b != nullptr);
+    switch (x.kind) {
+    case KeyKind::Str31:
+        return std::strncmp(reinterpret_cast<const char *>(a + x.key_off),
+                            reinterpret_cast<const char *>(b + x.key_off), 31);
+    case KeyKind::U32: {
+        uint32_t u, v;
+        std::memcpy(&u, a + x.key_off, 4);
+        std::memcpy(&v, b + x.key_off, 4);
+        return (u > v) - (u < v);
+    }
+    default:
+        return obj_compare(*T.parts[x.part], a, b);
+    }
+}
+
+// A zero-filled record on the stack with the caller's tenant, the probe
+// source and the key, and the key object that carries a raw key.
+struct Probe {
+    alignas(16) uint8_t rec[record_size(kMaxIndexes, kMaxParts)];
+    alignas(16) uint8_t key[128];
+};
+
+void *make_probe(const TableDef &T, uint32_t i, Probe &p, const void *key, bool raw, uint32_t src) {
+    std::memset(p.rec, 0, sizeof p.rec);
+    RecHead *r = rec(p.rec);
+    r->tenant_id = mt_get_tenant_id();
+    r->source = static_cast<uint8_t>(src ? src : QELDB_SRC_DEFAULT);
+    const IndexDef &x = T.index[i];
+    const void *obj = key;
+    if (raw && x.kind != KeyKind::Body) {
+        std::memset(p.key, 0, sizeof p.key);
+        if (x.kind == KeyKind::Str31)
+            std::strncpy(reinterpret_cast<char *>(p.key + x.key_off), static_cast<const char *>(key), 31);
+        else
+            std::memcpy(p.key + x.key_off, key, 4);
+        obj = p.key;
+    }
+    *field_slot(T, p.rec, x.part) = const_cast<void *>(obj);
+    return node_of(p.rec, i);
+}
+
+inline bool passes(const RecHead *r, const Filter &f) {
+    if (f.skip_pending && (r->flags & QELDB_REC_PENDING)) return false;
+    if (f.source == 0 && r->source == QELDB_SRC_SHADOW) return false;
+    return !f.match || r->source == f.source;
+}
+
+// The hand-off of every result: replication cache, then containment.
+void *hand_off(H *h, uint32_t db, void *table, void *r, uint32_t *err) {
+    if (r && rec(r)->source < QELDB_SRC_SHADOW) qelrepl_add_to_cache(h, db, table, r, err);
+    if (h->containment_tracking) qeldb_record_containment(h, db, 2, r, table, 1);
+    return r;
+}
+
+inline e_avl_node_t *root_of(void *table, uint32_t i) { return roots(table)[i].root; }
+
+}  // namespace
+
+// ---- step, first and last ---------------------------------------------------------
+
+namespace {
+
+// Steps from a node of index i (a record's or a probe's) to the first
+// neighbour that passes f; stops at another tenant or, with same_key, at
+// another key.
+void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *from, bool forward,
+              Filter f, uint32_t *err) {
+    err = errw(err);
+    if (!begin(h, err)) return nullptr;
+    if (!table || !from) return nullptr;
+    const e_avl_compare_fn cmp = T.index[i].cmp;
+    const uint16_t tenant = mt_get_tenant_id();
+    const RecHead *start = rec_of(from, i);
+    for (void *n = forward ? e_avl_get_next(root_of(table, i), from, cmp) : e_avl_get_prev(root_of(table, i), from, cmp);
+         n; n = forward ? e_avl_get_next(root_of(table, i), n, cmp) : e_avl_get_prev(root_of(table, i), n, cmp)) {
+        RecHead *r = rec_of(n, i);
+        if (r->tenant_id != tenant) return nullptr;
+        if (f.same_key && key_cmp(T, i, r, start) != 0) return nullptr;
+        if (passes(r, f)) return hand_off(h, db, table, r, err);
+    }
+    return hand_off(h, db, table, nullptr, err);
+}
+}  // namespace
+
+void *lk_step_rec(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool forward,
+                  Filter f, uint32_t *err) {
+    return lk_step(T, i, h, db, table, record ? node_of(record, i) : nullptr, forward, f, err);
+}
+
+void *lk_end(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, bool last, Filter f, uint32_t *err) {
+    err = errw(err);
+    if (!begin(h, err)) return nullptr;
+    if (!table) return nullptr;
+    const e_avl_compare_fn cmp = T.index[i].cmp;
+    const uint16_t tenant = mt_get_tenant_id();
+    e_avl_node_t *root = root_of(table, i);
+    void *found = nullptr;
+    for (void *n = last ? e_avl_get_last(root) : e_avl_get_first(root); n;
+         n = last ? e_avl_get_prev(root, n, cmp) : e_avl_get_next(root, n, cmp)) {
+        RecHead *r = rec_of(n, i);
+        const bool reached = last ? r->tenant_id <= tenant : r->tenant_id >= tenant;
+        if (reached && passes(r, f)) {
+            if (r->tenant_id == tenant) found = r;
+            break;
+        }
+    }
+    return hand_off(h, db, table, found, err);
+}
+
+// The immediate neighbour after the record: of the caller's tenant
+// (ignore_src), or of the same key whatever the tenant (sub_next).
+void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool same_key,
+                  uint32_t *err) {
+    err = errw(err);
+    if (!begin(h, err)) return nullptr;
+    if (!table || !record) return nullptr;
+    void *n = e_avl_get_next(root_of(table, i), node_of(record, i), T.index[i].cmp);
+    if (!n) return hand_off(h, db, table, nullptr, err);
+    RecHead *r = rec_of(n, i);
+    if (same_key ? key_cmp(T, i, r, record) != 0 : r->tenant_id != mt_get_tenant_id()) return nullptr;
+    return hand_off(h, db, table, r, err);
+}
+
+void *lk_shadow(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, uint32_t *err) {
+    err = errw(err);
+    if (!begin(h, err)) return nullptr;
+    if (!table || !record) return nullptr;
+    for (void *r = record; r;) {
+        if (rec(r)->source == QELDB_SRC_SHADOW) return hand_off(h, db, table, r, err);
+        void *n = e_avl_get_next(root_of(table, i), node_of(r, i), T.index[i].cmp);
+        if (!n || key_cmp(T, i, rec_of(n, i), record) != 0) return nullptr;
+        r = rec_of(n, i);
+    }
+    return nullptr;
+}
+
+// ---- searches ----------------------------------------------------------------------
+
+void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *key, bool raw,
+                uint32_t nearest, uint32_t forward, uint32_t probe_src, uint32_t filter_src, uint32_t skip_pending,
+                uint32_t same_key, uint32_t *err) {
+    err = errw(err);
+    if (!begin(h, err)) return nullptr;
+    if (!table || !key) {
+        report(h, err, LOMARI_ERR_NOT_FOUND);
+        return nullptr;
+    }
+    Probe p;
+    void *probe = make_probe(T, i, p, key, raw, probe_src);
+    if (void *n = e_avl_search(root_of(table, i), probe, T.index[i].cmp)) {
+        RecHead *r = rec_of(n, i);
+        if (!skip_pending || !(r->flags & QELDB_REC_PENDING)) return hand_off(h, db, table, r, err);
+    }
+    if (!nearest && !same_key) return hand_off(h, db, table, nullptr, err);
+    const uint8_t s = static_cast<uint8_t>(filter_src);
+    return lk_step(T, i, h, db, table, probe, forward != 0,
+                   Filter{s, s != 0, skip_pending != 0, same_key && !nearest}, err);
+}
+
+// The record after (or before) a key, the key itself excluded.
+void *lk_by_key(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *key, bool raw,
+                bool forward, uint32_t probe_src, uint32_t filter_src, bool skip_pending, uint32_t *err) {
+    err = errw(err);
+    void *match = lk_search(T, i, h, db, table, key, raw, 0, 1, probe_src, 0, skip_pending, 0, err);
+    if (*err) return nullptr;
+    const uint8_t s = static_cast<uint8_t>(filter_src);
+    if (match) return lk_step_rec(T, i, h, db, table, match, forward, Filter{s, s != 0, skip_pending, false}, err);
+    return lk_search(T, i, h, db, table, key, raw, 1, forward, probe_src, filter_src, skip_pending, 0, err);
+}
+
+void *lk_search_cr(const TableDef &T, uint32_t i, H *h, void *table, const void *key, uint32_t source,
+                   uint32_t flags) {
+    const uint32_t s = ((source & 0xFF) || (flags & 0x4)) ? (source & 0xFF) : 1;
+    void *r = lk_search(T, i, h, h->database_id, table, key, true, flags & 0x1, 1, s, s, !(flags & 0x2),
+                        (flags & 0x4) != 0, &h->err);
+    return h->err ? nullptr : r;
+}
+
+void *lk_get_cr(const TableDef &T, uint32_t i, H *h, void *table, uint32_t op, void *record, uint32_t source,
+                uint32_t flags) {
+    const uint8_t s = static_cast<uint8_t>(source) ? static_cast<uint8_t>(source) : 1;
+    const Filter f{s, !(flags & 0x1), !(flags & 0x2), false};
+    switch (op) {
+    case 0: return lk_end(T, i, h, h->database_id, table, false, f, &h->err);
+    case 1: return lk_end(T, i, h, h->database_id, table, true, f, &h->err);
+    case 2: return lk_step_rec(T, i, h, h->database_id, table, record, false, f, &h->err);
+    case 3: return lk_step_rec(T, i, h, h->database_id, table, record, true, f, &h->err);
+    default:
+        trace_u(kTrace2, tpt(T, get_flag), op);
+        qel_store_err(h, LOMARI_ERR_INVALID);
+        return nullptr;
+    }
+}
+
+// ---- walks and counts ----------------------------------------------------------------
+
+namespace {
+struct WalkCtx {
+    lomari_record_walk_fn fn;
+    void *context;
+    uint32_t index;
+};
+}  // namespace
+
+int lk_walk_visit(void *node, void *ctx, void *a1, void *a2, void *a3) {
+    auto *w = static_cast<WalkCtx *>(ctx);
+    return w->fn(rec_of(node, w->index), w->context, static_cast<uint32_t *>(a1), a2, a3);
+}
+
+void lk_walk(const TableDef &, uint32_t i, void *table, lomari_record_walk_fn fn, void *context, uint32_t *err,
+             void *a, void *b) {
+    if (!table || !fn || (err && *err)) return;
+    WalkCtx w{fn, context, i};
+    e_avl_walk(root_of(table, i), lk_walk_visit, &w, err, a, b);
+}
+
+void lk_record_walk_cr(const TableDef &T, H *h, void *table, uint32_t index, lomari_record_walk_fn fn,
+                       void *context, void *a) {
+    if (h->err) return;
+    if (index >= T.nindex) {
+        trace_u(kTrace2, tpt(T, walk_key), index);
+        return;
+    }
+    lk_walk(T, index, table, fn, context, &h->err, a, nullptr);
+}
+
+uint32_t lk_count(const TableDef &, H *h, uint32_t db, void *table, bool by_src, uint8_t source) {
+    if (!table) return 0;
+    const uint16_t tenant = mt_get_tenant_id();
+    const auto *t = static_cast<const TblHead *>(table);
+    if (!tenant) return by_src ? (source == QELDB_SRC_SHADOW ? t->shadow_count : 0) : t->record_count;
+    uint32_t n = 0;
+    qeldb_get_tenant_counter(h, db, table, &n, tenant, by_src ? &source : nullptr);
+    return n;
+}
+
+}  // namespace lomari

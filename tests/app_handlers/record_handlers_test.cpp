@@ -1,0 +1,126 @@
+// Record callbacks in a program that defines the application's record
+// handlers: every callback reaches the handler of its table and event with
+// its arguments unchanged; the DM callbacks reach their own handler where
+// the application has one (two tables here), else the plain create or
+// delete handler as (null, word) after the DM default trace.
+#include <set>
+
+#include "fixture.h"
+#include "lomari/lomari_catalogue.h"
+
+namespace {
+
+struct Call {
+    std::string fn;
+    qel_handle_t *h;
+    uint32_t db;
+    std::vector<void *> words;
+    uint32_t value;
+};
+std::vector<Call> g_calls;
+
+}  // namespace
+
+#define DEFINE_RECORD_HANDLERS(t)                                                                             \
+    extern "C" void lomari_##t##_table_record_create_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
+                                                             uint32_t *) {                                    \
+        g_calls.push_back({#t " create", h, db, {a, b}, 0});                                                   \
+    }                                                                                                         \
+    extern "C" void lomari_##t##_table_record_modify_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
+                                                             uint32_t *) {                                    \
+        g_calls.push_back({#t " modify", h, db, {a, b}, 0});                                                   \
+    }                                                                                                         \
+    extern "C" void lomari_##t##_table_record_delete_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
+                                                             uint32_t *) {                                    \
+        g_calls.push_back({#t " delete", h, db, {a, b}, 0});                                                   \
+    }                                                                                                         \
+    extern "C" uint32_t lomari_##t##_table_record_grouping_handler(qel_handle_t *h, uint32_t db, void *a,       \
+                                                                   uint32_t *, void *b, void *c, uint32_t v,   \
+                                                                   void *d) {                                  \
+        g_calls.push_back({#t " grouping", h, db, {a, b, c, d}, v});                                           \
+        return v + 1;                                                                                         \
+    }                                                                                                         \
+    extern "C" void lomari_##t##_table_record_free_handler(qel_handle_t *h, uint32_t db, void *a, uint32_t v,   \
+                                                           uint32_t *, void *d) {                              \
+        g_calls.push_back({#t " free", h, db, {a, d}, v});                                                     \
+    }
+LOMARI_FOR_EACH_TABLE(DEFINE_RECORD_HANDLERS)
+
+#define DEFINE_DM_HANDLERS(t)                                                                                 \
+    extern "C" void lomari_##t##_table_record_create_dm_handler(qel_handle_t *h, uint32_t db, void *w,          \
+                                                                uint32_t *) {                                 \
+        g_calls.push_back({#t " create_dm", h, db, {w}, 0});                                                   \
+    }                                                                                                         \
+    extern "C" void lomari_##t##_table_record_delete_dm_handler(qel_handle_t *h, uint32_t db, void *w,          \
+                                                                uint32_t *) {                                 \
+        g_calls.push_back({#t " delete_dm", h, db, {w}, 0});                                                   \
+    }
+DEFINE_DM_HANDLERS(tarnok_header_ids)
+DEFINE_DM_HANDLERS(global_flow_control)
+
+namespace {
+
+using namespace lt;
+
+const std::set<std::string> kWithDm = {"tarnok_header_ids", "global_flow_control"};
+
+class RecordHandlers : public Lomari, public ::testing::WithParamInterface<const TableDesc *> {
+protected:
+    template <class F>
+    F *Cb(const std::string &ev) const { return Api<F>(GetParam()->name, "table_record_" + ev + "_cb"); }
+    // The one handler call since the last check.
+    Call Only() {
+        EXPECT_EQ(g_calls.size(), 1u);
+        Call c = g_calls.empty() ? Call{} : g_calls.back();
+        g_calls.clear();
+        return c;
+    }
+    int w[4];
+};
+
+TEST_P(RecordHandlers, EveryEventReachesItsHandlerWithItsArguments) {
+    const std::string t = GetParam()->name;
+    g_calls.clear();
+    for (const char *ev : {"create", "modify", "delete"}) {
+        Cb<void(H, U, void *, void *, U *)>(ev)(h, 9, &w[0], &w[1], &err);
+        Call c = Only();
+        EXPECT_EQ(c.fn, t + " " + ev);
+        EXPECT_EQ(c.h, h);
+        EXPECT_EQ(c.db, 9u);
+        EXPECT_EQ(c.words, (std::vector<void *>{&w[0], &w[1]}));
+    }
+    EXPECT_EQ(Cb<U(H, U, void *, U *, void *, void *, U, void *)>("grouping")(h, 9, &w[0], &err, &w[1], &w[2], 41, &w[3]),
+              42u);
+    Call g = Only();
+    EXPECT_EQ(g.words, (std::vector<void *>{&w[0], &w[1], &w[2], &w[3]}));
+    EXPECT_EQ(g.value, 41u);
+    Cb<void(H, U, void *, U, U *, void *)>("free")(h, 9, &w[0], 6, &err, &w[3]);
+    Call f = Only();
+    EXPECT_EQ(f.fn, t + " free");
+    EXPECT_EQ(f.value, 6u);
+    EXPECT_EQ(f.words, (std::vector<void *>{&w[0], &w[3]}));
+    EXPECT_EQ(qelrt_trace_count(), 0u);
+
+    for (const char *ev : {"create", "delete"}) {
+        qelrt_trace_clear();
+        Cb<void(H, U, void *, U *)>(std::string(ev) + "_dm")(h, 9, &w[2], &err);
+        Call c = Only();
+        if (kWithDm.count(t)) {
+            EXPECT_EQ(c.fn, t + " " + ev + "_dm");
+            EXPECT_EQ(c.words, (std::vector<void *>{&w[2]}));
+            EXPECT_EQ(qelrt_trace_count(), 0u);
+        } else {
+            EXPECT_EQ(c.fn, t + " " + ev);
+            EXPECT_EQ(c.words, (std::vector<void *>{nullptr, &w[2]}));
+            EXPECT_EQ(Traced(("default lomari_" + t + "_record " + ev + " DM handler called").c_str()), 1u);
+        }
+    }
+    err = LOMARI_ERR_INVALID;
+    Cb<void(H, U, void *, void *, U *)>("create")(h, 9, &w[0], &w[1], &err);
+    EXPECT_TRUE(g_calls.empty());
+    err = 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(All, RecordHandlers, ::testing::ValuesIn(Each(kTables)), ParamName());
+
+}  // namespace

@@ -1,0 +1,2 @@
+/* The C header check, compiled as C++. */
+#include "public_headers.c"

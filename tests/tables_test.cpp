@@ -1,0 +1,816 @@
+// The six tables: opening (create mode, open-existing, names, automatic
+// ids, failures and their trace texts, the write lock), freeing, record
+// references, insert and delete with duplicates, shadows, tenants and
+// primary-key-only states, a randomized sequence against an ordered model,
+// and allocation failure at every allocation of open, record creation and
+// insert.  Every case runs over all six tables.
+#include <cmath>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "fixture.h"
+#include "qel/rt_control_db.h"
+
+namespace {
+
+using namespace lt;
+
+struct TableCase {
+    const char *name;
+    const char *keytype;  // the key-owning (pkey) type
+    const char *field;    // key field
+    bool str;             // 31-character key, else unsigned 32 bits
+    uint32_t nparts, nindex, keypart;
+    const char *second;   // name prefix of the second index, if any
+};
+
+const TableCase kCases[] = {
+    {"tarnok_header_ids", "tarnok_rec_fields", "dbkey", true, 2, 1, 0, nullptr},
+    {"im_if_flow_control", "im_if_fctrl_body", "kalvi_id", false, 2, 2, 1, "im_if_flow_control_im_if_fctrl_body_"},
+    {"im_vep_flow_control", "flow_vep_rec_fields", "dbkey", true, 2, 1, 0, nullptr},
+    {"non_aps_headers", "cc_ids", "cc_slot", false, 1, 1, 0, nullptr},
+    {"global_aps_headers", "aps_control_data", "my_row_id", false, 1, 1, 0, nullptr},
+    {"global_flow_control", "flow_id_pool", "my_range_id", false, 1, 1, 0, nullptr},
+};
+
+using Tbl = qeldb_table_head_t;
+using Rec = qeldb_record_head_t;
+struct Root {
+    e_avl_node_t *root;
+    uint64_t companion;
+};
+constexpr uint32_t kRecHead = sizeof(Rec), kNode = sizeof(e_avl_node_t);
+
+uint32_t KeyOffset(const TableCase &c) {
+    for (const TypeDesc &t : kTypes)
+        if (std::strcmp(t.name, c.keytype) == 0)
+            for (uint32_t i = 0; i < t.nfields; ++i)
+                if (std::strcmp(t.fields[i].name, c.field) == 0) return t.fields[i].offset;
+    ADD_FAILURE() << "no key field";
+    return 0;
+}
+
+class Tables : public Lomari, public ::testing::WithParamInterface<const TableCase *> {
+protected:
+    void SetUp() override {
+        Lomari::SetUp();
+        qelrt_handle_use_quarl(h, 1);
+        key_off = KeyOffset(C());
+    }
+    void TearDown() override {
+        EXPECT_EQ(err, 0u);
+        qelrt_db_reset();
+        qelrt_set_tenant_id(0);
+        err = 0;
+        h->gc_context = 1;  // frees even where the TOC is shared
+        for (void *r : std::vector<void *>(recs_)) Destroy(r);
+        for (void *t : std::vector<void *>(tables_)) Free(t);
+        EXPECT_EQ(err, 0u);
+        for (const TableCase &c : kCases) {  // the id-keyed roots outlive tables
+            std::string k = std::string("__qel_TBI__") + *Api<const char[33]>("table", std::string(c.name) + "_luid_text");
+            if (void *p = quarl_get_key(h->alloc_ctx, k.c_str())) h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, p);
+        }
+        EXPECT_EQ(qelrt_live_bytes(), 0) << "leaked";
+        Lomari::TearDown();
+    }
+    const TableCase &C() const { return *GetParam(); }
+    template <class F>
+    F *Op(const std::string &op) const { return Api<F>(C().name, op); }
+
+    // ---- tables
+    void *Open(const char *name, U type = 0) { return Keep(Op<void *(H, U, const char *, U, U *)>("table_open")(h, db, name, type, &err)); }
+    void *OpenId(uint64_t id, U type = 0) { return Keep(Op<void *(H, U, uint64_t, U, U *)>("table_open_by_id")(h, db, id, type, &err)); }
+    void *OpenAuto(U type = 0) { return Keep(Op<void *(H, U, U, U *)>("table_open_auto_id")(h, db, type, &err)); }
+    void *Keep(void *t) {
+        if (t && std::find(tables_.begin(), tables_.end(), t) == tables_.end()) tables_.push_back(t);
+        return t;
+    }
+    void Free(void *t) {
+        Op<void(H, U, void *, U *)>("table_free")(h, db, t, &err);
+        std::erase(tables_, t);
+    }
+    Root *Roots(void *t) { return reinterpret_cast<Root *>(static_cast<uint8_t *>(t) + sizeof(Tbl)); }
+
+    // ---- records: with their field objects, key set, owned by the test until destroyed
+    void *Make(uint32_t key, uint8_t source = 1) {
+        void *r = Op<void *(H, U)>("record_create_cr")(h, 1);
+        if (h->err) {  // the null record or null field objects: no key to set
+            recs_.push_back(r);
+            return r;
+        }
+        Rc(r)->source = source;
+        SetKey(r, key);
+        recs_.push_back(r);
+        return r;
+    }
+    void *KeyObj(void *r) { return Word(r, kRecHead + kNode * C().nindex + 8 * C().keypart); }
+    void SetKey(void *r, uint32_t key) {
+        uint8_t *o = static_cast<uint8_t *>(KeyObj(r)) + key_off;
+        if (C().str)
+            std::snprintf(reinterpret_cast<char *>(o), 32, "key-%010u-padding-to-31chars", key);
+        else
+            std::memcpy(o, &key, 4);
+    }
+    static Rec *Rc(void *r) { return static_cast<Rec *>(r); }
+    void Destroy(void *r) {
+        Op<void(H, U, void *, U *)>("destroy_record")(h, db, r, &err);
+        std::erase(recs_, r);
+    }
+    void Insert(void *t, void *r, bool pkey = false) { Op<void(H, U, void *, void *, U *)>(pkey ? "pkey_insert" : "insert")(h, db, t, r, &err); }
+    void Delete(void *t, void *r, bool pkey = false) { Op<void(H, U, void *, void *, U *)>(pkey ? "pkey_delete" : "delete")(h, db, t, r, &err); }
+
+    // The records of index i in order, checking the tree's balance.
+    std::vector<void *> Walk(void *t, uint32_t i) {
+        std::vector<void *> v;
+        struct Ctx {
+            std::vector<void *> *v;
+            uint32_t off;
+        } ctx{&v, kRecHead + kNode * i};
+        e_avl_walk(Roots(t)[i].root, [](void *n, void *c, void *, void *, void *) {
+            auto *x = static_cast<Ctx *>(c);
+            x->v->push_back(static_cast<uint8_t *>(n) - x->off);
+            return 0;
+        }, &ctx, nullptr, nullptr, nullptr);
+        const e_avl_node_t *root = Roots(t)[i].root;
+        EXPECT_LE(root ? root->height : 0, 1.4405 * std::log2(v.size() + 2.0));
+        EXPECT_EQ(Roots(t)[i].companion, v.size());
+        return v;
+    }
+
+    uint32_t key_off = 0;
+    std::vector<void *> tables_, recs_;
+};
+
+// ---- opening ---------------------------------------------------------------------
+
+TEST_P(Tables, OpenByNameCreatesOnceAndFindsAfter) {
+    EXPECT_EQ(Open("absent", 1), nullptr);  // open-existing of nothing: no table, no error
+    EXPECT_EQ(err, 0u);
+    void *t = Open("plain");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(Open("plain"), t);
+    EXPECT_EQ(Open("plain", 1), t);
+    const std::string luid = *Api<const char[33]>("table", std::string(C().name) + "_luid_text");
+    EXPECT_EQ(std::string(static_cast<Tbl *>(t)->name), "plain/" + luid);
+    void *full = Open("db/full-name");
+    EXPECT_STREQ(static_cast<Tbl *>(full)->name, "db/full-name");
+    EXPECT_NE(full, t);
+    EXPECT_EQ(Tinfo(t), Record(C().name, "table"));
+    EXPECT_EQ(qelrt_db_toc_size(h), 2u);
+    EXPECT_EQ(qelrt_db_table_list_size(h), 2u);
+    EXPECT_EQ(Record(C().name, "table")->varinfo->variants[0].created -
+                  Record(C().name, "table")->varinfo->variants[0].destroyed, 2u);
+    // A name whose full form does not fit is refused.
+    EXPECT_EQ(Open(std::string(190, 'n').c_str()), nullptr);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_TOO_BIG});
+    // Close changes nothing; close_cr with how 1 frees.
+    Op<void(H, U, void *, U *)>("table_close")(h, db, t, &err);
+    EXPECT_EQ(Open("plain", 1), t);
+    h->err = 0;
+    Op<void(H, void *, U)>("table_close_cr")(h, full, 1);
+    std::erase(tables_, full);
+    EXPECT_EQ(h->err, 0u);
+    EXPECT_EQ(qelrt_db_toc_size(h), 1u);
+    EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
+    EXPECT_EQ(Open("db/full-name", 1), nullptr);
+}
+
+TEST_P(Tables, AutomaticIdsFollowTheLargestId) {
+    EXPECT_EQ(OpenAuto(1), nullptr);  // needs create mode
+    EXPECT_EQ(err, 0u);
+    std::vector<uint64_t> ids;
+    for (int i = 0; i < 3; ++i) ids.push_back(static_cast<Tbl *>(OpenAuto())->table_id);
+    void *ten = OpenId(10);
+    EXPECT_EQ(OpenId(10), ten);
+    ids.push_back(static_cast<Tbl *>(OpenAuto())->table_id);
+    EXPECT_EQ(ids, (std::vector<uint64_t>{0, 1, 2, 11}));
+    EXPECT_TRUE(static_cast<Tbl *>(OpenAuto())->flags & QELDB_TABLE_DYNAMIC);
+    EXPECT_EQ(OpenId(99, 1), nullptr);
+    EXPECT_EQ(err, 0u);
+    // The type's id-keyed root counts the id-keyed tables.
+    std::string k = std::string("__qel_TBI__") + *Api<const char[33]>("table", std::string(C().name) + "_luid_text");
+    auto *root = static_cast<uint8_t *>(quarl_get_key(h->alloc_ctx, k.c_str()));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(Word<uint32_t>(root, 8), 6u);
+    Free(ten);
+    EXPECT_EQ(Word<uint32_t>(root, 8), 5u);
+    EXPECT_EQ(Word<uint64_t>(root, 16), 13u);
+}
+
+struct OpenFailure {
+    const char *what;
+    std::function<void(H)> arm;
+    U open_type;
+    const char *text;  // "" when no trace is expected
+    U error;
+};
+
+TEST_P(Tables, OpenFailuresReturnNullWithTheirTrace) {
+    const std::string t = C().name;
+    const OpenFailure cases[] = {
+        {"no table list", [](H) {}, 1, "Could not find table TOC in DB lomari_db, while opening table ", 0},
+        {"toc error", [](H) { qelrt_db_fail("toc_open", 5); }, 0, "Failed to open TOC for table ", 5},
+        {"toc find error", [](H) { qelrt_db_fail("toc_find", 5); }, 0, "qel database toc find table ", 5},
+        {"toc insert error", [](H) { qelrt_db_fail("toc_insert", 5); }, 0, "Failed to insert static table ", 5},
+        {"no memory", [](H) { qelrt_fail_alloc_at(1); }, 0, "", LOMARI_ERR_NO_MEMORY},
+    };
+    for (const OpenFailure &f : cases) {
+        SCOPED_TRACE(f.what);
+        qelrt_db_reset();
+        qelrt_trace_clear();
+        f.arm(h);
+        void *got = Op<void *(H, U, const char *, U, U *)>("table_open")(h, db, f.what, f.open_type, &err);
+        EXPECT_EQ(got, nullptr);
+        EXPECT_EQ(Err(), f.error);
+        if (*f.text) EXPECT_EQ(Traced(f.text), 1u);
+        qelrt_fail_alloc_at(0);
+        if (std::string(f.what) == "toc insert error") {  // the handle stays listed: free it
+            qelrt_db_reset();
+            Tbl *lost = nullptr;
+            for (Tbl *x = qellib_database_table_toc_get(h, db, &err)->first; x; x = x->next) lost = x;
+            Free(lost);
+        }
+    }
+    // Open-existing by id without the type's id-keyed root.
+    qelrt_trace_clear();
+    qeldb_database_toc_open(h, db, &err);
+    EXPECT_EQ(OpenId(3, 1), nullptr);
+    EXPECT_EQ(Traced(("reader cannot allocate table " + t + " ID root").c_str()), 1u);
+    // Open-existing without a TOC: notice with the open type.
+    qelrt_db_hide(0, 1);
+    EXPECT_EQ(Open("x", 7), nullptr);
+    EXPECT_EQ(Traced(("Could not find TOC root for table " + t + " DB lomari_db. Lock type: RD_LOCK, Open type: 7").c_str()), 1u);
+    EXPECT_EQ(qelrt_trace_at(qelrt_trace_count() - 1)->table_no, 2);
+    EXPECT_EQ(qelrt_trace_at(qelrt_trace_count() - 1)->level, QEL_TL_NOTICE);
+}
+
+TEST(TablesDeath, CreateModeWithoutTheWriteLockAborts) {
+    EXPECT_DEATH(
+        {
+            qelrt_reset();
+            H h = qelrt_handle_new();
+            qelrt_handle_use_quarl(h, 1);
+            qelrt_db_set_shared(1);
+            qelrt_db_set_write_locked(0);
+            qelrt_trace_echo(1);
+            U e = 0;
+            non_aps_headers_table_open(h, 0, "t", 1, &e);  // open-existing is allowed
+            non_aps_headers_table_open(h, 0, "t", 0, &e);
+        },
+        "Opening table non_aps_headers in create mode while not holding a write lock");
+}
+
+TEST_P(Tables, FreeInASharedDatabaseIsTheCollectorsJob) {
+    void *t = Open("shared");
+    qelrt_db_toc_mark_shared(h, 1);
+    qelrt_db_set_shared(1);
+    Op<void(H, U, void *, U *)>("table_free")(h, db, t, &err);
+    EXPECT_EQ(Traced("APPLICATION ERROR! Table"), 1u);
+    EXPECT_EQ(qelrt_db_table_list_size(h), 1u);  // still there, out of the TOC
+    EXPECT_EQ(qelrt_db_toc_size(h), 0u);
+    // With cursors the request leaves the table to the collector ...
+    qelrt_db_enable_cursors(t, 1);
+    Op<void(H, U, void *, U *)>("request_table_free")(h, db, t, &err);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
+    // ... which frees it with gc_context set, taking it off its list.
+    qelrt_db_gc_list_add(t);
+    h->gc_context = 1;
+    h->gc_validate = 1;
+    qelrt_calls_log(1);
+    Free(t);
+    EXPECT_EQ(Traced("Table being freed is still on the GC list!"), 1u);
+    EXPECT_EQ(qelrt_call_count("qelgc_validate_table_delete"), 1u);
+    EXPECT_EQ(qelrt_db_table_list_size(h), 0u);
+    // Request free in a database that is not shared frees at once.
+    qelrt_db_reset();
+    h->gc_context = 0;
+    void *u = Open("unshared");
+    qelrt_db_toc_mark_shared(h, 0);
+    Op<void(H, U, void *, U *)>("request_table_free")(h, db, u, &err);
+    std::erase(tables_, u);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(Traced("QEl_REQUEST_TABLE_FREE should only be used for SHARED databases"), 1u);
+    EXPECT_EQ(qelrt_db_table_list_size(h), 0u);
+    // An object-id mapping still referenced keeps the table: error 11.
+    void *v = Open("held");
+    qelrt_set_oid_mapping_answer(0, 0);
+    Op<void(H, U, void *, U *)>("table_free")(h, db, v, &err);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_AGAIN});
+    qelrt_set_oid_mapping_answer(1, 0);
+}
+
+// ---- records ------------------------------------------------------------------
+
+TEST_P(Tables, RecordReferencesAndFields) {
+    auto add_ref = Op<U(H, U, void *, U *)>("record_add_ref");
+    qelrt_set_tenant_id(4);
+    void *r = Op<void *(H, U, uint8_t, U *)>("create_record_w_src")(h, db, 255, &err);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(Rc(r)->ref_word, 1u);
+    EXPECT_EQ(Rc(r)->source, 255);
+    EXPECT_EQ(Rc(r)->tenant_id, 4);
+    for (uint32_t p = 0; p < C().nparts; ++p) EXPECT_EQ(Word(r, kRecHead + kNode * C().nindex + 8 * p), nullptr);
+    EXPECT_EQ(add_ref(h, db, r, &err), 1u);
+    EXPECT_EQ(Rc(r)->ref_word, 2u);
+    Destroy(r);
+    EXPECT_GT(qelrt_live_bytes(), 0);
+    Destroy(r);
+    EXPECT_EQ(qelrt_live_bytes(), 0);
+    EXPECT_EQ(add_ref(h, db, nullptr, &err), 0u);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    Destroy(nullptr);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+
+    // With fields: every field object exists; tags run from the table's base.
+    qelrt_calls_log(1);
+    void *f = Make(1);
+    auto tags = Calls("vindel_set_callsite_tag");
+    ASSERT_EQ(tags.size(), C().nparts);
+    uint32_t base = 0x802E0C00;
+    for (const TableCase &c : kCases) {
+        if (&c == &C()) break;
+        base += c.nparts + 2;
+    }
+    for (uint32_t p = 0; p < C().nparts; ++p) EXPECT_EQ(tags[p]->a[0], base + p);
+    void *pk = Op<void *(H, U)>("pkey_create")(h, db);
+    EXPECT_EQ(Calls("vindel_set_callsite_tag").back()->a[0], base + C().nparts);
+    EXPECT_STREQ(Tinfo(pk)->name, C().keytype);
+    Op<void(H, U, void *)>("pkey_destroy")(h, db, pk);
+    // Destroying a record still in a table takes it out.
+    void *t = Open("refs");
+    Insert(t, f);
+    EXPECT_EQ(static_cast<Tbl *>(t)->record_count, 1u);
+    Destroy(f);
+    EXPECT_EQ(static_cast<Tbl *>(t)->record_count, 0u);
+    EXPECT_EQ(Roots(t)[0].root, nullptr);
+    // Chained creation that cannot allocate hands out the null record.
+    qelrt_fail_alloc_at(1);
+    void *n = Op<void *(H, U)>("record_create_cr")(h, 0);
+    EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_NO_MEMORY});
+    EXPECT_NE(n, nullptr);
+    h->err = 0;
+    Op<void(H, void *)>("record_destroy_cr")(h, n);
+    EXPECT_EQ(h->err, 0u);
+}
+
+TEST_P(Tables, ReferenceCountNeverWraps) {
+    auto add_ref = Op<U(H, U, void *, U *)>("record_add_ref");
+    void *r = Make(1);
+    Rc(r)->ref_word = QELDB_REF_MASK - 1;
+    EXPECT_EQ(add_ref(h, db, r, &err), QELDB_REF_MASK - 1);
+    qelrt_bassert_trap(1);
+    EXPECT_EQ(add_ref(h, db, r, &err), QELDB_REF_MASK);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_INVALID});
+    EXPECT_EQ(Rc(r)->ref_word, QELDB_REF_MASK);
+    EXPECT_EQ(qelrt_bassert_count(), 1u);
+    qelrt_bassert_trap(0);
+    EXPECT_DEATH(add_ref(h, db, r, &err), "__ref_cnt");
+    Rc(r)->ref_word = 1;
+}
+
+TEST_P(Tables, RequestDestroyNeedsCursors) {
+    void *t = Open("cursors");
+    void *r = Make(1);
+    Insert(t, r);
+    auto request = Op<void(H, U, void *, void *, U *)>("request_record_destroy");
+    request(h, db, t, r, &err);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_INVALID});
+    EXPECT_EQ(Rc(r)->flags & QELDB_REC_PENDING, 0u);
+    qelrt_db_enable_cursors(t, 1);
+    request(h, db, t, r, &err);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(static_cast<Tbl *>(t)->pending_destroy_count, 1u);
+    EXPECT_EQ(h->db_stats->pending_destroy, 1u);
+    // The collector deletes it: both pending counts go down.
+    h->gc_context = 1;
+    Delete(t, r);
+    EXPECT_EQ(static_cast<Tbl *>(t)->pending_destroy_count, 0u);
+    EXPECT_EQ(h->db_stats->pending_destroy, 0u);
+    qelrt_db_fail("request_destroy", 5);
+    request(h, db, t, r, &err);
+    EXPECT_EQ(Err(), 5u);
+    EXPECT_EQ(Traced("request destroy record failed"), 1u);
+}
+
+// ---- insert and delete -------------------------------------------------------------
+
+TEST_P(Tables, InsertAndDeleteStatesAndCounts) {
+    void *t = Open("rows");
+    Tbl *T = static_cast<Tbl *>(t);
+    const std::string tn = C().name;
+    auto counts = [&] { return std::make_tuple(T->record_count, T->shadow_count); };
+    void *a = Make(7), *shadow = Make(7, 255), *twin = Make(7);
+    Insert(t, a);
+    Insert(t, shadow);
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(counts(), std::make_tuple(2u, 1u));
+    EXPECT_EQ(Rc(a)->flags, QELDB_REC_INSERTED);
+    EXPECT_EQ(Rc(a)->table, T);
+    Insert(t, twin);  // same tenant, key and source
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    EXPECT_EQ(Traced((tn + " insert record exists for " + C().keytype + " " + C().field).c_str()), 1u);
+    h->quiet_duplicates = 1;
+    Insert(t, twin);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    EXPECT_EQ(Traced("insert record exists"), 1u);
+    EXPECT_EQ(counts(), std::make_tuple(2u, 1u));
+    Insert(t, a);  // already in
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    Insert(t, nullptr);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    // Another tenant's record of the same key coexists; the tenant counter follows.
+    qelrt_set_tenant_id(3);
+    void *other = Make(7);
+    qelrt_calls_log(1);
+    Insert(t, other);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(Calls("qeldb_update_tenant_counter").size(), 1u);
+    EXPECT_EQ(Walk(t, 0), (std::vector<void *>{a, shadow, other}));
+    Delete(t, other);
+    qelrt_set_tenant_id(0);
+    EXPECT_EQ(Calls("qeldb_update_tenant_counter").size(), 2u);
+    Delete(t, shadow);
+    EXPECT_EQ(Calls("qeldb_update_tenant_counter").size(), 2u);  // tenant 0: no counter
+    EXPECT_EQ(counts(), std::make_tuple(1u, 0u));
+    Delete(t, shadow);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    EXPECT_EQ(Traced((tn + " delete, record not found for " + C().keytype + " " + C().field).c_str()), 1u);
+
+    // Primary-key-only: in the primary index alone, marked, counted.
+    Delete(t, a, true);
+    EXPECT_EQ(Rc(a)->flags & QELDB_REC_PKEY_ONLY, QELDB_REC_PKEY_ONLY);
+    Delete(t, a, true);  // twice: nothing more
+    EXPECT_EQ(err, 0u);
+    EXPECT_EQ(counts(), std::make_tuple(1u, 0u));
+    if (C().nindex > 1) EXPECT_TRUE(Walk(t, 1).empty());
+    Delete(t, a);
+    EXPECT_EQ(Rc(a)->flags, QELDB_REC_INSERTED);
+    EXPECT_EQ(Rc(a)->table, nullptr);
+    EXPECT_EQ(counts(), std::make_tuple(0u, 0u));
+    Insert(t, a, true);
+    EXPECT_EQ(Rc(a)->flags, QELDB_REC_INSERTED | QELDB_REC_PKEY_ONLY);
+    if (C().nindex > 1) EXPECT_TRUE(Walk(t, 1).empty());
+    EXPECT_EQ(Walk(t, 0), (std::vector<void *>{a}));
+    Delete(t, a);
+    EXPECT_EQ(counts(), std::make_tuple(0u, 0u));
+    EXPECT_EQ(Traced("record count already 0"), 0u);
+
+    // The replication rule; delete_cr with destroy releases the record.
+    Insert(t, twin);
+    qelrt_db_enable_cursors(t, 1);
+    Delete(t, twin);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_INVALID});
+    EXPECT_EQ(Traced((tn + "_delete() cannot be direclty used when the table is marked for replication").c_str()), 1u);
+    qelrt_db_enable_cursors(t, 0);
+    h->err = 0;
+    EXPECT_EQ(Op<U(H, void *, void *, U)>("delete_cr")(h, t, twin, 1), 0u);
+    std::erase(recs_, twin);
+    EXPECT_EQ(counts(), std::make_tuple(0u, 0u));
+}
+
+TEST(TablesIfFlow, SecondIndexRefusalLeavesTheRecordOut) {
+    // Equal bodies have equal kalvi ids, so only a primary index whose key
+    // changed under it lets the second index see an equal body: record d
+    // has its kalvi id changed in place and a record with d's new body comes.
+    qelrt_reset();
+    H h = qelrt_handle_new();
+    qelrt_handle_use_quarl(h, 1);
+    U err = 0, db = 0;
+    void *t = im_if_flow_control_table_open(h, db, "second", 0, &err);
+    auto make = [&](uint32_t slot, uint32_t kalvi) {
+        void *r = im_if_flow_control_record_create_cr(h, 1);
+        auto *body = static_cast<im_if_fctrl_body *>(Word(r, kRecHead + 2 * kNode + 8));
+        body->slot = slot;
+        body->kalvi_id = kalvi;
+        return r;
+    };
+    void *a = make(1, 1), *b = make(2, 10), *d = make(3, 20);
+    for (void *r : {a, b, d}) im_if_flow_control_insert(h, db, t, r, &err);
+    static_cast<im_if_fctrl_body *>(Word(d, kRecHead + 2 * kNode + 8))->kalvi_id = 2;
+    void *c = make(3, 2);
+    im_if_flow_control_insert(h, db, t, c, &err);
+    EXPECT_EQ(err, uint32_t{LOMARI_ERR_EXISTS});
+    EXPECT_EQ(qelrt_trace_find("im_if_flow_control insert record exists for im_if_fctrl_body"), 1u);
+    auto *T = static_cast<Tbl *>(t);
+    EXPECT_EQ(T->record_count, 3u);
+    EXPECT_EQ(reinterpret_cast<Root *>(T + 1)[0].companion, 3u);
+    EXPECT_EQ(static_cast<Rec *>(c)->table, nullptr);
+    EXPECT_EQ(static_cast<Rec *>(c)->flags, 0u);
+    static_cast<im_if_fctrl_body *>(Word(d, kRecHead + 2 * kNode + 8))->kalvi_id = 20;
+    err = 0;
+    for (void *r : {a, b, c, d}) im_if_flow_control_destroy_record(h, db, r, &err);
+    im_if_flow_control_table_free(h, db, t, &err);
+    EXPECT_EQ(err, 0u);
+    qelrt_handle_free(h);
+    qelrt_reset();
+}
+
+// A randomized sequence of inserts and deletes (full and primary-key-only,
+// several tenants, both sources) against an ordered model.
+TEST_P(Tables, RandomSequenceMatchesOrderedModel) {
+    void *t = Open("model");
+    Tbl *T = static_cast<Tbl *>(t);
+    using Key = std::tuple<uint16_t, uint32_t, uint8_t>;  // tenant, key, source: the index order
+    std::map<Key, void *> model;
+    std::set<void *> pkey_only;
+    std::vector<void *> pool;
+    std::mt19937 rng(1234 + C().nparts);
+    for (int i = 0; i < 400; ++i) {
+        qelrt_set_tenant_id(static_cast<uint16_t>(rng() % 3));
+        pool.push_back(Make(rng() % 150, rng() % 4 ? 1 : 255));
+    }
+    h->quiet_duplicates = 1;
+    for (int step = 0; step < 4000; ++step) {
+        void *r = pool[rng() % pool.size()];
+        const Key k{Rc(r)->tenant_id, 0, Rc(r)->source};
+        Key key = k;
+        std::get<1>(key) = C().str ? std::stoul(static_cast<char *>(KeyObj(r)) + key_off + 4)
+                                   : Word<uint32_t>(KeyObj(r), key_off);
+        const bool in = Rc(r)->table != nullptr;
+        qelrt_set_tenant_id(Rc(r)->tenant_id);
+        switch (rng() % 4) {
+        case 0:
+        case 1: {
+            const bool pk = rng() % 4 == 0;
+            Insert(t, r, pk);
+            const bool ok = !in && !model.count(key);
+            ASSERT_EQ(Err(), ok ? 0u : uint32_t{LOMARI_ERR_EXISTS});
+            if (ok) {
+                model[key] = r;
+                if (pk) pkey_only.insert(r);
+            }
+            break;
+        }
+        case 2:
+            Delete(t, r);
+            ASSERT_EQ(Err(), in ? 0u : uint32_t{LOMARI_ERR_NOT_FOUND});
+            if (in) model.erase(key);
+            pkey_only.erase(r);
+            break;
+        default:
+            Delete(t, r, true);
+            ASSERT_EQ(Err(), in ? 0u : uint32_t{LOMARI_ERR_NOT_FOUND});
+            if (in) pkey_only.insert(r);
+        }
+        if (step % 250 == 0 || step == 3999) {
+            std::vector<void *> want, second;
+            uint32_t shadows = 0;
+            for (auto &[k2, rec] : model) {
+                want.push_back(rec);
+                shadows += std::get<2>(k2) == 255;
+                if (!pkey_only.count(rec)) second.push_back(rec);
+            }
+            ASSERT_EQ(Walk(t, 0), want);
+            if (C().nindex > 1) ASSERT_EQ(Walk(t, 1), second);  // bodies differ only in kalvi_id
+            ASSERT_EQ(T->record_count, model.size());
+            ASSERT_EQ(T->shadow_count, shadows);
+        }
+    }
+    EXPECT_GT(model.size(), 100u);
+    qelrt_set_tenant_id(0);
+}
+
+// Every allocation of open, record creation and insert may fail: the table
+// stays consistent and nothing leaks.
+TEST_P(Tables, AllocationFailureAtEachStep) {
+    for (uint64_t n = 1;; ++n) {
+        qelrt_fail_alloc_at(n);
+        h->err = 0;
+        void *t = OpenId(5);
+        void *r = t ? Make(9) : nullptr;
+        if (r && !h->err) Insert(t, r);
+        qelrt_fail_alloc_at(0);
+        const bool done = t && r && err == 0 && h->err == 0;
+        err = 0;
+        h->err = 0;
+        if (t) {
+            EXPECT_EQ(static_cast<Tbl *>(t)->record_count, Walk(t, 0).size());
+            if (r) Destroy(r);
+            Free(t);
+            EXPECT_EQ(static_cast<uint32_t>(tables_.size()), 0u);
+        }
+        for (void *x : std::vector<void *>(recs_)) Destroy(x);
+        if (done) break;
+        ASSERT_LT(n, 20u);
+    }
+}
+
+// ---- lookups ---------------------------------------------------------------------
+
+// Every lookup form of every index and the primary-key forms, against a
+// sorted vector of (tenant, key, source) with the same filters written out
+// plainly, over a population of three tenants, sources 1 and 255 and
+// records pending destruction.
+TEST_P(Tables, LookupsMatchTheReferenceModel) {
+    struct Row {
+        uint16_t tenant;
+        uint32_t key;
+        uint8_t src;
+        bool pending;
+        void *rec;
+        auto ord() const { return std::make_tuple(tenant, key, src); }
+    };
+    void *t = Open("lookups");
+    std::mt19937 rng(99);
+    std::vector<Row> rows;
+    for (int i = 0; i < 300; ++i) {
+        const uint16_t tn = rng() % 3;
+        const uint32_t k = rng() % 60;
+        const uint8_t src = rng() % 3 ? 1 : 255;
+        qelrt_set_tenant_id(tn);
+        void *r = Make(k, src);
+        Insert(t, r);
+        if (Err()) {
+            Destroy(r);
+            continue;
+        }
+        const bool pending = rng() % 5 == 0;
+        if (pending) Rc(r)->flags |= QELDB_REC_PENDING;
+        rows.push_back({tn, k, src, pending, r});
+    }
+    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.ord() < b.ord(); });
+    h->err = 0;  // the refused duplicates stored theirs
+    const long n = static_cast<long>(rows.size());
+    uint16_t tn = 0;  // the caller's tenant of the current query
+
+    // ---- the model
+    auto pos = [&](uint32_t k, uint8_t s, bool upper) {
+        const auto key = std::make_tuple(tn, k, s);
+        auto it = upper ? std::upper_bound(rows.begin(), rows.end(), key, [](auto &x, const Row &r) { return x < r.ord(); })
+                        : std::lower_bound(rows.begin(), rows.end(), key, [](const Row &r, auto &x) { return r.ord() < x; });
+        return static_cast<long>(it - rows.begin());
+    };
+    auto passes = [](const Row &r, uint8_t S, bool match, bool skip) {
+        return !(skip && r.pending) && !(S == 0 && r.src == 255) && (!match || r.src == S);
+    };
+    auto step = [&](long j, bool fwd, uint8_t S, bool match, bool skip, bool same, uint32_t key) -> void * {
+        for (; j >= 0 && j < n; j += fwd ? 1 : -1) {
+            if (rows[j].tenant != tn || (same && rows[j].key != key)) return nullptr;
+            if (passes(rows[j], S, match, skip)) return rows[j].rec;
+        }
+        return nullptr;
+    };
+    auto search = [&](uint32_t k, bool nearest, bool fwd, uint32_t ps, uint32_t fs, bool skip, bool same) -> void * {
+        const uint8_t p = ps ? ps : 1;
+        const long x = pos(k, p, false);
+        if (x < n && rows[x].ord() == std::make_tuple(tn, k, p) && !(skip && rows[x].pending)) return rows[x].rec;
+        if (!nearest && !same) return nullptr;
+        return step(fwd ? pos(k, p, true) : x - 1, fwd, uint8_t(fs), uint8_t(fs) != 0, skip, same && !nearest, k);
+    };
+    auto index_of = [&](void *r) {
+        return static_cast<long>(std::find_if(rows.begin(), rows.end(), [r](const Row &x) { return x.rec == r; }) - rows.begin());
+    };
+    auto by_key = [&](uint32_t k, bool fwd, uint32_t ps, uint32_t fs, bool skip) -> void * {
+        if (void *m = search(k, false, true, ps, 0, skip, false)) {
+            const long x = index_of(m);
+            return step(fwd ? x + 1 : x - 1, fwd, uint8_t(fs), uint8_t(fs) != 0, skip, false, k);
+        }
+        return search(k, true, fwd, ps, fs, skip, false);
+    };
+    auto end = [&](bool last, uint8_t S, bool match, bool skip) -> void * {
+        for (long j = last ? n - 1 : 0; j >= 0 && j < n; j += last ? -1 : 1)
+            if ((last ? rows[j].tenant <= tn : rows[j].tenant >= tn) && passes(rows[j], S, match, skip))
+                return rows[j].tenant == tn ? rows[j].rec : nullptr;
+        return nullptr;
+    };
+
+    // ---- keys as the forms take them
+    char str[32];
+    uint32_t u32 = 0;
+    void *body = Api<void *(H, U)>("im_if_fctrl_body", "create")(h, db);
+    void *pkey = Op<void *(H, U)>("pkey_create")(h, db);
+    auto raw = [&](uint32_t i, uint32_t k) -> const void * {
+        if (i == 1) {
+            std::memcpy(static_cast<uint8_t *>(body) + key_off, &k, 4);
+            return body;
+        }
+        if (!C().str) return &(u32 = k);
+        std::snprintf(str, sizeof str, "key-%010u-padding-to-31chars", k);
+        return str;
+    };
+    auto pk = [&](uint32_t k) {
+        uint8_t *o = static_cast<uint8_t *>(pkey) + key_off;
+        if (C().str)
+            std::snprintf(reinterpret_cast<char *>(o), 32, "key-%010u-padding-to-31chars", k);
+        else
+            std::memcpy(o, &k, 4);
+        return pkey;
+    };
+
+    using V = void *;
+    uint32_t hits = 0;
+    for (uint32_t i = 0; i < C().nindex; ++i) {
+        const std::string ix = i ? C().second : std::string(C().name) + "_" + C().keytype + "_" + C().field;
+        const std::string cr = i ? ix.substr(0, ix.size() - 1) : ix;
+        auto F = [&](const char *op) { return ix + "_" + op; };
+        auto S4 = [&](const char *op) { return Api<V(H, U, V, const void *, U *)>(ix, op); };
+        auto S5 = [&](const char *op) { return Api<V(H, U, V, const void *, U, U *)>(ix, op); };
+        auto S6 = [&](const char *op) { return Api<V(H, U, V, const void *, U, U, U *)>(ix, op); };
+        auto R4 = [&](const char *op) { return Api<V(H, U, V, V, U *)>(ix, op); };
+        auto R5 = [&](const char *op) { return Api<V(H, U, V, V, U, U *)>(ix, op); };
+        auto E3 = [&](const char *op) { return Api<V(H, U, V, U *)>(ix, op); };
+        auto E4 = [&](const char *op) { return Api<V(H, U, V, U, U *)>(ix, op); };
+        for (int q = 0; q < 400; ++q) {
+            tn = rng() % 3;
+            qelrt_set_tenant_id(tn);
+            const uint32_t k = rng() % 62;
+            const uint32_t s = (rng() % 3 == 0) ? 0 : (rng() % 2 ? 1 : 255);
+            const uint32_t near = rng() % 2;
+            const void *key = raw(i, k);
+            SCOPED_TRACE(::testing::Message() << F("") << " tenant " << tn << " key " << k << " source " << s);
+            void *found = S4("search")(h, db, t, key, &err);
+            hits += found != nullptr;
+            EXPECT_EQ(found, search(k, 0, 1, 1, 0, 0, 0));
+            EXPECT_EQ(S5("search_w_src")(h, db, t, key, s, &err), search(k, 0, 1, s, 0, 0, 0));
+            EXPECT_EQ(S4("search_nearest")(h, db, t, key, &err), search(k, 1, 1, 1, 1, 0, 0));
+            EXPECT_EQ(S6("search_not_pending_destroy")(h, db, t, key, s, near, &err), search(k, near, 1, s, s, 1, s == 0));
+            const uint32_t flags = rng() % 8;
+            const uint32_t cs = ((s & 0xFF) || (flags & 4)) ? s : 1;
+            EXPECT_EQ((Api<V(H, V, const void *, U, U)>(cr, "search_cr")(h, t, key, s, flags)),
+                      search(k, flags & 1, 1, cs, cs, !(flags & 2), (flags & 4) != 0));
+            EXPECT_EQ(S4("get_next_by_key")(h, db, t, key, &err), by_key(k, true, 1, 1, false));
+            EXPECT_EQ(S4("get_prev_by_key")(h, db, t, key, &err), by_key(k, false, 1, 1, false));
+            EXPECT_EQ(S5("get_next_by_key_w_src")(h, db, t, key, s, &err), by_key(k, true, s, s, false));
+            EXPECT_EQ(S6("get_next_by_key_not_pending_destroy")(h, db, t, key, s, near * 255, &err),
+                      by_key(k, true, s, near * 255, true));
+            EXPECT_EQ(S6("get_prev_by_key_not_pending_destroy")(h, db, t, key, s, s, &err), by_key(k, false, s, s, true));
+            // From a record of the population.
+            const long x = rng() % n;
+            void *r = rows[x].rec;
+            EXPECT_EQ(R4("get_next")(h, db, t, r, &err), step(x + 1, true, 1, true, false, false, 0));
+            EXPECT_EQ(R4("get_prev")(h, db, t, r, &err), step(x - 1, false, 1, true, false, false, 0));
+            EXPECT_EQ(R5("get_next_by_src")(h, db, t, r, s, &err), step(x + 1, true, s, true, false, false, 0));
+            EXPECT_EQ(R5("get_next_not_pending_destroy")(h, db, t, r, s, &err), step(x + 1, true, s, true, true, false, 0));
+            EXPECT_EQ(R5("get_prev_not_pending_destroy")(h, db, t, r, s, &err), step(x - 1, false, s, true, true, false, 0));
+            EXPECT_EQ(R4("get_next_ignore_src")(h, db, t, r, &err), x + 1 < n && rows[x + 1].tenant == tn ? rows[x + 1].rec : nullptr);
+            EXPECT_EQ(R4("get_sub_next")(h, db, t, r, &err), x + 1 < n && rows[x + 1].key == rows[x].key ? rows[x + 1].rec : nullptr);
+            void *shadow = nullptr;
+            for (long j = x; j < n && rows[j].key == rows[x].key && !shadow; ++j)
+                if (rows[j].src == 255) shadow = rows[j].rec;
+            EXPECT_EQ(R4("get_shadow")(h, db, t, r, &err), shadow);
+            EXPECT_EQ(E3("get_first")(h, db, t, &err), end(false, 1, true, false));
+            EXPECT_EQ(E3("get_last")(h, db, t, &err), end(true, 1, true, false));
+            EXPECT_EQ(E3("get_first_ignore_src")(h, db, t, &err), end(false, 1, false, false));
+            EXPECT_EQ(E4("get_first_by_src")(h, db, t, s, &err), end(false, s, true, false));
+            EXPECT_EQ(E4("get_first_not_pending_destroy")(h, db, t, s, &err), end(false, s, s != 0, true));
+            EXPECT_EQ(E4("get_last_not_pending_destroy")(h, db, t, s, &err), end(true, s, true, true));
+            const uint32_t op = rng() % 4, gs = s ? s : 1;
+            EXPECT_EQ((Api<V(H, V, U, V, U, U)>(cr, "get_cr")(h, t, op, r, s, flags)),
+                      op < 2 ? end(op == 1, gs, !(flags & 1), !(flags & 2))
+                             : step(op == 3 ? x + 1 : x - 1, op == 3, gs, !(flags & 1), !(flags & 2), false, 0));
+            if (i == 0) {  // the primary-key forms
+                auto P = [&](const char *op2) { return Api<V(H, U, V, V, U *)>(C().name, op2); };
+                EXPECT_EQ((Api<V(H, U, V, V, U, U *)>(C().name, "search")(h, db, t, pk(k), near, &err)), search(k, near, 1, 1, 1, 0, 0));
+                EXPECT_EQ((Api<V(H, U, V, V, U, U, U *)>(C().name, "search_w_src")(h, db, t, pk(k), near, s, &err)),
+                          search(k, near, 1, s, s, 0, 0));
+                EXPECT_EQ(P("get_next_by_key")(h, db, t, pk(k), &err), by_key(k, true, 1, 1, false));
+                EXPECT_EQ(P("get_prev_by_key")(h, db, t, pk(k), &err), by_key(k, false, 1, 1, false));
+                EXPECT_EQ(P("pkey_get_next")(h, db, t, r, &err), step(x + 1, true, 1, true, false, false, 0));
+                EXPECT_EQ(P("pkey_get_shadow")(h, db, t, r, &err), shadow);
+                EXPECT_EQ((Api<V(H, U, V, U *)>(C().name, "pkey_get_last"))(h, db, t, &err), end(true, 1, true, false));
+                uint32_t want = 0;
+                for (const Row &w : rows) want += tn ? w.tenant == tn : 1;
+                EXPECT_EQ((Api<U(H, U, V)>(C().name, "table_get_count"))(h, db, t), want);
+                want = 0;
+                for (const Row &w : rows) want += tn ? w.tenant == tn && w.src == s : (s == 255 && w.src == 255);
+                EXPECT_EQ((Api<U(H, U, V, uint8_t)>(C().name, "table_get_count_by_src"))(h, db, t, uint8_t(s)), want);
+            }
+            ASSERT_EQ(err, 0u);
+        }
+        // The whole index in order, through the walk.
+        std::vector<void *> walked, want;
+        for (const Row &w : rows) want.push_back(w.rec);
+        Api<void(V, int (*)(V, V, U *, V, V), V, U *, V, V)>(ix, "walk")(
+            t, [](V rec, V ctx, U *, V, V) { static_cast<std::vector<void *> *>(ctx)->push_back(rec); return 0; },
+            &walked, &err, nullptr, nullptr);
+        EXPECT_EQ(walked, want);
+    }
+    EXPECT_GT(hits, 60u * C().nindex);
+    // Refusals: a null key, an unknown getter operation, an unknown index.
+    EXPECT_EQ((Api<V(H, U, V, V, U, U *)>(C().name, "search")(h, db, t, nullptr, 0, &err)), nullptr);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    h->err = 0;
+    EXPECT_EQ((Api<V(H, V, U, V, U, U)>(std::string(C().name) + "_" + C().keytype + "_" + C().field, "get_cr")(h, t, 4, nullptr, 1, 0)), nullptr);
+    EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_INVALID});
+    EXPECT_EQ(Traced("invalid record get flag 4"), 1u);
+    h->err = 0;
+    Api<void(H, V, U, int (*)(V, V, U *, V, V), V, V)>(C().name, "record_walk_cr")(
+        h, t, 2, [](V, V, U *, V, V) { return 0; }, nullptr, nullptr);
+    EXPECT_EQ(Traced("unknow key:2"), 1u);
+    EXPECT_EQ(h->err, 0u);
+    Api<void(H, U, V)>("im_if_fctrl_body", "destroy")(h, db, body);
+    Op<void(H, U, V)>("pkey_destroy")(h, db, pkey);
+    for (Row &w : rows) Rc(w.rec)->flags &= ~QELDB_REC_PENDING;
+    qelrt_set_tenant_id(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, Tables, ::testing::ValuesIn([] {
+                             std::vector<const TableCase *> v;
+                             for (const TableCase &c : kCases) v.push_back(&c);
+                             return v;
+                         }()),
+                         [](const auto &info) { return std::string(info.param->name); });
+
+}  // namespace

@@ -1,0 +1,168 @@
+// io.cpp -- the tool's reading, rendering and encoding of items, and its
+// error reports.  Items are read one at a time from a stream: the 27-byte
+// header first (it gives the item's whole length), then the rest.
+#include <cstring>
+
+#include "lomari/lomari_catalogue.h"
+#include "qel/rt_handle.h"
+#include "tool.h"
+
+namespace ltool {
+
+namespace {
+constexpr U kHeader = QEL_MSG_WIRE_HEADER_LEN;
+constexpr U kLuid = 16;
+// The largest item the tool accepts: far above anything the domain
+// produces, and small enough that a corrupt length cannot make it reserve
+// gigabytes.
+constexpr U kMaxItem = 16u << 20;
+constexpr U kMaxRender = 64u << 20;
+}  // namespace
+
+Session::Session() : h(qelrt_handle_new()), db(h->database_id) { qelrt_handle_use_pool(h, 1); }
+Session::~Session() { qelrt_handle_free(h); }
+
+Input::~Input() {
+    if (own_ && f_) std::fclose(f_);
+}
+
+bool Input::open(const std::string &path) {
+    if (path == "-") {
+        f_ = stdin;
+        return true;
+    }
+    f_ = std::fopen(path.c_str(), "rb");
+    own_ = f_ != nullptr;
+    return f_ != nullptr;
+}
+
+bool Input::fill(size_t n) {
+    if (got() >= n) return true;
+    if (pos_ > 0) {
+        buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(pos_));
+        pos_ = 0;
+    }
+    const size_t have = buf_.size();
+    buf_.resize(n);
+    const size_t r = std::fread(buf_.data() + have, 1, n - have, f_);
+    buf_.resize(have + r);
+    return buf_.size() >= n;
+}
+
+void Input::consume(size_t n) {
+    pos_ += n;
+    offset_ += n;
+}
+
+ReadResult read_item(Session &s, Input &in, Item &item) {
+    item = Item{};
+    item.offset = in.offset();
+    if (!in.fill(kHeader)) {
+        if (in.got() == 0) return {ReadStatus::End, 0, ""};
+        return {ReadStatus::Error, LOMARI_ERR_SHORT,
+                "input ends inside a header (" + std::to_string(in.got()) + " of 27 bytes)"};
+    }
+    // The header is read alone first (it is 27 bytes whatever room it is
+    // told of): it says how long the whole item is.
+    qel_msg_header_t hdr;
+    U err = 0;
+    if (!_qel_message_header_unmarshal(s.h, s.db, in.data(), &hdr, ~U(0), &err))
+        return {ReadStatus::Error, err, "not an item header"};
+    const U length = hdr.length;
+    if (length < kHeader + kLuid)
+        return {ReadStatus::Error, LOMARI_ERR_INVALID, "item length " + std::to_string(length) + " below 43"};
+    if (length > kMaxItem)
+        return {ReadStatus::Error, LOMARI_ERR_TOO_BIG, "item of " + std::to_string(length) + " bytes"};
+    if (!in.fill(length))
+        return {ReadStatus::Error, LOMARI_ERR_SHORT,
+                "input ends inside an item of " + std::to_string(length) + " bytes, " +
+                    std::to_string(in.got()) + " present"};
+    item.codec = codec_by_luid(in.data() + kHeader);
+    if (!item.codec) {
+        static const char hex[] = "0123456789abcdef";
+        std::string id;
+        for (U i = 0; i < kLuid; ++i) {
+            id += hex[in.data()[kHeader + i] >> 4];
+            id += hex[in.data()[kHeader + i] & 15];
+        }
+        return {ReadStatus::Error, LOMARI_ERR_NOT_FOUND, "unknown identifier " + id};
+    }
+    s.err = 0;
+    const U used = item.codec->decode(s.h, s.db, &item.object, in.data(), length, &s.err);
+    if (s.err) {
+        const U code = s.err;
+        if (item.object) item.codec->destroy(s.h, s.db, item.object);
+        item.object = nullptr;
+        s.err = 0;
+        return {ReadStatus::Error, code, std::string("cannot decode ") + item.codec->kind + " " + item.codec->name};
+    }
+    in.consume(used);
+    return {ReadStatus::Item, 0, ""};
+}
+
+bool render(Session &s, const Codec &c, void *object, bool xml, std::vector<char> &out) {
+    if (out.size() < 4096) out.resize(4096);
+    for (;;) {
+        s.err = 0;
+        (xml ? c.to_xml : c.print)(s.h, s.db, out.data(), object, U(out.size()), &s.err);
+        if (s.err != LOMARI_ERR_SHORT) return s.err == 0;
+        if (out.size() >= kMaxRender) return false;
+        out.resize(out.size() * 2);
+    }
+}
+
+bool encode_document(Session &s, const std::string &path, std::vector<uint8_t> &bytes, std::string &detail) {
+    char why[512] = "";
+    s.err = 0;
+    qel_xml_doc_t *doc = qel_xml_parse_file(s.h, path.c_str(), 0, why, sizeof why, &s.err);
+    if (!doc) {
+        detail = why[0] ? why : "cannot read the document";
+        return false;
+    }
+    const Codec *found = nullptr;
+    for (const Codec &c : codecs()) {
+        U n = 0, e = 0;
+        xml_get_element_nodecount(s.h, doc, ("/" + std::string(c.name)).c_str(), &n, &e);
+        if (n) {
+            found = &c;
+            break;
+        }
+    }
+    if (!found) {
+        qel_xml_doc_free(doc);
+        s.err = LOMARI_ERR_NOT_FOUND;
+        detail = "the document's element is no message or table record of the domain";
+        return false;
+    }
+    s.err = 0;
+    void *object = found->from_xml(s.h, s.db, doc, &s.err, why, sizeof why);
+    qel_xml_doc_free(doc);
+    if (!object) {
+        detail = std::string("cannot read ") + found->kind + " " + found->name + (why[0] ? ": " : "") + why;
+        return false;
+    }
+    bytes.resize(found->len(s.h, s.db, object));
+    const U n = found->encode(s.h, s.db, bytes.data(), object, U(bytes.size()), &s.err);
+    found->destroy(s.h, s.db, object);
+    bytes.resize(n);
+    if (s.err) detail = std::string("cannot encode ") + found->kind + " " + found->name;
+    return s.err == 0;
+}
+
+int fail(const char *cmd, const std::string &source, uint64_t offset, U code, const std::string &detail) {
+    std::fprintf(stderr, "lomari: %s: %s: offset %llu: ", cmd, source == "-" ? "<stdin>" : source.c_str(),
+                 static_cast<unsigned long long>(offset));
+    if (code) {
+        const char *name = lomari_error_name(code);
+        std::fprintf(stderr, "%s (%s): ", name ? name : "error", std::strerror(int(code)));
+    }
+    std::fprintf(stderr, "%s\n", detail.c_str());
+    return 1;
+}
+
+int usage_error(const char *usage, const std::string &why) {
+    std::fprintf(stderr, "lomari: %s\n\n%s", why.c_str(), usage);
+    return 2;
+}
+
+}  // namespace ltool
