@@ -247,7 +247,7 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
                     : get_fields<true>(T, o, p, body_end, wire_state, sb);
         }
         if (failed) return p;
-    } else if (!Flat && in_place) {
+    } else if (in_place) {
         // A body with a negative variant carries no fields, and an object
         // whose variant is negative releases nothing when destroyed: the
         // elements the target held go now, or they would never be freed.
