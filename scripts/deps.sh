@@ -6,6 +6,7 @@
 # reference encoding's compiler and library.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ python3 binutils pkg-config libgtest-dev libxml2-dev libboost-dev)
+pkgs+=(clang llvm libclang-rt-14-dev)  # fuzz targets and coverage (libFuzzer, llvm-profdata, llvm-cov)
 bench="${LOMARI_BENCH:-OFF}"
 for arg in "$@"; do
   [ "$arg" = "--bench" ] && bench=ON

@@ -58,4 +58,5 @@ for variant in plain asan; do
     python3 scripts/check_tour.py README.md "$dir/tools"
   fi
 done
+scripts/reliability.sh  # ThreadSanitizer build and fuzz smoke runs
 echo "totals: $passed passed, 0 failed, $skipped skipped"

@@ -80,34 +80,7 @@ TEST_P(XmlTypes, CutRenderingsAreRefusedByTheParser) {
     Destroy(o);
 }
 
-// Every allocation of a parse may fail: the parse stops with 12 and
-// leaves nothing behind.
-class XmlOwners : public XmlTypes {};
-
-TEST_P(XmlOwners, AllocationFailuresAreReportedWithoutLeaks) {
-    Modes([&](bool) {
-        void *o = Fill(5, 3);
-        std::string x = Render(o);
-        Destroy(o);
-        for (uint64_t n = 1;; ++n) {
-            const int64_t live = qelrt_live_bytes();
-            void *back = Create();
-            qelrt_fail_alloc_at(n);
-            U e = Parse(x, back);
-            qelrt_fail_alloc_at(0);
-            Destroy(back);
-            EXPECT_EQ(qelrt_live_bytes(), live) << n;
-            if (e == 0) break;
-            ASSERT_EQ(e, U(LOMARI_ERR_NO_MEMORY)) << n;
-            h->err = 0;
-        }
-    });
-}
-
 INSTANTIATE_TEST_SUITE_P(Types, XmlTypes, ::testing::ValuesIn(AllTypes()), ParamName());
-INSTANTIATE_TEST_SUITE_P(Owners, XmlOwners,
-                         ::testing::ValuesIn(TypesWhere([](const TypeDesc &t) { return IsListOwner(t) || IsArrayOwner(t); })),
-                         ParamName());
 
 class Xml : public Lomari {
 protected:

@@ -101,9 +101,16 @@ void qel_update_variant_info(qel_handle_t *h, uint32_t dbid, qel_type_info_t *co
     if (!vi) return;
     vi->n_variants = svi->n_variants;
     vi->variants = reinterpret_cast<qel_variant_record_t *>(vi + 1);
+    /* Everything but the counters, which other threads add to meanwhile
+     * (calloc leaves the copy's at zero). */
     for (int i = 0; i < n && i < svi->n_variants; ++i) {
-        vi->variants[i] = svi->variants[i];
-        vi->variants[i].created = vi->variants[i].destroyed = 0;
+        const qel_variant_record_t &s = svi->variants[i];
+        qel_variant_record_t &d = vi->variants[i];
+        d.table_word = s.table_word;
+        d.used_length = s.used_length;
+        d.alloc_slop = s.alloc_slop;
+        d.zero = s.zero;
+        d.spare = s.spare;
     }
     copy->varinfo = vi;
     HandlePrivate *hp = priv(h);

@@ -112,8 +112,9 @@ int pendra_module_init_fn(const char *name, uint16_t *module_id, void *state) {
                      .first;
         id = it->second;
     }
+    /* Modules read their id without a lock, from any thread. */
     if (module_id)
-        *module_id = id;
+        __atomic_store_n(module_id, id, __ATOMIC_RELAXED);
     logc("pendra_module_init_fn", w(name), id, w(state));
     return 0;
 }

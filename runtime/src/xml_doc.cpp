@@ -639,12 +639,17 @@ uint32_t null_string_from_xml(qel_handle_t *h, uint32_t dbid, const char *path,
             set_msg(msg, msg_len, "Failed xpath: %s: string value too long", path);
         return fail(h, rc, err);
     }
-    /* Private-use characters U+E000..U+E0FF stand for single bytes. */
+    /* Private-use characters U+E000..U+E0FF stand for single bytes; U+E000
+     * (a NUL) would end the string early and is refused. */
     char out[QEL_XML_VALUE_MAX];
     size_t n = 0;
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(value); *p;) {
         if (p[0] == 0xEE && p[1] >= 0x80 && p[1] <= 0x83 && p[2] >= 0x80 && p[2] <= 0xBF) {
-            out[n++] = static_cast<char>(((p[1] & 0x03) << 6) | (p[2] & 0x3F));
+            out[n] = static_cast<char>(((p[1] & 0x03) << 6) | (p[2] & 0x3F));
+            if (out[n++] == '\0') {
+                set_msg(msg, msg_len, "Failed xpath: %s: NUL inside a string", path);
+                return fail(h, QEL_TEXT_INVALID, err);
+            }
             p += 3;
         } else {
             out[n++] = static_cast<char>(*p++);

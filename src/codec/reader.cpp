@@ -307,6 +307,12 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
                     : get_fields<true>(T, o, p, body_end, wire_state, sb);
         }
         if (failed) return p;
+    } else if (in_place) {
+        // A body with a negative variant carries no fields, and an object
+        // whose variant is negative releases nothing when destroyed: the
+        // elements the target held go now, or they would never be freed.
+        if (T.list_field >= 0 && anchor_of(T, o)->count) list_destroy_elements(T, h, db, o);
+        if (T.array_field >= 0) array_release(T, h, db, o);
     }
     // A newer writer may have sent more than this reader knows: step over it.
     if (__builtin_expect(body_end > p, 0)) {

@@ -52,8 +52,11 @@ inline bool variant_allowed(H *h, const void *o, int enum_arg, uint32_t *err) {
 }
 
 // The object checks of `checks`, in order; false after reporting.
+// A required object must name its type: the null object a failed chain
+// hands out (zero-filled, shared by every caller) is refused like null,
+// so that no operation reads its empty words or writes into it.
 inline bool check(H *h, uint32_t *err, void *o, unsigned checks, int enum_arg = 0) {
-    if ((checks & kNeedObject) && !present(h, err, o)) return false;
+    if ((checks & kNeedObject) && !present(h, err, o ? hdr(o)->tinfo : nullptr)) return false;
     if (checks & kAdjust) adjust_variant_of(h, o, err);
     if ((checks & kVariant) && !variant_allowed(h, o, enum_arg, err)) return false;
     return true;

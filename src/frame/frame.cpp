@@ -14,7 +14,7 @@ uint32_t level_of(const qel_trace_table_t &t, uint32_t idx) {
     return idx < t.count ? levels[idx] : QEL_TL_ERROR;
 }
 // The module id is read at each call: the runtime may register late.
-inline uint16_t mod() { return g_qel_lomari_trace_module_id; }
+inline uint16_t mod() { return trace_module_id(); }
 }  // namespace
 
 void trace0(const qel_trace_table_t &t, uint32_t idx) { __PDf_0(&t, idx, mod(), level_of(t, idx)); }

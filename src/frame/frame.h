@@ -6,6 +6,7 @@
 // inline and small: these run on every call.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <cstdlib>
@@ -74,6 +75,12 @@ inline uint32_t tpi(const MessageDesc &M, tp::msg::Point p) { return M.trace_bas
 
 // Registers the trace module "qel_lomari" once.
 void ensure_trace_module();
+// The trace module id as the runtime last stored it (0: not registered
+// yet).  The runtime writes it and every trace point reads it, from any
+// thread: both sides access it atomically.
+inline uint16_t trace_module_id() {
+    return std::atomic_ref<uint16_t>(g_qel_lomari_trace_module_id).load(std::memory_order_relaxed);
+}
 
 // System text of an error number.
 const char *err_text(uint32_t code);

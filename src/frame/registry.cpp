@@ -53,7 +53,7 @@ __attribute__((destructor)) void module_unlink() {
 }  // namespace
 
 void ensure_trace_module() {
-    if (g_qel_lomari_trace_module_id == 0)
+    if (trace_module_id() == 0)
         pendra_module_init_fn("qel_lomari", &g_qel_lomari_trace_module_id, &g_trace_state);
 }
 
@@ -82,8 +82,14 @@ extern "C" LOMARI_API void lomari_typeinfo_initialize(qel_handle_t *h, uint32_t 
         std::memset(static_cast<uint8_t *>(mem) + sizeof *t, 0, 2 * sizeof(void *));
         copy->counter_mode = h->per_handle_types;
         copy->type_index = -1;
-        h->type_dict_insert_fn(h->type_dict_ctx, db, copy->signature, copy);
+        // The copy gets its own variant records before it is published:
+        // another thread creating on this handle finds it at once, and
+        // must never add plainly to the static records every handle
+        // shares.  Should the runtime keep the shared records, the copy
+        // counts atomically.
         if (t->varinfo) qel_update_variant_info(h, db, copy, t, 1);
+        if (copy->varinfo == t->varinfo) copy->counter_mode = 0;
+        h->type_dict_insert_fn(h->type_dict_ctx, db, copy->signature, copy);
     }
 }
 

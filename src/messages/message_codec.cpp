@@ -127,8 +127,11 @@ uint32_t msg_unmarshal_only(const MessageDesc &M, H *h, uint32_t db, void **ref,
         report(h, err, LOMARI_ERR_NO_MEMORY);
         return 0;
     }
-    uint32_t count = _qel_message_header_unmarshal(h, db, buf, wire_header(f), len, err) + kLuidLen;
+    // The identifier counts only in an envelope that holds it: a short
+    // envelope never reports more bytes than it had.
+    uint32_t count = _qel_message_header_unmarshal(h, db, buf, wire_header(f), len, err);
     if (!*err && f->header.length < kEnvelopeLen) report(h, err, LOMARI_ERR_INVALID);
+    if (!*err) count += kLuidLen;
     f->body = obj_create_internal(*M.body, h, db);
     if (!f->body) report(h, err, LOMARI_ERR_NO_MEMORY);
     if (!*err) {

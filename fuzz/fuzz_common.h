@@ -1,0 +1,140 @@
+// fuzz_common.h -- what the fuzz targets share: entry points reached by
+// name, input bytes read as a stream of choices, objects filled from those
+// choices, and the leak and counter balance every target checks at the end.
+#pragma once
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "lomari/lomari.h"
+#include "lomari/lomari_catalogue.h"
+#include "qel/rt_control.h"
+#include "schema_view.h"
+
+namespace fz {
+
+using lt::FieldDesc;
+using lt::Kind;
+using lt::TypeDesc;
+using H = qel_handle_t *;
+using U = uint32_t;
+
+// Stops the run: a finding.
+#define FZ_CHECK(c) \
+    do { if (!(c)) { std::fprintf(stderr, "check failed: %s (%s:%d)\n", #c, __FILE__, __LINE__); std::abort(); } } while (0)
+
+template <class F>
+F *Api(const std::string &name, const std::string &op) {
+    void *p = dlsym(RTLD_DEFAULT, (name + "_" + op).c_str());
+    FZ_CHECK(p);
+    return reinterpret_cast<F *>(p);
+}
+
+// The input as a stream of choices; an exhausted stream answers zeros.
+class Source {
+public:
+    Source(const uint8_t *d, size_t n) : d_(d), n_(n) {}
+    uint8_t Byte() { return pos_ < n_ ? d_[pos_++] : 0; }
+    U Word() { return U(Byte()) | U(Byte()) << 8 | U(Byte()) << 16 | U(Byte()) << 24; }
+    bool Empty() const { return pos_ >= n_; }
+    const uint8_t *Rest() const { return d_ + pos_; }
+    size_t RestSize() const { return n_ - pos_; }
+    size_t Consumed() const { return pos_; }
+
+private:
+    const uint8_t *d_;
+    size_t n_, pos_ = 0;
+};
+
+inline U Width(Kind k) { return k == Kind::U8 ? 1 : k == Kind::U16 ? 2 : 4; }
+
+// Sets one scalar, enumeration or string field from the stream (any value:
+// out-of-range enumerators are the setter's to refuse).
+inline void SetField(H h, U db, const TypeDesc &t, void *o, const FieldDesc &f, Source &s, U *err) {
+    std::string n = std::string(t.name) + "_" + f.name;
+    switch (f.kind) {
+    case Kind::U8: Api<void(H, U, void *, uint8_t, U *)>(n, "set_value")(h, db, o, s.Byte(), err); break;
+    case Kind::U16: Api<void(H, U, void *, uint16_t, U *)>(n, "set_value")(h, db, o, uint16_t(s.Word()), err); break;
+    case Kind::U32: Api<void(H, U, void *, U, U *)>(n, "set_value")(h, db, o, s.Word(), err); break;
+    case Kind::Enum: Api<void(H, U, void *, U, U *)>(n, "set_value")(h, db, o, s.Byte() % (f.en->bound + 1), err); break;
+    case Kind::Str: {
+        char str[80];
+        U len = s.Byte() % sizeof str;
+        for (U k = 0; k < len; ++k) str[k] = char(s.Byte());
+        Api<void(H, U, void *, const char *, U, U *)>(n, "set")(h, db, o, str, len, err);
+        break;
+    }
+    default: break;
+    }
+}
+
+inline const FieldDesc *Owned(const TypeDesc &t) {
+    return t.list_field >= 0 ? &t.fields[t.list_field] : t.array_field >= 0 ? &t.fields[t.array_field] : nullptr;
+}
+
+// A new object with every field set from the stream and `elems` list or
+// array elements filled the same way.
+inline void *Fill(H h, U db, const TypeDesc &t, Source &s, U elems) {
+    void *o = Api<void *(H, U)>(t.name, "create")(h, db);
+    for (unsigned i = 0; i < t.nfields; ++i) {
+        U e = 0;  // a refused value (enumerator out of range) refuses only itself
+        SetField(h, db, t, o, t.fields[i], s, &e);
+    }
+    const FieldDesc *of = Owned(t);
+    for (U k = 0; of && k < elems; ++k) {
+        void *el = Fill(h, db, *of->elem, s, 0);
+        std::string n = std::string(t.name) + "_" + of->name;
+        U e = 0;
+        if (t.list_field >= 0) {
+            Api<void(H, U, void *, void *, U *)>(n, "set_last")(h, db, o, el, &e);
+            if (!e) continue;
+        } else {
+            Api<void(H, U, void *, U, void *, U *)>(n, "set")(h, db, o, k, el, &e);
+        }
+        Api<void(H, U, void *)>(of->elem->name, "destroy")(h, db, el);
+    }
+    return o;
+}
+
+// Objects alive per the static counting records the library publishes
+// (variant 0, the one the default domain answers) of every kind.
+inline int64_t LiveObjects() {
+    int64_t n = 0;
+    for (qel_module_desc_t *d = qel_module_tot_root.first; d; d = d->next)
+        for (qel_type_info_t *const *p = d->types; std::strcmp(d->name, "lomari") == 0 && *p; ++p) {
+            if (!(*p)->varinfo) continue;
+            const qel_variant_record_t &r = (*p)->varinfo->variants[0];
+            n += int64_t(r.created) - int64_t(r.destroyed);
+        }
+    return n;
+}
+
+// A fresh handle for one input, and the balance checked when it goes: no
+// byte and no counted object outlives the input.
+class Run {
+public:
+    explicit Run(bool track) : h(qelrt_handle_new()), db(h->database_id) {
+        static const bool quiet = (qelrt_trace_capture(0), true);  // traces would pile up over a long run
+        (void)quiet;
+        if (track) qelrt_handle_set_mode(h, QEL_CHECK_TRACK);
+        live_ = qelrt_live_bytes();
+        objs_ = LiveObjects();
+    }
+    ~Run() {
+        FZ_CHECK(qelrt_live_bytes() == live_);
+        FZ_CHECK(LiveObjects() == objs_);
+        qelrt_handle_free(h);
+    }
+    H h;
+    U db;
+
+private:
+    int64_t live_, objs_;
+};
+
+}  // namespace fz
