@@ -92,6 +92,21 @@ template <Kind... K>
 struct Shape {};
 struct NoShape {};
 
+// The field descriptors of a flat shape, copied into a walk's locals once
+// per list or array: no byte the walk stores into elements or output can
+// then alias them, so its loop keeps them in registers.
+template <class S>
+struct FlatPlan {
+    explicit FlatPlan(const TypeDesc &) {}
+};
+template <Kind... K>
+struct FlatPlan<Shape<K...>> {
+    FieldDesc f[sizeof...(K)];
+    explicit FlatPlan(const TypeDesc &E) {
+        for (unsigned i = 0; i < sizeof...(K); ++i) f[i] = E.fields[i];
+    }
+};
+
 // Calls f with the shape of a flat type (NoShape for any other).
 template <class F>
 [[gnu::always_inline]] inline auto with_shape(int8_t shape, F &&f) {

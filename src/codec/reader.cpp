@@ -122,18 +122,6 @@ struct Reader {
         return p;
     }
 
-    // The field descriptors of a flat shape copied into the walk's locals
-    // once per list or array, out of reach of the bytes stored into the
-    // elements.
-    template <class S> struct FlatPlan {
-        explicit FlatPlan(const TypeDesc &) {}
-    };
-    template <Kind... K> struct FlatPlan<Shape<K...>> {
-        FieldDesc f[sizeof...(K)];
-        explicit FlatPlan(const TypeDesc &E) {
-            for (unsigned i = 0; i < sizeof...(K); ++i) f[i] = E.fields[i];
-        }
-    };
     // One flat element of a block, unchecked, when its header is the
     // common one: whole, no ra-data block, a variant that is not negative
     // and a jump that holds the element's own part; on a tracking handle

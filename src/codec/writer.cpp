@@ -150,18 +150,6 @@ struct Writer {
         else if constexpr (K == Kind::U16) return __builtin_bswap16(*at<uint16_t>(o, off));
         else return __builtin_bswap32(*at<uint32_t>(o, off));
     }
-    // The field descriptors of a flat shape, copied into the walk's locals
-    // once per list or array: no byte stored into the output can then
-    // alias them, so the loop keeps them in registers.
-    template <class S> struct FlatPlan {
-        explicit FlatPlan(const TypeDesc &) {}
-    };
-    template <Kind... K> struct FlatPlan<Shape<K...>> {
-        FieldDesc f[sizeof...(K)];
-        explicit FlatPlan(const TypeDesc &E) {
-            for (unsigned i = 0; i < sizeof...(K); ++i) f[i] = E.fields[i];
-        }
-    };
     // One flat element of a run that has room for it, unchecked.  Its
     // header bytes are the same for every element whose variant is within
     // the domain's and which carries no ra-data block, so they are a

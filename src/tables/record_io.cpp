@@ -82,6 +82,18 @@ void release(const TableDef &T, H *h, uint32_t db, void *record) {
     rec_destroy(T, h, db, record, &e);
 }
 
+// The start of both marshals (record and key): an error already present is
+// traced and nothing happens; otherwise the last error is cleared and the
+// record and buffer must be there.
+bool marshal_entry(const TableDef &T, H *h, uint32_t *err, const void *record, const void *buf) {
+    if (*err) {
+        trace_s(kTrace2, tpt(T, rio_marshal_err), err_text(*err));
+        return false;
+    }
+    qel_clear_last_error(h);
+    return present(h, err, record) && present(h, err, buf);
+}
+
 }  // namespace
 
 // ---- binary ----------------------------------------------------------------------------
@@ -89,12 +101,7 @@ void release(const TableDef &T, H *h, uint32_t db, void *record) {
 uint32_t rio_marshal(const TableDef &T, H *h, uint32_t db, uint8_t *buf, void *record, uint32_t len,
                      uint32_t *err) {
     err = errw(err);
-    if (*err) {
-        trace_s(kTrace2, tpt(T, rio_marshal_err), err_text(*err));
-        return 0;
-    }
-    qel_clear_last_error(h);
-    if (!present(h, err, record) || !present(h, err, buf)) return 0;
+    if (!marshal_entry(T, h, err, record, buf)) return 0;
     if (!qel_domain_lookup_table_ok(h, &h->domain, T.desc->ti, err)) {
         trace_sss(kTrace2, tpt(T, rio_domainfail), tname(T), T.luid_text, h->domain_name);
         qel_store_epoch_err(h, LOMARI_ERR_DOMAIN, err);
@@ -208,12 +215,7 @@ uint32_t rio_pkey_len(const TableDef &T) { return str_key(T) ? kKeyChars * char_
 uint32_t rio_pkey_marshal(const TableDef &T, H *h, uint32_t db, uint8_t *buf, void *record, uint32_t len,
                           uint32_t *err) {
     err = errw(err);
-    if (*err) {
-        trace_s(kTrace2, tpt(T, rio_marshal_err), err_text(*err));
-        return 0;
-    }
-    qel_clear_last_error(h);
-    if (!present(h, err, record) || !present(h, err, buf)) return 0;
+    if (!marshal_entry(T, h, err, record, buf)) return 0;
     const uint8_t *key = key_of(T, record);
     if (!key) {
         report(h, err, LOMARI_ERR_NOT_FOUND);
