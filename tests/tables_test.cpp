@@ -483,16 +483,16 @@ TEST(TablesIfFlow, SecondIndexRefusalLeavesTheRecordOut) {
     qelrt_handle_use_quarl(h, 1);
     U err = 0, db = 0;
     void *t = im_if_flow_control_table_open(h, db, "second", 0, &err);
+    auto body = [](void *r) { return static_cast<im_if_fctrl_body *>(Word(r, kRecHead + 2 * kNode + 8)); };
     auto make = [&](uint32_t slot, uint32_t kalvi) {
         void *r = im_if_flow_control_record_create_cr(h, 1);
-        auto *body = static_cast<im_if_fctrl_body *>(Word(r, kRecHead + 2 * kNode + 8));
-        body->slot = slot;
-        body->kalvi_id = kalvi;
+        body(r)->slot = slot;
+        body(r)->kalvi_id = kalvi;
         return r;
     };
     void *a = make(1, 1), *b = make(2, 10), *d = make(3, 20);
     for (void *r : {a, b, d}) im_if_flow_control_insert(h, db, t, r, &err);
-    static_cast<im_if_fctrl_body *>(Word(d, kRecHead + 2 * kNode + 8))->kalvi_id = 2;
+    body(d)->kalvi_id = 2;
     void *c = make(3, 2);
     im_if_flow_control_insert(h, db, t, c, &err);
     EXPECT_EQ(err, uint32_t{LOMARI_ERR_EXISTS});
@@ -502,7 +502,7 @@ TEST(TablesIfFlow, SecondIndexRefusalLeavesTheRecordOut) {
     EXPECT_EQ(reinterpret_cast<Root *>(T + 1)[0].companion, 3u);
     EXPECT_EQ(static_cast<Rec *>(c)->table, nullptr);
     EXPECT_EQ(static_cast<Rec *>(c)->flags, 0u);
-    static_cast<im_if_fctrl_body *>(Word(d, kRecHead + 2 * kNode + 8))->kalvi_id = 20;
+    body(d)->kalvi_id = 20;
     err = 0;
     for (void *r : {a, b, c, d}) im_if_flow_control_destroy_record(h, db, r, &err);
     im_if_flow_control_table_free(h, db, t, &err);
