@@ -37,17 +37,12 @@ Codec One(const char *name, std::vector<uint8_t> wire, T sample, Enc enc, Dec de
                 return n;
             }};
 }
-// The value codecs, and the header codecs that pass the value itself.
+// The value codecs (the header codecs, which pass the value itself, are One).
 template <class T>
 Codec Value(const char *name, std::vector<uint8_t> wire, T sample, U (*m)(H, U, uint8_t *, const T *, U, U *),
             U (*u)(H, U, const uint8_t *, T *, U, int, U *)) {
     return One(name, wire, sample, [m](H h, uint8_t *b, T v, U r, U *e) { return m(h, 0, b, &v, r, e); },
                [u](H h, const uint8_t *b, T *v, U r, U *e) { return u(h, 0, b, v, r, 0, e); });
-}
-template <class T>
-Codec Header(const char *name, std::vector<uint8_t> wire, T sample, U (*m)(H, uint8_t *, T, U, U *),
-             U (*u)(H, const uint8_t *, T *, U, U *)) {
-    return One(name, wire, sample, m, u);
 }
 
 struct Ra {  // the ra-data block: a 64-bit value and a byte
@@ -61,10 +56,10 @@ const Codec kCodecs[] = {
     Value<u_int16>("u_int16", {0x12, 0x34}, 0x1234, u_int16_marshal, u_int16_unmarshal),
     Value<u_int32>("u_int32", {0xDE, 0xAD, 0xBE, 0xEF}, 0xDEADBEEF, u_int32_marshal, u_int32_unmarshal),
     Value<char>("char", {'Z'}, 'Z', char_marshal, char_unmarshal),
-    Header<U>("list_len", {1, 2, 3, 4}, 0x01020304, _qel_list_len_marshal, _qel_list_len_unmarshal),
-    Header<int8_t>("instance_variant", {0xFE}, -2, _qel_instance_variant_marshal, _qel_instance_variant_unmarshal),
-    Header<uint8_t>("obj_flag", {0x28}, 0x28, _qel_instance_obj_flag_marshal, _qel_instance_obj_flag_unmarshal),
-    Header<U>("variant_jump", {0, 0, 1, 5}, 0x105, _qel_variant_jump_marshal, _qel_variant_jump_unmarshal),
+    One<U>("list_len", {1, 2, 3, 4}, 0x01020304, _qel_list_len_marshal, _qel_list_len_unmarshal),
+    One<int8_t>("instance_variant", {0xFE}, -2, _qel_instance_variant_marshal, _qel_instance_variant_unmarshal),
+    One<uint8_t>("obj_flag", {0x28}, 0x28, _qel_instance_obj_flag_marshal, _qel_instance_obj_flag_unmarshal),
+    One<U>("variant_jump", {0, 0, 1, 5}, 0x105, _qel_variant_jump_marshal, _qel_variant_jump_unmarshal),
     One<Ra>("ra_data", {1, 2, 3, 4, 5, 6, 7, 8, 0x99}, {0x0102030405060708ull, 0x99},
             [](H h, uint8_t *b, Ra v, U r, U *e) { return _qel_instance_ra_data_marshal(h, b, v.value, v.byte, r, e); },
             [](H h, const uint8_t *b, Ra *v, U r, U *e) { return _qel_instance_ra_data_unmarshal(h, b, &v->value, &v->byte, r, e); }),

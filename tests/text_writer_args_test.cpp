@@ -78,12 +78,6 @@ TEST_P(WriterArgs, RefuseWhatTheyCannotWrite) {
 INSTANTIATE_TEST_SUITE_P(Runtime, WriterArgs, ::testing::ValuesIn(Writers()),
                          [](const ::testing::TestParamInfo<Named> &i) { return std::string(i.param.name); });
 
-}  // namespace
-
-namespace {
-
-using namespace lt;
-
 // The parsed-document readers refuse missing documents, paths and
 // destinations with INVALID (and a message naming the path), and work
 // without an error word or a message buffer.

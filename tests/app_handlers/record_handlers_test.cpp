@@ -21,19 +21,18 @@ std::vector<Call> g_calls;
 
 }  // namespace
 
+// One handler that records its call: (a, b) for the record events, (w) for the DM ones.
+#define PAIR_HANDLER(t, ev)                                                                                   \
+    extern "C" void lomari_##t##_table_record_##ev##_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
+                                                             uint32_t *) {                                    \
+        g_calls.push_back({#t " " #ev, h, db, {a, b}, 0});                                                     \
+    }
+#define ONE_HANDLER(t, ev)                                                                                    \
+    extern "C" void lomari_##t##_table_record_##ev##_handler(qel_handle_t *h, uint32_t db, void *w, uint32_t *) { \
+        g_calls.push_back({#t " " #ev, h, db, {w}, 0});                                                        \
+    }
 #define DEFINE_RECORD_HANDLERS(t)                                                                             \
-    extern "C" void lomari_##t##_table_record_create_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
-                                                             uint32_t *) {                                    \
-        g_calls.push_back({#t " create", h, db, {a, b}, 0});                                                   \
-    }                                                                                                         \
-    extern "C" void lomari_##t##_table_record_modify_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
-                                                             uint32_t *) {                                    \
-        g_calls.push_back({#t " modify", h, db, {a, b}, 0});                                                   \
-    }                                                                                                         \
-    extern "C" void lomari_##t##_table_record_delete_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
-                                                             uint32_t *) {                                    \
-        g_calls.push_back({#t " delete", h, db, {a, b}, 0});                                                   \
-    }                                                                                                         \
+    PAIR_HANDLER(t, create) PAIR_HANDLER(t, modify) PAIR_HANDLER(t, delete)                                   \
     extern "C" uint32_t lomari_##t##_table_record_grouping_handler(qel_handle_t *h, uint32_t db, void *a,       \
                                                                    uint32_t *, void *b, void *c, uint32_t v,   \
                                                                    void *d) {                                  \
@@ -45,18 +44,8 @@ std::vector<Call> g_calls;
         g_calls.push_back({#t " free", h, db, {a, d}, v});                                                     \
     }
 LOMARI_FOR_EACH_TABLE(DEFINE_RECORD_HANDLERS)
-
-#define DEFINE_DM_HANDLERS(t)                                                                                 \
-    extern "C" void lomari_##t##_table_record_create_dm_handler(qel_handle_t *h, uint32_t db, void *w,          \
-                                                                uint32_t *) {                                 \
-        g_calls.push_back({#t " create_dm", h, db, {w}, 0});                                                   \
-    }                                                                                                         \
-    extern "C" void lomari_##t##_table_record_delete_dm_handler(qel_handle_t *h, uint32_t db, void *w,          \
-                                                                uint32_t *) {                                 \
-        g_calls.push_back({#t " delete_dm", h, db, {w}, 0});                                                   \
-    }
-DEFINE_DM_HANDLERS(tarnok_header_ids)
-DEFINE_DM_HANDLERS(global_flow_control)
+ONE_HANDLER(tarnok_header_ids, create_dm) ONE_HANDLER(tarnok_header_ids, delete_dm)
+ONE_HANDLER(global_flow_control, create_dm) ONE_HANDLER(global_flow_control, delete_dm)
 
 namespace {
 
