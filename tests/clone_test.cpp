@@ -141,17 +141,4 @@ TEST_P(Clone, FailedAllocationLeavesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Types, Clone, ::testing::ValuesIn(AllTypes()), ParamName());
 
-// A copy element set into an array goes through the clone into its slot.
-TEST_F(Lomari, CopyingArraySetClonesIntoTheSlot) {
-    Ty owner{kTypes[12]}, pair{*Ty{kTypes[12]}.Array()->elem};
-    ASSERT_STREQ(owner.t.name, "cc_ids");
-    void *o = owner.Create(h, db), *v = Filler(9).Make(h, db, pair.t, 0);
-    EXPECT_EQ((Api<U(H, void *, U, void *, U)>("cc_ids_pairs", "set_cr")(h, o, 1, v, 0)), 0u);
-    uint8_t *second = owner.Block(o) + pair.t.plain_size;
-    EXPECT_EQ(pair.Compare(second, v), 0);
-    EXPECT_TRUE(Flags(second) & QEL_OF_NESTED);
-    pair.Destroy(h, db, v);
-    owner.Destroy(h, db, o);
-}
-
 }  // namespace

@@ -245,7 +245,6 @@ TEST_P(FixedString, LengthsAndBuffers) {
     get(h, db, o, buf, 32, &err);
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(buf, s31);
-    EXPECT_EQ(StateByte(o, f), 2);
     set(h, db, o, s32.c_str(), 32, &err);
     EXPECT_EQ(Err(), 22u);
     std::memset(buf, '#', sizeof buf);

@@ -4,7 +4,7 @@
 // paths.  Then what structured types share with enumerations: header
 // announcements, the domain's variant, containment reports, the embedded
 // flag and the reference queries; and what only structured types have:
-// sizes, nested initialize, OID-mapping outcomes.  (Owners releasing their
+// nested initialize, OID-mapping outcomes.  (Owners releasing their
 // elements: lists_test and arrays_test.)
 #include <functional>
 #include <set>
@@ -39,6 +39,13 @@ std::vector<const Made *> MadeWhere(bool instances_only) {
     return v;
 }
 
+// plain, tracked and state-area sizes the domain fixes, in schema order
+constexpr uint32_t kSizes[17][3] = {
+    {72, 75, 3}, {72, 77, 5}, {32, 34, 2}, {48, 51, 3},   {64, 71, 7},  {72, 80, 8},
+    {56, 58, 2}, {96, 102, 6}, {72, 74, 2}, {40, 41, 1},  {72, 74, 2},  {24, 26, 2},
+    {40, 56, 16}, {32, 35, 3}, {40, 56, 16}, {24, 26, 2}, {40, 56, 16},
+};
+
 class Objects : public Lomari, public ::testing::WithParamInterface<const Made *> {
 protected:
     const Made &M() const { return *GetParam(); }
@@ -46,34 +53,55 @@ protected:
     void Destroy(void *o) { Api<void(H, U, void *)>(M().name, "destroy")(h, db, o); }
 };
 
-TEST_P(Objects, NewInEachModeCountedAndReleased) {
+// Structured types also have the sizes the domain fixes, nested
+// enumeration fields and an empty list (both ends at the anchor).  With
+// per-handle types an object refers to the handle's registered copy, whose
+// counters are plain adds of their own.
+TEST_P(Objects, NewInEachModeSizedCountedAndReleased) {
     for (uint32_t mode : {0u, QEL_CHECK_PLAIN, QEL_CHECK_TRACK}) {
         qelrt_handle_set_mode(h, mode);
+        const bool tr = mode == QEL_CHECK_TRACK;
         void *o = Create();
         ASSERT_NE(o, nullptr);
         EXPECT_EQ(Tinfo(o), M().Ti());
         EXPECT_EQ(Variant(o), 0);
         EXPECT_EQ(Bytes(o)[9], 0);
-        EXPECT_EQ(Flags(o), mode == QEL_CHECK_TRACK && !M().en ? QEL_OF_TRACKED : 0) << "enumerations never track";
+        EXPECT_EQ(Flags(o), tr && !M().en ? QEL_OF_TRACKED : 0) << "enumerations never track";
+        if (const TypeDesc *t = M().type) {
+            const uint32_t *s = kSizes[t->ordinal];
+            auto size_int = Api<U(H, U, U, U)>(M().name, "sizeof_internal");
+            EXPECT_EQ(Api<U(H)>(M().name, "sizeof")(h), s[tr]) << mode;
+            EXPECT_EQ(size_int(h, db, 0, 0), s[0]);
+            EXPECT_EQ(size_int(h, db, 1, 0), s[tr]);
+            EXPECT_EQ(size_int(h, db, 1, 1), tr ? s[2] : 0);
+            EXPECT_EQ(qelrt_live_bytes(), s[tr]);
+            for (unsigned i = 0; i < t->nfields; ++i) {
+                const FieldDesc &f = t->fields[i];
+                if (f.kind != Kind::Enum) continue;
+                EXPECT_EQ(Tinfo(Bytes(o, f.offset)), Record(f.en->name, "enum")) << f.name;
+                EXPECT_EQ(Flags(Bytes(o, f.offset)), QEL_OF_NESTED) << f.name;
+            }
+            if (IsListOwner(*t)) {
+                void *anchor = Bytes(o, t->anchor_off);
+                EXPECT_EQ(Word(o, t->anchor_off), anchor);
+                EXPECT_EQ(Word(o, t->anchor_off + 8), anchor);
+                EXPECT_EQ(Word(o, t->anchor_off + 16), o);
+            }
+        }
         const uint64_t made = Counts(o).created, gone = Counts(o).destroyed;
         Destroy(Create());
         EXPECT_EQ(Counts(o).created, made + 1);
         EXPECT_EQ(Counts(o).destroyed, gone + 1);
         Destroy(o);
     }
-    EXPECT_EQ(qelrt_live_bytes(), 0);
-    EXPECT_EQ(qelrt_trace_count(), 0u);
-}
-
-// With per-handle types an object refers to the handle's registered copy,
-// whose counters are plain adds of their own.
-TEST_P(Objects, PerHandleTypesCountInTheHandlesCopy) {
     h->per_handle_types = 1;
     void *o = Create();
     EXPECT_EQ(Tinfo(o), h->type_dict_lookup_fn(h->type_dict_ctx, db, M().Ti()->signature));
     EXPECT_EQ(Tinfo(o)->counter_mode, 1u);
     EXPECT_EQ(Counts(o).created, 1u);
     Destroy(o);
+    EXPECT_EQ(qelrt_live_bytes(), 0);
+    EXPECT_EQ(qelrt_trace_count(), 0u);
 }
 
 TEST_P(Objects, ChainedConstructorAndItsNullObject) {
@@ -267,42 +295,7 @@ INSTANTIATE_TEST_SUITE_P(All, Queries, ::testing::ValuesIn(MadeWhere(true)), Par
 
 // ---- what only structured types have --------------------------------------------------
 
-// plain, tracked and state-area sizes the domain fixes, in schema order
-constexpr uint32_t kSizes[17][3] = {
-    {72, 75, 3}, {72, 77, 5}, {32, 34, 2}, {48, 51, 3},   {64, 71, 7},  {72, 80, 8},
-    {56, 58, 2}, {96, 102, 6}, {72, 74, 2}, {40, 41, 1},  {72, 74, 2},  {24, 26, 2},
-    {40, 56, 16}, {32, 35, 3}, {40, 56, 16}, {24, 26, 2}, {40, 56, 16},
-};
-
 using Lifecycle = TypeTest;
-
-TEST_P(Lifecycle, SizesAndNewInstancesPerHandleMode) {
-    const uint32_t *s = kSizes[T().ordinal];
-    auto size_int = Op<U(H, U, U, U)>("sizeof_internal");
-    for (uint32_t mode : {0u, QEL_CHECK_PLAIN, QEL_CHECK_TRACK}) {
-        qelrt_handle_set_mode(h, mode);
-        const bool tr = mode == QEL_CHECK_TRACK;
-        EXPECT_EQ(Op<U(H)>("sizeof")(h), s[tr]) << mode;
-        EXPECT_EQ(size_int(h, db, 0, 0), s[0]);
-        EXPECT_EQ(size_int(h, db, 1, 0), s[tr]);
-        EXPECT_EQ(size_int(h, db, 1, 1), tr ? s[2] : 0);
-        void *o = Create();
-        EXPECT_EQ(qelrt_live_bytes(), s[tr]);
-        for (unsigned i = 0; i < T().nfields; ++i) {
-            const FieldDesc &f = T().fields[i];
-            if (f.kind != Kind::Enum) continue;
-            EXPECT_EQ(Tinfo(Bytes(o, f.offset)), Record(f.en->name, "enum")) << f.name;
-            EXPECT_EQ(Flags(Bytes(o, f.offset)), QEL_OF_NESTED) << f.name;
-        }
-        if (IsListOwner(T())) {  // empty list: both ends at the anchor
-            void *anchor = Bytes(o, T().anchor_off);
-            EXPECT_EQ(Word(o, T().anchor_off), anchor);
-            EXPECT_EQ(Word(o, T().anchor_off + 8), anchor);
-            EXPECT_EQ(Word(o, T().anchor_off + 16), o);
-        }
-        Destroy(o);
-    }
-}
 
 TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     Track();

@@ -102,28 +102,14 @@ TEST_P(Messages, NullMessageAndFailuresWhileBuilding) {
 
 // ---- body ownership --------------------------------------------------------------
 
-TEST_P(Messages, GetDetachHandsTheBodyOut) {
-    Msg *m = New();
-    void *b = m->body;
-    EXPECT_EQ(Get("get", m), b);
-    EXPECT_EQ(m->body, b);
-    EXPECT_EQ(Get("get_detach", m), b);
-    EXPECT_EQ(m->body, nullptr);
-    EXPECT_EQ(Get("get", m), nullptr);
-    const uint64_t gone = BodyCounts().destroyed;
-    Free(m);
-    EXPECT_EQ(BodyCounts().destroyed, gone) << "the detached body outlives the message";
-    EXPECT_EQ(Tinfo(b), BodyTi());
-    body.Destroy(h, db, b);
-    EXPECT_EQ(err, 0u);
-    EXPECT_EQ(qelrt_live_bytes(), 0);
-    EXPECT_EQ(qelrt_trace_count(), 0u);
-}
-
-TEST_P(Messages, SetKeepsTheOldBodyFreeAndSetDestroysIt) {
+// get looks, get_detach hands the body out (it outlives the message), set
+// replaces it without destroying the old one, free_and_set destroys what it
+// replaces (nothing, on an empty message).
+TEST_P(Messages, BodyOwnershipThroughGetDetachSetAndFreeAndSet) {
     Msg *m = New();
     void *first = m->body, *second = body.Create(h, db);
     const uint64_t gone = BodyCounts().destroyed;
+    EXPECT_EQ(Get("get", m), first);
     Put("set", m, second);
     EXPECT_EQ(m->body, second);
     EXPECT_EQ(BodyCounts().destroyed, gone);
@@ -131,17 +117,24 @@ TEST_P(Messages, SetKeepsTheOldBodyFreeAndSetDestroysIt) {
     Put("free_and_set", m, first);
     EXPECT_EQ(m->body, first);
     EXPECT_EQ(BodyCounts().destroyed, gone + 1);
-    Put("free_and_set", m, nullptr);
+    EXPECT_EQ(Get("get_detach", m), first);
     EXPECT_EQ(m->body, nullptr);
-    EXPECT_EQ(BodyCounts().destroyed, gone + 2);
-    Put("free_and_set", m, nullptr);
+    EXPECT_EQ(Get("get", m), nullptr);
     Free(m);
-    Msg *s = Shallow();  // a shallow message takes a body
+    EXPECT_EQ(BodyCounts().destroyed, gone + 1) << "the detached body outlives the message";
+    EXPECT_EQ(Tinfo(first), BodyTi());
+    body.Destroy(h, db, first);
+    Msg *s = Shallow();
+    Put("free_and_set", s, nullptr);
     Put("free_and_set", s, body.Create(h, db));
     EXPECT_NE(s->body, nullptr);
+    Put("free_and_set", s, nullptr);
+    EXPECT_EQ(s->body, nullptr);
+    EXPECT_EQ(BodyCounts().destroyed, gone + 3);
     Free(s);
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(qelrt_live_bytes(), 0);
+    EXPECT_EQ(qelrt_trace_count(), 0u);
 }
 
 // With an error present, or without a message, each accessor leaves its

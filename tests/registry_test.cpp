@@ -211,36 +211,33 @@ TEST(Manifest, IsANonLoadedSectionOfPaddedRecords) {
 
 // ---- identifiers --------------------------------------------------------------
 
-// Distinct identifiers: the manifest test lists each of the 42 once.
-TEST(Identifiers, SignaturesAreTheTextOfTheirBinaryForm) {
-    for (const qel_type_info_t *t : TypeList()) {
-        EXPECT_EQ(t->magic, QEL_TINFO_MAGIC);
-        EXPECT_STREQ(t->domain, "lomari");
-        char hex[33];
-        for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", t->luid[i]);
-        EXPECT_STREQ(t->signature, hex) << t->name;
-    }
-    // The exported identifier of a message or table is its record's.
-    EXPECT_STREQ(message_vep_tarnok_headers_luid_text, Record("vep_tarnok_headers", "message")->signature);
-    EXPECT_EQ(std::memcmp(message_im_vep_fctrl_luid, Record("im_vep_fctrl", "message")->luid, 16), 0);
-    EXPECT_STREQ(table_global_flow_control_luid_text, Record("global_flow_control", "table")->signature);
-}
-
-// The catalogue programs walk the domain by is the library's own type
-// list, record for record, with each structured type's sizes.
-TEST(Catalogue, IsTheTypeListInOrder) {
+// Each record is well formed and its signature is the text of its binary
+// identifier (distinct: the manifest test lists each of the 42 once); the
+// catalogue programs walk the domain by is this list, record for record,
+// with each structured type's sizes.
+TEST(TypeListRecords, SignaturesAndTheCatalogue) {
     const std::vector<qel_type_info_t *> list = TypeList();
     ASSERT_EQ(list.size(), LOMARI_CATALOGUE_COUNT);
     const char *const kinds[] = {"type", "enum", "table", "table_record", "message"};
     for (uint32_t i = 0; i < LOMARI_CATALOGUE_COUNT; ++i) {
+        const qel_type_info_t *t = list[i];
         const lomari_catalogue_entry &c = lomari_catalogue[i];
-        EXPECT_STREQ(c.luid, list[i]->signature) << c.name;
-        EXPECT_STREQ(kinds[c.kind], list[i]->kind) << c.name;
+        EXPECT_EQ(t->magic, QEL_TINFO_MAGIC);
+        EXPECT_STREQ(t->domain, "lomari");
+        char hex[33];
+        for (int k = 0; k < 16; ++k) std::snprintf(hex + 2 * k, 3, "%02x", t->luid[k]);
+        EXPECT_STREQ(t->signature, hex) << t->name;
+        EXPECT_STREQ(c.luid, t->signature) << c.name;
+        EXPECT_STREQ(kinds[c.kind], t->kind) << c.name;
         if (c.kind != LOMARI_KIND_TYPE) continue;
         EXPECT_STREQ(c.name, kTypes[c.ordinal].name);
         EXPECT_EQ(c.plain_size, kTypes[c.ordinal].plain_size);
         EXPECT_EQ(c.tracked_size, kTypes[c.ordinal].tracked_size);
     }
+    // The exported identifier of a message or table is its record's.
+    EXPECT_STREQ(message_vep_tarnok_headers_luid_text, Record("vep_tarnok_headers", "message")->signature);
+    EXPECT_EQ(std::memcmp(message_im_vep_fctrl_luid, Record("im_vep_fctrl", "message")->luid, 16), 0);
+    EXPECT_STREQ(table_global_flow_control_luid_text, Record("global_flow_control", "table")->signature);
 }
 
 // ---- counting -----------------------------------------------------------------
