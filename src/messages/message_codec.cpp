@@ -33,10 +33,17 @@ constexpr uint32_t kEnvelopeLen = kMsgEnvelopeLen;
 
 inline uint32_t pt(const MessageDesc &M, tp::msg::Point p) { return tpi(M, p); }
 
-// The error-present point of an entry: the message name and the error's
-// text, when the entry's point quotes the name.
-void trace_err_present(const MessageDesc &M, tp::msg::Point p, uint32_t code) {
-    trace_ss(kTrace0, pt(M, p), M.name, err_text(code));
+// The start of every entry: an error already present is traced at the
+// entry's own point (quoting the message name first where the point does)
+// and nothing happens; otherwise the runtime's last error is cleared.
+bool begin_entry(const MessageDesc &M, tp::msg::Point p, H *h, const uint32_t *err) {
+    if (*err) {
+        const bool named = p == tp::msg::unmarshal_err || p == tp::msg::unmarshal_only_err;
+        named ? trace_ss(kTrace0, pt(M, p), M.name, err_text(*err)) : trace_s(kTrace0, pt(M, p), err_text(*err));
+        return false;
+    }
+    qel_clear_last_error(h);
+    return true;
 }
 
 constexpr uint32_t kRecordRoom = 65536;
@@ -46,11 +53,7 @@ constexpr const char *kRecordTag = "lomari";
 
 uint32_t msg_marshal(const MessageDesc &M, H *h, uint32_t db, uint8_t *buf, void *m, uint32_t len,
                      uint32_t *err) {
-    if (*err) {
-        trace_s(kTrace0, pt(M, tp::msg::marshal_err), err_text(*err));
-        return 0;
-    }
-    qel_clear_last_error(h);
+    if (!begin_entry(M, tp::msg::marshal_err, h, err)) return 0;
     MsgFrame *f = frame(m);
     if (!f || !buf) {
         report(h, err, LOMARI_ERR_INVALID);
@@ -117,11 +120,7 @@ uint32_t msg_marshal(const MessageDesc &M, H *h, uint32_t db, uint8_t *buf, void
 // far is still handed out, as for any decoding error.
 uint32_t msg_unmarshal_only(const MessageDesc &M, H *h, uint32_t db, void **ref, const uint8_t *buf,
                             uint32_t len, uint32_t *err) {
-    if (*err) {
-        trace_err_present(M, tp::msg::unmarshal_only_err, *err);
-        return 0;
-    }
-    qel_clear_last_error(h);
+    if (!begin_entry(M, tp::msg::unmarshal_only_err, h, err)) return 0;
     MsgFrame *f = frame(msg_create_shallow(M, h, db));
     if (!f) {
         report(h, err, LOMARI_ERR_NO_MEMORY);
@@ -149,11 +148,7 @@ uint32_t msg_unmarshal_only(const MessageDesc &M, H *h, uint32_t db, void **ref,
 uint32_t msg_unmarshal(const MessageDesc &M, H *h, uint32_t db, uint64_t ctx, void **ref,
                        const uint8_t *buf, uint32_t len, MsgHandlerFn handler,
                        uint32_t *err) {
-    if (*err) {
-        trace_err_present(M, tp::msg::unmarshal_err, *err);
-        return 0;
-    }
-    qel_clear_last_error(h);
+    if (!begin_entry(M, tp::msg::unmarshal_err, h, err)) return 0;
     if (ref) *ref = nullptr;
     void *m = nullptr;
     const uint32_t count = msg_unmarshal_only(M, h, db, &m, buf, len, err);
@@ -203,11 +198,7 @@ void msg_record(const MessageDesc &M, H *h, uint32_t db, void *m) {
 
 uint32_t msg_print(const MessageDesc &M, H *h, uint32_t db, char *buf, void *m, uint32_t len,
                    uint32_t *err) {
-    if (*err) {
-        trace_s(kTrace0, pt(M, tp::msg::print_err), err_text(*err));
-        return 0;
-    }
-    qel_clear_last_error(h);
+    if (!begin_entry(M, tp::msg::print_err, h, err)) return 0;
     if (!present(h, err, m) || !present(h, err, buf)) return 0;
     uint32_t n = qel_print_space(h, buf, len, 0, err);
     n += qel_snprintf(h, buf + n, len - n, err, "message@%s: {\n", M.name);
@@ -231,11 +222,7 @@ uint32_t msg_to_xml_worker(const MessageDesc &M, H *h, uint32_t db, char *buf, v
 
 uint32_t msg_to_xml(const MessageDesc &M, H *h, uint32_t db, char *buf, void *m, uint32_t len,
                     uint32_t *err) {
-    if (*err) {
-        trace_s(kTrace0, pt(M, tp::msg::to_xml_err), err_text(*err));
-        return 0;
-    }
-    qel_clear_last_error(h);
+    if (!begin_entry(M, tp::msg::to_xml_err, h, err)) return 0;
     if (!present(h, err, m) || !present(h, err, buf)) return 0;
     return msg_to_xml_worker(M, h, db, buf, m, len, err);
 }
@@ -246,11 +233,7 @@ uint32_t msg_to_xml(const MessageDesc &M, H *h, uint32_t db, char *buf, void *m,
 // and gives null.
 void *msg_from_xml(const MessageDesc &M, H *h, uint32_t db, qel_xml_doc_t *doc, uint32_t *err,
                    char *msg_buf, uint32_t msg_len) {
-    if (*err) {
-        trace_s(kTrace0, pt(M, tp::msg::from_xml_err), err_text(*err));
-        return nullptr;
-    }
-    qel_clear_last_error(h);
+    if (!begin_entry(M, tp::msg::from_xml_err, h, err)) return nullptr;
     void *m = msg_create(M, h, db);
     if (!m) {
         report(h, err, LOMARI_ERR_NO_MEMORY);
