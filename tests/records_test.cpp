@@ -137,7 +137,9 @@ TEST_P(Records, RoundTripInBothModesNewAndInPlace) {
         U fields = 0;
         for (U p = 0; p < Parts(); ++p) fields += Part(p).Len(h, db, Get(r, p));
         // Tracking, the field lengths are bounds: a fixed string's state bytes are counted per character.
-        if (!track) ASSERT_EQ(b.size(), kFrame + fields);
+        if (!track) {
+            ASSERT_EQ(b.size(), kFrame + fields);
+        }
         EXPECT_EQ(Len(r), kFrame + fields);
         EXPECT_EQ(b[0], 0xBC);
         EXPECT_EQ(b[7], track ? 1 : 0);

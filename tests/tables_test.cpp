@@ -44,8 +44,8 @@ constexpr uint32_t kRecHead = sizeof(Rec), kNode = sizeof(e_avl_node_t);
 
 // A key as records and probes hold it: 31 characters, or 32 bits.
 void WriteKey(void *o, bool str, uint32_t key) {
-    if (str)
-        std::snprintf(static_cast<char *>(o), 32, "key-%010u-padding-to-31chars", key);
+    if (str)  // "key-" and ten digits, padded to the 31 characters a key holds
+        std::snprintf(static_cast<char *>(o), 32, "key-%010u-padding-to-31chr", key);
     else
         std::memcpy(o, &key, 4);
 }
@@ -227,7 +227,9 @@ TEST_P(Tables, OpenFailuresReturnNullWithTheirTrace) {
         void *got = Op<void *(H, U, const char *, U, U *)>("table_open")(h, db, f.what, f.open_type, &err);
         EXPECT_EQ(got, nullptr);
         EXPECT_EQ(Err(), f.error);
-        if (*f.text) EXPECT_EQ(Traced(f.text), 1u);
+        if (*f.text) {
+            EXPECT_EQ(Traced(f.text), 1u);
+        }
         qelrt_fail_alloc_at(0);
         if (std::string(f.what) == "toc insert error") {  // the handle stays listed: free it
             qelrt_db_reset();
@@ -448,14 +450,18 @@ TEST_P(Tables, InsertAndDeleteStatesAndCounts) {
     Delete(t, a, true);  // twice: nothing more
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(counts(), std::make_tuple(1u, 0u));
-    if (C().nindex > 1) EXPECT_TRUE(Walk(t, 1).empty());
+    if (C().nindex > 1) {
+        EXPECT_TRUE(Walk(t, 1).empty());
+    }
     Delete(t, a);
     EXPECT_EQ(Rc(a)->flags, QELDB_REC_INSERTED);
     EXPECT_EQ(Rc(a)->table, nullptr);
     EXPECT_EQ(counts(), std::make_tuple(0u, 0u));
     Insert(t, a, true);
     EXPECT_EQ(Rc(a)->flags, QELDB_REC_INSERTED | QELDB_REC_PKEY_ONLY);
-    if (C().nindex > 1) EXPECT_TRUE(Walk(t, 1).empty());
+    if (C().nindex > 1) {
+        EXPECT_TRUE(Walk(t, 1).empty());
+    }
     EXPECT_EQ(Walk(t, 0), (std::vector<void *>{a}));
     Delete(t, a);
     EXPECT_EQ(counts(), std::make_tuple(0u, 0u));
@@ -567,7 +573,9 @@ TEST_P(Tables, RandomSequenceMatchesOrderedModel) {
                 if (!pkey_only.count(rec)) second.push_back(rec);
             }
             ASSERT_EQ(Walk(t, 0), want);
-            if (C().nindex > 1) ASSERT_EQ(Walk(t, 1), second);  // bodies differ only in kalvi_id
+            if (C().nindex > 1) {
+                ASSERT_EQ(Walk(t, 1), second);  // bodies differ only in kalvi_id
+            }
             ASSERT_EQ(T->record_count, model.size());
             ASSERT_EQ(T->shadow_count, shadows);
         }

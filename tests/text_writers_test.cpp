@@ -70,7 +70,9 @@ TEST_P(Writers, ExactTextAndEveryCutLength) {
             EXPECT_EQ(got, 0u);
             EXPECT_EQ(Err(), QEL_TEXT_SHORT) << room;
             EXPECT_EQ(h->err, QEL_TEXT_SHORT);
-            if (room) EXPECT_EQ(b[0], '\0');
+            if (room) {
+                EXPECT_EQ(b[0], '\0');
+            }
         }
         h->err = 0;
     }

@@ -45,7 +45,9 @@ TEST_P(XmlTypes, RandomObjectsRoundTrip) {
             void *o = Fill(seed, seed == 1 ? 0 : Elems() + seed);
             std::string x = Render(o);
             EXPECT_TRUE(WellFormed(x)) << x;
-            if (!track) EXPECT_EQ(x.find(" state="), std::string::npos);
+            if (!track) {
+                EXPECT_EQ(x.find(" state="), std::string::npos);
+            }
             void *back = Create();
             EXPECT_EQ(Parse(x, back), 0u) << x << msg;
             EXPECT_EQ(ty.Compare(o, back), 0) << x;
