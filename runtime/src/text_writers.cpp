@@ -81,6 +81,19 @@ __attribute__((cold, noinline)) uint32_t invalid(qel_handle_t *h, uint32_t *err)
 
 inline bool refused(const uint32_t *err) { return err && *err; }
 
+// The start of every writer: with an error already present nothing is
+// written; a missing argument (args_ok false, or no buffer where there is
+// room) is refused with INVALID.  False when the writer returns 0 at once.
+inline bool admit(qel_handle_t *h, uint32_t *err, bool args_ok, const char *buf, uint32_t room) {
+    if (refused(err))
+        return false;
+    if (!args_ok || (!buf && room)) {
+        invalid(h, err);
+        return false;
+    }
+    return true;
+}
+
 inline uint32_t finish(qel_handle_t *h, Out &o, uint32_t *err) {
     if (RT_UNLIKELY(o.over || o.n >= o.room))
         return short_room(h, o.buf, o.room, err);
@@ -93,10 +106,8 @@ template <class T>
 uint32_t scalar_print(const char *fn, qel_handle_t *h, char *buf, uint32_t indent,
                       const char *name, const T *v, uint32_t room, uint32_t *err) {
     logc(fn, w(h), w(buf), indent, room);
-    if (refused(err))
+    if (!admit(h, err, v && name, buf, room))
         return 0;
-    if (!v || !name || (!buf && room))
-        return invalid(h, err);
     Out o{buf, room};
     o.spaces(indent);
     o.put(name);
@@ -127,10 +138,8 @@ template <class T>
 uint32_t scalar_xml(const char *fn, qel_handle_t *h, char *buf, const char *name,
                     const T *v, uint32_t room, uint8_t state, uint32_t *err) {
     logc(fn, w(h), w(buf), room, state);
-    if (refused(err))
+    if (!admit(h, err, v && name, buf, room))
         return 0;
-    if (!v || !name || (!buf && room))
-        return invalid(h, err);
     Out o{buf, room};
     open_tag(o, name, state);
     o.dec(*v);
@@ -170,10 +179,8 @@ extern "C" {
 uint32_t qel_snprintf(qel_handle_t *h, char *buf, uint32_t room, uint32_t *err,
                       const char *fmt, ...) {
     logc("qel_snprintf", w(h), w(buf), room);
-    if (refused(err))
+    if (!admit(h, err, fmt, buf, room))
         return 0;
-    if (!fmt || (!buf && room))
-        return invalid(h, err);
     va_list ap;
     va_start(ap, fmt);
     int n = room ? std::vsnprintf(buf, room, fmt, ap) : -1;
@@ -186,10 +193,8 @@ uint32_t qel_snprintf(qel_handle_t *h, char *buf, uint32_t room, uint32_t *err,
 uint32_t qel_print_space(qel_handle_t *h, char *buf, uint32_t room, uint32_t indent,
                          uint32_t *err) {
     logc("qel_print_space", w(h), w(buf), room, indent);
-    if (refused(err))
+    if (!admit(h, err, true, buf, room))
         return 0;
-    if (!buf && room)
-        return invalid(h, err);
     Out o{buf, room};
     o.spaces(indent);
     return finish(h, o, err);
@@ -212,10 +217,8 @@ uint32_t null_string_print(qel_handle_t *h, uint32_t, char *buf, uint32_t indent
                            const char *name, const char *s, uint32_t bound,
                            uint32_t room, uint32_t *err) {
     logc("null_string_print", w(h), w(buf), indent, room);
-    if (refused(err))
+    if (!admit(h, err, s && name, buf, room))
         return 0;
-    if (!s || !name || (!buf && room))
-        return invalid(h, err);
     Out o{buf, room};
     o.spaces(indent);
     o.put(name);
@@ -230,10 +233,8 @@ uint32_t null_string_print(qel_handle_t *h, uint32_t, char *buf, uint32_t indent
 uint32_t start_tag(qel_handle_t *h, uint32_t, char *buf, const char *name,
                    uint32_t room, uint8_t state, uint32_t *err) {
     logc("start_tag", w(h), w(buf), room, state);
-    if (refused(err))
+    if (!admit(h, err, name, buf, room))
         return 0;
-    if (!name || (!buf && room))
-        return invalid(h, err);
     Out o{buf, room};
     open_tag(o, name, state);
     return finish(h, o, err);
@@ -242,10 +243,8 @@ uint32_t start_tag(qel_handle_t *h, uint32_t, char *buf, const char *name,
 uint32_t start_tag_timestamp(qel_handle_t *h, uint32_t, char *buf, const char *name,
                              uint32_t room, uint8_t state, uint32_t *err) {
     logc("start_tag_timestamp", w(h), w(buf), room, state);
-    if (refused(err))
+    if (!admit(h, err, name, buf, room))
         return 0;
-    if (!name || (!buf && room))
-        return invalid(h, err);
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     tm t{};
@@ -271,10 +270,8 @@ uint32_t start_tag_timestamp(qel_handle_t *h, uint32_t, char *buf, const char *n
 uint32_t end_tag(qel_handle_t *h, uint32_t, char *buf, const char *name, uint32_t room,
                  uint32_t *err) {
     logc("end_tag", w(h), w(buf), room);
-    if (refused(err))
+    if (!admit(h, err, name, buf, room))
         return 0;
-    if (!name || (!buf && room))
-        return invalid(h, err);
     Out o{buf, room};
     close_tag(o, name);
     return finish(h, o, err);
@@ -283,10 +280,8 @@ uint32_t end_tag(qel_handle_t *h, uint32_t, char *buf, const char *name, uint32_
 uint32_t xml_enum_print(qel_handle_t *h, uint32_t, char *buf, const char *tag,
                         uint32_t tag_len, uint32_t room, uint32_t *err) {
     logc("xml_enum_print", w(h), w(buf), tag_len, room);
-    if (refused(err))
+    if (!admit(h, err, tag, buf, room))
         return 0;
-    if (!tag || (!buf && room))
-        return invalid(h, err);
     Out o{buf, room};
     o.put(tag, tag_len);
     return finish(h, o, err);
@@ -309,10 +304,8 @@ uint32_t null_string_to_xml(qel_handle_t *h, uint32_t, char *buf, const char *na
                             const char *s, uint32_t bound, uint32_t room, uint8_t state,
                             uint32_t *err) {
     logc("null_string_to_xml", w(h), w(buf), room, state);
-    if (refused(err))
+    if (!admit(h, err, s && name, buf, room))
         return 0;
-    if (!s || !name || (!buf && room))
-        return invalid(h, err);
     Out o{buf, room};
     open_tag(o, name, state);
     for (uint32_t i = 0; i < bound && s[i] && !o.over; ++i)
