@@ -71,7 +71,7 @@ TEST_F(WalkDump, DISABLED_Write) {
 
 // Runs the dump in a child of this binary with the given walk.
 std::string DumpWith(const char *walk) {
-    const std::string path = ::testing::TempDir() + "lomari_walk_" + walk;
+    const std::string path = ::testing::TempDir() + "lomari_walk_" + std::to_string(getpid()) + "_" + walk;
     std::vector<std::string> env_s;
     for (char **e = environ; *e; ++e)
         if (std::strncmp(*e, "LOMARI_", 7) != 0) env_s.emplace_back(*e);

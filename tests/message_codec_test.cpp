@@ -150,9 +150,25 @@ TEST_P(Wire, ErrorPresentOnEntryTracesAndDoesNothing) {
     EXPECT_EQ(Fn<U(H, U, char *, void *, U, U *)>("print")(h, db, text, m, 64, &err), 0u);
     EXPECT_EQ(Fn<U(H, U, char *, void *, U, U *)>("to_xml")(h, db, text, m, 64, &err), 0u);
     EXPECT_EQ(Fn<void *(H, U, void *, U *, char *, U)>("from_xml")(h, db, nullptr, &err, text, 64), nullptr);
+    EXPECT_EQ(Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, &out, b.data(), 64, &err), 0u);
+    EXPECT_EQ(out, nullptr);
     EXPECT_EQ(err, 22u);
-    EXPECT_EQ(Traced(std::strerror(22)), 5u);
-    EXPECT_EQ(qelrt_trace_count(), 5u);
+    EXPECT_EQ(Traced(std::strerror(22)), 6u);
+    EXPECT_EQ(qelrt_trace_count(), 6u);
+}
+
+// A missing message or buffer is refused with INVALID and nothing written.
+TEST_P(Wire, MissingMessageOrBufferIsRefused) {
+    void *m = Make(1);
+    char text[64] = "x";
+    for (const char *op : {"print", "to_xml", "marshal"})
+        for (int missing = 0; missing < 2; ++missing) {
+            auto fn = Fn<U(H, U, char *, void *, U, U *)>(op);
+            EXPECT_EQ(fn(h, db, missing ? nullptr : text, missing ? m : nullptr, 64, &err), 0u) << op;
+            EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID)) << op << missing;
+            h->err = 0;
+        }
+    EXPECT_STREQ(text, "x");
 }
 
 TEST_P(Wire, RecorderWritesOneWellFormedElementAndNeverTouchesTheError) {

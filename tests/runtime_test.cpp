@@ -263,6 +263,67 @@ TEST_F(Qelrt, QuarlRangesAndTheRefusalKnob) {
     EXPECT_EQ(qelrt_quarl_range_count(h), 2u);
 }
 
+// ---- missing arguments -----------------------------------------------------------
+
+// Every runtime call the library or a program may reach with a missing
+// handle, store, node or output answers with its documented refusal and
+// follows no pointer.
+TEST_F(Qelrt, MissingArgumentsAreRefusedNotFollowed) {
+    qelrt_handle_use_quarl(h, 1);
+    void *q = h->alloc_ctx;
+    uint64_t word = 0;
+    auto cmp = [](const void *, const void *) -> uint32_t { return 0; };
+    e_avl_node_t *root = nullptr, node{};
+    for (e_avl_node_t **r : {static_cast<e_avl_node_t **>(nullptr), &root})
+        for (void *n : {static_cast<void *>(nullptr), static_cast<void *>(&node)})
+            for (e_avl_compare_fn c : {static_cast<e_avl_compare_fn>(nullptr), +cmp}) {
+                if (r && n && c) continue;
+                EXPECT_EQ(e_avl_insert(nullptr, 0, r, n, nullptr, c), 0);
+                EXPECT_EQ(e_avl_delete(nullptr, 0, r, n, nullptr, c), 0);
+            }
+    EXPECT_EQ(quarl_set_range(&word, &word, 8, 0), 0) << "not a store";
+    EXPECT_EQ(quarl_in_range(nullptr, &word, 8), 0);
+    EXPECT_EQ(quarl_in_range(q, &word, 8), 0) << "below every range";
+    EXPECT_EQ(quarl_set_key(q, nullptr, &word), 0);
+    EXPECT_EQ(quarl_set_key(nullptr, "k", &word), 0);
+    EXPECT_EQ(quarl_get_key(q, nullptr), nullptr);
+    EXPECT_EQ(quarl_get_key(nullptr, "k"), nullptr);
+
+    qel_store_err(nullptr, 5);
+    qel_store_epoch_err(nullptr, 5, nullptr);
+    qel_clear_last_error(nullptr);
+    EXPECT_EQ(qelrt_last_error(nullptr), 0u);
+    U e = 0;
+    uint8_t luid[16];
+    EXPECT_EQ(qel_get_luid(h, 0, nullptr, luid, nullptr), -1);
+    EXPECT_EQ(qel_get_luid(h, 0, nullptr, luid, &e), -1);
+    EXPECT_EQ(std::exchange(e, 0), 22u);
+    EXPECT_EQ(qel_get_manifested_type_info(h, nullptr), nullptr);
+    qel_type_info_t *ti = TypeList()[0];
+    EXPECT_EQ(qel_type_info_ptr_get(nullptr, 0, ti, nullptr), ti);
+    EXPECT_EQ(qel_type_info_ptr_get(h, 0, nullptr, nullptr), nullptr);
+    for (int is_new : {0, 1}) qel_update_variant_info(is_new ? nullptr : h, 0, ti, ti, is_new);
+    qel_update_variant_info(h, 0, nullptr, ti, 1);
+    qel_update_variant_info(h, 0, ti, nullptr, 1);
+
+    qelrt_handle_free(nullptr);
+    qelrt_handle_set_mode(nullptr, QEL_CHECK_TRACK);
+    qelrt_handle_use_quarl(nullptr, 1);
+    qelrt_handle_use_pool(nullptr, 1);
+    qelrt_handle_set_workspace(nullptr, 64);
+    EXPECT_EQ(qelrt_handle_dict_size(nullptr), 0u);
+    EXPECT_EQ(qelrt_quarl_range_count(nullptr), 0u);
+    uint8_t *ws = &luid[0];
+    U ws_len = 1;
+    qellib_get_handle_ws(nullptr, &ws, &ws_len);
+    EXPECT_EQ(ws, nullptr);
+    EXPECT_EQ(ws_len, 0u);
+    qellib_get_handle_ws(h, nullptr, nullptr);
+    qelrt_handle_set_workspace(h, 0);
+    qellib_get_handle_ws(h, &ws, &ws_len);
+    EXPECT_EQ(ws_len, 0u);
+}
+
 // ---- hashing ------------------------------------------------------------------
 
 TEST(QelrtHash, SuperFastHashCoversEveryTailLength) {

@@ -15,6 +15,7 @@ const char kDoc[] =
     "<u8>255</u8><u8big>256</u8big><u16>65535</u16><u16big>65536</u16big>"
     "<u32>4294967295</u32><u32big>99999999999999999999</u32big>"
     "<neg>-1</neg><hex>0x10</hex><empty/><mixed>1<x/>2</mixed><cd><![CDATA[7]]></cd>"
+    "<x-1.y>9</x-1.y><p:q xmlns:p=\"urn:q\">8</p:q><!-- note --><?pi x?><w>a<!-- c -->b</w>"
     "</root>";
 
 class Reader : public Lomari {
@@ -46,7 +47,12 @@ protected:
 TEST_F(Reader, WalkAgreesWithXPath) {
     const char *paths[] = {"//a", "//a/n", "//a[1]/n", "//a[2]", "/root/b/a[2]/n", "root/b[2]/a/n",
                            "//b/a[2]/a/n", "//a[0]", "//nothing", "/b", "//root/u8", "//n",
-                           "//b[2]", "//a/a/n", "/root/b/a[3]"};
+                           "//b[2]", "//a/a/n", "/root/b/a[3]",
+                           // names with digits, dashes and dots; a namespaced element; mixed content
+                           "//x-1.y", "/root/x-1.y", "//q", "//p:q", "//w", "//1a", "//-a",
+                           // what the walk leaves to XPath: empty steps, open or long positions
+                           "/", "//", "//a//n", "//a/", "//a[", "//a[x]", "//a[1", "//a[1234567890]",
+                           "/root/b/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/n"};
     for (const char *p : paths) {
         std::vector<std::pair<U, std::string>> seen;
         for (auto mode : {QELRT_XML_PATH_WALK, QELRT_XML_PATH_XPATH_CACHED, QELRT_XML_PATH_XPATH}) {
@@ -136,6 +142,39 @@ TEST_F(Reader, StringsAndValueRoom) {
     char v[4];
     EXPECT_EQ(xml_get_element_value(h, d, "//u16", v, sizeof v, &err), QEL_TEXT_SHORT);
     Err();
+}
+
+// A missing document, path or destination is refused with 22 and a message
+// naming the path; nothing is written.
+TEST_F(Reader, MissingArgumentsAreRefused) {
+    char v[8] = "x";
+    U c = 7;
+    u_int32 n = 5;
+    const char *p = "//u8";
+    for (int k = 0; k < 3; ++k) {
+        qel_xml_doc_t *doc = k == 0 ? nullptr : d;
+        const char *path = k == 1 ? nullptr : p;
+        EXPECT_EQ(xml_get_element_value(h, doc, path, k == 2 ? nullptr : v, sizeof v, &err), QEL_TEXT_INVALID);
+        EXPECT_EQ(xml_get_element_nodecount(h, doc, path, k == 2 ? nullptr : &c, &err), QEL_TEXT_INVALID);
+        EXPECT_EQ(u_int32_from_xml(h, db, path, doc, k == 2 ? nullptr : &n, &err, msg, sizeof msg), QEL_TEXT_INVALID);
+        EXPECT_EQ(std::string(msg).rfind(std::string("Failed xpath: ") + (path ? path : "(null)"), 0), 0u) << msg;
+        EXPECT_EQ(null_string_from_xml(h, db, path, doc, k == 2 ? nullptr : v, 7, &err, nullptr, 0), QEL_TEXT_INVALID);
+        EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    }
+    EXPECT_STREQ(v, "x");
+    EXPECT_EQ(c, 0u);
+    EXPECT_EQ(n, 5u);
+    EXPECT_EQ(qel_xml_parse_memory(h, nullptr, 4, 0, msg, sizeof msg, &err), nullptr);
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    // Private-use characters stand for bytes; a NUL among them is refused.
+    const std::string x = "<r><s>a\xEE\x81\x81" "b</s><z>\xEE\x80\x80</z></r>";
+    qel_xml_doc_t *d2 = qel_xml_parse_memory(h, x.data(), U(x.size()), 0, msg, sizeof msg, &err);
+    ASSERT_NE(d2, nullptr) << msg;
+    EXPECT_EQ(null_string_from_xml(h, db, "/r/s", d2, v, 7, &err, msg, sizeof msg), 0u);
+    EXPECT_STREQ(v, "aAb");
+    EXPECT_EQ(null_string_from_xml(h, db, "/r/z", d2, v, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    qel_xml_doc_free(d2);
 }
 
 TEST_F(Lomari, DocumentsRefusedOrRecovered) {
