@@ -285,6 +285,13 @@ TEST_P(BinaryOwner, InPlaceUpdates) {
         if (ty.Array()) {
             EXPECT_EQ(ty.Block(d), nullptr);
         }
+        // A body with a negative variant carries no elements: those held go.
+        ASSERT_EQ(Decode(Encode(five), d, 1), Encode(five).size());
+        Variant(none) = -1;
+        ASSERT_EQ(Decode(Encode(none), d, 1), 6u);
+        EXPECT_EQ(Variant(d), -1);
+        Variant(d) = Variant(none) = 0;
+        EXPECT_EQ(ty.Count(d), 0u);
         for (void *o : {a, b, five, none, d}) Destroy(o);
         ExpectNoLeak();
     });

@@ -130,6 +130,23 @@ TEST_P(Entries, MissingArgumentsAreRefused) {
     }
 }
 
+// The binary codec takes a missing error word.  An enumeration's length is
+// fixed; a missing structured object has none.
+TEST_P(Entries, BinaryCodecWithoutAnErrorWord) {
+    const std::vector<uint8_t> b = Bytes();
+    std::vector<uint8_t> out(b.size());
+    Args a = Valid(reinterpret_cast<char *>(out.data()), U(out.size()));
+    a.err = nullptr;
+    EXPECT_EQ(kEntries[3].call(GetParam(), a), b.size());
+    EXPECT_EQ(out, b);
+    EXPECT_EQ(kEntries[4].call(GetParam(), a), b.size());
+    a.len = 0;
+    EXPECT_EQ(kEntries[3].call(GetParam(), a), 0u);
+    EXPECT_EQ(h->err, U(LOMARI_ERR_SHORT));
+    h->err = 0;
+    EXPECT_EQ(Api<U(H, U, const void *)>(GetParam(), "len")(h, db, nullptr), IsEnum(GetParam()) ? 5u : 0u);
+}
+
 // A path whose field paths would not fit is refused with INVALID; the
 // document's root has a name that long.
 TEST_P(Entries, FromXmlRefusesAPathTooLongForItsFields) {
