@@ -123,6 +123,10 @@ TEST_P(Wire, HostileEnvelopesReachNoHandlerAndLeakNothing) {
     auto short_len = good;
     short_len[15] = 30;  // too short to hold the identifier
     bad.push_back(short_len);
+    auto long_len = good;  // a length covering bytes the body does not hold
+    long_len.push_back(0);
+    for (int k = 0; k < 4; ++k) long_len[12 + k] = uint8_t(long_len.size() >> (24 - 8 * k));
+    bad.push_back(long_len);
     for (auto &b : bad) {
         g_seen = {};
         void *out = reinterpret_cast<void *>(1);
@@ -136,6 +140,10 @@ TEST_P(Wire, HostileEnvelopesReachNoHandlerAndLeakNothing) {
     EXPECT_EQ(Err(), 90u);
     ASSERT_NE(kept, nullptr) << "unmarshal_only hands out what it built";
     Free(kept);
+    // Without a place to hand it out, the message is released.
+    EXPECT_EQ(Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, nullptr, good.data(),
+                                                                          U(good.size()), &err), good.size());
+    EXPECT_EQ(Err(), 0u);
     ExpectNoLeak();
 }
 
