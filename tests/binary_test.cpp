@@ -349,6 +349,49 @@ TEST_P(BinaryOwner, HostileCountsAllocateNothingBadElementLeavesOwnerDestroyable
     });
 }
 
+// The last element of a list or block as another writer may send it: with
+// bytes a newer writer appended (stepped over by the jump), a variant past
+// the reader's cap (capped), or a negative variant (fields not read).
+TEST_P(BinaryOwner, ElementsFromOtherWriters) {
+    Modes([&](bool track) {
+        void *o = Fill(50, 2);
+        const Buf b = Encode(o);
+        const TypeDesc &e = *ty.Owned()->elem;
+        const U elen = e.enc_fixed + (track ? e.enc_state : 0);
+        const U tail = track ? (ty.List() ? 1 : 3) : 0;  // the list's byte; the array's and its elements'
+        const U last = U(b.size()) - tail - elen;
+        ASSERT_EQ(Be32(&b[last + 2]), elen - 2);
+        auto element = [&](void *d) {
+            return ty.List() ? ty.Elements(d).back()
+                             : Api<void *(H, U, void *, U, U *)>(std::string(T().name) + "_" + ty.Owned()->name,
+                                                                 "get")(h, db, d, 1, &err);
+        };
+        for (int form = 0; form < 3; ++form) {
+            Buf w = b;
+            if (form == 0) {
+                w.insert(w.begin() + last + elen, {0xEE, 0xEE, 0xEE});
+                PutBe32(&w[last + 2], elen - 2 + 3);
+                PutBe32(&w[2], Be32(&w[2]) + 3);
+            }
+            if (form == 1) w[last] = 100;
+            if (form == 2) w[last] = 0xFF;
+            void *d = Create();
+            EXPECT_EQ(Decode(w, d), w.size()) << form;
+            EXPECT_EQ(Err(), 0u) << form;
+            void *el = element(d);
+            ASSERT_NE(el, nullptr);
+            EXPECT_EQ(Variant(el), form == 2 ? -1 : int8_t(Bytes(el)[9])) << form;
+            if (form < 2) {
+                EXPECT_EQ(ty.Compare(o, d), 0) << form;
+            }
+            Variant(el) = 0;
+            Destroy(d);
+        }
+        Destroy(o);
+        ExpectNoLeak();
+    });
+}
+
 INSTANTIATE_TEST_SUITE_P(Types, BinaryOwner,
                          ::testing::ValuesIn(TypesWhere([](const TypeDesc &t) { return IsListOwner(t) || IsArrayOwner(t); })),
                          ParamName());
