@@ -173,6 +173,24 @@ TEST_P(Binary, ReaderOfTheOtherMode) {
         Destroy(d);
         ExpectNoLeak();
     }
+    // A tracking writer of an object made on a plain handle writes zero
+    // state bytes, which read back as they were written.
+    Plain();
+    void *o = Fill(9, Elems());
+    Track();
+    const Buf b = Encode(o);
+    void *d = Create();
+    EXPECT_EQ(Decode(b, d), b.size());
+    EXPECT_EQ(ty.Compare(o, d), 0);
+    EXPECT_EQ(Encode(d), b);
+    std::string x(1 << 16, '\0');
+    x.resize(Op<U(H, U, const char *, char *, const void *, U, uint8_t, U *)>("to_xml")(h, db, "x", x.data(), o,
+                                                                                     U(x.size()), 0, &err));
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(x.find("state=\"1"), std::string::npos) << x;
+    Destroy(o);
+    Destroy(d);
+    ExpectNoLeak();
 }
 
 // Every cut of a valid encoding, and a jump one past the end, is refused
