@@ -284,6 +284,7 @@ class Model:
             "kTypeInfoCount": len(self.catalogue()),
             "kMaxStateSize": max(t.state_size for t in self.types),
             "kMaxEnumFields": max(sum(f.kind == "enum" for f in t.fields) for t in self.types),
+            "kMaxEnumBound": max(e.bound for e in self.enums),
         }
 
     def identifiers(self):

@@ -1,8 +1,9 @@
 // codec_entries_test.cpp -- how every codec entry (print, to_xml, from_xml,
 // marshal, unmarshal) of every structured type and enumeration starts: an
 // error already present leaves buffer, object and error as they were; a
-// missing buffer, name, path or object is refused with INVALID; a path
-// that would not fit the parser's room is refused, not cut.
+// missing buffer, document, name, path or object is refused with INVALID,
+// as is a path the reader cannot take or one that would not fit the
+// parser's room.
 #include "fixture.h"
 
 namespace lt {
@@ -102,7 +103,7 @@ TEST_P(Entries, MissingArgumentsAreRefused) {
         const std::string op = e.op;
         char buf[4096];
         std::memcpy(buf, good.data(), good.size());
-        // Each argument missing in turn: the object, the name or path, the buffer.
+        // Each argument missing in turn: the object, the name or path, the buffer or document.
         for (int missing = 0; missing < 3; ++missing) {
             Args a = Valid(buf, U(op == "unmarshal" ? good.size() : sizeof buf));
             if (missing == 0) a.o = nullptr;
@@ -111,8 +112,8 @@ TEST_P(Entries, MissingArgumentsAreRefused) {
                 a.name = nullptr;
             }
             if (missing == 2) {
-                if (op == "from_xml") continue;
                 a.buf = nullptr;
+                a.doc = nullptr;
             }
             const U n = e.call(GetParam(), a);
             const U got = Err();
@@ -147,9 +148,9 @@ TEST_P(Entries, BinaryCodecWithoutAnErrorWord) {
     EXPECT_EQ(Api<U(H, U, const void *)>(GetParam(), "len")(h, db, nullptr), IsEnum(GetParam()) ? 5u : 0u);
 }
 
-// A path whose field paths would not fit is refused with INVALID; the
-// document's root has a name that long.
-TEST_P(Entries, FromXmlRefusesAPathTooLongForItsFields) {
+// A path whose field paths would not fit is refused with INVALID (the
+// document's root has a name that long), as is one that is not a path.
+TEST_P(Entries, FromXmlRefusesPathsItCannotTake) {
     const std::string root(250, 'r');
     const std::string x = "<" + root + "><x/></" + root + ">";
     qel_xml_doc_t *d = qel_xml_parse_memory(h, x.data(), U(x.size()), 0, nullptr, 0, &err);
@@ -159,6 +160,9 @@ TEST_P(Entries, FromXmlRefusesAPathTooLongForItsFields) {
     a.doc = d;
     const std::string p = "/" + root;
     a.name = p.c_str();
+    kEntries[2].call(GetParam(), a);
+    EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
+    a.name = "//x[";  // not a path
     kEntries[2].call(GetParam(), a);
     EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
     EXPECT_EQ(Bytes(), before);

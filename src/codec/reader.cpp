@@ -204,11 +204,7 @@ struct Reader {
 template <bool C>
 inline const uint8_t *Reader::get_enum(const EnumDesc &E, void *o, void *owner, const uint8_t *p,
                                 const uint8_t *end) {
-    if (C && p >= end) {
-        fail(LOMARI_ERR_SHORT);
-        return p;
-    }
-    int8_t v = 0;
+    int8_t v = 0;  // no room at all fails here, as any short read does
     if (!get<C>(&v, p, end)) return p;
     ObjHdr *oh = hdr(o);
     if (v > static_cast<int>(oh->variant_cap)) v = static_cast<int8_t>(oh->variant_cap);
@@ -244,10 +240,6 @@ inline const uint8_t *Reader::get_body(const TypeDesc &T, void *o, const uint8_t
         jump = qel_wire_get32(base);
         p += kMinBody;
     } else {
-        if (p >= end) {
-            fail(LOMARI_ERR_SHORT);
-            return p;
-        }
         if (!get<true>(&v, p, end)) return p;
         if (!get<true>(&flags, p, end)) return p;
         if (flags & QEL_OF_RA_DATA) {

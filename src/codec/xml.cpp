@@ -42,9 +42,8 @@ namespace {
 inline constexpr size_t kPathMax = 256;
 inline constexpr size_t kValueMax = 128;
 inline constexpr size_t kTagMax = 64;
-// Values of the largest enumeration; a larger one would fail the tag
-// table's check at its first use.
-inline constexpr unsigned kMaxValues = 4;
+// Values of the largest enumeration.
+inline constexpr unsigned kMaxValues = kMaxEnumBound;
 
 // "<NAME/>" per value and the out-of-range tag, per enumeration.
 struct TagTable {
@@ -52,8 +51,7 @@ struct TagTable {
     uint32_t tag_len[kEnumCount][kMaxValues + 1];
     TagTable() {
         for (const EnumDesc &E : kEnums) {
-            if (E.bound > kMaxValues) std::abort();
-            for (uint32_t v = 0; v <= E.bound && v <= kMaxValues; ++v) {
+            for (uint32_t v = 0; v <= E.bound; ++v) {
                 int n = v < E.bound
                             ? std::snprintf(tag[E.ordinal][v], kTagMax, "<%s/>", E.names[v])
                             : std::snprintf(tag[E.ordinal][v], kTagMax, "<%s value out of range/>", E.name);
@@ -85,8 +83,8 @@ uint8_t elem_state_byte(const TypeDesc &T, H *h, const void *o, uint32_t idx, bo
 // Builds "<base>/<fmt...>" into p; false (22 reported) when it does not fit.
 template <class... A>
 bool build_path(H *h, uint32_t *err, char (&p)[kPathMax], const char *fmt, A... a) {
-    int n = std::snprintf(p, kPathMax, fmt, a...);
-    if (n < 0 || static_cast<size_t>(n) >= kPathMax) {
+    const int n = std::snprintf(p, kPathMax, fmt, a...);
+    if (static_cast<size_t>(n) >= kPathMax) {  // a negative n (encoding error) too
         report(h, err, LOMARI_ERR_INVALID);
         return false;
     }
@@ -220,8 +218,11 @@ void enum_from_xml(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_x
 void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
                   void *o, uint32_t *err, char *msg, uint32_t msg_len) {
     if (!begin(h, err) || !present(h, err, o) || !present(h, err, path)) return;
+    // A path or document the reader refuses keeps its error; an element
+    // that is not there is NOT_FOUND, which callers may take as absent.
     uint32_t count = 0;
-    if (xml_get_element_nodecount(h, doc, path, &count, err) || count == 0) {
+    if (xml_get_element_nodecount(h, doc, path, &count, err)) return;
+    if (count == 0) {
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }
