@@ -234,13 +234,14 @@ TEST_P(Wire, TextAndXmlRenderingsRoundTrip) {
     ASSERT_EQ(Err(), 0u);
     EXPECT_TRUE(SameBody(m, back));
     Free(back);
-    // Every cut of the buffer: no byte past the room, 90 reported.
-    for (U room = 0; room < x; room += 7) {
-        std::vector<char> cut(room + 1, '#');
-        Fn<U(H, U, char *, void *, U, U *)>("to_xml")(h, db, cut.data(), m, room, &err);
-        EXPECT_EQ(Err(), 90u);
-        EXPECT_EQ(cut[room], '#');
-    }
+    // Every cut of the buffer, printed or rendered: no byte past the room, 90 reported.
+    for (const char *op : {"print", "to_xml"})
+        for (U room = 0; room < (*op == 'p' ? n : x); room += 3) {
+            std::vector<char> cut(room + 1, '#');
+            Fn<U(H, U, char *, void *, U, U *)>(op)(h, db, cut.data(), m, room, &err);
+            EXPECT_EQ(Err(), 90u) << op << room;
+            EXPECT_EQ(cut[room], '#') << op << room;
+        }
     // A document without the body element gives an empty message, no error.
     doc = qel_xml_parse_memory(h, "<other/>", 8, 0, nullptr, 0, &err);
     void *empty = Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, doc, &err, nullptr, 0);
