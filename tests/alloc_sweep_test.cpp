@@ -3,8 +3,9 @@
 // once per allocation with that one failing, and checks that the operation
 // reports NO_MEMORY, leaves no byte and no counted object behind, and leaves
 // its inputs destroyable and usable (the same operation then succeeds).
-// Operations are rows over the schema, in both handle modes: a new row (a
-// new family's operation) is one Row(...) line in Cases().
+// Operations are rows over the schema (types, enumerations, messages, tables
+// and their records), in both handle modes: a new row (a new family's
+// operation) is one Row(...) line in Cases().
 #include <functional>
 
 #include "fixture.h"
@@ -14,24 +15,49 @@ namespace {
 using namespace lt;
 
 // What one run of a row works on: the handle, its inputs (made in
-// prepare, outside the sweep) and everything to destroy afterwards.
+// prepare, outside the sweep) and what to undo afterwards, last first.
 struct Ctx {
     H h = nullptr;
     U db = 0;
     std::vector<void *> in;           // prepared inputs
     std::vector<uint8_t> bytes;       // a prepared encoding
     std::string text;                 // a prepared rendering
-    std::vector<std::pair<std::string, void *>> owned;  // (destroy's owner name, object)
+    std::vector<std::function<void()>> undo;
 
+    void Defer(std::function<void()> f) { undo.push_back(std::move(f)); }
+    // Released by <name>_destroy (objects, messages, keys).
     void *Keep(const std::string &name, void *o) {
-        if (o) owned.emplace_back(name, o);
+        if (o) Defer([this, name, o] { Api<void(H, U, void *)>(name, "destroy")(h, db, o); });
+        return o;
+    }
+    // Released by a table's entry point taking an error word (records, tables).
+    void *KeepIn(const std::string &table, const char *op, void *o) {
+        if (o) Defer([this, table, op, o, e = U(0)]() mutable { Api<void(H, U, void *, U *)>(table, op)(h, db, o, &e); });
         return o;
     }
     void *Make(const TypeDesc &t, U elems, uint32_t seed = 3) { return Keep(t.name, Filler(seed).Make(h, db, t, elems)); }
     void *Create(const std::string &name) { return Keep(name, Api<void *(H, U)>(name, "create")(h, db)); }
+    // A handle of the run's own, in the same mode: a database without tables
+    // or the id-keyed roots that outlive them; table memory is range-registered.
+    void OwnHandle() {
+        const H outer = h;
+        h = qelrt_handle_new();
+        qelrt_handle_use_quarl(h, 1);
+        qelrt_handle_set_mode(h, outer->check_record ? outer->check_record->check_state : 0);
+        db = h->database_id;
+        Defer([this, outer] {
+            for (const TableDesc &t : kTables) {
+                const char *luid = *Api<const char[33]>("table", std::string(t.name) + "_luid_text");
+                if (void *root = quarl_get_key(h->alloc_ctx, (std::string("__qel_TBI__") + luid).c_str()))
+                    h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, root);
+            }
+            qelrt_handle_free(h);
+            h = outer;
+            db = h->database_id;
+        });
+    }
     void Cleanup() {
-        for (auto it = owned.rbegin(); it != owned.rend(); ++it) Api<void(H, U, void *)>(it->first, "destroy")(h, db, it->second);
-        owned.clear();
+        for (; !undo.empty(); undo.pop_back()) undo.back()();
         in.clear();
     }
 };
@@ -75,6 +101,41 @@ void *MakeMessage(Ctx &c, const MessageDesc &m) {
         c.h, c.db, msg, Filler(9).Make(c.h, c.db, *m.body, 3), &e);
     return msg;
 }
+// A table record with every field filled; its fields are the types the
+// table has field setters for.
+void *MakeRecord(Ctx &c, const std::string &table, uint32_t seed, U elems) {
+    void *r = c.KeepIn(table, "destroy_record", Api<void *(H, U)>(table, "record_create_cr")(c.h, 0));
+    Filler f(seed);
+    for (const TypeDesc &t : kTypes)
+        if (auto set = reinterpret_cast<void (*)(H, U, void *, void *)>(
+                dlsym(RTLD_DEFAULT, (table + "_" + t.name + "_set_field").c_str())))
+            set(c.h, c.db, r, f.Make(c.h, c.db, t, elems));
+    return r;
+}
+// Messages and records: rendered, then read back from the parsed text.
+std::string Xml(Ctx &c, const std::string &name, void *o) {
+    std::string x(1 << 16, '\0');
+    U e = 0;
+    x.resize(Api<U(H, U, char *, void *, U, U *)>(name, "to_xml")(c.h, c.db, x.data(), o, U(x.size()), &e));
+    return x;
+}
+U FromXml(Ctx &c, const std::string &name, const std::function<void(void *)> &keep) {
+    U e = 0;
+    qel_xml_doc_t *d = qel_xml_parse_memory(c.h, c.text.data(), U(c.text.size()), 0, nullptr, 0, &e);
+    if (!d) return e;
+    void *o = Api<void *(H, U, qel_xml_doc_t *, U *, char *, U)>(name, "from_xml")(c.h, c.db, d, &e, nullptr, 0);
+    qel_xml_doc_free(d);
+    keep(o);
+    EXPECT_TRUE(!e || !o) << "nothing handed out on failure";
+    return e;
+}
+// Opens in create mode: by name (mode 0), id 5 (1) or an automatic id (2).
+void *OpenTable(Ctx &c, const std::string &table, U mode) {
+    void *t = Api<void *(H, U, U, const char *, uint64_t)>(table, "table_open_cr")(c.h, 0, mode, "sweep", 5);
+    return c.KeepIn(table, "table_free", t);
+}
+// The error of an operation that hands out an object: a null one must say why.
+U Reported(U e, const void *o) { return e || o ? e : ~0u; }
 
 std::vector<Case> Cases() {
     std::vector<Case> v;
@@ -99,7 +160,7 @@ std::vector<Case> Cases() {
             std::vector<uint8_t> work(1 << 16);
             Api<void(H, U, void *, void **, uint8_t *, U, U *)>(n, "clone")(c.h, c.db, c.in[0], &copy, work.data(),
                                                                           U(work.size()), &e);
-            c.Keep(n, copy);
+            EXPECT_TRUE(!c.Keep(n, copy) || !e) << "nothing handed out on failure";
             return e;
         });
         Row(n + "_set", [&t, elems](Ctx &c) { c.in = {c.Make(t, elems / 2, 1), c.Make(t, elems, 2)}; }, [n](Ctx &c) {
@@ -152,7 +213,7 @@ std::vector<Case> Cases() {
             };
             v.back().act = [&el, a = v.back().act](Ctx &c) {
                 const U e = a(c);
-                if (!e) c.owned.pop_back();
+                if (!e) c.undo.pop_back();
                 return e;
             };
             (void)el;
@@ -194,20 +255,63 @@ std::vector<Case> Cases() {
             c.Keep(n, back);
             return e;
         });
-        Row(n + "_from_xml", [&m](Ctx &c) {
-            std::string x(1 << 16, '\0');
+        Row(n + "_from_xml", [&m](Ctx &c) { c.text = Xml(c, m.full_name, MakeMessage(c, m)); },
+            [n](Ctx &c) { return FromXml(c, n, [&](void *o) { c.Keep(n, o); }); });
+    }
+    for (const TableDesc &tb : kTables) {
+        const std::string n = tb.name, rec = n + "_table_record";
+        // Opening by id and by automatic id also makes the id-keyed root.
+        for (U mode : {0u, 1u, 2u})
+            Row(n + "_table_open_cr_" + std::to_string(mode), [](Ctx &c) { c.OwnHandle(); }, [n, mode](Ctx &c) {
+                void *t = OpenTable(c, n, mode);
+                return Reported(std::exchange(c.h->err, 0), t);
+            });
+        Row(n + "_create_record", none, [n](Ctx &c) {
             U e = 0;
-            x.resize(Api<U(H, U, char *, void *, U, U *)>(m.full_name, "to_xml")(c.h, c.db, x.data(), MakeMessage(c, m),
-                                                                                U(x.size()), &e));
-            c.text = x;
+            void *r = Api<void *(H, U, U *)>(n, "create_record")(c.h, c.db, &e);
+            return Reported(e, c.KeepIn(n, "destroy_record", r));
+        });
+        // Chained creation hands out the null record when it cannot allocate one.
+        for (U fields : {0u, 1u})
+            Row(n + "_record_create_cr" + (fields ? "_with_fields" : ""), none, [n, fields](Ctx &c) {
+                void *r = c.KeepIn(n, "destroy_record", Api<void *(H, U)>(n, "record_create_cr")(c.h, fields));
+                return r ? std::exchange(c.h->err, 0) : ~0u;
+            });
+        Row(n + "_pkey_create", none, [n](Ctx &c) {
+            return NoMemoryIfNull(c.Keep(n + "_pkey", Api<void *(H, U)>(n, "pkey_create")(c.h, c.db)));
+        });
+        // Nothing to allocate today: the indexes' nodes are in the record.
+        Row(n + "_insert", [n](Ctx &c) {
+            c.OwnHandle();
+            c.in = {OpenTable(c, n, 0), MakeRecord(c, n, 6, 2)};
         }, [n](Ctx &c) {
             U e = 0;
-            qel_xml_doc_t *d = qel_xml_parse_memory(c.h, c.text.data(), U(c.text.size()), 0, nullptr, 0, &e);
-            if (!d) return e;
-            c.Keep(n, Api<void *(H, U, qel_xml_doc_t *, U *, char *, U)>(n, "from_xml")(c.h, c.db, d, &e, nullptr, 0));
-            qel_xml_doc_free(d);
+            Api<void(H, U, void *, void *, U *)>(n, "insert")(c.h, c.db, c.in[0], c.in[1], &e);
             return e;
         });
+        // Decoding into a new record, and in place into one holding fewer elements.
+        for (U in_place : {0u, 1u})
+            Row(rec + "_unmarshal" + (in_place ? "_in_place" : ""), [rec, n, in_place](Ctx &c) {
+                c.bytes = Encode(c, rec, MakeRecord(c, n, 7, 4));
+                c.in = {in_place ? MakeRecord(c, n, 8, 2) : nullptr};
+            }, [n, in_place](Ctx &c) {
+                U e = 0;
+                void *r = c.in[0];
+                Api<U(H, U, void **, const uint8_t *, U, U, U *)>(n, "table_record_unmarshal")(
+                    c.h, c.db, &r, c.bytes.data(), U(c.bytes.size()), in_place, &e);
+                EXPECT_TRUE(in_place || !c.KeepIn(n, "destroy_record", r) || !e) << "nothing handed out on failure";
+                return e;
+            });
+        Row(n + "_table_pkey_unmarshal", [n](Ctx &c) { c.bytes = Encode(c, n + "_table_pkey", MakeRecord(c, n, 9, 0)); },
+            [n](Ctx &c) {
+                U e = 0;
+                void *key = nullptr;
+                Api<U(H, U, void **, const uint8_t *, U, U *)>(n, "table_pkey_unmarshal")(
+                    c.h, c.db, &key, c.bytes.data(), U(c.bytes.size()), &e);
+                return Reported(e, c.Keep(n + "_pkey", key));
+            });
+        Row(rec + "_from_xml", [rec, n](Ctx &c) { c.text = Xml(c, rec, MakeRecord(c, n, 10, 4)); },
+            [rec, n](Ctx &c) { return FromXml(c, rec, [&c, n](void *r) { c.KeepIn(n, "destroy_record", r); }); });
     }
     return v;
 }

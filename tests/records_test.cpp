@@ -313,42 +313,6 @@ TEST_P(Records, XmlRoundTripAndAbsentLastElement) {
     Part(Parts() - 1).Destroy(h, db, fresh);
 }
 
-TEST_P(Records, CreateUnmarshalAndFromXmlSurviveEveryAllocationFailure) {
-    void *src = Fill(31);
-    const auto bytes = Encode(src);
-    const std::string xml = Xml(src);
-    const std::vector<std::pair<const char *, std::function<void *()>>> ops = {
-        {"record_create_cr", [&] { return Keep(Op<void *(H, U)>("record_create_cr")(h, 1)); }},
-        {"unmarshal", [&] { void *o = nullptr; Unmarshal(&o, bytes, 0); return o; }},
-        {"from_xml", [&] { return FromXml(xml); }},
-    };
-    for (auto &[what, op] : ops) {
-        SCOPED_TRACE(what);
-        const int64_t live = qelrt_live_bytes();
-        const uint64_t before = qelrt_alloc_count();
-        void *ok = op();
-        const uint64_t allocs = qelrt_alloc_count() - before;
-        ASSERT_NE(ok, nullptr);
-        ASSERT_EQ(Err() | std::exchange(h->err, 0), 0u);
-        Destroy(ok);
-        ASSERT_GT(allocs, 1u);
-        for (uint64_t k = 1; k <= allocs; ++k) {
-            qelrt_fail_alloc_at(k);
-            void *r = op();
-            qelrt_fail_alloc_at(0);
-            const U e = Err() | std::exchange(h->err, 0);
-            if (std::string(what) == "record_create_cr") {
-                EXPECT_EQ(e, U(LOMARI_ERR_NO_MEMORY)) << k;  // the null record or a null field
-            } else {
-                EXPECT_EQ(r, nullptr) << k;
-                EXPECT_NE(e, 0u) << k;
-            }
-            if (r) Destroy(r);
-            EXPECT_EQ(qelrt_live_bytes(), live) << k;
-        }
-    }
-}
-
 // ---- callbacks without the application's handlers ------------------------------------
 
 TEST_P(Records, CallbacksWithoutHandlersTraceTheirDefaults) {
