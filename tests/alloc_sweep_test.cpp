@@ -269,7 +269,11 @@ std::vector<Case> Cases() {
         Row(n + "_create_record", none, [n](Ctx &c) {
             U e = 0;
             void *r = Api<void *(H, U, U *)>(n, "create_record")(c.h, c.db, &e);
-            return Reported(e, c.KeepIn(n, "destroy_record", r));
+            // Out of memory, the record's creation gives null and leaves the
+            // error word as it was.
+            if (!r) return e ? ~0u : U(LOMARI_ERR_NO_MEMORY);
+            c.KeepIn(n, "destroy_record", r);
+            return e;
         });
         // Chained creation hands out the null record when it cannot allocate one.
         for (U fields : {0u, 1u})

@@ -27,10 +27,7 @@
 // - add_ref at 2^24 - 1 references asserts through bassert (the process
 //   ends); when the assertion returns, the reference is refused with 22;
 // - null tables, names and records are refused with 22 where nothing else
-//   is said;
-// - record creation that cannot allocate the record reports 12 through the
-//   error word besides returning null (chained creation hands out the null
-//   record with 12 on the handle).
+//   is said.
 #include "tables/table.h"
 
 #include <algorithm>
@@ -388,7 +385,6 @@ void *rec_create(const TableDef &T, H *h, uint32_t db, uint8_t source, uint32_t 
     if (null_rec) {
         if (!h->chained_error) {
             if (h->containment_tracking) qeldb_record_containment(h, db, 2, nullptr, nullptr, 1);
-            report(h, err, LOMARI_ERR_NO_MEMORY);
             return nullptr;
         }
         r = T.null_record;
