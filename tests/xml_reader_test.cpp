@@ -9,7 +9,7 @@ namespace lt {
 namespace {
 
 const char kDoc[] =
-    "<?xml version=\"1.0\"?>\n<root>"
+    "<?xml version=\"1.0\"?>\n<root v=\"6\">"
     "<b><a><n>1</n></a><a><n> 2 </n><a><n>3</n></a></a><c/><a><n>4</n></a></b>"
     "<b><a><n>5</n></a></b>"
     "<u8>255</u8><u8big>256</u8big><u16>65535</u16><u16big>65536</u16big>"
@@ -52,7 +52,9 @@ TEST_F(Reader, WalkAgreesWithXPath) {
                            "//x-1.y", "/root/x-1.y", "//q", "//p:q", "//w", "//1a", "//-a",
                            // what the walk leaves to XPath: empty steps, open or long positions
                            "/", "//", "//a//n", "//a/", "//a[", "//a[x]", "//a[1", "//a[1234567890]",
-                           "/root/b/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/n"};
+                           "/root/b/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/n",
+                           // XPath's own: text and attribute nodes, a number, not an expression
+                           "//n/text()", "/root/@v", "count(//a)", "//a[@"};
     for (const char *p : paths) {
         std::vector<std::pair<U, std::string>> seen;
         for (auto mode : {QELRT_XML_PATH_WALK, QELRT_XML_PATH_XPATH_CACHED, QELRT_XML_PATH_XPATH}) {
@@ -65,6 +67,9 @@ TEST_F(Reader, WalkAgreesWithXPath) {
     EXPECT_EQ(Value("//a[2]/n"), " 2 ");
     EXPECT_EQ(Value("//mixed"), "12");
     EXPECT_EQ(Value("//cd"), "7");
+    EXPECT_EQ(Value("/root/@v"), "6");
+    EXPECT_EQ(Value("//n/text()"), "1");
+    EXPECT_EQ(Value("count(//a)"), "rc22");
     qelrt_xml_stats_t st;
     qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
     qelrt_xml_stats_reset();
