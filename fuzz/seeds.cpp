@@ -5,10 +5,12 @@
 // from findings sit beside them under other names and are left alone.
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
 #include "fuzz_common.h"
+#include "record_fuzz.h"
 
 namespace {
 
@@ -56,6 +58,42 @@ Bytes Cat(std::initializer_list<uint8_t> head, const Bytes &a, const Bytes &b = 
     return r;
 }
 
+const TypeDesc &TypeNamed(const char *name) {
+    for (const TypeDesc &t : lt::kTypes)
+        if (std::string(t.name) == name) return t;
+    std::abort();
+}
+
+// The record, key and XML seeds of one table: a record whose fields hold
+// `elems` list or array elements, encoded, rendered and keyed.
+void TableSeeds(H h, U db, unsigned ti, uint8_t mode, const std::string &tag, U elems, std::mt19937 &rng) {
+    const recfuzz::Table &t = recfuzz::kTables[ti];
+    const std::string name = t.name;
+    U err = 0;
+    void *r = recfuzz::op<void *(H, U, U *)>(t, "create_record")(h, db, &err);
+    for (unsigned p = 0; p < t.nparts; ++p) {
+        void *o = Make(h, db, TypeNamed(t.parts[p]), elems, rng);
+        recfuzz::fn<void(H, U, void *, void *)>(name + "_" + t.parts[p] + "_set_field")(h, db, r, o);
+    }
+    const uint8_t pick = uint8_t(ti) | mode;
+    Bytes b(recfuzz::op<U(H, U, void *)>(t, "table_record_len")(h, db, r));
+    b.resize(recfuzz::op<U(H, U, uint8_t *, void *, U, U *)>(t, "table_record_marshal")(h, db, b.data(), r, U(b.size()), &err));
+    FZ_CHECK(err == 0);
+    Write("record", name + tag, Cat({pick}, b));
+    Write("record", name + tag + "-in-place", Cat({uint8_t(pick | 0x80)}, b));
+    Bytes k(64);
+    k.resize(recfuzz::op<U(H, U, uint8_t *, void *, U, U *)>(t, "table_pkey_marshal")(h, db, k.data(), r, U(k.size()), &err));
+    FZ_CHECK(err == 0);
+    Write("record", name + tag + "-key", Cat({uint8_t(pick | 0x20)}, k));
+    Bytes x(1 << 16);
+    x.resize(recfuzz::op<U(H, U, char *, void *, U, U *)>(t, "table_record_to_xml")(
+        h, db, reinterpret_cast<char *>(x.data()), r, U(x.size()), &err));
+    FZ_CHECK(err == 0);
+    Write("record_xml", name + tag, Cat({pick}, x));
+    Write("record_xml", name + tag + "-recover", Cat({uint8_t(pick | 0x80)}, x));
+    recfuzz::destroy(h, t, r);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -65,6 +103,7 @@ int main(int argc, char **argv) {
     }
     g_root = argv[1];
     std::mt19937 rng(7);
+    std::mt19937 rec_rng(11);  // its own stream: the other targets' seeds stay as they were
     for (bool track : {false, true}) {
         H h = qelrt_handle_new();
         if (track) qelrt_handle_set_mode(h, QEL_CHECK_TRACK);
@@ -122,6 +161,8 @@ int main(int argc, char **argv) {
             Write("message", m->name + tag, Cat({uint8_t(k++ | mode)}, b));
             Api<void(H, U, void *)>(m->full_name, "destroy")(h, db, msg);
         }
+        for (unsigned ti = 0; ti < std::size(recfuzz::kTables); ++ti)
+            TableSeeds(h, db, ti, mode, tag, track ? 3 : 1, rec_rng);
         qelrt_handle_free(h);
     }
     return 0;
