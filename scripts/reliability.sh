@@ -16,7 +16,7 @@ cmake --build build-ci-tsan -j"$jobs"
 echo "== tsan tests"
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
 build-ci-tsan/tests/lomari_tests --gtest_brief=1 --gtest_filter='Threads.*:Ops/Sweep.*'
-for t in unmarshal message xml ops; do
+for t in unmarshal message xml ops record record_xml; do
   "build-ci-tsan/fuzz/lomari_${t}_replay" "fuzz/corpus/$t"
 done
 
