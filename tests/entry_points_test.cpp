@@ -30,7 +30,8 @@ TEST_P(Internal, CreateDestroyLuidAndVariant) {
         EXPECT_EQ(Op<int(H, U, const void *, uint8_t *, U *)>("get_luid")(h, db, nullptr, luid, &err), -1);
         EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
 
-        EXPECT_EQ(Op<int(H, U, void *, U *)>("adjust_variant")(h, db, o, &err), 0);
+        for (void *p : {o, static_cast<void *>(nullptr)})
+            EXPECT_EQ(Op<int(H, U, void *, U *)>("adjust_variant")(h, db, p, &err), 0);
         EXPECT_EQ(Err(), 0u);
         // Index bytes with the high bit keep their value; others keep the upper bits.
         auto cap = Op<U(U)>("variant_data_index_cap");
