@@ -281,17 +281,26 @@ TEST_P(Arrays, UntrackedOwnerWithoutACheckRecord) {
 }
 
 // A block grown while the handle did not track has neither per-element
-// bytes nor tracked elements: once tracking, the per-element bytes are not
-// found, and the reset marks the owner's bytes and leaves those elements
-// alone.
+// bytes nor tracked elements: once tracking, it takes no element, moved,
+// copied or grown (22, traced), the per-element bytes are not found, and
+// the reset marks the owner's bytes and leaves those elements alone.
 TEST_P(Arrays, BlockGrownWhileNotTracking) {
     Track();
-    void *o = Make();
+    void *o = Make(), *v = el.Create(h, db);
     Plain();
     Put(o, 1, 5);
     Track();
     uint8_t *block = Word<uint8_t *>(o, af.offset);
     const std::vector<uint8_t> elems(block, block + 2 * E.plain_size);
+    for (U idx : {0u, 2u})
+        for (U move : {0u, 1u}) {
+            qelrt_trace_clear();
+            EXPECT_EQ(A<U(H, void *, U, void *, U)>("set_cr")(h, o, idx, v, move), 22u);
+            EXPECT_EQ(Traced("The object is not state tracked"), 1u);
+            h->err = 0;
+        }
+    el.Destroy(h, db, v);
+    EXPECT_EQ(Count(o), 2u);
     const uint8_t bytes[2] = {1, 1};
     A<void(H, U, void *, const uint8_t *, U, U *)>("state_flag_set_arr")(h, db, o, bytes, 2, &err);
     EXPECT_EQ(Err(), 2u);

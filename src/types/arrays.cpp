@@ -229,8 +229,13 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
         return;
 
     const bool track = handle_mode(h, Owner) == Mode::Track;
+    uint8_t *sa = nullptr;
     if (track) {
-        if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
+        // An untracked owner (or one whose state area the runtime cannot
+        // place) takes nothing, nor does a block grown while the handle did
+        // not track: its elements have no state bytes to write or move.
+        sa = state_area(Owner, h, o);
+        if (!sa || (*block_of(Owner, o) && !per_elem_get(sa))) {
             not_tracked(Owner, h, err);
             return;
         }
@@ -270,10 +275,9 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
         obj_clone_internal(Elem, h, db, val, &dst, ws, ws_len, err);
     }
 
-    if (track) {
-        uint8_t *sa = state_area(Owner, h, o);
+    if (track) {  // the per-element bytes are there: the block was grown tracking
         store<uint8_t>(h, db, o, sa + array_field(Owner).state_idx, kStateWritten);
-        if (uint8_t *per = per_elem_get(sa)) store<uint8_t>(h, db, o, per + idx, kStateWritten);
+        store<uint8_t>(h, db, o, per_elem_get(sa) + idx, kStateWritten);
     }
 }
 
