@@ -149,8 +149,13 @@ TEST_P(Arrays, ChainedSetCopiesOrMoves) {
 TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     Track();
     void *o = Make();
+    auto set_arr = A<void(H, U, void *, const uint8_t *, U, U *)>("state_flag_set_arr");
     EXPECT_EQ(Get(o, 0), nullptr);
     EXPECT_EQ(Err(), 2u);
+    EXPECT_EQ(State(o, 0), 0);  // no elements, no per-element bytes
+    EXPECT_EQ(Err(), 2u);
+    set_arr(h, db, o, nullptr, 0, &err);  // as many bytes as elements: none
+    EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(Whole(o), 0);
     Put(o, 2, 1);
     EXPECT_EQ(Whole(o), 2);
@@ -160,8 +165,9 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
         EXPECT_EQ(Err(), 2u);
         EXPECT_EQ(State(o, i), 0);
         EXPECT_EQ(Err(), 2u);
+        SetState(o, i, 1);
+        EXPECT_EQ(Err(), 2u);
     }
-    auto set_arr = A<void(H, U, void *, const uint8_t *, U, U *)>("state_flag_set_arr");
     const uint8_t bytes[4] = {7, 8, 9, 10};
     for (U n : {2u, 4u}) {  // a length other than the count changes nothing
         set_arr(h, db, o, bytes, n, &err);
@@ -184,30 +190,202 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     EXPECT_EQ(Get(o, 0), nullptr);
     EXPECT_EQ(Err(), 2u);
     EXPECT_NE(Arr(o), nullptr);
+    Op<void(H, U, void *, U)>("set_all_state_tracking_flag")(h, db, o, 0x101);  // the owner's bytes only
+    EXPECT_EQ(Whole(o), 1);
     Put(o, 1, 6);
     EXPECT_EQ(At(o, 1), 6u);
+    for (void *p : {o, o, static_cast<void *>(nullptr)}) A<void(H, U, void *)>("remove_elements")(h, db, p);
+    EXPECT_EQ(Count(o), 0u);
+    qelrt_force_instance_variant(1, -1);  // a refused variant releases nothing, yet the per-element bytes go
     made_.clear();
     Destroy(o);
+    qelrt_force_instance_variant(0, 0);
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 
-TEST_P(Arrays, TrackingHandleRefusesUntrackedOwnerOrValue) {
+// A refused set changes nothing: on a tracking handle an untracked owner or
+// value, or an owner whose state area the runtime cannot place (22, traced);
+// an index whose count or block does not fit (12); a refused lookup of the element
+// type (its code).  The owner stays destroyable.
+TEST_P(Arrays, RefusedSetsChangeNothing) {
     void *plain_owner = Make(), *plain_val = el.Create(h, db);
     Track();
-    void *o = Make(), *v = el.Create(h, db);
-    struct { void *o, *v; const char *text; } cases[] = {
-        {plain_owner, v, "The object is not state tracked"},
-        {o, plain_val, "The val object is not state tracked"},
+    void *o = Make(), *v = el.Create(h, db), *placed = Make();
+    Flags(placed) |= QEL_OF_STTR_RT;  // no place known to the runtime
+    struct { void *o, *v; U idx, lookup_err, code; const char *text; } cases[] = {
+        {plain_owner, v, 0, 0, 22, "The object is not state tracked"},
+        {o, plain_val, 0, 0, 22, "The val object is not state tracked"},
+        {placed, v, 0, 0, 22, "The object is not state tracked"},
+        {o, v, ~0u, 0, 12, ""},
+        {o, v, 1u << 28, 0, 12, ""},  // a block past 4 GiB
+        {o, v, 2, 5, 5, ""},
     };
     for (auto &c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.idx);
         qelrt_trace_clear();
-        SetAt(c.o, 0, c.v);
-        EXPECT_EQ(Err(), 22u);
-        EXPECT_EQ(Traced(c.text), 1u);
+        qelrt_set_domain_variant_error(c.lookup_err);
+        SetAt(c.o, c.idx, c.v);
+        qelrt_set_domain_variant_error(0);
+        EXPECT_EQ(Err(), c.code);
+        EXPECT_EQ(qelrt_trace_count(), *c.text ? 1u : 0u);
+        EXPECT_EQ(Traced(c.text), qelrt_trace_count());
         EXPECT_EQ(Count(c.o), 0u);
+        EXPECT_EQ(Word(c.o, af.offset), nullptr);
     }
     for (void *p : {plain_val, v}) el.Destroy(h, db, p);
+}
+
+// Every array operation, with an error present, a null owner, value or
+// byte argument, and a variant the domain refuses.
+TEST_P(Arrays, RefusalsOfEveryOperation) {
+    Track();
+    void *o = Make(), *v = el.Create(h, db);
+    Put(o, 0, 1);
+    uint8_t *per = nullptr, bytes[1] = {5};
+    const U so = T().tracked_size;
+    using Get = void *(H, U, void *, U, U *);
+    using Set = void(H, U, void *, U, void *, U *);
+    using Whole = void(H, U, void *, U *);
+    using WholeSet = void(H, U, void *, uint8_t, U *);
+    using StateSet = void(H, U, void *, U, uint8_t, U *);
+    using GetArr = void(H, U, void *, void *, U *);
+    using SetArr = void(H, U, void *, const void *, U, U *);
+    ExpectRefusals({
+        {"get", o, so, [&](void *s, U *e) { A<Get>("get")(h, db, s, 0, e); }, 22, true},
+        {"set", o, so, [&](void *s, U *e) { A<Set>("set")(h, db, s, 0, v, e); }, 22, true},
+        {"set of", v, E.tracked_size, [&](void *s, U *e) { A<Set>("set")(h, db, o, 0, s, e); }, 22, true},
+        {"set_cr", o, so, Chained([&](void *s) { A<U(H, void *, U, void *, U)>("set_cr")(h, s, 0, v, 1); }), 22, true},
+        {"whole get", o, so, [&](void *s, U *e) { A<Whole>("state_flag_whole_get")(h, db, s, e); }, 22, false},
+        {"whole set", o, so, [&](void *s, U *e) { A<WholeSet>("state_flag_whole_set")(h, db, s, 7, e); }, 22, true},
+        {"state get", o, so, [&](void *s, U *e) { A<Get>("state_flag_get")(h, db, s, 0, e); }, 22, false},
+        {"state set", o, so, [&](void *s, U *e) { A<StateSet>("state_flag_set")(h, db, s, 0, 7, e); }, 22, true},
+        {"get_arr", o, so, [&](void *s, U *e) { A<GetArr>("state_flag_get_arr")(h, db, s, &per, e); }, 22, false},
+        {"get_arr into", &per, 8, [&](void *s, U *e) { A<GetArr>("state_flag_get_arr")(h, db, o, s, e); }, 22, false},
+        {"set_arr", o, so, [&](void *s, U *e) { A<SetArr>("state_flag_set_arr")(h, db, s, bytes, 1, e); }, 22, true},
+        {"set_arr from", bytes, 1, [&](void *s, U *e) { A<SetArr>("state_flag_set_arr")(h, db, o, s, 1, e); }, 22, true},
+    });
+    el.Destroy(h, db, v);
+}
+
+// With the state bytes untracked (no check record) an untracked owner has
+// none to give: INVALID, traced as the reader's or the writer's refusal.
+TEST_P(Arrays, UntrackedOwnerWithoutACheckRecord) {
+    void *o = Make();
+    qelrt_handle_set_mode(h, 0);
+    Whole(o);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced("The object is non state tracked"), 1u);
+    A<void(H, U, void *, uint8_t, U *)>("state_flag_whole_set")(h, db, o, 1, &err);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced("The object is not state tracked"), 1u);
+}
+
+// A block grown while the handle did not track has neither per-element
+// bytes nor tracked elements: once tracking, it takes no element, moved,
+// copied or grown (22, traced), the per-element bytes are not found, and
+// the reset marks the owner's bytes and leaves those elements alone.
+TEST_P(Arrays, BlockGrownWhileNotTracking) {
+    Track();
+    void *o = Make(), *v = el.Create(h, db);
+    Plain();
+    Put(o, 1, 5);
+    Track();
+    uint8_t *block = Word<uint8_t *>(o, af.offset);
+    const std::vector<uint8_t> elems(block, block + 2 * E.plain_size);
+    for (U idx : {0u, 2u})
+        for (U move : {0u, 1u}) {
+            qelrt_trace_clear();
+            EXPECT_EQ(A<U(H, void *, U, void *, U)>("set_cr")(h, o, idx, v, move), 22u);
+            EXPECT_EQ(Traced("The object is not state tracked"), 1u);
+            h->err = 0;
+        }
+    el.Destroy(h, db, v);
+    EXPECT_EQ(Count(o), 2u);
+    const uint8_t bytes[2] = {1, 1};
+    A<void(H, U, void *, const uint8_t *, U, U *)>("state_flag_set_arr")(h, db, o, bytes, 2, &err);
+    EXPECT_EQ(Err(), 2u);
+    Op<void(H, U, void *, U)>("set_all_state_tracking_flag")(h, db, o, 0x103);
+    EXPECT_EQ(Whole(o), 3);
+    EXPECT_TRUE(std::equal(elems.begin(), elems.end(), block));
+}
+
+// Elements whose creation the runtime fails to count are made all the same:
+// the set reports the runtime's code and the owner holds the grown block,
+// destroyable.  Plain, plain with writes observed and tracking each take
+// their own way through the block.
+TEST_P(Arrays, ElementsAreMadeEvenWhenTheirCountingFails) {
+    h->per_handle_types = 1;  // the counts skewed are the handle's own
+    for (int pass = 0; pass < 3; ++pass) {
+        SCOPED_TRACE(pass);
+        pass == 2 ? Track() : Plain();
+        qelrt_calls_log(pass == 1);
+        void *o = Create(), *v = el.Create(h, db);
+        qelrt_set_stats_create_error(5);
+        SetAt(o, 2, v);
+        qelrt_set_stats_create_error(0);
+        EXPECT_EQ(Err(), 5u);
+        ASSERT_EQ(Count(o), 3u);
+        for (U i = 0; i < 3; ++i) EXPECT_EQ(Tinfo(Get(o, i)), Tinfo(v)) << i;
+        EXPECT_EQ(err, 0u);
+        el.Destroy(h, db, v);
+        Destroy(o);
+    }
+}
+
+// A block counts each element's creation and destruction in the record of
+// its variant (a negative one in record 0), and notices a variant count
+// short of it for each element.
+TEST_P(Arrays, BlocksCountEachElementInItsVariantsRecord) {
+    h->per_handle_types = 1;
+    void *v = el.Create(h, db);
+    qel_variant_info_t *const vi = Tinfo(v)->varinfo;  // the handle's own records of the element type
+    const qel_variant_record_t &r = vi->variants[0];
+    const int n = vi->n_variants;
+    el.Destroy(h, db, v);
+    for (int variant : {0, -2}) {  // 0 with the count short of it, then -2
+        SCOPED_TRACE(variant);
+        void *o = Create();
+        qelrt_set_domain_variant(variant);
+        void *val = el.Create(h, db);
+        const uint64_t made = r.created, gone = r.destroyed;
+        vi->n_variants = variant ? n : -1;
+        qelrt_trace_clear();
+        SetAt(o, 2, val);
+        qelrt_set_domain_variant(0);
+        EXPECT_EQ(err, 0u);
+        EXPECT_EQ(Variant(Get(o, 1)), variant);
+        Destroy(o);
+        vi->n_variants = n;
+        EXPECT_EQ(r.created, made + 3);
+        EXPECT_EQ(r.destroyed, gone + 3);
+        EXPECT_EQ(Traced("variant 0 requested only 4294967295 variants present"), variant ? 0u : 6u);
+        el.Destroy(h, db, val);
+    }
+}
+
+// With containment tracking an element read is reported, and growth
+// reports each moved element in its new place and, with platform reports,
+// its old place as detached.
+TEST_P(Arrays, ContainmentReports) {
+    h->containment_tracking = 1;
+    h->per_handle_types = 1;
+    db = 3;
+    void *o = Make(), *v = el.Create(h, db);
+    SetAt(o, 0, v);
+    qelrt_calls_log(1);
+    void *was = Get(o, 0);
+    SetAt(o, 1, v);
+    void *now = Get(o, 0);
+    EXPECT_EQ(err, 0u);
+    auto contained = Calls("qeldb_record_containment2"), detached = Calls("qeldb_plat_set_detach");
+    const auto w = [](const void *p) { return reinterpret_cast<uint64_t>(p); };
+    ASSERT_EQ(contained.size(), 6u);  // the read, the moved element, the set slot, the read
+    EXPECT_EQ(std::make_pair(contained[0]->a[2], contained[0]->a[3]), std::make_pair(w(was), uint64_t{0}));
+    EXPECT_EQ(std::make_pair(contained[1]->a[2], contained[1]->a[3]), std::make_pair(w(was), w(o)));
+    EXPECT_EQ(std::make_pair(contained[2]->a[2], contained[2]->a[3]), std::make_pair(w(now), w(o)));
+    ASSERT_EQ(detached.size(), 1u);
+    EXPECT_EQ(detached[0]->a[2], w(was));
+    el.Destroy(h, db, v);
 }
 
 // Tracked element state bytes sit after the elements, count bytes per

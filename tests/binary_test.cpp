@@ -292,6 +292,15 @@ TEST_P(BinaryOwner, InPlaceUpdates) {
         EXPECT_EQ(storage(), kept);
         EXPECT_EQ(qelrt_alloc_count(), allocs);
         EXPECT_EQ(ty.Compare(d, b), 0);
+        if (ty.Array()) {  // the element type's lookup refused: reported, the block dropped
+            Buf ea = Encode(a);
+            qelrt_set_domain_variant_error(5);
+            Decode(ea, d, 1);
+            qelrt_set_domain_variant_error(0);
+            EXPECT_EQ(Err(), 5u);
+            EXPECT_EQ(ty.Block(d), nullptr);
+            EXPECT_EQ(ty.Count(d), 0u);
+        }
 
         // Another length, then none: everything replaced.
         for (void *src : {five, none}) {

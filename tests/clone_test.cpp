@@ -89,6 +89,13 @@ TEST_P(Clone, RefusalsAndTheChainedForm) {
     EXPECT_EQ(Err(), 22u);
     EXPECT_EQ(std::exchange(copy, nullptr), src);
     h->err = 22;
+    void *null_obj = copy = Op<void *(H)>("create_cr")(h);  // the shared null object is never written into
+    h->err = 0;
+    Copy(src, &copy, kBig, "clone_internal");
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(std::exchange(copy, nullptr), null_obj);
+    EXPECT_EQ(Tinfo(null_obj), nullptr);
+    h->err = 22;
     EXPECT_EQ(clone_cr(h, src), nullptr);
     EXPECT_EQ(h->err, 22u);
     EXPECT_EQ(copy, nullptr);
@@ -111,19 +118,22 @@ TEST_P(Clone, RefusalsAndTheChainedForm) {
 TEST_P(Clone, FailedAllocationLeavesTheNestedDestination) {
     if (!ty.Owned()) GTEST_SKIP() << "no elements";
     void *src = Fill(7, 3);
-    void *dst = Create(), *slot = dst;
-    Flags(dst) |= QEL_OF_NESTED;
-    uint64_t frees = qelrt_free_count();
-    qelrt_fail_alloc_at(1);
-    Copy(src, &slot, kBig, "clone_internal");
-    qelrt_fail_alloc_at(0);
-    EXPECT_EQ(Err(), 12u);
-    EXPECT_EQ(slot, nullptr);
-    EXPECT_EQ(qelrt_free_count(), frees);
-    EXPECT_NE(Op<void *(H, U, void *)>("get")(h, db, dst), nullptr);
-    EXPECT_EQ(Variant(dst), 0);
-    Flags(dst) &= uint8_t(~QEL_OF_NESTED);
-    Destroy(dst);
+    for (bool nested : {true, false}) {  // a free-standing destination goes with the failed copy
+        void *dst = Create(), *slot = dst;
+        if (nested) Flags(dst) |= QEL_OF_NESTED;
+        uint64_t frees = qelrt_free_count();
+        qelrt_fail_alloc_at(1);
+        Copy(src, &slot, kBig, "clone_internal");
+        qelrt_fail_alloc_at(0);
+        EXPECT_EQ(Err(), 12u);
+        EXPECT_EQ(slot, nullptr);
+        if (!nested) continue;
+        EXPECT_EQ(qelrt_free_count(), frees);
+        EXPECT_NE(Op<void *(H, U, void *)>("get")(h, db, dst), nullptr);
+        EXPECT_EQ(Variant(dst), 0);
+        Flags(dst) &= uint8_t(~QEL_OF_NESTED);
+        Destroy(dst);
+    }
     Destroy(src);
     ExpectNoLeak();
 }

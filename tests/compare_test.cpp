@@ -130,6 +130,9 @@ TEST_P(Compare, ListsAndArrays) {
     uint8_t *kept = std::exchange(ty.Block(b), nullptr);
     EXPECT_EQ(Cmp(a, b), 1);
     EXPECT_EQ(Cmp(b, a), -1);
+    uint8_t *kept_a = std::exchange(ty.Block(a), nullptr);  // both lacking: equal
+    EXPECT_EQ(Cmp(a, b), 0);
+    ty.Block(a) = kept_a;
     ty.Block(b) = kept;
     const U na = std::exchange(ty.PairCount(a), 0), nb = std::exchange(ty.PairCount(b), 0);
     e.SetValue(h, db, kept, f0, Raw(ty.Block(a), f0) + 1, &err);

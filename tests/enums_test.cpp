@@ -129,6 +129,10 @@ TEST_P(Enums, ErrorPresentMakesValueOperationsInertANullOneIs22) {
     EXPECT_EQ(Value(nullptr), 0u);
     EXPECT_EQ(err, 22u);
     EXPECT_EQ(h->err, 22u);
+    err = 0;
+    Copy(o, nullptr);
+    EXPECT_EQ(err, 22u);
+    EXPECT_EQ(Fn<void *(H, U, void *)>("get")(h, db, nullptr), nullptr);
     Free(o);
 }
 

@@ -24,15 +24,17 @@ protected:
     }
     // get_all / set_all: one argument per covered field.
     template <class A, size_t... I>
-    void CallN(const char *op, void *o, const std::vector<A> &a, std::index_sequence<I...>) {
-        Op<void(H, U, void *, decltype((void)I, A())..., U *)>(op)(h, db, o, a[I]..., &err);
+    void CallN(const char *op, void *o, const std::vector<A> &a, U *e, std::index_sequence<I...>) {
+        Op<void(H, U, void *, decltype((void)I, A())..., U *)>(op)(h, db, o, a[I]..., e);
     }
     template <class A, size_t... N>
-    void CallUpTo(const char *op, void *o, const std::vector<A> &a, std::index_sequence<N...>) {
-        ((a.size() == N ? CallN(op, o, a, std::make_index_sequence<N>{}) : void()), ...);
+    void CallUpTo(const char *op, void *o, const std::vector<A> &a, U *e, std::index_sequence<N...>) {
+        ((a.size() == N ? CallN(op, o, a, e, std::make_index_sequence<N>{}) : void()), ...);
     }
     template <class A>
-    void CallAll(const char *op, void *o, const std::vector<A> &a) { CallUpTo(op, o, a, std::make_index_sequence<9>{}); }
+    void CallAll(const char *op, void *o, const std::vector<A> &a, U *e = nullptr) {
+        CallUpTo(op, o, a, e ? e : &err, std::make_index_sequence<9>{});
+    }
 };
 
 TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
@@ -45,17 +47,6 @@ TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
         for (unsigned j = 0; j < T().nfields; ++j)  // neighbours hold values, so that too wide a write shows
             if (j != i && Valued(T().fields[j])) Set(o, T().fields[j], Sample(T().fields[j]));
         const std::vector<uint8_t> before(Bytes(o), Bytes(o) + T().tracked_size);
-        err = 22;  // an error on entry changes nothing and clears nothing
-        qelrt_calls_log(1);
-        Write(o, f);
-        qelrt_calls_log(0);
-        EXPECT_EQ(Err(), 22u);
-        EXPECT_EQ(qelrt_call_count("qel_clear_last_error"), 0u);
-        qelrt_force_instance_variant(1, -1);  // nor does a negative variant, refused with 43
-        Write(o, f);
-        qelrt_force_instance_variant(0, 0);
-        EXPECT_EQ(Err(), 43u);
-        EXPECT_TRUE(std::equal(before.begin(), before.end(), Bytes(o)));
         EXPECT_EQ(StateGet(o, f), 0);
         Write(o, f);
         ASSERT_EQ(err, 0u);
@@ -119,6 +110,59 @@ TEST_P(Fields, ModesAndTrackingDecideWhatIsRefused) {
     Track();
 }
 
+// Every field accessor and whole-object operation, with an error present,
+// a null object or argument, and a variant the domain refuses.
+TEST_P(Fields, RefusalsOfEveryAccessor) {
+    Track();
+    void *o = Make(), *other = Make();
+    const U size = T().tracked_size;
+    alignas(8) uint8_t src[16] = {};  // a scalar object, or an enumeration instance
+    char text[32] = "k";
+    uint64_t words[9] = {};
+    std::vector<void *> outs;
+    std::vector<U> vals;
+    std::vector<Refusal> calls;
+    auto add = [&](std::string what, void *subject, U n, std::function<void(void *, U *)> run, U on_null,
+                   bool variant = true) { calls.push_back({std::move(what), subject, n, std::move(run), on_null, variant}); };
+    for (unsigned i = 0; i < T().nfields; ++i) {
+        const FieldDesc *f = &T().fields[i];
+        const std::string n = f->name;
+        if (Valued(*f) || f->kind == Kind::PairCount) {
+            outs.push_back(&words[outs.size()]);
+            auto get = ty.FOp<void *(H, U, void *, U *)>(*f, "get");
+            add(n + " get", o, size, [&, get](void *s, U *e) { get(h, db, s, e); }, 43);
+            add(n + " get_value", o, size, [&, f](void *s, U *e) { ty.Get(h, db, s, *f, e); }, 43);
+        }
+        if (Valued(*f)) {
+            vals.push_back(0);
+            auto set = ty.FOp<void(H, U, void *, const void *, U *)>(*f, "set");
+            add(n + " set", o, size, [&, set](void *s, U *e) { set(h, db, s, src, e); }, 43);
+            add(n + " set from", src, 16, [&, set](void *s, U *e) { set(h, db, o, s, e); }, 22);
+            add(n + " set_value", o, size, [&, f](void *s, U *e) { ty.SetValue(h, db, s, *f, 1, e); }, 43);
+        }
+        if (f->kind == Kind::Str) {
+            auto get = ty.FOp<void(H, U, void *, char *, U, U *)>(*f, "get");
+            auto set_cr = ty.FOp<U(H, void *, const char *, U)>(*f, "set_cr");
+            add(n + " get", o, size, [&, get](void *s, U *e) { get(h, db, s, text, 32, e); }, 43);
+            add(n + " get into", text, 32, [&, get](void *s, U *e) { get(h, db, o, static_cast<char *>(s), 32, e); }, 22);
+            add(n + " set", o, size, [&, f](void *s, U *e) { ty.StrSet(h, db, s, *f, "k", 1, e); }, 43);
+            add(n + " set from", text, 32, [&, f](void *s, U *e) { ty.StrSet(h, db, o, *f, static_cast<char *>(s), 1, e); }, 22);
+            add(n + " set_cr", o, size, Chained([&, set_cr](void *s) { set_cr(h, s, "k", 1); }), 43);
+        }
+        if (Stated(*f)) {
+            add(n + " state get", o, size, [&, f](void *s, U *e) { ty.StateGet(h, db, s, *f, e); }, 22, false);
+            add(n + " state set", o, size, [&, f](void *s, U *e) { ty.StateSet(h, db, s, *f, 2, e); }, 22);
+        }
+    }
+    add("get_all", o, size, [&](void *s, U *e) { CallAll("get_all", s, outs, e); }, 43);
+    add("set_all", o, size, [&](void *s, U *e) { CallAll("set_all", s, vals, e); }, 43);
+    add("set", o, size, [&](void *s, U *e) { ty.Set(h, db, s, other, e); }, 22, false);
+    add("set from", other, size, [&](void *s, U *e) { ty.Set(h, db, o, s, e); }, 22, false);
+    auto init = Op<void(H, U, void *, qel_type_info_t *, U, U, uint8_t, uint8_t *, U *)>("initialize");
+    add("initialize", o, size, [&](void *s, U *e) { init(h, db, s, Tinfo(o), 1, 0, 0, nullptr, e); }, 0, false);
+    ExpectRefusals(calls);
+}
+
 TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
     Track();
     void *o = Make();
@@ -143,6 +187,13 @@ TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
         if (f.kind != Kind::PairCount) {
             EXPECT_EQ(StateByte(o, f), 0) << "set all marks nothing";
         }
+    }
+    ptrs[0] = nullptr;  // a result not asked for is skipped
+    std::fill(outs.begin(), outs.end(), ~0ull);
+    CallAll("get_all", o, ptrs);
+    EXPECT_EQ(outs[0], ~0ull);
+    if (outs.size() > 1) {
+        EXPECT_NE(outs[1], ~0ull);
     }
 }
 
@@ -174,9 +225,30 @@ TEST_P(Fields, WholeObjectSet) {
     EXPECT_TRUE(std::equal(place, place + T().state_size, Bytes(src, T().plain_size)));
     Flags(dst) &= ~QEL_OF_STTR_RT;
     qelrt_set_sttr_place(nullptr);
+
+    // Onto itself, and the copy-out clean-up without two distinct objects
+    // (or, for a type owning nothing, at all): nothing changes.
+    const std::vector<uint8_t> was_src(Bytes(src), Bytes(src) + T().tracked_size),
+        was_dst(Bytes(dst), Bytes(dst) + T().tracked_size);
+    ty.Set(h, db, dst, dst, &err);
+    auto cleanup = Op<void(H, U, void *, void *)>("post_copyout_cleanup");
+    for (auto [d, s] : {std::pair<void *, void *>{nullptr, src}, {dst, nullptr}, {dst, dst}, {dst, ty.Owned() ? dst : src}})
+        cleanup(h, db, d, s);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_TRUE(std::equal(was_src.begin(), was_src.end(), Bytes(src)));
+    EXPECT_TRUE(std::equal(was_dst.begin(), was_dst.end(), Bytes(dst)));
+    Plain();  // an untracked source: refused after the copy, which leaves the destination untracked
+    void *plain_src = Make();
+    Track();
+    ty.Set(h, db, dst, plain_src, &err);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced("The object is not state tracked"), 1u);
+    EXPECT_EQ(Flags(dst) & QEL_OF_TRACKED, 0);
 }
 
 TEST_P(Fields, ResetOfEveryStateByte) {
+    Plain();
+    void *u = Make();
     Track();
     void *o = Make();
     auto reset = Op<void(H, U, void *, U)>("set_all_state_tracking_flag");
@@ -186,10 +258,16 @@ TEST_P(Fields, ResetOfEveryStateByte) {
             EXPECT_EQ(StateByte(o, T().fields[i]), 2);
         }
     }
-    Plain();
-    reset(h, db, o, 0x107);  // not on a plain handle
-    EXPECT_EQ(StateByte(o, T().fields[0]), 2);
+    const std::vector<uint8_t> was_o(Bytes(o), Bytes(o) + T().tracked_size), was_u(Bytes(u), Bytes(u) + T().plain_size);
+    reset(h, db, nullptr, 0x107);  // no object, an untracked one, a handle without tracking: nothing
+    reset(h, db, u, 0x107);
+    for (U mode : {U(QEL_CHECK_PLAIN), 0u}) {
+        qelrt_handle_set_mode(h, mode);
+        reset(h, db, o, 0x107);
+    }
     Track();
+    EXPECT_TRUE(std::equal(was_o.begin(), was_o.end(), Bytes(o)));
+    EXPECT_TRUE(std::equal(was_u.begin(), was_u.end(), Bytes(u)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, Fields, ::testing::ValuesIn(AllTypes()), ParamName());
@@ -209,6 +287,12 @@ TEST_P(EnumFields, OutOfRangeIsRefusedYetMarked) {
         if (Valued(f)) vals.push_back(f.kind == Kind::Enum ? f.en->bound : Sample(f));
         if (f.kind != Kind::Enum) continue;
         Set(o, f, f.en->bound);
+        EXPECT_EQ(Err(), 43u);
+        EXPECT_EQ(Raw(o, f), 0u);
+        alignas(8) uint8_t inst[16];  // the same value as an instance
+        std::memcpy(inst, Bytes(o, f.offset), 16);
+        std::memcpy(inst + 12, &f.en->bound, 4);
+        ty.FOp<void(H, U, void *, const void *, U *)>(f, "set")(h, db, o, inst, &err);
         EXPECT_EQ(Err(), 43u);
         EXPECT_EQ(Raw(o, f), 0u);
         EXPECT_EQ(StateByte(o, f), 2) << "marked although refused";
@@ -256,6 +340,12 @@ TEST_P(FixedString, LengthsAndBuffers) {
     EXPECT_EQ(Err(), 22u);
     set(h, db, o, "ab\0cd", 5, &err);  // a NUL ends the text and clears the rest
     EXPECT_EQ(std::string(reinterpret_cast<char *>(Bytes(o, f.offset)), 6), std::string("ab\0\0\0\0", 6));
+    get(h, db, o, buf, 8, &err);  // a small buffer is reported even when the text fits
+    EXPECT_EQ(Err(), 28u);
+    EXPECT_STREQ(buf, "ab");
+    set(h, db, o, nullptr, 0, &err);  // no text: empty
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(*Bytes(o, f.offset), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, FixedString,

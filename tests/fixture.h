@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <utility>
@@ -222,6 +223,17 @@ protected:
     uint32_t err = 0;
 };
 
+// An entry point run on one of its arguments, the subject (size bytes
+// from its address): run(subject or null, error word).
+struct Refusal {
+    std::string what;
+    void *subject;
+    uint32_t size;
+    std::function<void(void *, U *)> run;
+    U on_null;     // the code a null subject gets (0: not tried)
+    bool variant;  // refused with 43 when the domain refuses the variant
+};
+
 // One structured type per test: its entry points bound to the test's
 // handle, database and error word; objects from Make() die with the test.
 class TypeTest : public Lomari, public ::testing::WithParamInterface<const TypeDesc *> {
@@ -242,6 +254,48 @@ protected:
     uint8_t StateGet(void *o, const FieldDesc &f) { return ty.StateGet(h, db, o, f, &err); }
     void StateSet(void *o, const FieldDesc &f, uint8_t v) { ty.StateSet(h, db, o, f, v, &err); }
     uint8_t StateByte(void *o, const FieldDesc &f) { return *Bytes(o, T().plain_size + f.state_idx); }
+
+    // A chained form run as a Refusal: the handle's error word stands in
+    // for the caller's.
+    std::function<void(void *, U *)> Chained(std::function<void(void *)> f) {
+        return [this, f](void *s, U *e) {
+            h->err = *e;
+            f(s);
+            *e = std::exchange(h->err, 0);
+        };
+    }
+    // With an error present nothing changes and the last error is not
+    // cleared; a null subject is refused; a variant the domain refuses is
+    // refused and changes nothing.
+    void ExpectRefusals(const std::vector<Refusal> &calls) {
+        for (const Refusal &c : calls) {
+            SCOPED_TRACE(c.what);
+            const std::vector<uint8_t> before(Bytes(c.subject), Bytes(c.subject) + c.size);
+            auto unchanged = [&] { return std::equal(before.begin(), before.end(), Bytes(c.subject)); };
+            U e = 22;
+            qelrt_calls_clear();
+            qelrt_calls_log(1);
+            c.run(c.subject, &e);
+            qelrt_calls_log(0);
+            EXPECT_EQ(e, 22u);
+            EXPECT_EQ(qelrt_call_count("qel_clear_last_error"), 0u);
+            EXPECT_TRUE(unchanged());
+            if (c.on_null) {
+                e = 0;
+                c.run(nullptr, &e);
+                EXPECT_EQ(e, c.on_null) << "null";
+            }
+            if (c.variant) {
+                e = 0;
+                qelrt_force_instance_variant(1, -1);
+                c.run(c.subject, &e);
+                qelrt_force_instance_variant(0, 0);
+                EXPECT_EQ(e, 43u) << "variant";
+                EXPECT_TRUE(unchanged()) << "variant";
+            }
+            h->err = 0;
+        }
+    }
 
     Ty ty{*GetParam()};
     std::vector<void *> made_;

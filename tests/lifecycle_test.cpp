@@ -313,27 +313,68 @@ TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     EXPECT_EQ(err, 0u);
     EXPECT_EQ(Flags(buf.data()), QEL_OF_NESTED | QEL_OF_TRACKED);
     EXPECT_EQ(ti->varinfo->variants[0].created, made);
+
+    // A runtime-placed state area is looked up.  Without notify a list
+    // owner's anchor is left alone: zeroed, it hashes as an empty list and
+    // its destroy finds nothing to release.
+    std::vector<uint8_t> again(T().tracked_size);
+    qelrt_calls_log(1);
+    init(h, db, again.data(), ti, 0, 0, QEL_OF_STTR_RT, nullptr, &err);
+    qelrt_calls_log(0);
+    EXPECT_EQ(err, 0u);
+    ASSERT_EQ(Calls("qellib_get_sttr_offset").size(), 1u);
+    EXPECT_EQ(Calls("qellib_get_sttr_offset")[0]->a[1], reinterpret_cast<uint64_t>(again.data()));
+    EXPECT_EQ(ty.Hash(again.data(), 9), ty.Hash(Make(), 9));
+    Op<void(H, U, void *, U)>("destroy_internal")(h, db, again.data(), 0);
+    EXPECT_EQ(Tinfo(again.data()), ti);
 }
 
-TEST_P(Lifecycle, OidMappingOutcomes) {
-    struct { int answer; uint32_t error; const char *tail; } cases[] = {
-        {1, 0, " destroy: Successfully removed OID mapping"},
-        {0, 0, " destroy: Object has references and will be cleaned up when all of them are released"},
-        {1, 5, " destroy: Failed to remove oid mapping for object. Error Input/output error"},
+// What destroy asks of the runtime follows the object's flags: an OID
+// mapping is removed first (still referenced: the object stays; failed: its
+// code, and it stays); a runtime-placed state area is looked up; a handle
+// mapping is removed when the handle keeps them (failed: its code, and the
+// object stays); a type-info record of the object's own goes with it.
+TEST_P(Lifecycle, DestroyFollowsTheFlags) {
+    const char *failed = " destroy: Failed to remove oid mapping for object. Error Input/output error";
+    struct { uint8_t flags; int answer; uint32_t error, hd_error; const char *tail; } cases[] = {
+        {QEL_OF_OID_MAPPING, 1, 0, 0, " destroy: Successfully removed OID mapping"},
+        {QEL_OF_OID_MAPPING, 0, 0, 0, " destroy: Object has references and will be cleaned up when all of them are released"},
+        {QEL_OF_OID_MAPPING, 1, 5, 0, failed},
+        {QEL_OF_HD_MAPPING, 1, 0, 0, ""},
+        {QEL_OF_HD_MAPPING, 1, 0, 5, failed},
+        {QEL_OF_TRACKED | QEL_OF_STTR_RT, 1, 0, 0, ""},
+        {QEL_OF_OWN_TINFO, 1, 0, 0, ""},
     };
+    int mappings = 0;  // the handle keeps handle mappings
+    h->hd_mapping = &mappings;
     for (const auto &c : cases) {
+        SCOPED_TRACE(int(c.flags));
         h->err = 0;
+        qelrt_trace_clear();
         void *o = Create();
-        Flags(o) |= QEL_OF_OID_MAPPING;
+        Flags(o) |= c.flags;
+        if (c.flags & QEL_OF_OWN_TINFO) {
+            auto *own = static_cast<qel_type_info_t *>(h->alloc_fn(h->alloc_ctx, db, sizeof(qel_type_info_t)));
+            *own = *Tinfo(o);
+            Tinfo(o) = own;
+        }
         qelrt_set_oid_mapping_answer(c.answer, c.error);
+        qelrt_set_hd_mapping_answer(c.hd_error);
+        qelrt_calls_clear();
+        qelrt_calls_log(1);
         Destroy(o);
-        EXPECT_EQ(Traced((T().name + std::string(c.tail)).c_str()), 1u) << c.tail;
-        EXPECT_EQ(h->err, c.error);
-        if (c.answer && !c.error) continue;
+        qelrt_calls_log(0);
+        EXPECT_EQ(qelrt_call_count("qellib_get_sttr_offset") > 0, (c.flags & QEL_OF_STTR_RT) != 0);
+        EXPECT_EQ(qelrt_call_count("qel_hd_mapping_destroy"), c.flags & (QEL_OF_HD_MAPPING | QEL_OF_STTR_RT) ? 1u : 0u);
+        EXPECT_EQ(qelrt_trace_count(), *c.tail ? 1u : 0u);
+        EXPECT_EQ(Traced((T().name + std::string(c.tail)).c_str()), qelrt_trace_count());
+        EXPECT_EQ(h->err, c.error + c.hd_error);
+        if (c.answer && !c.error && !c.hd_error) continue;
         EXPECT_NE(Tinfo(o), nullptr) << "the object stays";
         Flags(o) = 0;
         Destroy(o);
     }
+    h->hd_mapping = nullptr;
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 

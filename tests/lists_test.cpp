@@ -159,6 +159,68 @@ TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     el.Destroy(h, db, e[2]);
 }
 
+// Every list operation, with an error present, a null owner, element or
+// reference, and a variant the domain refuses.
+TEST_P(Lists, RefusalsOfEveryOperation) {
+    Track();
+    void *o = Make();
+    auto e = NewElems(2);  // e[0] in the list, e[1] free
+    Append(o, {e[0]});
+    const U so = T().tracked_size, se = E.tracked_size;
+    using Get = void *(H, U, void *, U *);
+    using Ref = void *(H, U, void *, void *, U *);
+    using Put = void(H, U, void *, void *, U *);
+    using PutRef = void(H, U, void *, void *, void *, U *);
+    ExpectRefusals({
+        {"get_first", o, so, [&](void *s, U *r) { L<Get>("get_first")(h, db, s, r); }, 22, true},
+        {"get_count", o, so, [&](void *s, U *r) { L<U(H, U, void *, U *)>("get_count")(h, db, s, r); }, 22, true},
+        {"get_next", o, so, [&](void *s, U *r) { L<Ref>("get_next")(h, db, s, e[0], r); }, 22, true},
+        {"get_next of", e[0], se, [&](void *s, U *r) { L<Ref>("get_next")(h, db, o, s, r); }, 22, true},
+        {"get_cr", o, so, Chained([&](void *s) { GetCr(s, 0, nullptr); }), 22, true},
+        {"set_first", o, so, [&](void *s, U *r) { L<Put>("set_first")(h, db, s, e[1], r); }, 22, true},
+        {"set_first of", e[1], se, [&](void *s, U *r) { L<Put>("set_first")(h, db, o, s, r); }, 22, true},
+        {"set_after of", e[0], se, [&](void *s, U *r) { L<PutRef>("set_after")(h, db, o, s, e[1], r); }, 22, true},
+        {"add_cr", o, so, Chained([&](void *s) { AddCr(s, e[1], 0, nullptr); }), 22, true},
+        {"remove", o, so, [&](void *s, U *r) { L<Put>("remove")(h, db, s, e[0], r); }, 22, true},
+        {"remove of", e[0], se, [&](void *s, U *r) { L<Put>("remove")(h, db, o, s, r); }, 22, true},
+        {"remove_cr", o, so, Chained([&](void *s) { L<U(H, void *, void *)>("remove_cr")(h, s, e[0]); }), 22, true},
+        {"get_parent", e[0], se, [&](void *s, U *r) { el.FOp<Get>(lf, "get_parent")(h, db, s, r); }, 22, true},
+    });
+    EXPECT_EQ(Walk(o), std::vector<void *>{e[0]});
+    el.Destroy(h, db, e[1]);
+}
+
+// A removal with containment tracking reports the element; with platform
+// reports (a database, per-handle types) also its detachment, and every
+// registered link word write its dirty object.
+TEST_P(Lists, RemovalReportsTheElement) {
+    h->containment_tracking = 1;
+    qelrt_handle_use_quarl(h, 1);
+    void *o = Make();
+    auto e = NewElems(2);
+    Append(o, e);
+    db = 3;
+    qelrt_calls_log(1);
+    Remove(o, e[0]);  // per-handle types off: no platform reports
+    EXPECT_EQ(qelrt_call_count("qeldb_plat_set_detach") + qelrt_call_count("qeldb_plat_set_dirty"), 0u);
+    h->per_handle_types = 1;
+    Remove(o, e[1]);
+    EXPECT_EQ(err, 0u);
+    auto contained = Calls("qeldb_record_containment2"), detached = Calls("qeldb_plat_set_detach"),
+         dirty = Calls("qeldb_plat_set_dirty");
+    ASSERT_EQ(contained.size(), 2u);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(contained[k]->a[2], reinterpret_cast<uint64_t>(e[k]));
+        EXPECT_EQ(contained[k]->a[3], reinterpret_cast<uint64_t>(o));
+    }
+    ASSERT_EQ(detached.size(), 1u);
+    EXPECT_EQ(detached[0]->a[2], reinterpret_cast<uint64_t>(e[1]));
+    EXPECT_EQ(detached[0]->a[3], 1u);
+    ASSERT_EQ(dirty.size(), 2u) << "the anchor's first and last";
+    for (auto *d : dirty) EXPECT_EQ(d->a[2], reinterpret_cast<uint64_t>(Anchor(o)));
+    for (void *p : e) el.Destroy(h, db, p);
+}
+
 TEST_P(Lists, RefusedLinkRegistrationIsFatal) {
     qelrt_handle_use_quarl(h, 1);
     EXPECT_DEATH({ qelrt_quarl_fail_at(1); Create(); }, "quarl internal error");

@@ -81,6 +81,26 @@ TEST_P(Registration, CopiesOnceStopsWith12AndCompletesLater) {
 
 INSTANTIATE_TEST_SUITE_P(FailingNth, Registration, ::testing::Values(0u, 1u, 2u, 21u, 42u));
 
+// A record without variant information is copied as it is: the runtime is
+// not asked to refresh it, and the copy, sharing the record's (absent)
+// counters, counts atomically.
+TEST_F(Registry, RecordWithoutVariantInfo) {
+    qel_type_info_t *t = Record("which_vep", "type");
+    qel_variant_info_t *saved = t->varinfo;
+    t->varinfo = nullptr;
+    h->per_handle_types = 1;
+    qelrt_calls_log(1);
+    for (int k = 0; k < 2; ++k) lomari_typeinfo_initialize(h, db, &err);
+    t->varinfo = saved;
+    EXPECT_EQ(err, 0u);
+    auto *copy = static_cast<qel_type_info_t *>(Lookup(t));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->varinfo, nullptr);
+    EXPECT_EQ(copy->counter_mode, 0u);
+    EXPECT_EQ(static_cast<qel_type_info_t *>(Lookup(Record("which_fp", "type")))->counter_mode, 1u);
+    for (auto *c : Calls("qel_update_variant_info")) EXPECT_NE(c->a[1], reinterpret_cast<uint64_t>(t));
+}
+
 // ---- variant dump ------------------------------------------------------------
 
 std::string g_dump;

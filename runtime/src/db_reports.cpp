@@ -52,6 +52,13 @@ qel_module_list_t qel_module_tot_root = {nullptr, &qel_module_tot_root.first, 0}
 void qellib_type_stats_create_object(qel_handle_t *h, uint32_t dbid,
                                      const qel_type_info_t *ti,
                                      qel_variant_record_t *vr, uint32_t *err) {
+    if (uint32_t code = g_knobs.stats_create_error.load(std::memory_order_relaxed);
+        RT_UNLIKELY(code != 0)) {
+        logc("qellib_type_stats_create_object", w(h), dbid, w(ti), w(vr));
+        if (err)
+            *err = code;
+        return;
+    }
     if (RT_LIKELY(unobserved(h))) {
         if (vr)
             add_one(ti, &vr->created);

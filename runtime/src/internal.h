@@ -75,6 +75,7 @@ struct Knobs {
     std::atomic<uint32_t> oid_error{0};
     std::atomic<uint32_t> hd_answer{0};
     std::atomic<uint8_t *> sttr_place{nullptr};
+    std::atomic<uint32_t> stats_create_error{0};
     std::atomic<uint32_t> callsite_tag{0};
     /* Types the domain refuses, by name. */
     std::mutex refuse_mu;

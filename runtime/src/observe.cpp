@@ -173,6 +173,7 @@ void qelrt_set_oid_mapping_answer(int answer, uint32_t error) {
 
 void qelrt_set_hd_mapping_answer(uint32_t error) { g_knobs.hd_answer.store(error); }
 void qelrt_set_sttr_place(uint8_t *place) { g_knobs.sttr_place.store(place); }
+void qelrt_set_stats_create_error(uint32_t code) { g_knobs.stats_create_error.store(code); }
 
 void qelrt_reset(void) {
     msg_knobs_reset();
@@ -189,6 +190,7 @@ void qelrt_reset(void) {
     g_knobs.oid_error.store(0);
     g_knobs.hd_answer.store(0);
     g_knobs.sttr_place.store(nullptr);
+    g_knobs.stats_create_error.store(0);
     g_knobs.callsite_tag.store(0);
     {
         std::lock_guard<std::mutex> g(g_knobs.refuse_mu);

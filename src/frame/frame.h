@@ -114,14 +114,14 @@ inline void report(qel_handle_t *h, uint32_t *err, uint32_t code) {
 
 // Zero-filled storage for a new object.  A chain that already failed gets
 // the null object and allocates nothing; a failed allocation gives null in
-// the plain form, and in the chained form the null object with NO_MEMORY
-// stored (unless an error is already there).
+// the plain form, and in the chained form (no error there yet) the null
+// object with NO_MEMORY stored.
 inline void *new_storage(qel_handle_t *h, uint32_t db, uint32_t size, void *null_obj) {
     if (h->chained_error && h->err) return null_obj;
     void *o = h->alloc_fn(h->alloc_ctx, db, size);
     if (!o) {
         if (!h->chained_error) return nullptr;
-        if (!h->err) qel_store_err(h, LOMARI_ERR_NO_MEMORY);
+        qel_store_err(h, LOMARI_ERR_NO_MEMORY);
         return null_obj;
     }
     std::memset(o, 0, size);

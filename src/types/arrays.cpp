@@ -72,6 +72,16 @@ inline void not_tracked(const TypeDesc &Owner, H *h, uint32_t *err) {
     report(h, err, LOMARI_ERR_INVALID);
 }
 
+// The element type's plan for a block (init_plan, with the last error
+// cleared first); false after reporting the lookup's error.
+bool plan_elements(const TypeDesc &Elem, H *h, uint32_t db, InitPlan *plan, uint32_t *err) {
+    qel_clear_last_error(h);
+    uint32_t e = 0;
+    if (init_plan(Elem, h, db, Elem.ti, plan, &e)) return true;
+    report(h, err, e);
+    return false;
+}
+
 }  // namespace
 
 // Grows the array of o to n elements (n > current count).  Everything that
@@ -91,6 +101,10 @@ bool array_resize(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n,
         report(h, err, LOMARI_ERR_NO_MEMORY);
         return false;
     }
+    // The runtime's answers for the new elements, before anything changes:
+    // a refused lookup leaves no element without its header.
+    InitPlan plan;
+    if (!plan_elements(Elem, h, db, &plan, err)) return false;
     uint8_t *sa = nullptr, *old_per = nullptr;
     if (track) {
         sa = state_area(Owner, h, o);
@@ -139,7 +153,7 @@ bool array_resize(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n,
     }
 
     store(h, db, o, countp, n);
-    const uint32_t first_err = init_in_block(Elem, h, db, blk, oldn, n, track);
+    const uint32_t first_err = init_in_block(Elem, plan, h, db, blk, oldn, n, track);
 
     if (track) {
         std::memset(per, 0, n);
@@ -158,13 +172,15 @@ bool array_resize(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n,
 
 bool array_renew(const TypeDesc &Owner, H *h, uint32_t db, void *o, bool track, uint32_t *err) {
     const TypeDesc &Elem = array_elem(Owner);
+    InitPlan plan;
+    if (!plan_elements(Elem, h, db, &plan, err)) return false;
     uint8_t *blk = *block_of(Owner, o);
-    const uint32_t n = blk ? *count_of(Owner, o) : 0;
+    const uint32_t n = *count_of(Owner, o);
     destroy_in_block(Elem, h, db, blk, n);
-    if (blk) std::memset(blk, 0, block_bytes(Elem, n, track));
+    std::memset(blk, 0, block_bytes(Elem, n, track));
     if (uint8_t *sa = track ? state_area(Owner, h, o) : nullptr)
         if (uint8_t *per = per_elem_get(sa)) std::memset(per, 0, n);
-    if (const uint32_t e = init_in_block(Elem, h, db, blk, 0, n, track)) {
+    if (const uint32_t e = init_in_block(Elem, plan, h, db, blk, 0, n, track)) {
         report(h, err, e);
         return false;
     }
@@ -213,8 +229,13 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
         return;
 
     const bool track = handle_mode(h, Owner) == Mode::Track;
+    uint8_t *sa = nullptr;
     if (track) {
-        if (!(hdr(o)->flags & QEL_OF_TRACKED)) {
+        // An untracked owner (or one whose state area the runtime cannot
+        // place) takes nothing, nor does a block grown while the handle did
+        // not track: its elements have no state bytes to write or move.
+        sa = state_area(Owner, h, o);
+        if (!sa || (*block_of(Owner, o) && !per_elem_get(sa))) {
             not_tracked(Owner, h, err);
             return;
         }
@@ -243,12 +264,9 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
     uint8_t *slot = elem_at(Elem, *block_of(Owner, o), idx);
     contain(h, db, slot, o);
     if (move) {
-        // The whole-object set takes the value's flags; the slot stays an
-        // element of this block, so its nested flag is put back.
+        // The whole-object set takes the value's flags but keeps the slot's
+        // nested one: the slot stays an element of this block.
         obj_set(Elem, h, db, slot, val, err);
-        if (!(hdr(slot)->flags & QEL_OF_NESTED))
-            store(h, db, static_cast<void *>(slot), &hdr(slot)->flags,
-                  static_cast<uint8_t>(hdr(slot)->flags | QEL_OF_NESTED));
     } else {
         uint8_t *ws = nullptr;
         uint32_t ws_len = 0;
@@ -257,10 +275,9 @@ void array_set(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t idx, 
         obj_clone_internal(Elem, h, db, val, &dst, ws, ws_len, err);
     }
 
-    if (track) {
-        uint8_t *sa = state_area(Owner, h, o);
+    if (track) {  // the per-element bytes are there: the block was grown tracking
         store<uint8_t>(h, db, o, sa + array_field(Owner).state_idx, kStateWritten);
-        if (uint8_t *per = per_elem_get(sa)) store<uint8_t>(h, db, o, per + idx, kStateWritten);
+        store<uint8_t>(h, db, o, per_elem_get(sa) + idx, kStateWritten);
     }
 }
 

@@ -27,9 +27,11 @@ void array_state_set_arr(const TypeDesc &Owner, H *h, uint32_t db, void *o, cons
 // entry checks; track is the handle's mode, asked once by the caller.
 // array_resize grows o's array to n elements (n above its count), each new
 // element initialized, the per-element state bytes grown along; a failed
-// allocation leaves the owner as it was.  array_renew makes every element of
-// o's block anew in place (destroyed, cleared, initialized), the
-// per-element state bytes cleared.  Both report and return false on error.
+// allocation or a refused lookup of the element type leaves the owner as it
+// was.  array_renew makes every element of o's block (o has one) anew in
+// place (destroyed, cleared, initialized), the per-element state bytes
+// cleared; a refused lookup leaves the elements as they were.  Both report
+// and return false on error.
 bool array_resize(const TypeDesc &Owner, H *h, uint32_t db, void *o, uint32_t n, bool track, uint32_t *err);
 bool array_renew(const TypeDesc &Owner, H *h, uint32_t db, void *o, bool track, uint32_t *err);
 // Lifecycle hook: releases elements, block and per-element state bytes.

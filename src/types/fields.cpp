@@ -153,6 +153,8 @@ uint32_t read_value(const FieldDesc &f, H *h, uint32_t db, void *o, uint32_t *er
 }  // namespace
 
 // ---- per-field accessors ---------------------------------------------------------
+// Numbers, pair counts and enumerations have get and get value; the
+// fixed string has accessors of its own, lists and arrays their families'.
 
 void *field_get(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, uint32_t *err) {
     const FieldDesc &f = T.fields[fi];
@@ -163,7 +165,6 @@ void *field_get(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, uint
         contain(h, db, emb, o);
         return emb;
     }
-    if (!is_scalar(f.kind)) return nullptr;
     void *so = scalar_get(f, h, db, o);
     contain(h, db, so, o);
     return so;
@@ -173,7 +174,6 @@ uint32_t field_get_value(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void
                          uint32_t *err) {
     const FieldDesc &f = T.fields[fi];
     if (!read_prologue(h, o, enum_check_arg(f), err)) return 0;
-    if (f.kind != Kind::Enum && !is_scalar(f.kind)) return 0;
     return read_value(f, h, db, o, err);
 }
 
@@ -353,11 +353,13 @@ void obj_set(const TypeDesc &T, H *h, uint32_t db, void *dst, void *src, uint32_
     std::memcpy(dst, src, T.plain_size);
     d->flags = static_cast<uint8_t>((d->flags & ~keep) | own);
 
+    // The tracked flag came with the source's header: a tracked destination
+    // has a tracked source to copy the state bytes from.
     if (handle_mode(h, T) == Mode::Track) {
         if (!(d->flags & QEL_OF_TRACKED)) {
             report(h, err, LOMARI_ERR_INVALID);
             trace0(kTrace1, tpi(T, tp::type::not_tracked));
-        } else if (s->flags & QEL_OF_TRACKED) {
+        } else {
             uint8_t *to = state_area(T, h, dst);
             announce(h, to, T.state_size, db, dst);
             std::memcpy(to, state_area(T, h, src), T.state_size);

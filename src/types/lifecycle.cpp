@@ -111,7 +111,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
     if (owns && qel_get_instance_variant(h, inst, 1, 0) >= 0) {
         if (T.list_field >= 0)
             list_destroy_elements(T, h, db, inst);
-        else if (T.array_field >= 0)
+        else
             array_release(T, h, db, inst);
     }
 
@@ -255,13 +255,9 @@ void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, u
     }
 }
 
-uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t from, uint32_t n,
-                       bool track) {
-    if (from >= n) return 0;
+uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_t db, uint8_t *block,
+                       uint32_t from, uint32_t n, bool track) {
     uint32_t first_err = 0;
-    qel_clear_last_error(h);
-    InitPlan plan;
-    if (!init_plan(Elem, h, db, Elem.ti, &plan, &first_err)) return first_err;
     const qel_variant_info_t *vi = plan.ti->varinfo;
     if (!track && !plan.n_enums && Elem.list_field < 0 && !h->write_hook_fn && vi) {
         // The common case: untracked elements without enumeration fields

@@ -50,12 +50,12 @@ void *obj_create_with(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db);
 // The instances of an element block (types/layout.h), for the array
 // family: destroy_in_block destroys count elements in place (free 0);
 // init_in_block prepares elements [from, n) of a block of n as nested
-// instances, each with its state bytes' place registered on a tracking
-// handle, the runtime's answers for the type asked once.  Every element is
+// instances after the caller's plan for the element type, each with its
+// state bytes' place registered on a tracking handle.  Every element is
 // prepared even when one fails; the first error is returned.
 void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count);
-uint32_t init_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t from, uint32_t n,
-                       bool track);
+uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_t db, uint8_t *block,
+                       uint32_t from, uint32_t n, bool track);
 void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free_it);
 uint32_t obj_sizeof(const TypeDesc &T, H *h);
 uint32_t obj_sizeof_internal(const TypeDesc &T, H *h, uint32_t db, uint32_t with_state,

@@ -46,6 +46,9 @@ QEL_RT_API void qelrt_set_oid_mapping_answer(int answer, uint32_t error);
 QEL_RT_API void qelrt_set_hd_mapping_answer(uint32_t error);
 /* State-area place returned by qellib_get_sttr_offset (null: none). */
 QEL_RT_API void qelrt_set_sttr_place(uint8_t *place);
+/* Error code qellib_type_stats_create_object reports instead of counting
+ * the creation (0 = counts as usual). */
+QEL_RT_API void qelrt_set_stats_create_error(uint32_t code);
 
 /* ---- observations --------------------------------------------------- */
 
