@@ -44,7 +44,6 @@ namespace {
 using namespace tp::table;
 
 inline uint32_t tpt(const TableDef &T, Point p) { return T.trace_base + p; }
-inline const char *tname(const TableDef &T) { return T.desc->name; }
 
 // A missing error word is replaced by a scratch one.
 thread_local uint32_t t_scratch_err;
@@ -86,15 +85,12 @@ void reg_store(const TableDef &T, H *h, uint32_t db, V *word, V value, const voi
 }
 
 // The TBI root of the table type: cached, else looked up, else (create)
-// made.  Null with *err 7 when the key does not fit, 12 when out of memory;
-// null without error when absent outside create mode (traced).
+// made.  Null with *err 12 when out of memory; null without error when
+// absent outside create mode (traced when trace_absent) or when the key
+// store refuses the new root (traced).
 TbiRoot *tbi_root(const TableDef &T, H *h, uint32_t db, bool create, uint32_t *err, bool trace_absent) {
-    char key[kNameBuf];
-    const int n = std::snprintf(key, sizeof key, "__qel_TBI__%s", T.luid_text);
-    if (n < 0 || n >= static_cast<int>(sizeof key)) {
-        report(h, err, LOMARI_ERR_TOO_BIG);
-        return nullptr;
-    }
+    char key[kNameBuf];  // the prefix and the 32 characters of the luid text always fit
+    std::snprintf(key, sizeof key, "__qel_TBI__%s", T.luid_text);
     TbiRoot *&cache = g_tbi_cache[T.desc->ordinal];
     if (cache && quarl_in_range(h->alloc_ctx, cache, sizeof(TbiRoot)) &&
         std::memcmp(cache->tag, T.desc->ti->luid, sizeof cache->tag) == 0)
@@ -134,8 +130,9 @@ void list_append(const TableDef &T, H *h, uint32_t db, qeldb_table_list_t *list,
     reg_store<TblHead **>(T, h, db, &list->last_link, &t->next, list);
 }
 
+// Open appends every handle before anything can fail: the handle is always
+// on the list.
 void list_unlink(const TableDef &T, H *h, uint32_t db, qeldb_table_list_t *list, TblHead *t) {
-    if (!t->prev_link) return;  // never linked
     if (t->next)
         reg_store<TblHead **>(T, h, db, &t->next->prev_link, t->prev_link, t->next);
     else
@@ -213,8 +210,9 @@ void *tbl_open(const TableDef &T, H *h, uint32_t db, const char *name, uint32_t 
             if (std::strchr(name, '/')) {
                 std::memcpy(full, name, std::min<size_t>(std::strlen(name), kNameMax));
             } else {
+                // A negative answer (an encoding failure) counts as too big.
                 const int n = std::snprintf(full, sizeof full, "%s/%s", name, T.luid_text);
-                if (n < 0 || n >= static_cast<int>(sizeof full)) {
+                if (static_cast<unsigned>(n) >= sizeof full) {
                     report(h, err, LOMARI_ERR_TOO_BIG);
                     return nullptr;
                 }
@@ -286,8 +284,8 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
         report(h, err, LOMARI_ERR_INVALID);
         return;
     }
-    qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);
-    if (!toc || *err) {
+    qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);  // null with *err when it fails
+    if (!toc) {
         trace_s(kTrace2, tpt(T, free_toc), err_text(*err));
         return;
     }
@@ -316,15 +314,15 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
     trace0(kTrace2, tpt(T, free_oid_ok));
     if (t->open_mode == 1 || t->open_mode == 2) {
         TbiRoot *root = tbi_root(T, h, db, false, err, false);
-        if (!root) {
-            if (!*err) report(h, err, LOMARI_ERR_NOT_FOUND);
+        if (!root) {  // outside create mode tbi_root sets no error
+            report(h, err, LOMARI_ERR_NOT_FOUND);
             return;
         }
         announce(h, &root->table_count, 4, db, nullptr);
         root->table_count -= 1;
     }
     qeldb_table_list_t *list = qellib_database_table_toc_create(h, QEL_NO_DATABASE, err);
-    if (*err || !list) return;
+    if (!list) return;  // *err says why
     list_unlink(T, h, db, list, t);
     if (t->flags & QELDB_TABLE_ON_GC) {
         trace0(kTrace2, tpt(T, free_on_gc));
@@ -347,7 +345,7 @@ void tbl_request_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_
     if (!begin(h, err)) return;
     if (!qellib_db_is_shared()) trace0(kTrace2, tpt(T, rfree_not_shared));
     qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);
-    if (!toc || *err) {
+    if (!toc) {
         trace_s(kTrace2, tpt(T, rfree_toc), err_text(*err));
         return;
     }
@@ -400,10 +398,8 @@ void *rec_create(const TableDef &T, H *h, uint32_t db, uint8_t source, uint32_t 
     R->ref_word = 1;
     R->source = source;
     R->tenant_id = mt_get_tenant_id();
-    if (h->containment_tracking) {
-        qeldb_record_containment(h, db, 2, r, nullptr, 1);
-        if (db != QEL_NO_DATABASE && h->per_handle_types == 1) qeldb_plat_set_dirty(h, db, r);
-    }
+    if (h->containment_tracking) qeldb_record_containment(h, db, 2, r, nullptr, 1);
+    if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, r);
     return r;
 }
 

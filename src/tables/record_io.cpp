@@ -230,14 +230,9 @@ uint32_t rio_pkey_marshal(const TableDef &T, H *h, uint32_t db, uint8_t *buf, vo
         std::memcpy(&v, key, sizeof v);
         return u_int32_marshal(h, db, buf, &v, len, err);
     }
-    uint32_t n = 0;
-    for (uint32_t k = 0; k < kKeyChars; ++k) {
-        if (len - n < char_len()) {
-            report(h, err, LOMARI_ERR_SHORT);
-            continue;
-        }
+    uint32_t n = 0;  // the room for every character was checked above
+    for (uint32_t k = 0; k < kKeyChars; ++k)
         n += char_marshal(h, db, buf + n, reinterpret_cast<const char *>(key + k), len - n, err);
-    }
     return n;
 }
 
@@ -268,7 +263,7 @@ uint32_t rio_pkey_unmarshal(const TableDef &T, H *h, uint32_t db, void **out, co
     uint32_t n = 0;
     if (str_key(T)) {
         announce(h, key, kKeyChars, db, o);
-        for (uint32_t k = 0; k < kKeyChars && !*err; ++k) {
+        for (uint32_t k = 0; k < kKeyChars; ++k) {  // a character fails only for want of room
             if (len - n < char_len()) {
                 report(h, err, LOMARI_ERR_SHORT);
                 break;
@@ -375,7 +370,7 @@ void *rio_from_xml(const TableDef &T, H *h, uint32_t db, qel_xml_doc_t *doc, uin
         }
     }
     if (*err == LOMARI_ERR_NOT_FOUND) *err = 0;
-    if (h->err == LOMARI_ERR_NOT_FOUND && err != &h->err) h->err = held;
+    if (h->err == LOMARI_ERR_NOT_FOUND) h->err = held;  // (when err is &h->err it was cleared above)
     return r;
 }
 
