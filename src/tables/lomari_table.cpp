@@ -12,6 +12,8 @@
 //   that request free (which removes the table from the TOC first) frees it;
 // - free detaches the records still in the table (clears their table link),
 //   so that destroying them later does not reach freed memory;
+// - free makes every check that can fail before it changes the type's id
+//   root or the table list, so that a refused free can be retried;
 // - insert refuses (error 17) a record that already has a table link, since
 //   its index nodes are linked;
 // - when the second index of a table refuses a record, insert takes it back
@@ -28,7 +30,7 @@
 //   ends); when the assertion returns, the reference is refused with 22;
 // - null tables, names and records are refused with 22 where nothing else
 //   is said.
-#include "tables/table.h"
+#include "tables/record_io.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -130,8 +132,8 @@ void list_append(const TableDef &T, H *h, uint32_t db, qeldb_table_list_t *list,
     reg_store<TblHead **>(T, h, db, &list->last_link, &t->next, list);
 }
 
-// Open appends every handle before anything can fail: the handle is always
-// on the list.
+// Open appends every handle before anything can fail, and free unlinks it
+// only once nothing can fail any more: the handle is always on the list.
 void list_unlink(const TableDef &T, H *h, uint32_t db, qeldb_table_list_t *list, TblHead *t) {
     if (t->next)
         reg_store<TblHead **>(T, h, db, &t->next->prev_link, t->prev_link, t->next);
@@ -312,6 +314,19 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
         return;
     }
     trace0(kTrace2, tpt(T, free_oid_ok));
+    // Every step that can fail comes before the first that cannot be
+    // repeated (the id root's count, the unlink): a refused free can be
+    // retried.
+    qeldb_table_list_t *list = qellib_database_table_toc_create(h, QEL_NO_DATABASE, err);
+    if (!list) return;  // *err says why
+    if (t->flags & QELDB_TABLE_ON_GC) {
+        trace0(kTrace2, tpt(T, free_on_gc));
+        qelgc_database_gc_list_remove(h, db, t, err);
+        if (*err) {
+            trace_s(kTrace2, tpt(T, free_gc_err), err_text(*err));
+            return;
+        }
+    }
     if (t->open_mode == 1 || t->open_mode == 2) {
         TbiRoot *root = tbi_root(T, h, db, false, err, false);
         if (!root) {  // outside create mode tbi_root sets no error
@@ -321,17 +336,7 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
         announce(h, &root->table_count, 4, db, nullptr);
         root->table_count -= 1;
     }
-    qeldb_table_list_t *list = qellib_database_table_toc_create(h, QEL_NO_DATABASE, err);
-    if (!list) return;  // *err says why
     list_unlink(T, h, db, list, t);
-    if (t->flags & QELDB_TABLE_ON_GC) {
-        trace0(kTrace2, tpt(T, free_on_gc));
-        qelgc_database_gc_list_remove(h, db, t, err);
-        if (*err) {
-            trace_s(kTrace2, tpt(T, free_gc_err), err_text(*err));
-            return;
-        }
-    }
     if (h->gc_validate) qelgc_validate_table_delete(h, t);
     e_avl_walk(roots(t)[0].root, detach_record, nullptr, h, reinterpret_cast<void *>(uintptr_t{db}), nullptr);
     count_table(T, h, db, static_cast<qel_type_info_t *>(t->tinfo), false);
@@ -410,9 +415,7 @@ void *rec_create_cr(const TableDef &T, H *h, uint32_t with_fields) {
     if (with_fields) {
         for (uint32_t p = 0; p < T.nparts; ++p) {
             vindel_set_callsite_tag(T.tag_base + p);
-            void *o = obj_create(*T.parts[p], h, db);
-            store<void *>(h, db, r, field_slot(T, r, p), o);
-            if (h->containment_tracking) qeldb_record_containment(h, db, 4, o, r, 1);
+            rf_adopt(T, p, h, db, r, obj_create(*T.parts[p], h, db));
         }
     }
     h->chained_error = 0;
@@ -505,11 +508,12 @@ void pkey_destroy(const TableDef &T, H *h, uint32_t db, void *pkey) { obj_destro
 void tbl_insert(const TableDef &T, H *h, uint32_t db, void *table, void *record, uint32_t pkey_only,
                 uint32_t *err) {
     err = errw(err);
+    if (!begin(h, err)) return;
     if (!record) {
         report(h, err, LOMARI_ERR_EXISTS);
         return;
     }
-    if (!begin(h, err) || !present(h, err, table)) return;
+    if (!present(h, err, table)) return;
     RecHead *R = rec(record);
     auto *t = static_cast<TblHead *>(table);
     IndexRoot *ix = roots(table);

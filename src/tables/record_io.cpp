@@ -187,10 +187,7 @@ uint32_t rio_unmarshal(const TableDef &T, H *h, uint32_t db, void **ref, const u
         void *o = *slot;
         if (!in_place) {
             o = obj_create_internal(*T.parts[p], h, db);
-            if (o) {
-                store<void *>(h, db, r, slot, o);
-                if (h->containment_tracking) qeldb_record_containment(h, db, 4, o, r, 1);
-            }
+            if (o) rf_adopt(T, p, h, db, r, o);
         }
         if (!o) {
             report(h, err, in_place ? LOMARI_ERR_NOT_FOUND : LOMARI_ERR_NO_MEMORY);
@@ -360,7 +357,7 @@ void *rio_from_xml(const TableDef &T, H *h, uint32_t db, qel_xml_doc_t *doc, uin
             release(T, h, db, r);
             return nullptr;
         }
-        store<void *>(h, db, r, field_slot(T, r, p), o);
+        rf_adopt(T, p, h, db, r, o);
         char path[80];
         field_path(*T.parts[p], path);
         obj_from_xml(*T.parts[p], h, db, path, doc, o, err, msg, msg_len);
