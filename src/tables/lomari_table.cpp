@@ -260,13 +260,14 @@ void *tbl_open(const TableDef &T, H *h, uint32_t db, const char *name, uint32_t 
     list_append(T, h, db, list, t);
     if (!qel_oid_mapping_create(h, db, t, 2, static_cast<int>(dynamic), ior, err) || *err)
         fatal(kTrace2, tpt(T, mapping_fatal));
+    // Counted before it is filed: a handle the TOC refuses stays listed, and
+    // its free counts it destroyed.
+    count_table(T, h, db, static_cast<qel_type_info_t *>(t->tinfo), true);
     qeldb_database_toc_insert(h, db, t, static_cast<int>(dynamic), err);
     if (*err) {
         trace_s(kTrace2, tpt(T, toc_insert_err), dynamic ? "dynamic" : "static");
         return nullptr;
     }
-    count_table(T, h, db, static_cast<qel_type_info_t *>(t->tinfo), true);
-    *err = 0;
     if (h->containment_tracking) qeldb_record_containment(h, db, 1, t, nullptr, 1);
     if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, t);
     return t;
