@@ -196,7 +196,8 @@ TEST_P(TablePaths, AnErrorPresentLeavesEverythingAsItWas) {
         {"table_close_cr free", [&](U *) { return Op<void(H, P, U)>("table_close_cr")(h, t, 1), 0; }},
         {"table_close_cr request", [&](U *) { return Op<void(H, P, U)>("table_close_cr")(h, t, 2), 0; }},
         {"insert_cr", [&](U *) { return Op<U(H, P, P, U)>("insert_cr")(h, t, bare, 0) - kSome; }},
-        {"delete_cr", [&](U *) { return Op<U(H, P, P, U)>("delete_cr")(h, t, r, 1) - kSome; }},
+        {"delete_cr", [&](U *) { return Op<U(H, P, P, U)>("delete_cr")(h, t, r, 0) - kSome; }},
+        {"delete_cr destroying", [&](U *) { return Op<U(H, P, P, U)>("delete_cr")(h, t, r, 1) - kSome; }},
         {"request_record_destroy_cr", [&](U *) { return Op<U(H, P, P)>("request_record_destroy_cr")(h, t, r) - kSome; }},
         {"search_cr", [&](U *) { return W(Api<P(H, P, const void *, U, U)>(cr, "search_cr")(h, t, key, 1, 0)); }},
         {"record_walk_cr", [&](U *) { return Op<void(H, P, U, WalkFn, P, P)>("record_walk_cr")(h, t, 0, never, nullptr, nullptr), 0; }},
@@ -442,6 +443,7 @@ TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     qelrt_handle_free(other);
     // The cached address now holds something else, and no root is filed:
     // the free cannot uncount the table and is refused, changing nothing.
+    EXPECT_EQ(OpenId(2, 1), two);  // the first handle's root cached again
     Bytes(root)[0] ^= 0xFF;
     quarl_set_key(h->alloc_ctx, IdKey().c_str(), nullptr);
     Free(two);
@@ -929,6 +931,34 @@ TEST(TablePathsDeath, RefusedRangeAndLostTypeInfoAreFatal) {
             non_aps_headers_destroy_record(h, 0, r, &e);
         },
         "tinfo is null or corrupted");
+}
+
+// A database that cannot open its TOC: opening in create mode ends the
+// process; free and request free report it (with no error to show).
+TEST(TablePathsDeath, NoTocInCreateModeIsFatal) {
+    qelrt_reset();
+    H h = qelrt_handle_new();
+    qelrt_handle_use_quarl(h, 1);
+    U e = 0;
+    void *t = non_aps_headers_table_open(h, 0, "t", 0, &e);
+    qelrt_db_deny_toc(1);
+    EXPECT_DEATH(
+        {
+            qelrt_trace_echo(1);
+            non_aps_headers_table_open(h, 0, "u", 0, &e);
+        },
+        "Failed to open toc root for table non_aps_headers, database ");
+    non_aps_headers_table_free(h, 0, t, &e);
+    non_aps_headers_request_table_free(h, 0, t, &e);
+    EXPECT_EQ(e, 0u);
+    EXPECT_EQ(qelrt_trace_find("Failed to get toc root while freeing table."), 1u);
+    EXPECT_EQ(qelrt_trace_find("Failed to get TOC root while freeing table."), 1u);
+    EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
+    qelrt_db_deny_toc(0);
+    non_aps_headers_table_free(h, 0, t, &e);
+    EXPECT_EQ(e, 0u);
+    qelrt_handle_free(h);
+    qelrt_reset();
 }
 
 }  // namespace
