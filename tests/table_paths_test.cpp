@@ -572,7 +572,7 @@ TEST_P(TablePaths, DatabaseFailuresArePassedOnAndFreesCanBeRetried) {
         const bool oid = std::string(c.what).find("OID") != std::string::npos;
         if (oid) qelrt_set_oid_mapping_answer(1, kDbErr);
         if (!c.call && !oid) qelrt_set_oid_mapping_answer(0, 0);  // still referenced: try again
-        U want = c.call || oid ? kDbErr : LOMARI_ERR_AGAIN;
+        const U want = c.call || oid ? kDbErr : U{LOMARI_ERR_AGAIN};
         if (op == "open") {
             EXPECT_EQ(Open("failing"), nullptr);
         } else if (op == "auto") {
