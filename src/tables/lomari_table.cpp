@@ -509,12 +509,13 @@ void pkey_destroy(const TableDef &T, H *h, uint32_t db, void *pkey) { obj_destro
 void tbl_insert(const TableDef &T, H *h, uint32_t db, void *table, void *record, uint32_t pkey_only,
                 uint32_t *err) {
     err = errw(err);
-    if (!begin(h, err)) return;
+    // A null record is EXISTS whatever the error word held, before the
+    // error-present check every other step keeps.
     if (!record) {
         report(h, err, LOMARI_ERR_EXISTS);
         return;
     }
-    if (!present(h, err, table)) return;
+    if (!begin(h, err) || !present(h, err, table)) return;
     RecHead *R = rec(record);
     auto *t = static_cast<TblHead *>(table);
     IndexRoot *ix = roots(table);
