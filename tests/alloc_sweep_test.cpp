@@ -1,11 +1,9 @@
 // alloc_sweep_test.cpp -- every allocation of every allocating operation may
-// fail.  One harness runs an operation once to count its allocations, then
-// once per allocation with that one failing, and checks that the operation
-// reports NO_MEMORY, leaves no byte and no counted object behind, and leaves
-// its inputs destroyable and usable (the same operation then succeeds).
-// Operations are rows over the schema (types, enumerations, messages, tables
-// and their records), in both handle modes: a new row (a new family's
-// operation) is one Row(...) line in Cases().
+// fail: each operation runs once to count its allocations, then once per
+// allocation with that one failing, and must report NO_MEMORY, leave no byte
+// and no counted object behind, and leave its inputs usable.  Operations are
+// rows over the schema (types, enumerations, messages, tables and records),
+// in both handle modes; a new operation is one Row(...) in Cases().
 #include <functional>
 
 #include "fixture.h"
@@ -75,6 +73,14 @@ int64_t LiveObjects() {
     for (qel_type_info_t *t : TypeList())
         if (t->varinfo) n += int64_t(t->varinfo->variants[0].created) - int64_t(t->varinfo->variants[0].destroyed);
     return n;
+}
+
+// Calls name_op(args..., &error word) and returns the error.
+template <class F, class... A>
+U ErrorOf(const std::string &name, const std::string &op, A... a) {
+    U e = 0;
+    Api<F>(name, op)(a..., &e);
+    return e;
 }
 
 const FieldDesc *OwnedField(const TypeDesc &t) { return Ty{t}.Owned(); }
@@ -163,11 +169,8 @@ std::vector<Case> Cases() {
             EXPECT_TRUE(!c.Keep(n, copy) || !e) << "nothing handed out on failure";
             return e;
         });
-        Row(n + "_set", [&t, elems](Ctx &c) { c.in = {c.Make(t, elems / 2, 1), c.Make(t, elems, 2)}; }, [n](Ctx &c) {
-            U e = 0;
-            Api<void(H, U, void *, void *, U *)>(n, "set")(c.h, c.db, c.in[0], c.in[1], &e);
-            return e;
-        });
+        Row(n + "_set", [&t, elems](Ctx &c) { c.in = {c.Make(t, elems / 2, 1), c.Make(t, elems, 2)}; },
+            [n](Ctx &c) { return ErrorOf<void(H, U, void *, void *, U *)>(n, "set", c.h, c.db, c.in[0], c.in[1]); });
         // Decoding fresh, and in place into an object holding fewer and more elements.
         for (U held : {0u, 2u, 7u}) {
             if (held && !elems) continue;
@@ -177,10 +180,8 @@ std::vector<Case> Cases() {
                     c.in = {held ? c.Make(t, held, 5) : c.Create(n)};
                 },
                 [n, held](Ctx &c) {
-                    U e = 0;
-                    Api<U(H, U, const uint8_t *, void *, U, U, U *)>(n, "unmarshal")(c.h, c.db, c.bytes.data(), c.in[0],
-                                                                                    U(c.bytes.size()), held != 0, &e);
-                    return e;
+                    return ErrorOf<U(H, U, const uint8_t *, void *, U, U, U *)>(n, "unmarshal", c.h, c.db, c.bytes.data(),
+                                                                                c.in[0], U(c.bytes.size()), U(held != 0));
                 });
         }
         Row(n + "_from_xml", [&t, elems, n](Ctx &c) {
@@ -199,24 +200,21 @@ std::vector<Case> Cases() {
         if (t.list_field >= 0) {
             const TypeDesc &el = *OwnedField(t)->elem;
             Row(n + "_append", [&t, &el](Ctx &c) { c.in = {c.Make(t, 2), Filler(4).Make(c.h, c.db, el, 0)}; },
-                [&t, &el](Ctx &c) {
-                    U e = 0;
-                    Api<void(H, U, void *, void *, U *)>(Sub(t), "set_last")(c.h, c.db, c.in[0], c.in[1], &e);
-                    if (e) return e;
-                    c.in.pop_back();  // the list owns it now
-                    return 0u;
+                [&t](Ctx &c) {
+                    const U e = ErrorOf<void(H, U, void *, void *, U *)>(Sub(t), "set_last", c.h, c.db, c.in[0], c.in[1]);
+                    if (!e) c.in.pop_back();  // the list owns it now
+                    return e;
                 });
             // An element refused on failure stays the caller's.
             v.back().prepare = [&t, &el, p = v.back().prepare](Ctx &c) {
                 p(c);
                 c.Keep(el.name, c.in[1]);
             };
-            v.back().act = [&el, a = v.back().act](Ctx &c) {
+            v.back().act = [a = v.back().act](Ctx &c) {
                 const U e = a(c);
                 if (!e) c.undo.pop_back();
                 return e;
             };
-            (void)el;
         }
         if (t.array_field >= 0) {
             const TypeDesc &el = *OwnedField(t)->elem;
@@ -224,10 +222,8 @@ std::vector<Case> Cases() {
                 Row(n + "_array_set_" + std::to_string(form), [&t, &el](Ctx &c) {
                     c.in = {c.Make(t, 2), c.Make(el, 0)};
                 }, [&t, form](Ctx &c) {
-                    U e = 0;
-                    if (form == 0) Api<void(H, U, void *, U, void *, U *)>(Sub(t), "set")(c.h, c.db, c.in[0], 9, c.in[1], &e);
-                    else e = Api<U(H, void *, U, void *, U)>(Sub(t), "set_cr")(c.h, c.in[0], 9, c.in[1], form == 2);
-                    return e;
+                    if (form) return Api<U(H, void *, U, void *, U)>(Sub(t), "set_cr")(c.h, c.in[0], 9, c.in[1], form == 2);
+                    return ErrorOf<void(H, U, void *, U, void *, U *)>(Sub(t), "set", c.h, c.db, c.in[0], U(9), c.in[1]);
                 });
             }
         }
@@ -237,11 +233,9 @@ std::vector<Case> Cases() {
         Row(n + "_create", none, [n](Ctx &c) { return NoMemoryIfNull(c.Create(n)); });
         Row(n + "_unmarshal", [n](Ctx &c) { c.bytes = Encode(c, n, c.Create(n)); }, [n](Ctx &c) {
             void *o = c.Create(n);
-            if (!o) return U(LOMARI_ERR_NO_MEMORY);
-            U e = 0;
-            Api<U(H, U, const uint8_t *, void *, U, U, U *)>(n, "unmarshal")(c.h, c.db, c.bytes.data(), o,
-                                                                            U(c.bytes.size()), 0, &e);
-            return e;
+            return o ? ErrorOf<U(H, U, const uint8_t *, void *, U, U, U *)>(n, "unmarshal", c.h, c.db, c.bytes.data(), o,
+                                                                            U(c.bytes.size()), 0u)
+                     : U(LOMARI_ERR_NO_MEMORY);
         });
     }
     for (const MessageDesc &m : kMessages) {
@@ -288,11 +282,7 @@ std::vector<Case> Cases() {
         Row(n + "_insert", [n](Ctx &c) {
             c.OwnHandle();
             c.in = {OpenTable(c, n, 0), MakeRecord(c, n, 6, 2)};
-        }, [n](Ctx &c) {
-            U e = 0;
-            Api<void(H, U, void *, void *, U *)>(n, "insert")(c.h, c.db, c.in[0], c.in[1], &e);
-            return e;
-        });
+        }, [n](Ctx &c) { return ErrorOf<void(H, U, void *, void *, U *)>(n, "insert", c.h, c.db, c.in[0], c.in[1]); });
         // Decoding into a new record, and in place into one holding fewer elements.
         for (U in_place : {0u, 1u})
             Row(rec + "_unmarshal" + (in_place ? "_in_place" : ""), [rec, n, in_place](Ctx &c) {

@@ -1,8 +1,7 @@
-// The counted arrays, run over every array owner of the schema: growth,
-// element values and state bytes across growth, the once-per-process
-// reallocation trace, the copying and moving set, range checks, emptying,
-// the tracking-mode refusals, whole and per-element state bytes, the block
-// layout of element state bytes, and the whole-object set of owners.
+// The counted arrays of every array owner: growth with values and state
+// bytes, the once-per-process reallocation trace, the copying and moving set,
+// range checks, emptying, refusals, whole and per-element state bytes, and
+// the whole-object set of owners.
 #include "fixture.h"
 
 namespace {
@@ -50,6 +49,13 @@ protected:
         EXPECT_EQ(err, 0u);
         el.Destroy(h, db, val);
     }
+    void Modes(const std::function<void(bool)> &f) {
+        for (bool track : {false, true}) {
+            SCOPED_TRACE(track);
+            track ? Track() : Plain();
+            f(track);
+        }
+    }
     U At(void *o, U i) {
         void *p = Get(o, i);
         EXPECT_EQ(err, 0u);
@@ -57,14 +63,11 @@ protected:
     }
 };
 
-// Growth from empty gives exactly index + 1 zeroed, nested slots; growth of
-// an existing block moves every element with its value, its own state bytes
-// and its per-element byte, even when the value set is itself an element of
-// the block being moved.
+// Growth from empty gives index + 1 zeroed, nested slots; growth of a block
+// moves every element with its value and state bytes, even when the value
+// set is itself an element of the block being moved.
 TEST_P(Arrays, GrowthKeepsValuesAndStateBytes) {
-    for (bool track : {false, true}) {
-        SCOPED_TRACE(track);
-        track ? Track() : Plain();
+    Modes([&](bool track) {
         qelrt_trace_clear();
         void *o = Make();
         Put(o, 3, 13);
@@ -87,13 +90,11 @@ TEST_P(Arrays, GrowthKeepsValuesAndStateBytes) {
             EXPECT_EQ(el.StateGet(h, db, Get(o, i), E.fields[0], &err), i == 4 ? 0 : 2);  // the element's own byte
         }
         EXPECT_EQ(err, 0u);
-    }
+    });
 }
 
-// The trace is process-wide, so it is watched in a fresh process, which
-// releases what it made before it exits: the first growth of an existing
-// block of each owner type traces, later ones and other owners of the same
-// type don't; another owner type traces its own.
+// In a fresh process (the trace is process-wide): the first growth of a
+// block of each owner type traces, later ones don't; another type traces its own.
 TEST_P(Arrays, ReallocationIsTracedOncePerOwnerType) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto traces_once = [&] {
@@ -120,12 +121,9 @@ TEST_P(Arrays, ReallocationIsTracedOncePerOwnerType) {
 }
 
 // The chained set copies (move 0) or moves (move 1) the value into its
-// slot; either way the slot stays an element of the block and the value
-// stays the caller's.
+// slot; the slot stays an element of the block, the value the caller's.
 TEST_P(Arrays, ChainedSetCopiesOrMoves) {
-    for (bool track : {false, true}) {
-        SCOPED_TRACE(track);
-        track ? Track() : Plain();
+    Modes([&](bool track) {
         void *o = Create();
         auto set_cr = A<U(H, void *, U, void *, U)>("set_cr");
         for (U move : {0u, 1u}) {
@@ -134,44 +132,36 @@ TEST_P(Arrays, ChainedSetCopiesOrMoves) {
             void *slot = Get(o, 2 + move);
             EXPECT_NE(slot, v);
             EXPECT_TRUE(Flags(slot) & QEL_OF_NESTED);
-            if (track) {
-                EXPECT_EQ(State(o, 2 + move), 2);
-            }
+            if (track) { EXPECT_EQ(State(o, 2 + move), 2); }
             el.Destroy(h, db, v);
             EXPECT_EQ(el.Compare(slot, twin), 0) << "every field, after the caller's value is gone";
             el.Destroy(h, db, twin);
         }
         Destroy(o);
         EXPECT_EQ(qelrt_live_bytes(), 0);
-    }
+    });
 }
 
 TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     Track();
     void *o = Make();
     auto set_arr = A<void(H, U, void *, const uint8_t *, U, U *)>("state_flag_set_arr");
-    EXPECT_EQ(Get(o, 0), nullptr);
-    EXPECT_EQ(Err(), 2u);
-    EXPECT_EQ(State(o, 0), 0);  // no elements, no per-element bytes
-    EXPECT_EQ(Err(), 2u);
+    EXPECT_EQ(Get(o, 0), nullptr); EXPECT_EQ(Err(), 2u);
+    EXPECT_EQ(State(o, 0), 0); EXPECT_EQ(Err(), 2u);  // no elements, no per-element bytes
     set_arr(h, db, o, nullptr, 0, &err);  // as many bytes as elements: none
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(Whole(o), 0);
     Put(o, 2, 1);
     EXPECT_EQ(Whole(o), 2);
     EXPECT_EQ(PerBytes(o, 3), (std::vector<uint8_t>{0, 0, 2}));
-    for (U i : {3u, 100u}) {
-        EXPECT_EQ(Get(o, i), nullptr);
-        EXPECT_EQ(Err(), 2u);
-        EXPECT_EQ(State(o, i), 0);
-        EXPECT_EQ(Err(), 2u);
-        SetState(o, i, 1);
-        EXPECT_EQ(Err(), 2u);
+    for (U i : {3u, 100u}) {  // past the count
+        EXPECT_EQ(Get(o, i), nullptr); EXPECT_EQ(Err(), 2u);
+        EXPECT_EQ(State(o, i), 0); EXPECT_EQ(Err(), 2u);
+        SetState(o, i, 1); EXPECT_EQ(Err(), 2u);
     }
     const uint8_t bytes[4] = {7, 8, 9, 10};
     for (U n : {2u, 4u}) {  // a length other than the count changes nothing
-        set_arr(h, db, o, bytes, n, &err);
-        EXPECT_EQ(Err(), 2u);
+        set_arr(h, db, o, bytes, n, &err); EXPECT_EQ(Err(), 2u);
         EXPECT_EQ(PerBytes(o, 3), (std::vector<uint8_t>{0, 0, 2}));
     }
     set_arr(h, db, o, bytes, 3, &err);
@@ -182,13 +172,11 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     EXPECT_EQ(State(o, 0), 4);
     EXPECT_EQ(err, 0u);
     Plain();  // a plain handle has no state bytes to give
-    EXPECT_EQ(Whole(o), 0);
-    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Whole(o), 0); EXPECT_EQ(Err(), 22u);
     Track();
     A<void(H, U, void *)>("remove_elements")(h, db, o);  // empties, keeps the per-element bytes, regrows
     EXPECT_EQ(Count(o), 0u);
-    EXPECT_EQ(Get(o, 0), nullptr);
-    EXPECT_EQ(Err(), 2u);
+    EXPECT_EQ(Get(o, 0), nullptr); EXPECT_EQ(Err(), 2u);
     EXPECT_NE(Arr(o), nullptr);
     Op<void(H, U, void *, U)>("set_all_state_tracking_flag")(h, db, o, 0x101);  // the owner's bytes only
     EXPECT_EQ(Whole(o), 1);
@@ -196,17 +184,14 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     EXPECT_EQ(At(o, 1), 6u);
     for (void *p : {o, o, static_cast<void *>(nullptr)}) A<void(H, U, void *)>("remove_elements")(h, db, p);
     EXPECT_EQ(Count(o), 0u);
-    qelrt_force_instance_variant(1, -1);  // a refused variant releases nothing, yet the per-element bytes go
-    made_.clear();
-    Destroy(o);
-    qelrt_force_instance_variant(0, 0);
+    made_.clear();  // a refused variant releases nothing, yet the per-element bytes go
+    qelrt_force_instance_variant(1, -1), Destroy(o), qelrt_force_instance_variant(0, 0);
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 
-// A refused set changes nothing: on a tracking handle an untracked owner or
-// value, or an owner whose state area the runtime cannot place (22, traced);
-// an index whose count or block does not fit (12); a refused lookup of the element
-// type (its code).  The owner stays destroyable.
+// A refused set changes nothing: an untracked owner or value on a tracking
+// handle, or an unplaceable state area (22, traced); an index too large
+// (12); a refused lookup of the element type (its code).
 TEST_P(Arrays, RefusedSetsChangeNothing) {
     void *plain_owner = Make(), *plain_val = el.Create(h, db);
     Track();
@@ -223,9 +208,7 @@ TEST_P(Arrays, RefusedSetsChangeNothing) {
     for (auto &c : cases) {
         SCOPED_TRACE(c.idx);
         qelrt_trace_clear();
-        qelrt_set_domain_variant_error(c.lookup_err);
-        SetAt(c.o, c.idx, c.v);
-        qelrt_set_domain_variant_error(0);
+        qelrt_set_domain_variant_error(c.lookup_err), SetAt(c.o, c.idx, c.v), qelrt_set_domain_variant_error(0);
         EXPECT_EQ(Err(), c.code);
         EXPECT_EQ(qelrt_trace_count(), *c.text ? 1u : 0u);
         EXPECT_EQ(Traced(c.text), qelrt_trace_count());
@@ -235,8 +218,6 @@ TEST_P(Arrays, RefusedSetsChangeNothing) {
     for (void *p : {plain_val, v}) el.Destroy(h, db, p);
 }
 
-// Every array operation, with an error present, a null owner, value or
-// byte argument, and a variant the domain refuses.
 TEST_P(Arrays, RefusalsOfEveryOperation) {
     Track();
     void *o = Make(), *v = el.Create(h, db);
@@ -267,23 +248,18 @@ TEST_P(Arrays, RefusalsOfEveryOperation) {
     el.Destroy(h, db, v);
 }
 
-// With the state bytes untracked (no check record) an untracked owner has
-// none to give: INVALID, traced as the reader's or the writer's refusal.
+// Without a check record an untracked owner has no state bytes: 22, traced.
 TEST_P(Arrays, UntrackedOwnerWithoutACheckRecord) {
     void *o = Make();
     qelrt_handle_set_mode(h, 0);
     Whole(o);
-    EXPECT_EQ(Err(), 22u);
-    EXPECT_EQ(Traced("The object is non state tracked"), 1u);
+    EXPECT_EQ(Err(), 22u); EXPECT_EQ(Traced("The object is non state tracked"), 1u);
     A<void(H, U, void *, uint8_t, U *)>("state_flag_whole_set")(h, db, o, 1, &err);
-    EXPECT_EQ(Err(), 22u);
-    EXPECT_EQ(Traced("The object is not state tracked"), 1u);
+    EXPECT_EQ(Err(), 22u); EXPECT_EQ(Traced("The object is not state tracked"), 1u);
 }
 
-// A block grown while the handle did not track has neither per-element
-// bytes nor tracked elements: once tracking, it takes no element, moved,
-// copied or grown (22, traced), the per-element bytes are not found, and
-// the reset marks the owner's bytes and leaves those elements alone.
+// A block grown while not tracking, once tracking: takes no element (22,
+// traced), has no per-element bytes, and the reset leaves its elements alone.
 TEST_P(Arrays, BlockGrownWhileNotTracking) {
     Track();
     void *o = Make(), *v = el.Create(h, db);
@@ -309,10 +285,8 @@ TEST_P(Arrays, BlockGrownWhileNotTracking) {
     EXPECT_TRUE(std::equal(elems.begin(), elems.end(), block));
 }
 
-// Elements whose creation the runtime fails to count are made all the same:
-// the set reports the runtime's code and the owner holds the grown block,
-// destroyable.  Plain, plain with writes observed and tracking each take
-// their own way through the block.
+// Elements whose counting fails are made all the same: the set reports the
+// code, the owner holds the grown block (plain, observed writes, tracking).
 TEST_P(Arrays, ElementsAreMadeEvenWhenTheirCountingFails) {
     h->per_handle_types = 1;  // the counts skewed are the handle's own
     for (int pass = 0; pass < 3; ++pass) {
@@ -320,21 +294,17 @@ TEST_P(Arrays, ElementsAreMadeEvenWhenTheirCountingFails) {
         pass == 2 ? Track() : Plain();
         qelrt_calls_log(pass == 1);
         void *o = Create(), *v = el.Create(h, db);
-        qelrt_set_stats_create_error(5);
-        SetAt(o, 2, v);
-        qelrt_set_stats_create_error(0);
+        qelrt_set_stats_create_error(5), SetAt(o, 2, v), qelrt_set_stats_create_error(0);
         EXPECT_EQ(Err(), 5u);
         ASSERT_EQ(Count(o), 3u);
         for (U i = 0; i < 3; ++i) EXPECT_EQ(Tinfo(Get(o, i)), Tinfo(v)) << i;
         EXPECT_EQ(err, 0u);
-        el.Destroy(h, db, v);
-        Destroy(o);
+        el.Destroy(h, db, v), Destroy(o);
     }
 }
 
-// A block counts each element's creation and destruction in the record of
-// its variant (a negative one in record 0), and notices a variant count
-// short of it for each element.
+// Each element is counted in its variant's record (a negative one in record
+// 0); a variant count short of it is noticed per element.
 TEST_P(Arrays, BlocksCountEachElementInItsVariantsRecord) {
     h->per_handle_types = 1;
     void *v = el.Create(h, db);
@@ -356,16 +326,14 @@ TEST_P(Arrays, BlocksCountEachElementInItsVariantsRecord) {
         EXPECT_EQ(Variant(Get(o, 1)), variant);
         Destroy(o);
         vi->n_variants = n;
-        EXPECT_EQ(r.created, made + 3);
-        EXPECT_EQ(r.destroyed, gone + 3);
+        EXPECT_EQ(std::make_pair(r.created, r.destroyed), std::make_pair(made + 3, gone + 3));
         EXPECT_EQ(Traced("variant 0 requested only 4294967295 variants present"), variant ? 0u : 6u);
         el.Destroy(h, db, val);
     }
 }
 
-// With containment tracking an element read is reported, and growth
-// reports each moved element in its new place and, with platform reports,
-// its old place as detached.
+// Containment: a read is reported; growth reports each moved element in its
+// new place and, with platform reports, its old place as detached.
 TEST_P(Arrays, ContainmentReports) {
     h->containment_tracking = 1;
     h->per_handle_types = 1;
@@ -388,9 +356,8 @@ TEST_P(Arrays, ContainmentReports) {
     el.Destroy(h, db, v);
 }
 
-// Tracked element state bytes sit after the elements, count bytes per
-// element; a setter on a slot reaches them, and the owner's reset goes
-// through the element types to every one of them.
+// Element state bytes sit after the elements; a setter on a slot reaches
+// them, and the owner's reset reaches every one.
 TEST_P(Arrays, ElementStateBytesLiveInTheBlock) {
     Track();
     const FieldDesc &ef = E.fields[E.nfields - 1];
@@ -415,13 +382,10 @@ TEST_P(Arrays, ElementStateBytesLiveInTheBlock) {
     for (U j = 0; j < 2u * E.n_state_fields; ++j) EXPECT_EQ(bytes[j], 3) << j;
 }
 
-// The whole-object set hands the block (and, tracked, the per-element
-// bytes) to the destination, releasing the destination's own; destroying
-// both releases every element and byte once.
+// The whole-object set hands the block (and per-element bytes) over,
+// releasing the destination's own; each element is released once.
 TEST_P(Arrays, WholeObjectSetMovesTheBlock) {
-    for (bool track : {false, true}) {
-        SCOPED_TRACE(track);
-        track ? Track() : Plain();
+    Modes([&](bool track) {
         void *src = Create(), *dst = Create();
         for (U i = 0; i < 3; ++i) Put(src, i, 30 + i);
         for (U i = 0; i < 2; ++i) Put(dst, i, 90 + i);
@@ -432,20 +396,15 @@ TEST_P(Arrays, WholeObjectSetMovesTheBlock) {
         EXPECT_EQ(err, 0u);
         EXPECT_EQ(StaticCounts(E).destroyed, gone + 2) << "the destination's own elements";
         EXPECT_EQ(Count(src), 0u);
-        EXPECT_EQ(Get(src, 0), nullptr);
-        EXPECT_EQ(Err(), 2u);
+        EXPECT_EQ(Get(src, 0), nullptr); EXPECT_EQ(Err(), 2u);
         EXPECT_EQ(Count(dst), 3u);
         EXPECT_EQ(Get(dst, 0), first);
         EXPECT_EQ(At(dst, 2), 32u);
-        if (track) {
-            EXPECT_EQ(Arr(dst), per);
-            EXPECT_EQ(Arr(src), nullptr);
-        }
-        Destroy(src);
-        Destroy(dst);
+        if (track) { EXPECT_EQ(std::make_pair(Arr(dst), Arr(src)), std::make_pair(per, static_cast<uint8_t *>(nullptr))); }
+        Destroy(src), Destroy(dst);
         EXPECT_EQ(StaticCounts(E).destroyed, gone + 5);
         EXPECT_EQ(qelrt_live_bytes(), 0);
-    }
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Owners, Arrays, ::testing::ValuesIn(TypesWhere(IsArrayOwner)), ParamName());

@@ -1,11 +1,7 @@
-// binary_test.cpp -- the binary body encoding over every type of the
-// schema: the worked which_vep encoding byte for byte, lengths and state
-// allowances from the descriptors, round trips of random objects in both
-// handle modes, readers of the other mode or of a newer writer, every room
-// a writer may be given, in-place updates of lists and arrays, and bad input
-// (truncation at each byte, hostile counts, a jump past the end, broken
-// elements) ending in 90 without leaks; enumerations with their order and
-// hash.
+// binary_test.cpp -- the binary body encoding of every type: which_vep byte
+// for byte, lengths, round trips in both modes, readers of the other mode or
+// a newer writer, every room, in-place updates of lists and arrays, bad input
+// ending in 90 without leaks; enumerations with their order and hash.
 #include <algorithm>
 
 #include "fixture.h"
@@ -50,8 +46,7 @@ TEST_F(Lomari, WhichVepEncodesAsWorkedOut) {
         }
         EXPECT_EQ(Err(), 0u);
         EXPECT_EQ(Traced("offset_jump"), 0u);
-        t.Destroy(h, db, o);
-        t.Destroy(h, db, d);
+        t.Destroy(h, db, o), t.Destroy(h, db, d);
     }
 }
 
@@ -65,9 +60,8 @@ protected:
 };
 class BinaryOwner : public Binary {};
 
-// Empty objects measure the fixed length (plus the state allowance when
-// tracking) and write the state bytes of their scalar fields; each element
-// adds its own fixed length and allowance (array elements: and their byte).
+// Fixed length plus state allowance when tracking, and per element the same
+// (array elements: and their byte); empty objects write scalar state bytes only.
 TEST_P(Binary, Lengths) {
     U states = 0;
     for (unsigned i = 0; i < T().nfields; ++i)
@@ -90,8 +84,8 @@ TEST_P(Binary, Lengths) {
     });
 }
 
-// A negative variant sends the header alone and reads back as such; the
-// domain's variant bounds what marshal sends, not what the clone writer does.
+// A negative variant sends the header alone; the domain's variant bounds
+// what marshal sends, not the clone writer.
 TEST_P(Binary, VariantsOutsideTheBody) {
     void *o = Make();
     Variant(o) = -1;
@@ -112,12 +106,9 @@ TEST_P(Binary, VariantsOutsideTheBody) {
     qelrt_set_domain_variant(0);
 }
 
-// Random objects come back equal, and write the same bytes again: state
-// bytes included, array elements' ones where their accessors find them.
-// They are read from a newer writer too: one that sets flag bits other
-// than those that travel (0x08, 0x20) -- own type-info, runtime-placed state
-// area, nested, ... would misdirect the object's destroy and are not taken
-// over -- and one that appends bytes to the body, stepped over by the jump.
+// Random objects come back equal and re-encode identically, read as a newer
+// writer sends them: flag bits beyond those that travel (0x08, 0x20) not
+// taken over (they would misdirect destroy), appended bytes jumped over.
 TEST_P(Binary, RoundTripOfRandomObjects) {
     Modes([&](bool track) {
         for (uint32_t seed = 0; seed < 4; ++seed) {
@@ -145,20 +136,18 @@ TEST_P(Binary, RoundTripOfRandomObjects) {
                 EXPECT_EQ(e.StateGet(h, db, ty.Block(d), e.t.fields[0], &err), 7);
                 EXPECT_TRUE(Flags(ty.Block(d)) & QEL_OF_NESTED);
             }
-            Destroy(o);
-            Destroy(d);
+            Destroy(o), Destroy(d);
         }
         ExpectNoLeak();
     });
 }
 
-// A reader of the other mode takes the values: a plain reader skips the
-// state bytes, a tracking reader of a plain encoding starts tracking.
+// A reader of the other mode takes the values (skipping or starting tracking).
 TEST_P(Binary, ReaderOfTheOtherMode) {
     for (bool track_writer : {true, false}) {
         qelrt_handle_set_mode(h, track_writer ? QEL_CHECK_TRACK : 0);
         void *o = Fill(9, Elems());
-        Buf b = Encode(o);
+        const Buf b = Encode(o);
         Destroy(o);
         qelrt_handle_set_mode(h, track_writer ? 0 : QEL_CHECK_TRACK);
         void *ref = Fill(9, Elems()), *d = Create();
@@ -166,15 +155,11 @@ TEST_P(Binary, ReaderOfTheOtherMode) {
         EXPECT_EQ(Err(), 0u);
         EXPECT_EQ(ty.Compare(ref, d), 0);
         EXPECT_EQ(bool(Flags(d) & QEL_OF_TRACKED), !track_writer);
-        if (track_writer) {
-            EXPECT_EQ(Encode(d), Encode(ref));
-        }
-        Destroy(ref);
-        Destroy(d);
+        if (track_writer) { EXPECT_EQ(Encode(d), Encode(ref)); }
+        Destroy(ref), Destroy(d);
         ExpectNoLeak();
     }
-    // A tracking writer of an object made on a plain handle writes zero
-    // state bytes, which read back as they were written.
+    // An untracked object on a tracking writer: zero state bytes, read back as written.
     Plain();
     void *o = Fill(9, Elems());
     Track();
@@ -188,14 +173,12 @@ TEST_P(Binary, ReaderOfTheOtherMode) {
                                                                                      U(x.size()), 0, &err));
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(x.find("state=\"1"), std::string::npos) << x;
-    Destroy(o);
-    Destroy(d);
+    Destroy(o), Destroy(d);
     ExpectNoLeak();
 }
 
-// Every cut of a valid encoding, and a jump one past the end, is refused
-// with 90 and leaves nothing behind; an error already present stops reader
-// and writer before they touch anything.
+// Every cut, and a jump one past the end: 90, nothing left behind; an error
+// present stops reader and writer before they touch anything.
 TEST_P(Binary, TruncationAtEveryByteAndJumpPastTheEnd) {
     Modes([&](bool) {
         void *o = Fill(12, Elems());
@@ -219,11 +202,9 @@ TEST_P(Binary, TruncationAtEveryByteAndJumpPastTheEnd) {
     EXPECT_EQ(b[0], 0xCC);
 }
 
-// Rooms below the length are never written past: plain encodings report
-// 90, tracked ones may only lose trailing state bytes and then read back
-// equal.  Every room that fits gives the same bytes whether the body goes
-// through the room-checked walk or the unchecked one -- with and without
-// ra-data blocks on the owner and its first element -- and reads back.
+// No room is written past: short plain encodings report 90, tracked ones may
+// only lose trailing state bytes and still read back equal; every room that
+// fits gives the same bytes, with and without ra-data on owner and element.
 TEST_P(Binary, EveryRoomWithAndWithoutRaData) {
     Modes([&](bool track) {
         void *o = Fill(15, Elems());
@@ -235,8 +216,7 @@ TEST_P(Binary, EveryRoomWithAndWithoutRaData) {
             const Buf whole = Encode(o);
             EXPECT_EQ(whole[1] & QEL_OF_RA_DATA, ra ? QEL_OF_RA_DATA : 0);
             EXPECT_GE(ty.Len(h, db, o), whole.size());
-            // At the exact length a tracked list owner leaves out its list's
-            // state byte, which needs two bytes of room.
+            // At the exact length a tracked list owner leaves out its list's state byte (two bytes of room).
             const U least = U(whole.size()) + (track && ty.List() ? 1 : 0);
             for (U room = 0; room < whole.size() + 2 * T().enc_state + 40; ++room) {
                 SCOPED_TRACE(room);
@@ -296,8 +276,7 @@ TEST_P(BinaryOwner, InPlaceUpdates) {
             Buf ea = Encode(a);
             qelrt_set_domain_variant_error(5);
             Decode(ea, d, 1);
-            qelrt_set_domain_variant_error(0);
-            EXPECT_EQ(Err(), 5u);
+            qelrt_set_domain_variant_error(0); EXPECT_EQ(Err(), 5u);
             EXPECT_EQ(ty.Block(d), nullptr);
             EXPECT_EQ(ty.Count(d), 0u);
         }
@@ -309,9 +288,7 @@ TEST_P(BinaryOwner, InPlaceUpdates) {
             EXPECT_EQ(ty.Count(d), src == five ? 5u : 0u);
             EXPECT_EQ(ty.Compare(d, src), 0);
         }
-        if (ty.Array()) {
-            EXPECT_EQ(ty.Block(d), nullptr);
-        }
+        if (ty.Array()) { EXPECT_EQ(ty.Block(d), nullptr); }
         // A body with a negative variant carries no elements: those held go.
         ASSERT_EQ(Decode(Encode(five), d, 1), Encode(five).size());
         Variant(none) = -1;
@@ -324,11 +301,9 @@ TEST_P(BinaryOwner, InPlaceUpdates) {
     });
 }
 
-// A count the remaining bytes cannot hold is refused before any
-// allocation.  A count that fits, then an element body that does not
-// parse: the owner stays destroyable without leaks (an array drops its
-// block); an in-place read of a list reports the element and keeps the
-// elements it had.
+// A count the bytes cannot hold is refused before allocating; a broken
+// element leaves the owner destroyable (an array drops its block, an
+// in-place list read traces it and keeps its elements).
 TEST_P(BinaryOwner, HostileCountsAllocateNothingBadElementLeavesOwnerDestroyable) {
     Modes([&](bool track) {
         void *d = Create();
@@ -376,9 +351,8 @@ TEST_P(BinaryOwner, HostileCountsAllocateNothingBadElementLeavesOwnerDestroyable
     });
 }
 
-// The last element of a list or block as another writer may send it: with
-// bytes a newer writer appended (stepped over by the jump), a variant past
-// the reader's cap (capped), or a negative variant (fields not read).
+// The last element as another writer may send it: with appended bytes
+// (jumped over), a variant past the cap (capped), a negative one (no fields).
 TEST_P(BinaryOwner, ElementsFromOtherWriters) {
     Modes([&](bool track) {
         void *o = Fill(50, 2);
@@ -408,9 +382,7 @@ TEST_P(BinaryOwner, ElementsFromOtherWriters) {
             void *el = element(d);
             ASSERT_NE(el, nullptr);
             EXPECT_EQ(Variant(el), form == 2 ? -1 : int8_t(Bytes(el)[9])) << form;
-            if (form < 2) {
-                EXPECT_EQ(ty.Compare(o, d), 0) << form;
-            }
+            if (form < 2) { EXPECT_EQ(ty.Compare(o, d), 0) << form; }
             Variant(el) = 0;
             Destroy(d);
         }
@@ -437,18 +409,16 @@ TEST_F(BinaryDeathTest, HandleMismatch) {
     qelrt_handle_set_mode(h, 0x1234);
     EXPECT_DEATH(t.Marshal(h, db, b, o, sizeof b, &err), "Corrupted QEL Handle");
     EXPECT_DEATH(t.Unmarshal(h, db, b, o, sizeof b, 0, &err), "Corrupted QEL Handle");
-    Plain();
-    t.Destroy(h, db, o);
+    Plain(), t.Destroy(h, db, o);
 }
 
 // ---- enumerations -----------------------------------------------------------------
 
 class BinaryEnum : public Lomari, public ::testing::WithParamInterface<const EnumDesc *> {};
 
-// Variant byte, then the value in four bytes; an out-of-range value travels
-// unchanged, a variant above the object's bound is stored as the bound, and
-// the value's write is announced.  Less than five bytes is 90 both ways.
-// The order is the difference of the values, the hash leaves the header out.
+// Variant byte and four value bytes; out-of-range values travel, a variant
+// above the bound is capped, the write announced; under five bytes: 90.
+// The order is the difference of the values; the hash leaves the header out.
 TEST_P(BinaryEnum, FiveBytesAndBackCompareAndHash) {
     const char *name = GetParam()->name;
     auto marshal = Api<U(H, U, uint8_t *, const void *, U, U *)>(name, "marshal");
@@ -465,8 +435,7 @@ TEST_P(BinaryEnum, FiveBytesAndBackCompareAndHash) {
     b[0] = 3;
     qelrt_calls_log(1);
     EXPECT_EQ(unmarshal(h, db, b.data(), d, 5, 0, &err), 5u);
-    qelrt_calls_log(0);
-    EXPECT_EQ(Err(), 0u);
+    qelrt_calls_log(0); EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(cmp(o, d), 0);
     EXPECT_EQ(Variant(d), 0);
     bool announced = false;
@@ -482,11 +451,8 @@ TEST_P(BinaryEnum, FiveBytesAndBackCompareAndHash) {
     const uint32_t one = 1;
     std::memcpy(Bytes(d, 12), &one, 4);
     Bytes(d)[8] = 5;
-    EXPECT_EQ(cmp(o, d), int32_t(v - 1));
-    EXPECT_EQ(cmp(d, o), 1 - int32_t(v));
-    EXPECT_EQ(cmp(nullptr, o), -1);
-    EXPECT_EQ(cmp(o, nullptr), 1);
-    EXPECT_EQ(cmp(nullptr, nullptr), 0);
+    EXPECT_EQ(std::make_pair(cmp(o, d), cmp(d, o)), std::make_pair(int32_t(v - 1), 1 - int32_t(v)));
+    EXPECT_EQ(std::make_tuple(cmp(nullptr, o), cmp(o, nullptr), cmp(nullptr, nullptr)), std::make_tuple(-1, 1, 0));
     EXPECT_EQ(hash(nullptr, 7), 7u);
     EXPECT_NE(hash(o, 7), hash(d, 7));
     std::memcpy(Bytes(d, 12), &v, 4);

@@ -33,9 +33,7 @@ TEST_P(Compare, LawsOverRandomObjectsHeadersAndStateBytesAside) {
             int32_t ab = Cmp(a, b);
             EXPECT_EQ(Sign(ab), -Sign(Cmp(b, a)));
             for (uint32_t seed : seeds)
-                if (ab == 0) {
-                    EXPECT_EQ(ty.Hash(a, seed), ty.Hash(b, seed));
-                }
+                if (ab == 0) { EXPECT_EQ(ty.Hash(a, seed), ty.Hash(b, seed)); }
         }
     EXPECT_EQ(Cmp(objs[0], objs[3]), 0);
     Flags(objs[3]) &= uint8_t(~QEL_OF_EMBEDDED);
@@ -73,8 +71,7 @@ TEST_P(Compare, FieldResultsAndOrder) {
             Set(b, fj, 0);
         }
         EXPECT_EQ(Err(), 0u);
-        Destroy(a);
-        Destroy(b);
+        Destroy(a), Destroy(b);
     }
 }
 
@@ -120,8 +117,7 @@ TEST_P(Compare, ListsAndArrays) {
     e.SetValue(h, db, last, f0, was + 1, &err);
     EXPECT_NE(Cmp(a, c), 0);
     EXPECT_NE(ty.Hash(a, 4), ty.Hash(c, 4));
-    e.SetValue(h, db, last, f0, was, &err);
-    EXPECT_EQ(Err(), 0u);
+    e.SetValue(h, db, last, f0, was, &err); EXPECT_EQ(Err(), 0u);
     if (!ty.Array()) return;
 
     // Equal counts with one side lacking its block: that side is the

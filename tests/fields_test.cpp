@@ -48,8 +48,7 @@ TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
             if (j != i && Valued(T().fields[j])) Set(o, T().fields[j], Sample(T().fields[j]));
         const std::vector<uint8_t> before(Bytes(o), Bytes(o) + T().tracked_size);
         EXPECT_EQ(StateGet(o, f), 0);
-        Write(o, f);
-        ASSERT_EQ(err, 0u);
+        Write(o, f); ASSERT_EQ(err, 0u);
         const uint32_t lo = f.offset + (f.kind == Kind::Enum ? 12 : 0);
         const uint32_t hi = f.kind == Kind::Str ? lo + 32 : lo + Width(f.kind);
         for (uint32_t b = 0; b < T().tracked_size; ++b)
@@ -84,19 +83,15 @@ TEST_P(Fields, ModesAndTrackingDecideWhatIsRefused) {
         qelrt_trace_clear();
         if (f.kind != Kind::List) Write(o, f);
         EXPECT_EQ(Err(), 0u);
-        StateGet(o, f);
-        EXPECT_EQ(Err(), 22u);
-        StateSet(o, f, 2);
-        EXPECT_EQ(Err(), 22u);
+        StateGet(o, f); EXPECT_EQ(Err(), 22u);
+        StateSet(o, f, 2); EXPECT_EQ(Err(), 22u);
         EXPECT_EQ(qelrt_trace_count(), 0u);
         Track();  // the same untracked instance on a tracking handle: refused and traced
         if (f.kind != Kind::List) {
-            Write(o, f);
-            EXPECT_EQ(Err(), 22u);
+            Write(o, f); EXPECT_EQ(Err(), 22u);
             EXPECT_EQ(Traced("The object is not state tracked"), 1u);
         }
-        StateGet(o, f);
-        EXPECT_EQ(Err(), 22u);
+        StateGet(o, f); EXPECT_EQ(Err(), 22u);
         EXPECT_EQ(Traced("The object is non state tracked"), 1u);
     }
     void *t = Make();  // a tracked instance read without a check record
@@ -174,27 +169,21 @@ TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
         if (Valued(T().fields[i]) || T().fields[i].kind == Kind::PairCount) outs.push_back(~0ull);
     }
     for (auto &x : outs) ptrs.push_back(&x);
-    CallAll("set_all", o, vals);
-    ASSERT_EQ(err, 0u);
-    CallAll("get_all", o, ptrs);
-    ASSERT_EQ(err, 0u);
+    CallAll("set_all", o, vals); ASSERT_EQ(err, 0u);
+    CallAll("get_all", o, ptrs); ASSERT_EQ(err, 0u);
     for (unsigned i = 0, k = 0, v = 0; i < T().nfields; ++i) {
         const FieldDesc &f = T().fields[i];
         if (!Valued(f) && f.kind != Kind::PairCount) continue;
         const uint64_t w = f.kind == Kind::PairCount ? 4 : Width(f.kind);
         const uint64_t want = f.kind == Kind::PairCount ? 0 : vals[v++];
         EXPECT_EQ(outs[k++], want | (~0ull << (8 * w))) << f.name;
-        if (f.kind != Kind::PairCount) {
-            EXPECT_EQ(StateByte(o, f), 0) << "set all marks nothing";
-        }
+        if (f.kind != Kind::PairCount) { EXPECT_EQ(StateByte(o, f), 0) << "set all marks nothing"; }
     }
     ptrs[0] = nullptr;  // a result not asked for is skipped
     std::fill(outs.begin(), outs.end(), ~0ull);
     CallAll("get_all", o, ptrs);
     EXPECT_EQ(outs[0], ~0ull);
-    if (outs.size() > 1) {
-        EXPECT_NE(outs[1], ~0ull);
-    }
+    if (outs.size() > 1) { EXPECT_NE(outs[1], ~0ull); }
 }
 
 TEST_P(Fields, WholeObjectSet) {
@@ -205,22 +194,18 @@ TEST_P(Fields, WholeObjectSet) {
     const std::vector<uint8_t> dst0(Bytes(dst), Bytes(dst) + T().tracked_size);
     for (int c = 0; c < 2; ++c) {  // a later source variant, differing second header bytes
         Bytes(src)[8 + c] = 1;
-        ty.Set(h, db, dst, src, &err);
-        EXPECT_EQ(Err(), 43u);
+        ty.Set(h, db, dst, src, &err); EXPECT_EQ(Err(), 43u);
         EXPECT_TRUE(std::equal(dst0.begin(), dst0.end(), Bytes(dst)));
         Bytes(src)[8 + c] = 0;
     }
     Flags(dst) |= QEL_OF_STTR_RT;
     uint8_t place[16] = {};
     qelrt_set_sttr_place(place);  // where the destination's state area now is
-    ty.Set(h, db, dst, src, &err);
-    ASSERT_EQ(err, 0u);
+    ty.Set(h, db, dst, src, &err); ASSERT_EQ(err, 0u);
     EXPECT_EQ(Flags(dst), QEL_OF_TRACKED | QEL_OF_STTR_RT) << "keeps its own placement";
     for (uint32_t b = 0; b < T().plain_size; ++b) {
         const bool anchor = IsListOwner(T()) && b >= T().anchor_off && b < T().anchor_off + 24u;
-        if (b != 10 && !anchor) {
-            EXPECT_EQ(Bytes(dst)[b], Bytes(src)[b]) << "byte " << b;
-        }
+        if (b != 10 && !anchor) { EXPECT_EQ(Bytes(dst)[b], Bytes(src)[b]) << "byte " << b; }
     }
     EXPECT_TRUE(std::equal(place, place + T().state_size, Bytes(src, T().plain_size)));
     Flags(dst) &= ~QEL_OF_STTR_RT;
@@ -240,8 +225,7 @@ TEST_P(Fields, WholeObjectSet) {
     Plain();  // an untracked source: refused after the copy, which leaves the destination untracked
     void *plain_src = Make();
     Track();
-    ty.Set(h, db, dst, plain_src, &err);
-    EXPECT_EQ(Err(), 22u);
+    ty.Set(h, db, dst, plain_src, &err); EXPECT_EQ(Err(), 22u);
     EXPECT_EQ(Traced("The object is not state tracked"), 1u);
     EXPECT_EQ(Flags(dst) & QEL_OF_TRACKED, 0);
 }
@@ -254,9 +238,7 @@ TEST_P(Fields, ResetOfEveryStateByte) {
     auto reset = Op<void(H, U, void *, U)>("set_all_state_tracking_flag");
     reset(h, db, o, 0x102);
     for (unsigned i = 0; i < T().nfields; ++i) {
-        if (T().fields[i].state_idx != lomari::kNoState) {
-            EXPECT_EQ(StateByte(o, T().fields[i]), 2);
-        }
+        if (T().fields[i].state_idx != lomari::kNoState) { EXPECT_EQ(StateByte(o, T().fields[i]), 2); }
     }
     const std::vector<uint8_t> was_o(Bytes(o), Bytes(o) + T().tracked_size), was_u(Bytes(u), Bytes(u) + T().plain_size);
     reset(h, db, nullptr, 0x107);  // no object, an untracked one, a handle without tracking: nothing
@@ -286,14 +268,12 @@ TEST_P(EnumFields, OutOfRangeIsRefusedYetMarked) {
         if (f.kind == Kind::Enum && first_enum < 0) first_enum = int(i);
         if (Valued(f)) vals.push_back(f.kind == Kind::Enum ? f.en->bound : Sample(f));
         if (f.kind != Kind::Enum) continue;
-        Set(o, f, f.en->bound);
-        EXPECT_EQ(Err(), 43u);
+        Set(o, f, f.en->bound); EXPECT_EQ(Err(), 43u);
         EXPECT_EQ(Raw(o, f), 0u);
         alignas(8) uint8_t inst[16];  // the same value as an instance
         std::memcpy(inst, Bytes(o, f.offset), 16);
         std::memcpy(inst + 12, &f.en->bound, 4);
-        ty.FOp<void(H, U, void *, const void *, U *)>(f, "set")(h, db, o, inst, &err);
-        EXPECT_EQ(Err(), 43u);
+        ty.FOp<void(H, U, void *, const void *, U *)>(f, "set")(h, db, o, inst, &err); EXPECT_EQ(Err(), 43u);
         EXPECT_EQ(Raw(o, f), 0u);
         EXPECT_EQ(StateByte(o, f), 2) << "marked although refused";
         qelrt_force_instance_variant(1, 1);  // variant 1 admits values past the names
@@ -305,9 +285,7 @@ TEST_P(EnumFields, OutOfRangeIsRefusedYetMarked) {
     CallAll("set_all", o, vals);  // stops at the first refused value
     EXPECT_EQ(err, 43u);
     for (unsigned i = 0; i < T().nfields; ++i) {
-        if (Valued(T().fields[i])) {
-            EXPECT_EQ(Raw(o, T().fields[i]), int(i) < first_enum ? Sample(T().fields[i]) : 0u);
-        }
+        if (Valued(T().fields[i])) { EXPECT_EQ(Raw(o, T().fields[i]), int(i) < first_enum ? Sample(T().fields[i]) : 0u); }
     }
 }
 
@@ -326,18 +304,14 @@ TEST_P(FixedString, LengthsAndBuffers) {
     const std::string s31(31, 'k'), s32(32, 'x');
     char buf[40];
     set(h, db, o, s31.c_str(), 31, &err);
-    get(h, db, o, buf, 32, &err);
-    EXPECT_EQ(err, 0u);
+    get(h, db, o, buf, 32, &err); EXPECT_EQ(err, 0u);
     EXPECT_EQ(buf, s31);
-    set(h, db, o, s32.c_str(), 32, &err);
-    EXPECT_EQ(Err(), 22u);
+    set(h, db, o, s32.c_str(), 32, &err); EXPECT_EQ(Err(), 22u);
     std::memset(buf, '#', sizeof buf);
-    get(h, db, o, buf, 28, &err);
-    EXPECT_EQ(Err(), 28u);
+    get(h, db, o, buf, 28, &err); EXPECT_EQ(Err(), 28u);
     EXPECT_EQ(buf, s31.substr(0, 27)) << "truncated copy of the unchanged text";
     EXPECT_EQ(buf[28], '#');
-    get(h, db, o, buf, 0, &err);
-    EXPECT_EQ(Err(), 22u);
+    get(h, db, o, buf, 0, &err); EXPECT_EQ(Err(), 22u);
     set(h, db, o, "ab\0cd", 5, &err);  // a NUL ends the text and clears the rest
     EXPECT_EQ(std::string(reinterpret_cast<char *>(Bytes(o, f.offset)), 6), std::string("ab\0\0\0\0", 6));
     get(h, db, o, buf, 8, &err);  // a small buffer is reported even when the text fits

@@ -11,6 +11,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,13 @@ inline std::vector<const qelrt_call_t *> Calls(const char *fn) {
     for (uint32_t i = 0; i < qelrt_call_total(); ++i)
         if (std::strcmp(qelrt_call_at(i)->fn, fn) == 0) v.push_back(qelrt_call_at(i));
     return v;
+}
+
+// A kept trace point: text, index and level.
+using TracePoint = std::tuple<std::string, uint32_t, uint32_t>;
+inline TracePoint TraceAt(uint32_t i) {
+    const qelrt_trace_t *t = qelrt_trace_at(i);
+    return {t->text, t->index, t->level};
 }
 
 // ---- raw views of an instance ---------------------------------------------------

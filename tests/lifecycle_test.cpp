@@ -1,11 +1,10 @@
 // Life of every object the library makes -- the 17 structured types, the 4
 // enumerations and the 9 messages: new objects per handle mode, counting,
-// the chained-error constructor and its null object, the fatal destroy
-// paths.  Then what structured types share with enumerations: header
-// announcements, the domain's variant, containment reports, the embedded
-// flag and the reference queries; and what only structured types have:
-// nested initialize, OID-mapping outcomes.  (Owners releasing their
-// elements: lists_test and arrays_test.)
+// the chained-error constructor, the fatal destroy paths.  Structured types
+// and enumerations: header announcements, the domain's variant, containment
+// reports, the embedded flag, the reference queries, the internal
+// constructor, LUID and variant adjustment.  Structured types only: nested
+// initialize, OID-mapping outcomes, pointer getters and member validity.
 #include <functional>
 #include <set>
 
@@ -115,8 +114,7 @@ TEST_P(Objects, ChainedConstructorAndItsNullObject) {
     EXPECT_EQ(h->chained_error, 0u);
     EXPECT_EQ(qelrt_alloc_count(), 0u);
     qelrt_calls_log(1);
-    Destroy(nullptr);
-    Destroy(null_obj);
+    Destroy(nullptr), Destroy(null_obj);
     Api<void(H, void *)>(M().name, "destroy_cr")(h, null_obj);
     EXPECT_EQ(qelrt_free_count(), 0u);
     EXPECT_EQ(qelrt_call_total(), 0u) << "nothing counted";
@@ -196,15 +194,12 @@ TEST_P(Instances, DomainDecidesTheVariantAndItsLookupErrorIsTraced) {
     EXPECT_EQ(o != nullptr, M().en != nullptr);
     if (o) Destroy(o);
     ASSERT_EQ(qelrt_trace_count(), 1u);
-    const qelrt_trace_t *t = qelrt_trace_at(0);
-    EXPECT_EQ(t->text, "error in " + std::string(M().name) + (M().en ? " create " : " create: ") + std::strerror(5));
-    EXPECT_EQ(t->table_no, 1);
-    EXPECT_EQ(t->index, M().trace_base);
-    EXPECT_EQ(t->level, QEL_TL_ERROR);
-    EXPECT_EQ(t->module, g_qel_lomari_trace_module_id);
-    if (!M().en) {  // enumeration constructors do not register the module
-        EXPECT_NE(t->module, 0) << "the trace module is registered on first use";
-    }
+    const std::string text = "error in " + std::string(M().name) + (M().en ? " create " : " create: ") + std::strerror(5);
+    EXPECT_EQ(TraceAt(0), TracePoint(text, M().trace_base, QEL_TL_ERROR));
+    EXPECT_EQ(qelrt_trace_at(0)->table_no, 1);
+    EXPECT_EQ(qelrt_trace_at(0)->module, g_qel_lomari_trace_module_id);
+    // Enumeration constructors do not register the module; the others do on first use.
+    if (!M().en) { EXPECT_NE(qelrt_trace_at(0)->module, 0); }
     EXPECT_EQ(h->err, 0u);
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
@@ -224,6 +219,34 @@ TEST_P(Instances, ContainmentAndPlatformReports) {
     Destroy(o);
     EXPECT_EQ(qelrt_call_count("qeldb_plat_set_dirty"), 1u);
     EXPECT_EQ(qelrt_call_count("qeldb_plat_set_destroy"), 1u);
+}
+
+// The internal constructor and destructor count like the public ones; the
+// LUID is the type-info record's; the variant adjustment has nothing to do.
+TEST_P(Instances, InternalConstructorLuidAndVariant) {
+    for (bool track : {false, true}) {
+        track ? Track() : Plain();
+        void *o = Api<void *(H, U)>(M().name, "create_internal")(h, db);
+        ASSERT_NE(o, nullptr);
+        qel_variant_record_t &c = Counts(o);
+        EXPECT_EQ(c.created - c.destroyed, 1u);
+        uint8_t luid[16];
+        auto get_luid = Api<int(H, U, const void *, uint8_t *, U *)>(M().name, "get_luid");
+        EXPECT_EQ(get_luid(h, db, o, luid, &err), 0);
+        EXPECT_EQ(std::memcmp(luid, Tinfo(o)->luid, sizeof luid), 0);
+        EXPECT_EQ(get_luid(h, db, nullptr, luid, &err), -1);
+        EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
+        for (void *p : {o, static_cast<void *>(nullptr)})
+            EXPECT_EQ(Api<int(H, U, void *, U *)>(M().name, "adjust_variant")(h, db, p, &err), 0);
+        EXPECT_EQ(Err(), 0u);
+        // Index bytes with the high bit keep their value; others keep the upper bits.
+        auto cap = Api<U(U)>(M().name, "variant_data_index_cap");
+        EXPECT_EQ(cap(0x1280u), 0x1280u);
+        EXPECT_EQ(cap(0x127Fu), 0x1200u);
+        Api<void(H, U, void *, U)>(M().name, "destroy_internal")(h, db, o, 1);
+        EXPECT_EQ(c.created, c.destroyed);
+        EXPECT_EQ(qelrt_live_bytes(), 0);
+    }
 }
 
 // The queries below work on raw zeroed storage; their five trace points
@@ -255,10 +278,9 @@ TEST_P(Queries, EmbeddedFlagGoesOnEnumerationFieldsThenTheInstance) {
     }
     embed(h, db, nullptr);
     ASSERT_EQ(qelrt_trace_count(), 1u);
-    EXPECT_STREQ(qelrt_trace_at(0)->text, M().en ? "Invalid object handle passed to set embedded flag"
-                                                 : "Invalid object pointer passed in to set instance flag");
-    EXPECT_EQ(qelrt_trace_at(0)->index, Point(0));
-    EXPECT_EQ(qelrt_trace_at(0)->level, QEL_TL_ERROR);
+    EXPECT_EQ(TraceAt(0), TracePoint(M().en ? "Invalid object handle passed to set embedded flag"
+                                            : "Invalid object pointer passed in to set instance flag",
+                                     Point(0), QEL_TL_ERROR));
     EXPECT_EQ(h->err, 0u);
 }
 
@@ -278,15 +300,11 @@ TEST_P(Queries, ReferenceQueriesRefuseNullAndTraceAnErrorPresent) {
         err = h->err = 0;
         queries[q](mem.data());
         EXPECT_EQ(err + qelrt_trace_count(), 0u);
-        queries[q](nullptr);
-        EXPECT_EQ(h->err, 22u);
+        queries[q](nullptr); EXPECT_EQ(h->err, 22u);
         queries[q](mem.data());
         ASSERT_EQ(qelrt_trace_count(), 2u);
-        for (int k = 0; k < 2; ++k) {
-            EXPECT_STREQ(qelrt_trace_at(k)->text, texts[2 * q + k]);
-            EXPECT_EQ(qelrt_trace_at(k)->index, Point(2 * q + 2 - k));
-            EXPECT_EQ(qelrt_trace_at(k)->level, k ? QEL_TL_DEBUG : QEL_TL_ERROR);
-        }
+        for (U k = 0; k < 2; ++k)
+            EXPECT_EQ(TraceAt(k), TracePoint(texts[2 * q + k], Point(2 * q + 2 - k), k ? QEL_TL_DEBUG : QEL_TL_ERROR));
     }
 }
 
@@ -303,8 +321,7 @@ TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     std::vector<uint8_t> buf(T().tracked_size);
     uint8_t base[16];
     auto init = Op<void(H, U, void *, qel_type_info_t *, U, U, uint8_t, uint8_t *, U *)>("initialize");
-    init(h, db, buf.data(), ti, 1, 0, QEL_OF_NESTED, nullptr, &err);
-    EXPECT_EQ(err, 22u);
+    init(h, db, buf.data(), ti, 1, 0, QEL_OF_NESTED, nullptr, &err); EXPECT_EQ(err, 22u);
     EXPECT_EQ(Traced("sttr_base can not be NULL in NESTED case. Please check the parent object "
                      "and provide the correct state tracking base pointer"), 1u);
     err = 0;
@@ -320,8 +337,7 @@ TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     std::vector<uint8_t> again(T().tracked_size);
     qelrt_calls_log(1);
     init(h, db, again.data(), ti, 0, 0, QEL_OF_STTR_RT, nullptr, &err);
-    qelrt_calls_log(0);
-    EXPECT_EQ(err, 0u);
+    qelrt_calls_log(0); EXPECT_EQ(err, 0u);
     ASSERT_EQ(Calls("qellib_get_sttr_offset").size(), 1u);
     EXPECT_EQ(Calls("qellib_get_sttr_offset")[0]->a[1], reinterpret_cast<uint64_t>(again.data()));
     EXPECT_EQ(ty.Hash(again.data(), 9), ty.Hash(Make(), 9));
@@ -361,9 +377,7 @@ TEST_P(Lifecycle, DestroyFollowsTheFlags) {
         qelrt_set_oid_mapping_answer(c.answer, c.error);
         qelrt_set_hd_mapping_answer(c.hd_error);
         qelrt_calls_clear();
-        qelrt_calls_log(1);
-        Destroy(o);
-        qelrt_calls_log(0);
+        qelrt_calls_log(1); Destroy(o); qelrt_calls_log(0);
         EXPECT_EQ(qelrt_call_count("qellib_get_sttr_offset") > 0, (c.flags & QEL_OF_STTR_RT) != 0);
         EXPECT_EQ(qelrt_call_count("qel_hd_mapping_destroy"), c.flags & (QEL_OF_HD_MAPPING | QEL_OF_STTR_RT) ? 1u : 0u);
         EXPECT_EQ(qelrt_trace_count(), *c.tail ? 1u : 0u);
@@ -376,6 +390,23 @@ TEST_P(Lifecycle, DestroyFollowsTheFlags) {
     }
     h->hd_mapping = nullptr;
     EXPECT_EQ(qelrt_live_bytes(), 0);
+}
+
+// The pointer getters land on the field (an enumeration: its embedded
+// instance), and the validity query answers by member index.
+TEST_P(Lifecycle, PointerGettersAndMemberValidity) {
+    void *o = made_.emplace_back(Filler(T().ordinal).Make(h, db, T(), 0));
+    for (unsigned i = 0; i < T().nfields; ++i)
+        if (const FieldDesc &f = T().fields[i]; Valued(f)) {
+            EXPECT_EQ(ty.FOp<void *(H, U, void *, U *)>(f, "get")(h, db, o, &err), Bytes(o, f.offset)) << f.name;
+        }
+    EXPECT_EQ(err, 0u);
+    auto valid = Op<int(H, void *, U, U)>("is_valid_cr");
+    for (U flags : {0u, 1u}) {
+        EXPECT_EQ(valid(h, o, 0, flags), 1);
+        EXPECT_EQ(valid(h, o, T().member_bound - 1, flags), 1);
+        EXPECT_EQ(valid(h, o, T().member_bound, flags), 0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, Lifecycle, ::testing::ValuesIn(AllTypes()), ParamName());

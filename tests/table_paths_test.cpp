@@ -1,11 +1,9 @@
-// The table family's less travelled paths, over the six tables of the
-// generated table view: every entry with an error already present, with
-// null arguments and without an error word; the runtime's containment
-// reports and platform marks; the id-keyed root's cache; failures the
-// database runtime reports, and frees retried after them; records that
-// leave through a mapping or a location, or never had field objects;
-// counts that must not wrap; field objects owned by one record only; and
-// the second index's refusals.
+// The table family's less travelled paths, over the six tables: every entry
+// with an error present, null arguments, no error word; containment reports
+// and platform marks; the id-keyed root's cache; database failures and frees
+// retried after them; records leaving through a mapping or a location or
+// without field objects; counts that must not wrap; field objects owned by
+// one record; the second index's refusals.
 #include <functional>
 
 #include "fixture.h"
@@ -39,38 +37,50 @@ int Collect(P rec, P ctx, U *, P, P) {
     return 0;
 }
 
-// A table's entry points, bound once per test.
+// An entry point by name, typed by the pointer it initialises.
+struct Sym {
+    std::string type, op;
+    template <class F>
+    operator F *() const { return Api<F>(type, op); }
+};
+
+// A table's entry points (t: the table's, x: its primary index's), bound once per test.
 struct Entries {
-    P (*open)(H, U, const char *, U, U *);
-    P (*open_id)(H, U, uint64_t, U, U *);
-    P (*open_auto)(H, U, U, U *);
-    void (*close)(H, U, P, U *), (*free)(H, U, P, U *), (*request_free)(H, U, P, U *);
-    void (*close_cr)(H, P, U);
-    P (*create)(H, U, U *);
-    P (*create_cr)(H, U);
-    U (*add_ref)(H, U, P, U *);
-    void (*destroy)(H, U, P, U *);
-    void (*request_destroy)(H, U, P, P, U *), (*insert)(H, U, P, P, U *), (*pkey_insert)(H, U, P, P, U *);
-    void (*del)(H, U, P, P, U *), (*pkey_del)(H, U, P, P, U *);
-    U (*insert_cr)(H, P, P, U), (*delete_cr)(H, P, P, U);
-    U (*request_destroy_cr)(H, P, P);
-    void (*walk_cr)(H, P, U, WalkFn, P, P);
-    U (*count)(H, U, P);
-    // of the primary index
-    P (*next)(H, U, P, P, U *), (*raw_next)(H, U, P, P, U *), (*sub_next)(H, U, P, P, U *), (*shadow)(H, U, P, P, U *);
-    P (*first)(H, U, P, U *);
-    P (*search)(H, U, P, const void *, U *), (*next_by_key)(H, U, P, const void *, U *);
-    P (*search_cr)(H, P, const void *, U, U);
-    void (*walk)(P, WalkFn, P, U *, P, P);
-    // of the records
-    U (*len)(H, U, P);
-    U (*marshal)(H, U, uint8_t *, P, U, U *), (*key_marshal)(H, U, uint8_t *, P, U, U *);
-    U (*unmarshal)(H, U, P *, const uint8_t *, U, U, U *);
-    U (*key_unmarshal)(H, U, P *, const uint8_t *, U, U *);
-    U (*key_print)(H, U, P, P, char *, U, U *);
-    U (*print)(H, U, char *, P, U, U *), (*to_xml)(H, U, char *, P, U, U *);
-    P (*from_xml)(H, U, qel_xml_doc_t *, U *, char *, U);
-    void (*event)(H, U, P, P, U *);
+    std::string t, x;
+    Sym T(const char *op) const { return {t, op}; }
+    Sym X(const char *op) const { return {x, op}; }
+    P (*open)(H, U, const char *, U, U *) = T("table_open");
+    P (*open_id)(H, U, uint64_t, U, U *) = T("table_open_by_id");
+    P (*open_auto)(H, U, U, U *) = T("table_open_auto_id");
+    void (*close)(H, U, P, U *) = T("table_close"), (*free)(H, U, P, U *) = T("table_free");
+    void (*request_free)(H, U, P, U *) = T("request_table_free");
+    void (*close_cr)(H, P, U) = T("table_close_cr");
+    P (*create)(H, U, U *) = T("create_record");
+    P (*create_cr)(H, U) = T("record_create_cr");
+    U (*add_ref)(H, U, P, U *) = T("record_add_ref");
+    void (*destroy)(H, U, P, U *) = T("destroy_record");
+    void (*request_destroy)(H, U, P, P, U *) = T("request_record_destroy"), (*insert)(H, U, P, P, U *) = T("insert");
+    void (*pkey_insert)(H, U, P, P, U *) = T("pkey_insert"), (*del)(H, U, P, P, U *) = T("delete");
+    void (*pkey_del)(H, U, P, P, U *) = T("pkey_delete");
+    U (*insert_cr)(H, P, P, U) = T("insert_cr"), (*delete_cr)(H, P, P, U) = T("delete_cr");
+    U (*request_destroy_cr)(H, P, P) = T("request_record_destroy_cr");
+    void (*walk_cr)(H, P, U, WalkFn, P, P) = T("record_walk_cr");
+    U (*count)(H, U, P) = T("table_get_count");
+    P (*next)(H, U, P, P, U *) = X("get_next"), (*raw_next)(H, U, P, P, U *) = X("get_next_ignore_src");
+    P (*sub_next)(H, U, P, P, U *) = X("get_sub_next"), (*shadow)(H, U, P, P, U *) = X("get_shadow");
+    P (*first)(H, U, P, U *) = X("get_first");
+    P (*search)(H, U, P, const void *, U *) = X("search"), (*next_by_key)(H, U, P, const void *, U *) = X("get_next_by_key");
+    P (*search_cr)(H, P, const void *, U, U) = X("search_cr");
+    void (*walk)(P, WalkFn, P, U *, P, P) = X("walk");
+    U (*len)(H, U, P) = T("table_record_len");
+    U (*marshal)(H, U, uint8_t *, P, U, U *) = T("table_record_marshal");
+    U (*key_marshal)(H, U, uint8_t *, P, U, U *) = T("table_pkey_marshal");
+    U (*unmarshal)(H, U, P *, const uint8_t *, U, U, U *) = T("table_record_unmarshal");
+    U (*key_unmarshal)(H, U, P *, const uint8_t *, U, U *) = T("table_pkey_unmarshal");
+    U (*key_print)(H, U, P, P, char *, U, U *) = T("pkey_print");
+    U (*print)(H, U, char *, P, U, U *) = T("table_record_print"), (*to_xml)(H, U, char *, P, U, U *) = T("table_record_to_xml");
+    P (*from_xml)(H, U, qel_xml_doc_t *, U *, char *, U) = T("table_record_from_xml");
+    void (*event)(H, U, P, P, U *) = T("table_record_create_cb");
 };
 
 class TablePaths : public Lomari, public ::testing::WithParamInterface<const TableView *> {
@@ -78,25 +88,6 @@ protected:
     void SetUp() override {
         Lomari::SetUp();
         qelrt_handle_use_quarl(h, 1);
-        const std::string t = Name(), ix = Tv().index[0].prefix;
-        Bind(E.open, t, "table_open"), Bind(E.open_id, t, "table_open_by_id");
-        Bind(E.open_auto, t, "table_open_auto_id"), Bind(E.close, t, "table_close"), Bind(E.free, t, "table_free");
-        Bind(E.request_free, t, "request_table_free"), Bind(E.close_cr, t, "table_close_cr");
-        Bind(E.create, t, "create_record"), Bind(E.create_cr, t, "record_create_cr");
-        Bind(E.add_ref, t, "record_add_ref"), Bind(E.destroy, t, "destroy_record");
-        Bind(E.request_destroy, t, "request_record_destroy"), Bind(E.insert, t, "insert");
-        Bind(E.pkey_insert, t, "pkey_insert"), Bind(E.del, t, "delete"), Bind(E.pkey_del, t, "pkey_delete");
-        Bind(E.insert_cr, t, "insert_cr"), Bind(E.delete_cr, t, "delete_cr");
-        Bind(E.request_destroy_cr, t, "request_record_destroy_cr"), Bind(E.walk_cr, t, "record_walk_cr");
-        Bind(E.count, t, "table_get_count");
-        Bind(E.next, ix, "get_next"), Bind(E.raw_next, ix, "get_next_ignore_src"), Bind(E.sub_next, ix, "get_sub_next");
-        Bind(E.shadow, ix, "get_shadow"), Bind(E.first, ix, "get_first"), Bind(E.search, ix, "search");
-        Bind(E.next_by_key, ix, "get_next_by_key"), Bind(E.search_cr, ix, "search_cr"), Bind(E.walk, ix, "walk");
-        Bind(E.len, t, "table_record_len"), Bind(E.marshal, t, "table_record_marshal");
-        Bind(E.key_marshal, t, "table_pkey_marshal"), Bind(E.unmarshal, t, "table_record_unmarshal");
-        Bind(E.key_unmarshal, t, "table_pkey_unmarshal"), Bind(E.key_print, t, "pkey_print");
-        Bind(E.print, t, "table_record_print"), Bind(E.to_xml, t, "table_record_to_xml");
-        Bind(E.from_xml, t, "table_record_from_xml"), Bind(E.event, t, "table_record_create_cb");
     }
     void TearDown() override {
         qelrt_db_reset();
@@ -112,8 +103,6 @@ protected:
         EXPECT_EQ(qelrt_live_bytes(), 0) << "leaked";
         Lomari::TearDown();
     }
-    template <class F>
-    static void Bind(F *&fn, const std::string &type, const std::string &op) { fn = Api<F>(type, op); }
     const TableView &Tv() const { return *GetParam(); }
     std::string Name() const { return Tv().desc->name; }
     template <class F>
@@ -123,10 +112,7 @@ protected:
     P Open(const char *name, U type = 0) { return Keep(E.open(h, db, name, type, &err)); }
     P OpenId(uint64_t id, U type = 0) { return Keep(E.open_id(h, db, id, type, &err)); }
     P OpenAuto(U type = 0) { return Keep(E.open_auto(h, db, type, &err)); }
-    P Keep(P t) {
-        if (t && std::find(tables_.begin(), tables_.end(), t) == tables_.end()) tables_.push_back(t);
-        return t;
-    }
+    P Keep(P t) { return t && std::find(tables_.begin(), tables_.end(), t) == tables_.end() ? tables_.emplace_back(t) : t; }
     // Frees; the table stays the test's when the free is refused.
     void Free(P t) {
         E.free(h, db, t, &err);
@@ -134,9 +120,7 @@ protected:
     }
     Root *Roots(P t) { return reinterpret_cast<Root *>(static_cast<uint8_t *>(t) + sizeof(Tbl)); }
     static Tbl *Tb(P t) { return static_cast<Tbl *>(t); }
-    std::string IdKey() const {
-        return "__qel_TBI__" + std::string(*Api<const char[33]>("table", Name() + "_luid_text"));
-    }
+    std::string IdKey() const { return "__qel_TBI__" + std::string(*Api<const char[33]>("table", Name() + "_luid_text")); }
     void *IdRoot(H hh) const { return quarl_get_key(hh->alloc_ctx, IdKey().c_str()); }
     static uint32_t IdCount(void *root) { return Word<uint32_t>(root, 8); }
 
@@ -146,19 +130,20 @@ protected:
         Rc(r)->source = source;
         const IndexView &x = Tv().index[0];
         uint8_t *k = Bytes(Slot(r, x.part), x.field->offset);
-        if (x.field->kind == Kind::Str)
-            std::snprintf(reinterpret_cast<char *>(k), 32, "key-%u", key);
-        else
-            std::memcpy(k, &key, 4);
+        if (x.field->kind == Kind::Str) std::snprintf(reinterpret_cast<char *>(k), 32, "key-%u", key);
+        else std::memcpy(k, &key, 4);
         return r;
     }
     P Bare() { return recs_.emplace_back(E.create(h, db, &err)); }
     P &Slot(P r, U p) { return *reinterpret_cast<P *>(Bytes(r, kRecHead + kNode * Tv().nindex + 8 * p)); }
     static Rec *Rc(P r) { return static_cast<Rec *>(r); }
-    void Destroy(P r) {
+    U DestroyError(P r) {
         U e = 0;
         E.destroy(h, db, r, &e);
-        EXPECT_EQ(e, 0u);
+        return e;
+    }
+    void Destroy(P r) {
+        EXPECT_EQ(DestroyError(r), 0u);
         std::erase(recs_, r);
     }
     // A record the library kept after a refused destroy: its memory goes back here.
@@ -175,12 +160,11 @@ protected:
     }
     std::vector<uint8_t> Encode(P r) {
         std::vector<uint8_t> b(1 << 16);
-        b.resize(E.marshal(h, db, b.data(), r, U(b.size()), &err));
-        EXPECT_EQ(Err(), 0u);
+        b.resize(E.marshal(h, db, b.data(), r, U(b.size()), &err)); EXPECT_EQ(Err(), 0u);
         return b;
     }
 
-    Entries E{};
+    Entries E{Name(), Tv().index[0].prefix};
     std::vector<P> tables_, recs_;
 };
 
@@ -199,15 +183,11 @@ uint32_t Marks(const char *fn, const void *obj) {
     return n;
 }
 
-// ---- entry -------------------------------------------------------------------------
-
-// With an error already in the caller's word (or, for the chained forms,
-// in the handle), an entry hands out nothing, keeps the error and changes
-// nothing: no table opened or freed, no record moved, no callback made.
+// With an error present (chained forms: in the handle) an entry hands out
+// nothing, keeps the error and changes nothing.
 TEST_P(TablePaths, AnErrorPresentLeavesEverythingAsItWas) {
     P t = Open("kept"), r = Make(1), bare = Bare();
-    Insert(t, r);
-    ASSERT_EQ(err, 0u);
+    Insert(t, r); ASSERT_EQ(err, 0u);
     char key[32] = {}, text[256], msg[64];
     uint8_t buf[256] = {};
     P out = nullptr;
@@ -257,18 +237,13 @@ TEST_P(TablePaths, AnErrorPresentLeavesEverythingAsItWas) {
         {"search", [&](U *) { return W(e.search_cr(h, t, key, 1, 0)); }},
         {"record walk", [&](U *) { return e.walk_cr(h, t, 0, never, nullptr, nullptr), 0; }},
     };
-    const int64_t live = qelrt_live_bytes();
-    auto unchanged = [&] {
-        EXPECT_EQ(qelrt_live_bytes(), live);
-        EXPECT_EQ(qelrt_db_toc_size(h), 1u);
-        EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
-        EXPECT_EQ(Tb(t)->record_count, 1u);
-        EXPECT_EQ(Rc(r)->table, t);
-        EXPECT_EQ(Rc(r)->ref_word, 1u);
-        EXPECT_EQ(Rc(r)->flags, QELDB_REC_INSERTED);
-        EXPECT_EQ(Rc(bare)->table, nullptr);
-        EXPECT_EQ(out, nullptr);
+    auto state = [&] {
+        return std::make_tuple(qelrt_live_bytes(), qelrt_db_toc_size(h), qelrt_db_table_list_size(h), Tb(t)->record_count,
+                               P(Rc(r)->table), Rc(r)->ref_word, Rc(r)->flags, P(Rc(bare)->table), out);
     };
+    const auto was = state();
+    const int64_t live = std::get<0>(was);
+    auto unchanged = [&] { EXPECT_EQ(state(), was); };
     for (const auto &[what, call] : calls) {
         SCOPED_TRACE(what);
         U w = kSome;
@@ -300,17 +275,17 @@ TEST_P(TablePaths, AnErrorPresentLeavesEverythingAsItWas) {
     qel_xml_doc_free(doc);
 }
 
+// An entry given a null argument: the error in the caller's word and the handle; word: it takes an
+// error word; handle: it has a handle to store the error in.
 struct NullCase {
     const char *what;
-    U error;                             // in the caller's word and the handle
-    std::function<uint64_t(U *)> call;   // gets the error word or null
-    bool word = true;                    // the entry takes an error word
-    bool handle = true;                  // the entry has a handle to store the error in
+    U error;
+    std::function<uint64_t(U *)> call;  // gets the error word or null
+    bool word = true, handle = true;
 };
 
-// Null tables, records, keys, buffers and callbacks are refused with their
-// error (lookups simply find nothing).  Each call is made with an error
-// word and without one: the handle stores the error either way.
+// Null arguments are refused with their error (lookups find nothing), with
+// and without an error word: the handle stores the error either way.
 TEST_P(TablePaths, NullArgumentsAreRefused) {
     P t = Open("nulls"), r = Make(1), bare = Bare();
     Insert(t, r);
@@ -371,9 +346,7 @@ TEST_P(TablePaths, NullArgumentsAreRefused) {
             h->err = 0;
             U w = 0;
             EXPECT_EQ(c.call(word ? &w : nullptr), 0u);
-            if (c.word && word) {
-                EXPECT_EQ(w, c.error);
-            }
+            if (c.word && word) { EXPECT_EQ(w, c.error); }
             EXPECT_EQ(h->err, c.handle ? c.error : 0u);
         }
         EXPECT_EQ(out, nullptr);
@@ -394,12 +367,8 @@ TEST_P(TablePaths, NullArgumentsAreRefused) {
     }
 }
 
-// ---- the runtime's reports ------------------------------------------------------------
-
-// With containment tracking on, every table, record and field object handed
-// out or linked is reported; with platform reporting as well (a database
-// and per-handle types), tables and records are marked dirty, destroyed or
-// detached.
+// Containment tracking reports every table, record and field object handed
+// out or linked; platform reports mark them dirty, destroyed or detached.
 TEST_P(TablePaths, TrackingReportsContainmentAndPlatformMarks) {
     for (U platform : {0u, 1u}) {
         SCOPED_TRACE(platform ? "platform reports" : "containment only");
@@ -480,11 +449,8 @@ TEST_P(TablePaths, TrackingReportsContainmentAndPlatformMarks) {
     }
 }
 
-// ---- the id-keyed root ----------------------------------------------------------------
-
-// The root of a table type is cached process-wide; before each use the cache
-// is checked against the handle's key/range store and the type's tag, and
-// the root under the type's key is taken instead when the check fails.
+// A table type's root is cached process-wide, checked against the handle's
+// store and the type's tag before use, else looked up under its key.
 TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     P one = OpenId(1);
     void *root = IdRoot(h);
@@ -501,25 +467,21 @@ TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     P two = OpenAuto();
     EXPECT_EQ(Tb(two)->table_id, 2u);
     EXPECT_EQ(IdCount(root), 2u);
-    E.free(other, db, there, &err);
-    EXPECT_EQ(Err(), 0u);
+    E.free(other, db, there, &err); EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(IdCount(other_root), 0u);
     other->free_fn(other->alloc_ctx, QEL_NO_DATABASE, other_root);
     qelrt_handle_free(other);
-    // The cached address now holds something else, and no root is filed:
-    // the free cannot uncount the table and is refused, changing nothing.
+    // The cached address holds something else and no root is filed: the free is refused.
     EXPECT_EQ(OpenId(2, 1), two);  // the first handle's root cached again
     Bytes(root)[0] ^= 0xFF;
     quarl_set_key(h->alloc_ctx, IdKey().c_str(), nullptr);
-    Free(two);
-    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    Free(two); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     EXPECT_EQ(qelrt_db_table_list_size(h), 2u);
     EXPECT_EQ(IdCount(root), 2u);
     // Restored, the free goes through.
     Bytes(root)[0] ^= 0xFF;
     quarl_set_key(h->alloc_ctx, IdKey().c_str(), root);
-    Free(two);
-    EXPECT_EQ(Err(), 0u);
+    Free(two); EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(IdCount(root), 1u);
     EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
     EXPECT_EQ(OpenId(1), one);
@@ -531,8 +493,6 @@ TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     qelrt_handle_free(bare);
 }
 
-// ---- failures of the database runtime -----------------------------------------------------
-
 struct DbFailure {
     const char *what;
     const char *call;       // the failing runtime call (qelrt_db_fail), or null
@@ -540,10 +500,8 @@ struct DbFailure {
     const char *trace;      // the trace left, "" for none
 };
 
-// A failure the database runtime reports is passed on, traced where the
-// table layer traces it; a refused free leaves table, list and id root as
-// they were, so that repeating it once the failure is gone frees the table
-// (and no other) exactly once.
+// A database failure is passed on (and traced); a refused free changes
+// nothing, so that its retry frees the table, and no other, once.
 TEST_P(TablePaths, DatabaseFailuresArePassedOnAndFreesCanBeRetried) {
     const std::string t = Name();
     const DbFailure cases[] = {
@@ -588,9 +546,7 @@ TEST_P(TablePaths, DatabaseFailuresArePassedOnAndFreesCanBeRetried) {
             E.request_free(h, db, victim, &err);
         }
         EXPECT_EQ(Err(), want);
-        if (*c.trace) {
-            EXPECT_EQ(Traced(c.trace), 1u);
-        }
+        if (*c.trace) { EXPECT_EQ(Traced(c.trace), 1u); }
         qelrt_db_reset();
         qelrt_set_oid_mapping_answer(1, 0);
         if (op == "auto") {  // the handle was made and listed before the TOC refused it
@@ -600,28 +556,20 @@ TEST_P(TablePaths, DatabaseFailuresArePassedOnAndFreesCanBeRetried) {
         }
         if (!victim) continue;
         EXPECT_EQ(qelrt_db_table_list_size(h), op == "auto" ? listed + 1 : listed);
-        if (root) {
-            EXPECT_EQ(IdCount(root), counted);
-        }
+        if (root) { EXPECT_EQ(IdCount(root), counted); }
         // A table opened after the refused free is not disturbed by the retry.
         P later = OpenId(++id);
-        Free(victim);
-        EXPECT_EQ(Err(), 0u);
+        Free(victim); EXPECT_EQ(Err(), 0u);
         EXPECT_EQ(qelrt_db_table_list_size(h), listed - (op == "auto" ? 0 : 1) + 1);
         EXPECT_EQ(IdCount(IdRoot(h)), counted - (op == "auto" ? 0 : 1) + 1);
-        Free(later);
-        EXPECT_EQ(Err(), 0u);
+        Free(later); EXPECT_EQ(Err(), 0u);
         EXPECT_EQ(alive(), alive0);
     }
 }
 
-// ---- records ---------------------------------------------------------------------------------
-
-// The last destroy of a record releases it through the runtime: a record the
-// runtime keeps stays in its table; a mapped record's handle mapping and a
-// placed record's location are released first, and a refusal there keeps
-// the record (the runtime still refers to it); a failure of the delete the
-// destroy makes is traced, the record still released.
+// The last destroy releases a record through the runtime: a kept record
+// stays in its table; a mapping or location is released first (a refusal
+// keeps the record); a failing delete is traced, the record released.
 TEST_P(TablePaths, LastDestroyReleasesThroughTheRuntime) {
     const std::string t = Name();
     P tbl = Open("leaving");
@@ -638,18 +586,13 @@ TEST_P(TablePaths, LastDestroyReleasesThroughTheRuntime) {
 
     const int64_t live = qelrt_live_bytes();
     int place = 0;
-    auto destroy = [&](P r) {
-        U e = 0;
-        E.destroy(h, db, r, &e);
-        return e;
-    };
     // Mapped: the mapping is released only when the handle has one.
     for (void *mapping : {static_cast<void *>(nullptr), static_cast<void *>(h)}) {
         h->hd_mapping = mapping;
         P r = Make(2);
         Rc(r)->flags |= QELDB_REC_MAPPED;
         qelrt_calls_clear();
-        EXPECT_EQ(destroy(r), 0u);
+        EXPECT_EQ(DestroyError(r), 0u);
         std::erase(recs_, r);
         EXPECT_EQ(Calls("qel_hd_mapping_destroy").size(), mapping ? 1u : 0u);
         EXPECT_EQ(qelrt_live_bytes(), live);
@@ -657,7 +600,7 @@ TEST_P(TablePaths, LastDestroyReleasesThroughTheRuntime) {
     qelrt_set_hd_mapping_answer(kDbErr);
     P mapped = Make(3);
     Rc(mapped)->flags |= QELDB_REC_MAPPED;
-    EXPECT_EQ(destroy(mapped), kDbErr);
+    EXPECT_EQ(DestroyError(mapped), kDbErr);
     EXPECT_EQ(Traced((t + " destroy: Failed to remove oid mapping for object.").c_str()), 1u);
     EXPECT_NE(Rc(mapped)->tinfo, nullptr);
     Release(mapped);
@@ -667,13 +610,13 @@ TEST_P(TablePaths, LastDestroyReleasesThroughTheRuntime) {
     P placed = Make(4);
     Rc(placed)->location = &place;
     qelrt_calls_clear();
-    EXPECT_EQ(destroy(placed), 0u);
+    EXPECT_EQ(DestroyError(placed), 0u);
     std::erase(recs_, placed);
     EXPECT_EQ(Marks("qellib_record_dereference_loc", placed), 1u);
     placed = Make(5);
     Rc(placed)->location = &place;
     qelrt_db_fail("dereference_loc", kDbErr);
-    EXPECT_EQ(destroy(placed), kDbErr);
+    EXPECT_EQ(DestroyError(placed), kDbErr);
     EXPECT_EQ(Traced((t + " destroy: Failed to dereference location").c_str()), 1u);
     Release(placed);
     qelrt_db_reset();
@@ -717,15 +660,13 @@ TEST_P(TablePaths, CountsNeverWrap) {
     EXPECT_EQ(T->record_count, 1u);
     // A record count already at 0 is traced and left there.
     T->record_count = 0;
-    Delete(t, a);
-    EXPECT_EQ(Err(), 0u);
+    Delete(t, a); EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(T->record_count, 0u);
     EXPECT_EQ(Rc(a)->table, nullptr);
     EXPECT_EQ(Traced((Name() + " delete: record count already 0!").c_str()), 1u);
 }
 
-// With cursors on, an insert moves the table's write cursor to the record
-// when the implicit write cursor is enabled.
+// With cursors on, an insert moves the implicit write cursor to the record.
 TEST_P(TablePaths, InsertMovesTheImplicitWriteCursor) {
     P t = Open("cursor");
     qelrt_db_enable_cursors(t, 1);
@@ -737,13 +678,11 @@ TEST_P(TablePaths, InsertMovesTheImplicitWriteCursor) {
     EXPECT_EQ(moves[0]->a[2], W(t));
     EXPECT_EQ(moves[0]->a[3], W(a));
     qelrt_db_set_implicit_write_cursor(0);
-    Insert(t, b);
-    EXPECT_EQ(Err(), 0u);
+    Insert(t, b); EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(Calls("qeldb_enq_rec_move_write_cursor_internal").size(), 1u);
 }
 
-// Open in a shared database holding the write lock, automatic ids in
-// open-existing mode, and the chained close forms.
+// Open in a shared database, automatic ids when opening existing, chained close.
 TEST_P(TablePaths, OpenAndCloseForms) {
     qelrt_db_set_shared(1);
     P t = Open("locked");
@@ -765,17 +704,14 @@ TEST_P(TablePaths, OpenAndCloseForms) {
     EXPECT_EQ(qelrt_db_table_list_size(h), 0u);
 }
 
-// Records without field objects: keyless records order before keyed ones
-// of their tenant (two of them are equal), a step or same-key look never
-// takes them for the key's records, and the encodings pass over the
-// missing objects or refuse where the key is needed.
+// Keyless records order before keyed ones of their tenant (two are equal),
+// are never taken for a key's records, and encode without their objects or
+// are refused where the key is needed.
 TEST_P(TablePaths, RecordsWithoutFieldObjects) {
     P t = Open("bare");
     P keyless = Bare(), keyed = Make(5), twin = Bare();
-    Insert(t, keyless);
-    Insert(t, keyed);
-    Insert(t, twin);
-    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    Insert(t, keyless), Insert(t, keyed);
+    Insert(t, twin); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
     h->err = 0;
     for (U i = 0; i < Tv().nindex; ++i) EXPECT_EQ(Walk(t, i), (std::vector<P>{keyless, keyed}));
     qelrt_set_tenant_id(1);
@@ -810,8 +746,7 @@ TEST_P(TablePaths, RecordsWithoutFieldObjects) {
     // Decoding in place needs the field objects there.
     const auto bytes = Encode(keyed);
     P in = keyless;
-    E.unmarshal(h, db, &in, bytes.data(), U(bytes.size()), 1, &err);
-    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    E.unmarshal(h, db, &in, bytes.data(), U(bytes.size()), 1, &err); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     h->err = 0;
 }
 
@@ -820,8 +755,7 @@ TEST_P(TablePaths, ShortBuffersAndNoMemory) {
     P r = Make(1);
     char text[512];
     const U head = U(("record@" + Name() + ": {\n").size());
-    E.print(h, db, text, r, head + 1, &err);
-    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_SHORT});
+    E.print(h, db, text, r, head + 1, &err); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_SHORT});
     for (U len : {3u, head}) {
         E.to_xml(h, db, text, r, len, &err);
         EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_SHORT}) << len;
@@ -835,12 +769,8 @@ TEST_P(TablePaths, ShortBuffersAndNoMemory) {
     h->err = 0;
 }
 
-// ---- field objects ---------------------------------------------------------------------------
-
-// A field object belongs to one record: the objects a record makes for
-// itself (created with fields, decoded, read from XML) are refused by a
-// second record like those set into it.  Setting null clears a field;
-// free-and-set destroys what it replaces, never the object being set.
+// A field object belongs to one record, however it got there; null clears a
+// field; free-and-set destroys what it replaces, never what it sets.
 TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
     P src = Make(1);
     const auto bytes = Encode(src);
@@ -852,8 +782,7 @@ TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
     E.unmarshal(h, db, &decoded, bytes.data(), U(bytes.size()), 0, &err);
     recs_.push_back(decoded);
     P read = recs_.emplace_back(E.from_xml(h, db, doc, &err, msg, sizeof msg));
-    qel_xml_doc_free(doc);
-    ASSERT_EQ(err, 0u);
+    qel_xml_doc_free(doc); ASSERT_EQ(err, 0u);
     P second = Bare();
     for (U p = 0; p < Tv().nparts; ++p) {
         SCOPED_TRACE(Tv().parts[p]->name);
@@ -861,8 +790,7 @@ TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
         auto free_and_set = Field<SetFn>(p, "free_and_set_field");
         for (P owner : {src, decoded, read}) {
             h->err = 0;
-            set(h, db, second, Slot(owner, p));
-            EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_INVALID});
+            set(h, db, second, Slot(owner, p)); EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_INVALID});
             EXPECT_EQ(Slot(second, p), nullptr);
         }
         h->err = 0;
@@ -889,12 +817,9 @@ TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
     }
 }
 
-// A field object whose creation fails (the domain lookup reports an error)
-// leaves the new record's field empty.
+// A field object whose creation fails leaves the field empty.
 TEST_P(TablePaths, FailedFieldCreationLeavesTheFieldEmpty) {
-    qelrt_set_domain_variant_error(kDbErr);
-    P r = E.create_cr(h, 1);
-    qelrt_set_domain_variant_error(0);
+    qelrt_set_domain_variant_error(kDbErr); P r = E.create_cr(h, 1); qelrt_set_domain_variant_error(0);
     ASSERT_NE(r, nullptr);
     for (U p = 0; p < Tv().nparts; ++p) EXPECT_EQ(Slot(r, p), nullptr);
     h->err = 0;
@@ -903,8 +828,6 @@ TEST_P(TablePaths, FailedFieldCreationLeavesTheFieldEmpty) {
 
 INSTANTIATE_TEST_SUITE_P(All, TablePaths, ::testing::ValuesIn(Each(kTableViews)),
                          [](const auto &i) { return std::string(i.param->desc->name); });
-
-// ---- a second index -------------------------------------------------------------------------
 
 class SecondIndex : public TablePaths {
 protected:
@@ -925,12 +848,9 @@ protected:
     }
 };
 
-// Records a, b and d ordered by slot in the second index and by key in the
-// primary.  A record whose body equals d's (after d's key changed in
-// place) is refused by the second index without a trace when duplicates
-// are quiet; d with its slot changed in place is missing from the second
-// index: key-only and full deletes report it, the full delete still takes
-// d out of the primary index and its count.
+// A record equal to d in the second index is refused (quietly, when asked);
+// d with its slot changed in place is missing there: both deletes report it,
+// the full one still takes d out of the primary index and its count.
 TEST_P(SecondIndex, RefusalsAndMissingNodes) {
     const std::string key = Tv().index[0].field->name;
     P t = Open("second");
@@ -939,19 +859,16 @@ TEST_P(SecondIndex, RefusalsAndMissingNodes) {
     At(d, key.c_str()) = 2;
     P c = With(3, 2);
     h->quiet_duplicates = 1;
-    Insert(t, c);
-    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    Insert(t, c); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
     EXPECT_EQ(Traced("insert record exists"), 0u);
     EXPECT_EQ(Rc(c)->table, nullptr);
     At(d, key.c_str()) = 20;
 
     At(d, "slot") = 0;
-    Delete(t, d, true);
-    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    Delete(t, d, true); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     EXPECT_EQ(Traced((Name() + " delete, record not found for " + Body().name).c_str()), 1u);
     EXPECT_EQ(Rc(d)->flags & QELDB_REC_PKEY_ONLY, 0u);
-    Delete(t, d);
-    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    Delete(t, d); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     EXPECT_EQ(Rc(d)->table, nullptr);
     EXPECT_EQ(Tb(t)->record_count, 2u);
     EXPECT_EQ(Walk(t), (std::vector<P>{a, b}));
@@ -966,10 +883,7 @@ bool TwoIndexes(const TableView &v) { return v.nindex > 1; }
 INSTANTIATE_TEST_SUITE_P(Tables, SecondIndex, ::testing::ValuesIn(Each(kTableViews, TwoIndexes)),
                          [](const auto &i) { return std::string(i.param->desc->name); });
 
-// ---- fatal conditions ----------------------------------------------------------------------
-
-// A key/range store that refuses a table's range, and a record whose
-// type-info reference is gone, end the process.
+// A refused range and a lost type-info reference end the process.
 TEST(TablePathsDeath, RefusedRangeAndLostTypeInfoAreFatal) {
     auto handle = [] {
         qelrt_reset();
@@ -997,8 +911,7 @@ TEST(TablePathsDeath, RefusedRangeAndLostTypeInfoAreFatal) {
         "tinfo is null or corrupted");
 }
 
-// A database that cannot open its TOC: opening in create mode ends the
-// process; free and request free report it (with no error to show).
+// No TOC: opening in create mode ends the process; frees trace it.
 TEST(TablePathsDeath, NoTocInCreateModeIsFatal) {
     qelrt_reset();
     H h = qelrt_handle_new();
