@@ -1,7 +1,6 @@
-// clone_test.cpp -- deep copies of every type: a copy that outlives its
-// source and owns its own elements, the slot and buffer rules, the
-// chained-error form through the handle's workspace, and what a failed copy
-// leaves behind (nothing, and never a block it does not own).
+// clone_test.cpp -- deep copies of every type: copies owning their elements
+// and outliving the source, slot and buffer rules, the chained form through
+// the handle's workspace, and what a failed copy leaves behind.
 #include "fixture.h"
 
 namespace {
@@ -62,10 +61,9 @@ TEST_P(Clone, FilledSlot) {
     ExpectNoLeak();
 }
 
-// Refused: no room (90, nothing allocated); no slot or buffer (2); an
-// error already present, which leaves the slot untouched.  The chained form
-// encodes in the handle's workspace: it copies, and gives no object while
-// an error is held (nothing allocated) or when the workspace is too small.
+// Refused: no room (90); no slot or buffer (2); an error present (slot
+// untouched).  The chained form copies through the handle's workspace, and
+// gives nothing while an error is held or the workspace is too small.
 TEST_P(Clone, RefusalsAndTheChainedForm) {
     auto clone_cr = Op<void *(H, void *)>("clone_cr");
     void *src = made_.emplace_back(Fill(1, Elems())), *copy = nullptr;
@@ -100,9 +98,8 @@ TEST_P(Clone, RefusalsAndTheChainedForm) {
     EXPECT_EQ(h->err, 90u);
 }
 
-// A destination that is part of something else (flagged nested, as array
-// elements are) is decoded into but never freed when the decode fails (every
-// other failing allocation: alloc_sweep_test.cpp).
+// A nested destination is decoded into but never freed when the decode
+// fails (other failing allocations: alloc_sweep_test.cpp).
 TEST_P(Clone, FailedAllocationLeavesTheNestedDestination) {
     if (!ty.Owned()) GTEST_SKIP() << "no elements";
     void *src = Fill(7, 3);

@@ -1,8 +1,7 @@
-// Field access and state tracking over every field of every type: each
-// setter writes its own bytes and marks its own state byte, what each
-// handle mode refuses, the variant prologue, get all / set all at each
-// field's width, the whole-object set's variant checks, the state reset,
-// the enumeration range check and the fixed string.
+// Field access and state tracking over every field of every type: setters
+// write their own bytes and state byte, what each mode refuses, get/set all
+// at each width, the whole-object set, the state reset, the enumeration
+// range check and the fixed string.
 #include <utility>
 
 #include "fixture.h"
@@ -105,8 +104,6 @@ TEST_P(Fields, ModesAndTrackingDecideWhatIsRefused) {
     Track();
 }
 
-// Every field accessor and whole-object operation, with an error present,
-// a null object or argument, and a variant the domain refuses.
 TEST_P(Fields, RefusalsOfEveryAccessor) {
     Track();
     void *o = Make(), *other = Make();
@@ -211,8 +208,7 @@ TEST_P(Fields, WholeObjectSet) {
     Flags(dst) &= ~QEL_OF_STTR_RT;
     qelrt_set_sttr_place(nullptr);
 
-    // Onto itself, and the copy-out clean-up without two distinct objects
-    // (or, for a type owning nothing, at all): nothing changes.
+    // Onto itself, and the copy-out clean-up without two distinct owners: nothing changes.
     const std::vector<uint8_t> was_src(Bytes(src), Bytes(src) + T().tracked_size),
         was_dst(Bytes(dst), Bytes(dst) + T().tracked_size);
     ty.Set(h, db, dst, dst, &err);

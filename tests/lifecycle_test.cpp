@@ -63,8 +63,7 @@ TEST_P(Objects, NewInEachModeSizedCountedAndReleased) {
         void *o = Create();
         ASSERT_NE(o, nullptr);
         EXPECT_EQ(Tinfo(o), M().Ti());
-        EXPECT_EQ(Variant(o), 0);
-        EXPECT_EQ(Bytes(o)[9], 0);
+        EXPECT_EQ(std::make_pair(Variant(o), Bytes(o)[9]), std::make_pair(int8_t(0), uint8_t(0)));
         EXPECT_EQ(Flags(o), tr && !M().en ? QEL_OF_TRACKED : 0) << "enumerations never track";
         if (const TypeDesc *t = M().type) {
             const uint32_t *s = kSizes[t->ordinal];
@@ -80,17 +79,14 @@ TEST_P(Objects, NewInEachModeSizedCountedAndReleased) {
                 EXPECT_EQ(Tinfo(Bytes(o, f.offset)), Record(f.en->name, "enum")) << f.name;
                 EXPECT_EQ(Flags(Bytes(o, f.offset)), QEL_OF_NESTED) << f.name;
             }
-            if (IsListOwner(*t)) {
-                void *anchor = Bytes(o, t->anchor_off);
-                EXPECT_EQ(Word(o, t->anchor_off), anchor);
-                EXPECT_EQ(Word(o, t->anchor_off + 8), anchor);
-                EXPECT_EQ(Word(o, t->anchor_off + 16), o);
+            if (void *anchor = Bytes(o, t->anchor_off); IsListOwner(*t)) {
+                EXPECT_EQ(std::make_tuple(Word(o, t->anchor_off), Word(o, t->anchor_off + 8), Word(o, t->anchor_off + 16)),
+                          std::make_tuple(anchor, anchor, o));
             }
         }
         const uint64_t made = Counts(o).created, gone = Counts(o).destroyed;
         Destroy(Create());
-        EXPECT_EQ(Counts(o).created, made + 1);
-        EXPECT_EQ(Counts(o).destroyed, gone + 1);
+        EXPECT_EQ(std::make_pair(Counts(o).created, Counts(o).destroyed), std::make_pair(made + 1, gone + 1));
         Destroy(o);
     }
     h->per_handle_types = 1;
@@ -110,8 +106,7 @@ TEST_P(Objects, ChainedConstructorAndItsNullObject) {
     ASSERT_NE(null_obj, nullptr);
     EXPECT_EQ(create_cr(h), null_obj);
     EXPECT_EQ(Tinfo(null_obj), nullptr);
-    EXPECT_EQ(h->err, 22u);
-    EXPECT_EQ(h->chained_error, 0u);
+    EXPECT_EQ(std::make_pair(h->err, h->chained_error), std::make_pair(22u, 0u));
     EXPECT_EQ(qelrt_alloc_count(), 0u);
     qelrt_calls_log(1);
     Destroy(nullptr), Destroy(null_obj);
@@ -122,8 +117,7 @@ TEST_P(Objects, ChainedConstructorAndItsNullObject) {
     h->err = 0;  // a failing allocation stores 12 only in the chained form
     qelrt_fail_alloc_at(1);
     EXPECT_EQ(create_cr(h), null_obj);
-    EXPECT_EQ(h->err, 12u);
-    EXPECT_EQ(h->chained_error, 0u);
+    EXPECT_EQ(std::make_pair(h->err, h->chained_error), std::make_pair(12u, 0u));
     h->err = 0;
     qelrt_fail_alloc_at(1);
     EXPECT_EQ(Create(), nullptr);
@@ -174,9 +168,8 @@ TEST_P(Instances, CreateAnnouncesItsHeaderAndCountsInTheHandlesDatabase) {
         EXPECT_TRUE(announced.count({Bytes(o, off), len})) << "header byte " << off;
     auto inc = Calls("stats_inc_fn");
     ASSERT_EQ(inc.size(), 1u);
-    EXPECT_EQ(inc[0]->a[1], reinterpret_cast<uint64_t>(&Counts(o).created));
-    EXPECT_EQ(inc[0]->a[2], 1u);
-    EXPECT_EQ(inc[0]->a[3], 7u);
+    EXPECT_EQ(std::make_tuple(inc[0]->a[1], inc[0]->a[2], inc[0]->a[3]),
+              std::make_tuple(reinterpret_cast<uint64_t>(&Counts(o).created), uint64_t{1}, uint64_t{7}));
     Api<void(H, void *)>(M().name, "destroy_cr")(h, o);
     EXPECT_EQ(Calls("stats_inc_fn").size(), 2u);
 }
@@ -272,9 +265,8 @@ TEST_P(Queries, EmbeddedFlagGoesOnEnumerationFieldsThenTheInstance) {
     EXPECT_EQ(mem, want);
     ASSERT_EQ(qelrt_write_count(), flag_bytes.size());
     for (size_t i = 0; i < flag_bytes.size(); ++i) {
-        EXPECT_EQ(qelrt_write_at(i)->addr, mem.data() + flag_bytes[i]) << i;
-        EXPECT_EQ(qelrt_write_at(i)->len, 1u);
-        EXPECT_EQ(qelrt_write_at(i)->owner, mem.data());
+        const qelrt_write_t *w = qelrt_write_at(U(i));
+        EXPECT_EQ(std::make_tuple(w->addr, w->len, w->owner), std::make_tuple((void *)(mem.data() + flag_bytes[i]), 1u, (void *)mem.data())) << i;
     }
     embed(h, db, nullptr);
     ASSERT_EQ(qelrt_trace_count(), 1u);

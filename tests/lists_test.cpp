@@ -1,7 +1,6 @@
-// The ordered lists, run over every list owner of the schema: reading,
-// insertion at every position, removal, owner lookup, position flags,
-// membership checks, registered link writes, the list's state byte, and
-// the whole-object set of owners and of elements.
+// The ordered lists of every list owner: reading, insertion at every
+// position, removal, owners, position flags, membership, registered link
+// writes, the list's state byte, whole-object sets of owners and elements.
 #include <algorithm>
 #include <functional>
 #include <utility>
@@ -47,9 +46,8 @@ protected:
         for (void *e : els) Insert(o, 1, nullptr, e);
         EXPECT_EQ(err, 0u);
     }
-    // The list as walked both ways (a broken chain ends the walk after 16
-    // steps); checks that both walks, the count, the anchor words and each
-    // element's owner agree.
+    // The list walked both ways (at most 16 steps), checked against the count,
+    // the anchor words and each element's owner.
     std::vector<void *> Walk(void *o) {
         err = 0;
         std::vector<void *> fwd, back;
@@ -61,10 +59,7 @@ protected:
             EXPECT_EQ(AnchorWord(p), Anchor(o));
             EXPECT_EQ(Parent(p), o);
         }
-        if (fwd.empty()) {
-            EXPECT_EQ(Anchor(o)[0], Anchor(o));
-            EXPECT_EQ(Anchor(o)[1], Anchor(o));
-        }
+        if (fwd.empty()) { EXPECT_EQ(std::make_pair(Anchor(o)[0], Anchor(o)[1]), std::make_pair((void *)Anchor(o), (void *)Anchor(o))); }
         EXPECT_EQ(Anchor(o)[2], o);
         EXPECT_EQ(err, 0u);
         return fwd;
@@ -124,9 +119,8 @@ TEST_P(Lists, RemovesFirstMiddleLastAndOnly) {
     }
 }
 
-// A reference or removed element that is not in this owner's list is not
-// found (2) and nothing changes; a new element already in a list is refused
-// (22); an empty list never wraps its count.
+// An element not in this owner's list is not found (2); one already in a
+// list is refused (22); nothing changes, an empty list's count never wraps.
 TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     void *a = Make(), *b = Make(), *c = Make();
     auto e = NewElems(3);
@@ -157,8 +151,6 @@ TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     el.Destroy(h, db, e[2]);
 }
 
-// Every list operation, with an error present, a null owner, element or
-// reference, and a variant the domain refuses.
 TEST_P(Lists, RefusalsOfEveryOperation) {
     Track();
     void *o = Make();
@@ -188,9 +180,8 @@ TEST_P(Lists, RefusalsOfEveryOperation) {
     el.Destroy(h, db, e[1]);
 }
 
-// A removal with containment tracking reports the element; with platform
-// reports (a database, per-handle types) also its detachment, and every
-// registered link word write its dirty object.
+// A removal reports the element; with platform reports also its detachment
+// and each link word written as dirty.
 TEST_P(Lists, RemovalReportsTheElement) {
     h->containment_tracking = 1;
     qelrt_handle_use_quarl(h, 1);
@@ -244,9 +235,8 @@ TEST_P(Lists, InsertionMarksTheListStateByte) {
     EXPECT_EQ(Walk(untracked).size(), 1u) << "it still gets the element";
 }
 
-// A whole-object set of owners moves the source's list into the destination
-// and destroys the destination's own elements; every link word written on
-// the way is registered, and each element is destroyed once.
+// A whole-object set of owners moves the list and destroys the destination's
+// own elements; every link word written is registered.
 TEST_P(Lists, WholeObjectSetMovesTheList) {
     for (bool track : {false, true}) {
         SCOPED_TRACE(track);
@@ -270,8 +260,7 @@ TEST_P(Lists, WholeObjectSetMovesTheList) {
     }
 }
 
-// An element's whole-object set would copy link words: refused with 22 while
-// either side is in a list, and nothing changes.
+// An element's whole-object set is refused (22) while either side is in a list.
 TEST_P(Lists, ElementSetIsRefusedWhileInAList) {
     void *o = Make();
     auto e = NewElems(2);

@@ -102,12 +102,7 @@ TEST_F(Reader, RandomPathsAgreeWithXPath) {
         EXPECT_EQ(walked[i], std::make_pair(Count(paths[i].c_str()), Value(paths[i].c_str()))) << paths[i];
 }
 
-struct Num {
-    const char *path;
-    int width;
-    U rc;
-    U value;
-};
+struct Num { const char *path; int width; U rc, value; };
 
 TEST_F(Reader, NumbersReadOrRefused) {
     const Num cases[] = {
