@@ -146,8 +146,10 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     Track();
     void *o = Make();
     auto set_arr = A<void(H, U, void *, const uint8_t *, U, U *)>("state_flag_set_arr");
-    EXPECT_EQ(Get(o, 0), nullptr); EXPECT_EQ(Err(), 2u);
-    EXPECT_EQ(State(o, 0), 0); EXPECT_EQ(Err(), 2u);  // no elements, no per-element bytes
+    EXPECT_EQ(Get(o, 0), nullptr);
+    EXPECT_EQ(Err(), 2u);
+    EXPECT_EQ(State(o, 0), 0);
+    EXPECT_EQ(Err(), 2u);  // no elements, no per-element bytes
     set_arr(h, db, o, nullptr, 0, &err);  // as many bytes as elements: none
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(Whole(o), 0);
@@ -155,13 +157,17 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     EXPECT_EQ(Whole(o), 2);
     EXPECT_EQ(PerBytes(o, 3), (std::vector<uint8_t>{0, 0, 2}));
     for (U i : {3u, 100u}) {  // past the count
-        EXPECT_EQ(Get(o, i), nullptr); EXPECT_EQ(Err(), 2u);
-        EXPECT_EQ(State(o, i), 0); EXPECT_EQ(Err(), 2u);
-        SetState(o, i, 1); EXPECT_EQ(Err(), 2u);
+        EXPECT_EQ(Get(o, i), nullptr);
+        EXPECT_EQ(Err(), 2u);
+        EXPECT_EQ(State(o, i), 0);
+        EXPECT_EQ(Err(), 2u);
+        SetState(o, i, 1);
+        EXPECT_EQ(Err(), 2u);
     }
     const uint8_t bytes[4] = {7, 8, 9, 10};
     for (U n : {2u, 4u}) {  // a length other than the count changes nothing
-        set_arr(h, db, o, bytes, n, &err); EXPECT_EQ(Err(), 2u);
+        set_arr(h, db, o, bytes, n, &err);
+        EXPECT_EQ(Err(), 2u);
         EXPECT_EQ(PerBytes(o, 3), (std::vector<uint8_t>{0, 0, 2}));
     }
     set_arr(h, db, o, bytes, 3, &err);
@@ -172,11 +178,13 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     EXPECT_EQ(State(o, 0), 4);
     EXPECT_EQ(err, 0u);
     Plain();  // a plain handle has no state bytes to give
-    EXPECT_EQ(Whole(o), 0); EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Whole(o), 0);
+    EXPECT_EQ(Err(), 22u);
     Track();
     A<void(H, U, void *)>("remove_elements")(h, db, o);  // empties, keeps the per-element bytes, regrows
     EXPECT_EQ(Count(o), 0u);
-    EXPECT_EQ(Get(o, 0), nullptr); EXPECT_EQ(Err(), 2u);
+    EXPECT_EQ(Get(o, 0), nullptr);
+    EXPECT_EQ(Err(), 2u);
     EXPECT_NE(Arr(o), nullptr);
     Op<void(H, U, void *, U)>("set_all_state_tracking_flag")(h, db, o, 0x101);  // the owner's bytes only
     EXPECT_EQ(Whole(o), 1);
@@ -185,7 +193,9 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     for (void *p : {o, o, static_cast<void *>(nullptr)}) A<void(H, U, void *)>("remove_elements")(h, db, p);
     EXPECT_EQ(Count(o), 0u);
     made_.clear();  // a refused variant releases nothing, yet the per-element bytes go
-    qelrt_force_instance_variant(1, -1), Destroy(o), qelrt_force_instance_variant(0, 0);
+    qelrt_force_instance_variant(1, -1);
+    Destroy(o);
+    qelrt_force_instance_variant(0, 0);
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 
@@ -208,7 +218,9 @@ TEST_P(Arrays, RefusedSetsChangeNothing) {
     for (auto &c : cases) {
         SCOPED_TRACE(c.idx);
         qelrt_trace_clear();
-        qelrt_set_domain_variant_error(c.lookup_err), SetAt(c.o, c.idx, c.v), qelrt_set_domain_variant_error(0);
+        qelrt_set_domain_variant_error(c.lookup_err);
+        SetAt(c.o, c.idx, c.v);
+        qelrt_set_domain_variant_error(0);
         EXPECT_EQ(Err(), c.code);
         EXPECT_EQ(qelrt_trace_count(), *c.text ? 1u : 0u);
         EXPECT_EQ(Traced(c.text), qelrt_trace_count());
@@ -253,9 +265,11 @@ TEST_P(Arrays, UntrackedOwnerWithoutACheckRecord) {
     void *o = Make();
     qelrt_handle_set_mode(h, 0);
     Whole(o);
-    EXPECT_EQ(Err(), 22u); EXPECT_EQ(Traced("The object is non state tracked"), 1u);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced("The object is non state tracked"), 1u);
     A<void(H, U, void *, uint8_t, U *)>("state_flag_whole_set")(h, db, o, 1, &err);
-    EXPECT_EQ(Err(), 22u); EXPECT_EQ(Traced("The object is not state tracked"), 1u);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced("The object is not state tracked"), 1u);
 }
 
 // A block grown while not tracking, once tracking: takes no element (22,
@@ -294,12 +308,15 @@ TEST_P(Arrays, ElementsAreMadeEvenWhenTheirCountingFails) {
         pass == 2 ? Track() : Plain();
         qelrt_calls_log(pass == 1);
         void *o = Create(), *v = el.Create(h, db);
-        qelrt_set_stats_create_error(5), SetAt(o, 2, v), qelrt_set_stats_create_error(0);
+        qelrt_set_stats_create_error(5);
+        SetAt(o, 2, v);
+        qelrt_set_stats_create_error(0);
         EXPECT_EQ(Err(), 5u);
         ASSERT_EQ(Count(o), 3u);
         for (U i = 0; i < 3; ++i) EXPECT_EQ(Tinfo(Get(o, i)), Tinfo(v)) << i;
         EXPECT_EQ(err, 0u);
-        el.Destroy(h, db, v), Destroy(o);
+        el.Destroy(h, db, v);
+        Destroy(o);
     }
 }
 
@@ -396,12 +413,14 @@ TEST_P(Arrays, WholeObjectSetMovesTheBlock) {
         EXPECT_EQ(err, 0u);
         EXPECT_EQ(StaticCounts(E).destroyed, gone + 2) << "the destination's own elements";
         EXPECT_EQ(Count(src), 0u);
-        EXPECT_EQ(Get(src, 0), nullptr); EXPECT_EQ(Err(), 2u);
+        EXPECT_EQ(Get(src, 0), nullptr);
+        EXPECT_EQ(Err(), 2u);
         EXPECT_EQ(Count(dst), 3u);
         EXPECT_EQ(Get(dst, 0), first);
         EXPECT_EQ(At(dst, 2), 32u);
         if (track) { EXPECT_EQ(std::make_pair(Arr(dst), Arr(src)), std::make_pair(per, static_cast<uint8_t *>(nullptr))); }
-        Destroy(src), Destroy(dst);
+        Destroy(src);
+        Destroy(dst);
         EXPECT_EQ(StaticCounts(E).destroyed, gone + 5);
         EXPECT_EQ(qelrt_live_bytes(), 0);
     });

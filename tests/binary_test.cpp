@@ -46,7 +46,8 @@ TEST_F(Lomari, WhichVepEncodesAsWorkedOut) {
         }
         EXPECT_EQ(Err(), 0u);
         EXPECT_EQ(Traced("offset_jump"), 0u);
-        t.Destroy(h, db, o), t.Destroy(h, db, d);
+        t.Destroy(h, db, o);
+        t.Destroy(h, db, d);
     }
 }
 
@@ -136,7 +137,8 @@ TEST_P(Binary, RoundTripOfRandomObjects) {
                 EXPECT_EQ(e.StateGet(h, db, ty.Block(d), e.t.fields[0], &err), 7);
                 EXPECT_TRUE(Flags(ty.Block(d)) & QEL_OF_NESTED);
             }
-            Destroy(o), Destroy(d);
+            Destroy(o);
+            Destroy(d);
         }
         ExpectNoLeak();
     });
@@ -156,7 +158,8 @@ TEST_P(Binary, ReaderOfTheOtherMode) {
         EXPECT_EQ(ty.Compare(ref, d), 0);
         EXPECT_EQ(bool(Flags(d) & QEL_OF_TRACKED), !track_writer);
         if (track_writer) { EXPECT_EQ(Encode(d), Encode(ref)); }
-        Destroy(ref), Destroy(d);
+        Destroy(ref);
+        Destroy(d);
         ExpectNoLeak();
     }
     // An untracked object on a tracking writer: zero state bytes, read back as written.
@@ -173,7 +176,8 @@ TEST_P(Binary, ReaderOfTheOtherMode) {
                                                                                      U(x.size()), 0, &err));
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(x.find("state=\"1"), std::string::npos) << x;
-    Destroy(o), Destroy(d);
+    Destroy(o);
+    Destroy(d);
     ExpectNoLeak();
 }
 
@@ -276,7 +280,8 @@ TEST_P(BinaryOwner, InPlaceUpdates) {
             Buf ea = Encode(a);
             qelrt_set_domain_variant_error(5);
             Decode(ea, d, 1);
-            qelrt_set_domain_variant_error(0); EXPECT_EQ(Err(), 5u);
+            qelrt_set_domain_variant_error(0);
+            EXPECT_EQ(Err(), 5u);
             EXPECT_EQ(ty.Block(d), nullptr);
             EXPECT_EQ(ty.Count(d), 0u);
         }
@@ -409,7 +414,8 @@ TEST_F(BinaryDeathTest, HandleMismatch) {
     qelrt_handle_set_mode(h, 0x1234);
     EXPECT_DEATH(t.Marshal(h, db, b, o, sizeof b, &err), "Corrupted QEL Handle");
     EXPECT_DEATH(t.Unmarshal(h, db, b, o, sizeof b, 0, &err), "Corrupted QEL Handle");
-    Plain(), t.Destroy(h, db, o);
+    Plain();
+    t.Destroy(h, db, o);
 }
 
 // ---- enumerations -----------------------------------------------------------------
@@ -435,7 +441,8 @@ TEST_P(BinaryEnum, FiveBytesAndBackCompareAndHash) {
     b[0] = 3;
     qelrt_calls_log(1);
     EXPECT_EQ(unmarshal(h, db, b.data(), d, 5, 0, &err), 5u);
-    qelrt_calls_log(0); EXPECT_EQ(Err(), 0u);
+    qelrt_calls_log(0);
+    EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(cmp(o, d), 0);
     EXPECT_EQ(Variant(d), 0);
     bool announced = false;

@@ -20,7 +20,8 @@ TEST_P(Clone, CopyOutlivesItsSource) {
     Modes([&](bool) {
         void *src = Fill(60 + T().ordinal, Elems()), *twin = Fill(60 + T().ordinal, Elems());
         void *copy = nullptr;
-        Copy(src, &copy); ASSERT_EQ(Err(), 0u);
+        Copy(src, &copy);
+        ASSERT_EQ(Err(), 0u);
         ASSERT_NE(copy, nullptr);
         EXPECT_NE(copy, src);
         if (ty.List()) {
@@ -33,7 +34,8 @@ TEST_P(Clone, CopyOutlivesItsSource) {
         EXPECT_EQ(ty.Compare(copy, twin), 0);
         EXPECT_EQ(Encode(copy), Encode(twin));  // state bytes came along too
         EXPECT_EQ(Err(), 0u);
-        Destroy(copy), Destroy(twin);
+        Destroy(copy);
+        Destroy(twin);
         ExpectNoLeak();
     });
 }
@@ -44,20 +46,23 @@ TEST_P(Clone, FilledSlot) {
     Filler fill(5);
     void *src = fill.Make(h, db, T(), Elems()), *mine = fill.Make(h, db, T(), ty.Owned() ? 2 : 0);
     void *slot = mine;
-    Copy(src, &slot); ASSERT_EQ(Err(), 0u);
+    Copy(src, &slot);
+    ASSERT_EQ(Err(), 0u);
     EXPECT_NE(slot, mine);
     EXPECT_EQ(ty.Compare(slot, src), 0);
     Destroy(slot);
 
     slot = mine;
-    Copy(src, &slot, kBig, "clone_internal"); ASSERT_EQ(Err(), 0u);
+    Copy(src, &slot, kBig, "clone_internal");
+    ASSERT_EQ(Err(), 0u);
     EXPECT_EQ(slot, mine);
     if (ty.List()) {
         EXPECT_EQ(ty.Count(mine), 5u);
     } else {
         EXPECT_EQ(ty.Compare(mine, src), 0);
     }
-    Destroy(mine), Destroy(src);
+    Destroy(mine);
+    Destroy(src);
     ExpectNoLeak();
 }
 
@@ -68,17 +73,22 @@ TEST_P(Clone, RefusalsAndTheChainedForm) {
     auto clone_cr = Op<void *(H, void *)>("clone_cr");
     void *src = made_.emplace_back(Fill(1, Elems())), *copy = nullptr;
     uint64_t allocs = qelrt_alloc_count();
-    Copy(src, &copy, 0); EXPECT_EQ(Err(), 90u);
-    ty.Clone(h, db, src, nullptr, buf.data(), kBig, &err, "clone_internal"); EXPECT_EQ(Err(), 2u);
-    ty.Clone(h, db, src, &copy, nullptr, kBig, &err, "clone_internal"); EXPECT_EQ(Err(), 2u);
+    Copy(src, &copy, 0);
+    EXPECT_EQ(Err(), 90u);
+    ty.Clone(h, db, src, nullptr, buf.data(), kBig, &err, "clone_internal");
+    EXPECT_EQ(Err(), 2u);
+    ty.Clone(h, db, src, &copy, nullptr, kBig, &err, "clone_internal");
+    EXPECT_EQ(Err(), 2u);
     err = 22;
     copy = src;
-    Copy(src, &copy, kBig, "clone_internal"); EXPECT_EQ(Err(), 22u);
+    Copy(src, &copy, kBig, "clone_internal");
+    EXPECT_EQ(Err(), 22u);
     EXPECT_EQ(std::exchange(copy, nullptr), src);
     h->err = 22;
     void *null_obj = copy = Op<void *(H)>("create_cr")(h);  // the shared null object is never written into
     h->err = 0;
-    Copy(src, &copy, kBig, "clone_internal"); EXPECT_EQ(Err(), 22u);
+    Copy(src, &copy, kBig, "clone_internal");
+    EXPECT_EQ(Err(), 22u);
     EXPECT_EQ(std::exchange(copy, nullptr), null_obj);
     EXPECT_EQ(Tinfo(null_obj), nullptr);
     h->err = 22;
@@ -107,7 +117,10 @@ TEST_P(Clone, FailedAllocationLeavesTheNestedDestination) {
         void *dst = Create(), *slot = dst;
         if (nested) Flags(dst) |= QEL_OF_NESTED;
         uint64_t frees = qelrt_free_count();
-        qelrt_fail_alloc_at(1); Copy(src, &slot, kBig, "clone_internal"); qelrt_fail_alloc_at(0); EXPECT_EQ(Err(), 12u);
+        qelrt_fail_alloc_at(1);
+        Copy(src, &slot, kBig, "clone_internal");
+        qelrt_fail_alloc_at(0);
+        EXPECT_EQ(Err(), 12u);
         EXPECT_EQ(slot, nullptr);
         if (!nested) continue;
         EXPECT_EQ(qelrt_free_count(), frees);

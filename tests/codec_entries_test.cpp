@@ -160,9 +160,11 @@ TEST_P(Entries, FromXmlRefusesPathsItCannotTake) {
     a.doc = d;
     const std::string p = "/" + root;
     a.name = p.c_str();
-    kEntries[2].call(GetParam(), a); EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
+    kEntries[2].call(GetParam(), a);
+    EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
     a.name = "//x[";  // not a path
-    kEntries[2].call(GetParam(), a); EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
+    kEntries[2].call(GetParam(), a);
+    EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
     EXPECT_EQ(Bytes(), before);
     h->err = 0;
     qel_xml_doc_free(d);

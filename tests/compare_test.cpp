@@ -65,7 +65,8 @@ TEST_P(Compare, FieldResultsAndOrder) {
             Set(b, fj, 0);
         }
         EXPECT_EQ(Err(), 0u);
-        Destroy(a), Destroy(b);
+        Destroy(a);
+        Destroy(b);
     }
 }
 
@@ -110,7 +111,8 @@ TEST_P(Compare, ListsAndArrays) {
     e.SetValue(h, db, last, f0, was + 1, &err);
     EXPECT_NE(Cmp(a, c), 0);
     EXPECT_NE(ty.Hash(a, 4), ty.Hash(c, 4));
-    e.SetValue(h, db, last, f0, was, &err); EXPECT_EQ(Err(), 0u);
+    e.SetValue(h, db, last, f0, was, &err);
+    EXPECT_EQ(Err(), 0u);
     if (!ty.Array()) return;
 
     // Equal counts, one side without its block: that side is the missing one;

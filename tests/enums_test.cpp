@@ -66,7 +66,8 @@ TEST_P(Enums, InitializePreparesAnEmbeddedInstanceWithoutCounting) {
 TEST_P(Enums, ValuesBelowTheBoundAreStoredTheBoundOnlyPastVariantZero) {
     Inst *o = New();
     qelrt_calls_log(1);
-    Put(o, E().bound - 1); EXPECT_EQ(err, 0u);
+    Put(o, E().bound - 1);
+    EXPECT_EQ(err, 0u);
     EXPECT_EQ(qelrt_call_count("qellib_adjust_variant"), 1u);
     EXPECT_EQ(qelrt_call_count("qel_clear_last_error"), 1u);
     ASSERT_EQ(qelrt_write_count(), 1u) << "only the value is announced";
@@ -74,12 +75,14 @@ TEST_P(Enums, ValuesBelowTheBoundAreStoredTheBoundOnlyPastVariantZero) {
     EXPECT_EQ(Value(o), E().bound - 1);
 
     const Inst before = *o;
-    Put(o, E().bound); EXPECT_EQ(err, 43u);
+    Put(o, E().bound);
+    EXPECT_EQ(err, 43u);
     EXPECT_EQ(h->err, 43u);
     EXPECT_EQ(std::memcmp(&before, o, sizeof before), 0);
     err = 0;
     qelrt_force_instance_variant(1, 1);  // a raised variant accepts values past the names
-    Put(o, E().bound); EXPECT_EQ(err, 0u);
+    Put(o, E().bound);
+    EXPECT_EQ(err, 0u);
     EXPECT_EQ(o->value, E().bound);
     qelrt_force_instance_variant(0, 0);
     Free(o);
@@ -91,13 +94,15 @@ TEST_P(Enums, SetCopiesTheWholeInstanceHeaderIncluded) {
     src->variant_cap = 5;
     src->flags = QEL_OF_EMBEDDED;
     qelrt_calls_log(1);
-    Copy(dst, src); EXPECT_EQ(err, 0u);
+    Copy(dst, src);
+    EXPECT_EQ(err, 0u);
     EXPECT_EQ(std::memcmp(src, dst, sizeof *src), 0);
     ASSERT_EQ(qelrt_write_count(), 1u);
     EXPECT_EQ(std::make_pair(qelrt_write_at(0)->addr, qelrt_write_at(0)->len), std::make_pair((void *)dst, 16u));
     const Inst before = *fresh;  // a source out of range, refused on variant 0
     src->value = E().bound;
-    Copy(fresh, src); EXPECT_EQ(err, 43u);
+    Copy(fresh, src);
+    EXPECT_EQ(err, 43u);
     EXPECT_EQ(std::memcmp(&before, fresh, sizeof before), 0);
     for (Inst *o : {src, dst, fresh}) Free(o);
 }
@@ -118,7 +123,8 @@ TEST_P(Enums, ErrorPresentMakesValueOperationsInertANullOneIs22) {
     EXPECT_EQ(err, 22u);
     EXPECT_EQ(h->err, 22u);
     err = 0;
-    Copy(o, nullptr); EXPECT_EQ(err, 22u);
+    Copy(o, nullptr);
+    EXPECT_EQ(err, 22u);
     EXPECT_EQ(Fn<void *(H, U, void *)>("get")(h, db, nullptr), nullptr);
     Free(o);
 }
@@ -128,7 +134,8 @@ TEST_P(Enums, IsValidComparesAgainstTheBoundAndReportsTheLookupError) {
     EXPECT_EQ(std::make_pair(valid(h, int32_t(E().bound) - 1), valid(h, int32_t(E().bound))), std::make_pair(1, 0));
     EXPECT_EQ(h->err, 0u);
     qelrt_set_domain_variant_error(5);
-    valid(h, 0); EXPECT_EQ(h->err, 5u);
+    valid(h, 0);
+    EXPECT_EQ(h->err, 5u);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Enums, ::testing::ValuesIn(AllEnums()), ParamName());

@@ -47,7 +47,8 @@ TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
             if (j != i && Valued(T().fields[j])) Set(o, T().fields[j], Sample(T().fields[j]));
         const std::vector<uint8_t> before(Bytes(o), Bytes(o) + T().tracked_size);
         EXPECT_EQ(StateGet(o, f), 0);
-        Write(o, f); ASSERT_EQ(err, 0u);
+        Write(o, f);
+        ASSERT_EQ(err, 0u);
         const uint32_t lo = f.offset + (f.kind == Kind::Enum ? 12 : 0);
         const uint32_t hi = f.kind == Kind::Str ? lo + 32 : lo + Width(f.kind);
         for (uint32_t b = 0; b < T().tracked_size; ++b)
@@ -82,15 +83,19 @@ TEST_P(Fields, ModesAndTrackingDecideWhatIsRefused) {
         qelrt_trace_clear();
         if (f.kind != Kind::List) Write(o, f);
         EXPECT_EQ(Err(), 0u);
-        StateGet(o, f); EXPECT_EQ(Err(), 22u);
-        StateSet(o, f, 2); EXPECT_EQ(Err(), 22u);
+        StateGet(o, f);
+        EXPECT_EQ(Err(), 22u);
+        StateSet(o, f, 2);
+        EXPECT_EQ(Err(), 22u);
         EXPECT_EQ(qelrt_trace_count(), 0u);
         Track();  // the same untracked instance on a tracking handle: refused and traced
         if (f.kind != Kind::List) {
-            Write(o, f); EXPECT_EQ(Err(), 22u);
+            Write(o, f);
+            EXPECT_EQ(Err(), 22u);
             EXPECT_EQ(Traced("The object is not state tracked"), 1u);
         }
-        StateGet(o, f); EXPECT_EQ(Err(), 22u);
+        StateGet(o, f);
+        EXPECT_EQ(Err(), 22u);
         EXPECT_EQ(Traced("The object is non state tracked"), 1u);
     }
     void *t = Make();  // a tracked instance read without a check record
@@ -115,7 +120,9 @@ TEST_P(Fields, RefusalsOfEveryAccessor) {
     std::vector<U> vals;
     std::vector<Refusal> calls;
     auto add = [&](std::string what, void *subject, U n, std::function<void(void *, U *)> run, U on_null,
-                   bool variant = true) { calls.push_back({std::move(what), subject, n, std::move(run), on_null, variant}); };
+                   bool variant = true) {
+        calls.push_back({std::move(what), subject, n, std::move(run), on_null, variant});
+    };
     for (unsigned i = 0; i < T().nfields; ++i) {
         const FieldDesc *f = &T().fields[i];
         const std::string n = f->name;
@@ -166,8 +173,10 @@ TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
         if (Valued(T().fields[i]) || T().fields[i].kind == Kind::PairCount) outs.push_back(~0ull);
     }
     for (auto &x : outs) ptrs.push_back(&x);
-    CallAll("set_all", o, vals); ASSERT_EQ(err, 0u);
-    CallAll("get_all", o, ptrs); ASSERT_EQ(err, 0u);
+    CallAll("set_all", o, vals);
+    ASSERT_EQ(err, 0u);
+    CallAll("get_all", o, ptrs);
+    ASSERT_EQ(err, 0u);
     for (unsigned i = 0, k = 0, v = 0; i < T().nfields; ++i) {
         const FieldDesc &f = T().fields[i];
         if (!Valued(f) && f.kind != Kind::PairCount) continue;
@@ -191,14 +200,16 @@ TEST_P(Fields, WholeObjectSet) {
     const std::vector<uint8_t> dst0(Bytes(dst), Bytes(dst) + T().tracked_size);
     for (int c = 0; c < 2; ++c) {  // a later source variant, differing second header bytes
         Bytes(src)[8 + c] = 1;
-        ty.Set(h, db, dst, src, &err); EXPECT_EQ(Err(), 43u);
+        ty.Set(h, db, dst, src, &err);
+        EXPECT_EQ(Err(), 43u);
         EXPECT_TRUE(std::equal(dst0.begin(), dst0.end(), Bytes(dst)));
         Bytes(src)[8 + c] = 0;
     }
     Flags(dst) |= QEL_OF_STTR_RT;
     uint8_t place[16] = {};
     qelrt_set_sttr_place(place);  // where the destination's state area now is
-    ty.Set(h, db, dst, src, &err); ASSERT_EQ(err, 0u);
+    ty.Set(h, db, dst, src, &err);
+    ASSERT_EQ(err, 0u);
     EXPECT_EQ(Flags(dst), QEL_OF_TRACKED | QEL_OF_STTR_RT) << "keeps its own placement";
     for (uint32_t b = 0; b < T().plain_size; ++b) {
         const bool anchor = IsListOwner(T()) && b >= T().anchor_off && b < T().anchor_off + 24u;
@@ -221,7 +232,8 @@ TEST_P(Fields, WholeObjectSet) {
     Plain();  // an untracked source: refused after the copy, which leaves the destination untracked
     void *plain_src = Make();
     Track();
-    ty.Set(h, db, dst, plain_src, &err); EXPECT_EQ(Err(), 22u);
+    ty.Set(h, db, dst, plain_src, &err);
+    EXPECT_EQ(Err(), 22u);
     EXPECT_EQ(Traced("The object is not state tracked"), 1u);
     EXPECT_EQ(Flags(dst) & QEL_OF_TRACKED, 0);
 }
@@ -264,12 +276,14 @@ TEST_P(EnumFields, OutOfRangeIsRefusedYetMarked) {
         if (f.kind == Kind::Enum && first_enum < 0) first_enum = int(i);
         if (Valued(f)) vals.push_back(f.kind == Kind::Enum ? f.en->bound : Sample(f));
         if (f.kind != Kind::Enum) continue;
-        Set(o, f, f.en->bound); EXPECT_EQ(Err(), 43u);
+        Set(o, f, f.en->bound);
+        EXPECT_EQ(Err(), 43u);
         EXPECT_EQ(Raw(o, f), 0u);
         alignas(8) uint8_t inst[16];  // the same value as an instance
         std::memcpy(inst, Bytes(o, f.offset), 16);
         std::memcpy(inst + 12, &f.en->bound, 4);
-        ty.FOp<void(H, U, void *, const void *, U *)>(f, "set")(h, db, o, inst, &err); EXPECT_EQ(Err(), 43u);
+        ty.FOp<void(H, U, void *, const void *, U *)>(f, "set")(h, db, o, inst, &err);
+        EXPECT_EQ(Err(), 43u);
         EXPECT_EQ(Raw(o, f), 0u);
         EXPECT_EQ(StateByte(o, f), 2) << "marked although refused";
         qelrt_force_instance_variant(1, 1);  // variant 1 admits values past the names
@@ -300,14 +314,18 @@ TEST_P(FixedString, LengthsAndBuffers) {
     const std::string s31(31, 'k'), s32(32, 'x');
     char buf[40];
     set(h, db, o, s31.c_str(), 31, &err);
-    get(h, db, o, buf, 32, &err); EXPECT_EQ(err, 0u);
+    get(h, db, o, buf, 32, &err);
+    EXPECT_EQ(err, 0u);
     EXPECT_EQ(buf, s31);
-    set(h, db, o, s32.c_str(), 32, &err); EXPECT_EQ(Err(), 22u);
+    set(h, db, o, s32.c_str(), 32, &err);
+    EXPECT_EQ(Err(), 22u);
     std::memset(buf, '#', sizeof buf);
-    get(h, db, o, buf, 28, &err); EXPECT_EQ(Err(), 28u);
+    get(h, db, o, buf, 28, &err);
+    EXPECT_EQ(Err(), 28u);
     EXPECT_EQ(buf, s31.substr(0, 27)) << "truncated copy of the unchanged text";
     EXPECT_EQ(buf[28], '#');
-    get(h, db, o, buf, 0, &err); EXPECT_EQ(Err(), 22u);
+    get(h, db, o, buf, 0, &err);
+    EXPECT_EQ(Err(), 22u);
     set(h, db, o, "ab\0cd", 5, &err);  // a NUL ends the text and clears the rest
     EXPECT_EQ(std::string(reinterpret_cast<char *>(Bytes(o, f.offset)), 6), std::string("ab\0\0\0\0", 6));
     get(h, db, o, buf, 8, &err);  // a small buffer is reported even when the text fits

@@ -109,7 +109,8 @@ TEST_P(Objects, ChainedConstructorAndItsNullObject) {
     EXPECT_EQ(std::make_pair(h->err, h->chained_error), std::make_pair(22u, 0u));
     EXPECT_EQ(qelrt_alloc_count(), 0u);
     qelrt_calls_log(1);
-    Destroy(nullptr), Destroy(null_obj);
+    Destroy(nullptr);
+    Destroy(null_obj);
     Api<void(H, void *)>(M().name, "destroy_cr")(h, null_obj);
     EXPECT_EQ(qelrt_free_count(), 0u);
     EXPECT_EQ(qelrt_call_total(), 0u) << "nothing counted";
@@ -292,7 +293,8 @@ TEST_P(Queries, ReferenceQueriesRefuseNullAndTraceAnErrorPresent) {
         err = h->err = 0;
         queries[q](mem.data());
         EXPECT_EQ(err + qelrt_trace_count(), 0u);
-        queries[q](nullptr); EXPECT_EQ(h->err, 22u);
+        queries[q](nullptr);
+        EXPECT_EQ(h->err, 22u);
         queries[q](mem.data());
         ASSERT_EQ(qelrt_trace_count(), 2u);
         for (U k = 0; k < 2; ++k)
@@ -313,7 +315,8 @@ TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     std::vector<uint8_t> buf(T().tracked_size);
     uint8_t base[16];
     auto init = Op<void(H, U, void *, qel_type_info_t *, U, U, uint8_t, uint8_t *, U *)>("initialize");
-    init(h, db, buf.data(), ti, 1, 0, QEL_OF_NESTED, nullptr, &err); EXPECT_EQ(err, 22u);
+    init(h, db, buf.data(), ti, 1, 0, QEL_OF_NESTED, nullptr, &err);
+    EXPECT_EQ(err, 22u);
     EXPECT_EQ(Traced("sttr_base can not be NULL in NESTED case. Please check the parent object "
                      "and provide the correct state tracking base pointer"), 1u);
     err = 0;
@@ -329,7 +332,8 @@ TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     std::vector<uint8_t> again(T().tracked_size);
     qelrt_calls_log(1);
     init(h, db, again.data(), ti, 0, 0, QEL_OF_STTR_RT, nullptr, &err);
-    qelrt_calls_log(0); EXPECT_EQ(err, 0u);
+    qelrt_calls_log(0);
+    EXPECT_EQ(err, 0u);
     ASSERT_EQ(Calls("qellib_get_sttr_offset").size(), 1u);
     EXPECT_EQ(Calls("qellib_get_sttr_offset")[0]->a[1], reinterpret_cast<uint64_t>(again.data()));
     EXPECT_EQ(ty.Hash(again.data(), 9), ty.Hash(Make(), 9));
@@ -369,7 +373,9 @@ TEST_P(Lifecycle, DestroyFollowsTheFlags) {
         qelrt_set_oid_mapping_answer(c.answer, c.error);
         qelrt_set_hd_mapping_answer(c.hd_error);
         qelrt_calls_clear();
-        qelrt_calls_log(1); Destroy(o); qelrt_calls_log(0);
+        qelrt_calls_log(1);
+        Destroy(o);
+        qelrt_calls_log(0);
         EXPECT_EQ(qelrt_call_count("qellib_get_sttr_offset") > 0, (c.flags & QEL_OF_STTR_RT) != 0);
         EXPECT_EQ(qelrt_call_count("qel_hd_mapping_destroy"), c.flags & (QEL_OF_HD_MAPPING | QEL_OF_STTR_RT) ? 1u : 0u);
         EXPECT_EQ(qelrt_trace_count(), *c.tail ? 1u : 0u);

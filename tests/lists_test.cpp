@@ -124,7 +124,8 @@ TEST_P(Lists, RemovesFirstMiddleLastAndOnly) {
 TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     void *a = Make(), *b = Make(), *c = Make();
     auto e = NewElems(3);
-    Append(a, {e[0]}), Append(b, {e[1]});
+    Append(a, {e[0]});
+    Append(b, {e[1]});
     struct { const char *what; std::function<void()> op; uint32_t code; } cases[] = {
         {"remove foreign", [&] { Remove(a, e[1]); }, 2},
         {"remove free", [&] { Remove(a, e[2]); }, 2},
@@ -142,7 +143,8 @@ TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     for (auto &k : cases) {
         SCOPED_TRACE(k.what);
         err = 0;
-        k.op(); EXPECT_EQ(err, k.code);
+        k.op();
+        EXPECT_EQ(err, k.code);
         EXPECT_EQ(Walk(a), std::vector<void *>{e[0]});
         EXPECT_EQ(Walk(b), std::vector<void *>{e[1]});
         EXPECT_TRUE(Walk(c).empty());
@@ -193,7 +195,8 @@ TEST_P(Lists, RemovalReportsTheElement) {
     Remove(o, e[0]);  // per-handle types off: no platform reports
     EXPECT_EQ(qelrt_call_count("qeldb_plat_set_detach") + qelrt_call_count("qeldb_plat_set_dirty"), 0u);
     h->per_handle_types = 1;
-    Remove(o, e[1]); EXPECT_EQ(err, 0u);
+    Remove(o, e[1]);
+    EXPECT_EQ(err, 0u);
     auto contained = Calls("qeldb_record_containment2"), detached = Calls("qeldb_plat_set_detach"),
          dirty = Calls("qeldb_plat_set_dirty");
     ASSERT_EQ(contained.size(), 2u);
@@ -230,7 +233,8 @@ TEST_P(Lists, InsertionMarksTheListStateByte) {
     EXPECT_EQ(state(h, db, o, &err), 0);
     Append(o, NewElems(1));
     EXPECT_EQ(state(h, db, o, &err), 2);
-    Insert(untracked, 0, nullptr, el.Create(h, db)); EXPECT_EQ(err, 22u);
+    Insert(untracked, 0, nullptr, el.Create(h, db));
+    EXPECT_EQ(err, 22u);
     EXPECT_EQ(Traced("The object is not state tracked"), 1u);
     EXPECT_EQ(Walk(untracked).size(), 1u) << "it still gets the element";
 }
@@ -244,17 +248,20 @@ TEST_P(Lists, WholeObjectSetMovesTheList) {
         qelrt_handle_use_quarl(h, 1);
         void *src = Create(), *dst = Create();
         auto theirs = NewElems(3);
-        Append(src, theirs), Append(dst, NewElems(2));
+        Append(src, theirs);
+        Append(dst, NewElems(2));
         uint64_t &destroyed = StaticCounts(E).destroyed;
         const uint64_t before = destroyed;
-        ty.Set(h, db, dst, src, &err); EXPECT_EQ(err, 0u);
+        ty.Set(h, db, dst, src, &err);
+        EXPECT_EQ(err, 0u);
         EXPECT_EQ(destroyed, before + 2);
         EXPECT_TRUE(Walk(src).empty());
         EXPECT_EQ(Walk(dst), theirs);
         for (int w = 0; w < 2; ++w) EXPECT_EQ(quarl_in_range(h->alloc_ctx, Anchor(dst) + w, 8), 1);
         for (void *p : theirs)  // every link word, the re-anchored ones included
             for (U w = 0; w < 3; ++w) EXPECT_EQ(quarl_in_range(h->alloc_ctx, Bytes(p, E.link_off + 8 * w), 8), 1);
-        Destroy(src), Destroy(dst);
+        Destroy(src);
+        Destroy(dst);
         EXPECT_EQ(destroyed, before + 5);
         EXPECT_EQ(qelrt_live_bytes(), 0);
     }
@@ -268,7 +275,8 @@ TEST_P(Lists, ElementSetIsRefusedWhileInAList) {
     for (auto [dst, src] : {std::pair{e[0], e[1]}, std::pair{e[1], e[0]}}) {
         std::vector<uint8_t> before(Bytes(dst), Bytes(dst) + E.plain_size);
         err = 0;
-        el.Set(h, db, dst, src, &err); EXPECT_EQ(err, 22u);
+        el.Set(h, db, dst, src, &err);
+        EXPECT_EQ(err, 22u);
         EXPECT_EQ(std::memcmp(before.data(), dst, E.plain_size), 0);
     }
     EXPECT_EQ(Walk(o), std::vector<void *>{e[0]});

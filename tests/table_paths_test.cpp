@@ -160,7 +160,8 @@ protected:
     }
     std::vector<uint8_t> Encode(P r) {
         std::vector<uint8_t> b(1 << 16);
-        b.resize(E.marshal(h, db, b.data(), r, U(b.size()), &err)); EXPECT_EQ(Err(), 0u);
+        b.resize(E.marshal(h, db, b.data(), r, U(b.size()), &err));
+        EXPECT_EQ(Err(), 0u);
         return b;
     }
 
@@ -187,7 +188,8 @@ uint32_t Marks(const char *fn, const void *obj) {
 // nothing, keeps the error and changes nothing.
 TEST_P(TablePaths, AnErrorPresentLeavesEverythingAsItWas) {
     P t = Open("kept"), r = Make(1), bare = Bare();
-    Insert(t, r); ASSERT_EQ(err, 0u);
+    Insert(t, r);
+    ASSERT_EQ(err, 0u);
     char key[32] = {}, text[256], msg[64];
     uint8_t buf[256] = {};
     P out = nullptr;
@@ -467,7 +469,8 @@ TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     P two = OpenAuto();
     EXPECT_EQ(Tb(two)->table_id, 2u);
     EXPECT_EQ(IdCount(root), 2u);
-    E.free(other, db, there, &err); EXPECT_EQ(Err(), 0u);
+    E.free(other, db, there, &err);
+    EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(IdCount(other_root), 0u);
     other->free_fn(other->alloc_ctx, QEL_NO_DATABASE, other_root);
     qelrt_handle_free(other);
@@ -475,13 +478,15 @@ TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     EXPECT_EQ(OpenId(2, 1), two);  // the first handle's root cached again
     Bytes(root)[0] ^= 0xFF;
     quarl_set_key(h->alloc_ctx, IdKey().c_str(), nullptr);
-    Free(two); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    Free(two);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     EXPECT_EQ(qelrt_db_table_list_size(h), 2u);
     EXPECT_EQ(IdCount(root), 2u);
     // Restored, the free goes through.
     Bytes(root)[0] ^= 0xFF;
     quarl_set_key(h->alloc_ctx, IdKey().c_str(), root);
-    Free(two); EXPECT_EQ(Err(), 0u);
+    Free(two);
+    EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(IdCount(root), 1u);
     EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
     EXPECT_EQ(OpenId(1), one);
@@ -559,10 +564,12 @@ TEST_P(TablePaths, DatabaseFailuresArePassedOnAndFreesCanBeRetried) {
         if (root) { EXPECT_EQ(IdCount(root), counted); }
         // A table opened after the refused free is not disturbed by the retry.
         P later = OpenId(++id);
-        Free(victim); EXPECT_EQ(Err(), 0u);
+        Free(victim);
+        EXPECT_EQ(Err(), 0u);
         EXPECT_EQ(qelrt_db_table_list_size(h), listed - (op == "auto" ? 0 : 1) + 1);
         EXPECT_EQ(IdCount(IdRoot(h)), counted - (op == "auto" ? 0 : 1) + 1);
-        Free(later); EXPECT_EQ(Err(), 0u);
+        Free(later);
+        EXPECT_EQ(Err(), 0u);
         EXPECT_EQ(alive(), alive0);
     }
 }
@@ -660,7 +667,8 @@ TEST_P(TablePaths, CountsNeverWrap) {
     EXPECT_EQ(T->record_count, 1u);
     // A record count already at 0 is traced and left there.
     T->record_count = 0;
-    Delete(t, a); EXPECT_EQ(Err(), 0u);
+    Delete(t, a);
+    EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(T->record_count, 0u);
     EXPECT_EQ(Rc(a)->table, nullptr);
     EXPECT_EQ(Traced((Name() + " delete: record count already 0!").c_str()), 1u);
@@ -678,7 +686,8 @@ TEST_P(TablePaths, InsertMovesTheImplicitWriteCursor) {
     EXPECT_EQ(moves[0]->a[2], W(t));
     EXPECT_EQ(moves[0]->a[3], W(a));
     qelrt_db_set_implicit_write_cursor(0);
-    Insert(t, b); EXPECT_EQ(Err(), 0u);
+    Insert(t, b);
+    EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(Calls("qeldb_enq_rec_move_write_cursor_internal").size(), 1u);
 }
 
@@ -710,8 +719,10 @@ TEST_P(TablePaths, OpenAndCloseForms) {
 TEST_P(TablePaths, RecordsWithoutFieldObjects) {
     P t = Open("bare");
     P keyless = Bare(), keyed = Make(5), twin = Bare();
-    Insert(t, keyless), Insert(t, keyed);
-    Insert(t, twin); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    Insert(t, keyless);
+    Insert(t, keyed);
+    Insert(t, twin);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
     h->err = 0;
     for (U i = 0; i < Tv().nindex; ++i) EXPECT_EQ(Walk(t, i), (std::vector<P>{keyless, keyed}));
     qelrt_set_tenant_id(1);
@@ -746,7 +757,8 @@ TEST_P(TablePaths, RecordsWithoutFieldObjects) {
     // Decoding in place needs the field objects there.
     const auto bytes = Encode(keyed);
     P in = keyless;
-    E.unmarshal(h, db, &in, bytes.data(), U(bytes.size()), 1, &err); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    E.unmarshal(h, db, &in, bytes.data(), U(bytes.size()), 1, &err);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     h->err = 0;
 }
 
@@ -755,7 +767,8 @@ TEST_P(TablePaths, ShortBuffersAndNoMemory) {
     P r = Make(1);
     char text[512];
     const U head = U(("record@" + Name() + ": {\n").size());
-    E.print(h, db, text, r, head + 1, &err); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_SHORT});
+    E.print(h, db, text, r, head + 1, &err);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_SHORT});
     for (U len : {3u, head}) {
         E.to_xml(h, db, text, r, len, &err);
         EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_SHORT}) << len;
@@ -782,7 +795,8 @@ TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
     E.unmarshal(h, db, &decoded, bytes.data(), U(bytes.size()), 0, &err);
     recs_.push_back(decoded);
     P read = recs_.emplace_back(E.from_xml(h, db, doc, &err, msg, sizeof msg));
-    qel_xml_doc_free(doc); ASSERT_EQ(err, 0u);
+    qel_xml_doc_free(doc);
+    ASSERT_EQ(err, 0u);
     P second = Bare();
     for (U p = 0; p < Tv().nparts; ++p) {
         SCOPED_TRACE(Tv().parts[p]->name);
@@ -790,7 +804,8 @@ TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
         auto free_and_set = Field<SetFn>(p, "free_and_set_field");
         for (P owner : {src, decoded, read}) {
             h->err = 0;
-            set(h, db, second, Slot(owner, p)); EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_INVALID});
+            set(h, db, second, Slot(owner, p));
+            EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_INVALID});
             EXPECT_EQ(Slot(second, p), nullptr);
         }
         h->err = 0;
@@ -819,7 +834,9 @@ TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
 
 // A field object whose creation fails leaves the field empty.
 TEST_P(TablePaths, FailedFieldCreationLeavesTheFieldEmpty) {
-    qelrt_set_domain_variant_error(kDbErr); P r = E.create_cr(h, 1); qelrt_set_domain_variant_error(0);
+    qelrt_set_domain_variant_error(kDbErr);
+    P r = E.create_cr(h, 1);
+    qelrt_set_domain_variant_error(0);
     ASSERT_NE(r, nullptr);
     for (U p = 0; p < Tv().nparts; ++p) EXPECT_EQ(Slot(r, p), nullptr);
     h->err = 0;
@@ -859,16 +876,19 @@ TEST_P(SecondIndex, RefusalsAndMissingNodes) {
     At(d, key.c_str()) = 2;
     P c = With(3, 2);
     h->quiet_duplicates = 1;
-    Insert(t, c); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
+    Insert(t, c);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_EXISTS});
     EXPECT_EQ(Traced("insert record exists"), 0u);
     EXPECT_EQ(Rc(c)->table, nullptr);
     At(d, key.c_str()) = 20;
 
     At(d, "slot") = 0;
-    Delete(t, d, true); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    Delete(t, d, true);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     EXPECT_EQ(Traced((Name() + " delete, record not found for " + Body().name).c_str()), 1u);
     EXPECT_EQ(Rc(d)->flags & QELDB_REC_PKEY_ONLY, 0u);
-    Delete(t, d); EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
+    Delete(t, d);
+    EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_NOT_FOUND});
     EXPECT_EQ(Rc(d)->table, nullptr);
     EXPECT_EQ(Tb(t)->record_count, 2u);
     EXPECT_EQ(Walk(t), (std::vector<P>{a, b}));
