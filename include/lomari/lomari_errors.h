@@ -25,7 +25,7 @@ enum lomari_error {
      * (a message's from-XML takes that as success), a table's key root or
      * record that does not exist. */
     LOMARI_ERR_NOT_FOUND = 2,
-    /* A table's formatted name or key-root key does not fit its buffer. */
+    /* A table's formatted name does not fit its buffer. */
     LOMARI_ERR_TOO_BIG = 7,
     /* Try again: a table's object-id mapping is still referenced, so the
      * table could not be freed yet. */

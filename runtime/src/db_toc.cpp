@@ -43,6 +43,7 @@ struct DbKnobs {
     std::atomic<int> oid_create{1};
     std::atomic<int> hide_list{0};
     std::atomic<int> hide_toc{0};
+    std::atomic<int> deny_toc{0};
     std::atomic<uint32_t> bassert_count{0};
     std::atomic<int> bassert_trap{0};
     std::atomic<uint32_t> fail_count{0}; /* entries in fail */
@@ -156,7 +157,7 @@ qeldb_toc_t *qeldb_database_toc_open(qel_handle_t *h, uint32_t dbid, uint32_t *e
     if (fails("toc_open", err))
         return nullptr;
     DbState *d = db_of(h);
-    if (!d)
+    if (!d || knobs().deny_toc.load(std::memory_order_relaxed))
         return nullptr;
     d->has_toc = true;
     return &d->toc;
@@ -385,6 +386,7 @@ void qelrt_db_reset(void) {
     k.oid_create.store(1);
     k.hide_list.store(0);
     k.hide_toc.store(0);
+    k.deny_toc.store(0);
     k.bassert_count.store(0);
     k.bassert_trap.store(0);
     t_tenant = 0;
@@ -460,6 +462,8 @@ void qelrt_db_hide(int table_list, int toc) {
     knobs().hide_list.store(table_list);
     knobs().hide_toc.store(toc);
 }
+
+void qelrt_db_deny_toc(int on) { knobs().deny_toc.store(on); }
 
 uint32_t qelrt_db_toc_size(qel_handle_t *h) {
     DbState *d = db_of(h);

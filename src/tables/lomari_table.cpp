@@ -12,6 +12,8 @@
 //   that request free (which removes the table from the TOC first) frees it;
 // - free detaches the records still in the table (clears their table link),
 //   so that destroying them later does not reach freed memory;
+// - free makes every check that can fail before it changes the type's id
+//   root or the table list, so that a refused free can be retried;
 // - insert refuses (error 17) a record that already has a table link, since
 //   its index nodes are linked;
 // - when the second index of a table refuses a record, insert takes it back
@@ -28,7 +30,7 @@
 //   ends); when the assertion returns, the reference is refused with 22;
 // - null tables, names and records are refused with 22 where nothing else
 //   is said.
-#include "tables/table.h"
+#include "tables/record_io.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -44,7 +46,6 @@ namespace {
 using namespace tp::table;
 
 inline uint32_t tpt(const TableDef &T, Point p) { return T.trace_base + p; }
-inline const char *tname(const TableDef &T) { return T.desc->name; }
 
 // A missing error word is replaced by a scratch one.
 thread_local uint32_t t_scratch_err;
@@ -86,15 +87,12 @@ void reg_store(const TableDef &T, H *h, uint32_t db, V *word, V value, const voi
 }
 
 // The TBI root of the table type: cached, else looked up, else (create)
-// made.  Null with *err 7 when the key does not fit, 12 when out of memory;
-// null without error when absent outside create mode (traced).
+// made.  Null with *err 12 when out of memory; null without error when
+// absent outside create mode (traced when trace_absent) or when the key
+// store refuses the new root (traced).
 TbiRoot *tbi_root(const TableDef &T, H *h, uint32_t db, bool create, uint32_t *err, bool trace_absent) {
-    char key[kNameBuf];
-    const int n = std::snprintf(key, sizeof key, "__qel_TBI__%s", T.luid_text);
-    if (n < 0 || n >= static_cast<int>(sizeof key)) {
-        report(h, err, LOMARI_ERR_TOO_BIG);
-        return nullptr;
-    }
+    char key[kNameBuf];  // the prefix and the 32 characters of the luid text always fit
+    std::snprintf(key, sizeof key, "__qel_TBI__%s", T.luid_text);
     TbiRoot *&cache = g_tbi_cache[T.desc->ordinal];
     if (cache && quarl_in_range(h->alloc_ctx, cache, sizeof(TbiRoot)) &&
         std::memcmp(cache->tag, T.desc->ti->luid, sizeof cache->tag) == 0)
@@ -134,8 +132,9 @@ void list_append(const TableDef &T, H *h, uint32_t db, qeldb_table_list_t *list,
     reg_store<TblHead **>(T, h, db, &list->last_link, &t->next, list);
 }
 
+// Open appends every handle before anything can fail, and free unlinks it
+// only once nothing can fail any more: the handle is always on the list.
 void list_unlink(const TableDef &T, H *h, uint32_t db, qeldb_table_list_t *list, TblHead *t) {
-    if (!t->prev_link) return;  // never linked
     if (t->next)
         reg_store<TblHead **>(T, h, db, &t->next->prev_link, t->prev_link, t->next);
     else
@@ -213,8 +212,9 @@ void *tbl_open(const TableDef &T, H *h, uint32_t db, const char *name, uint32_t 
             if (std::strchr(name, '/')) {
                 std::memcpy(full, name, std::min<size_t>(std::strlen(name), kNameMax));
             } else {
+                // A negative answer (an encoding failure) counts as too big.
                 const int n = std::snprintf(full, sizeof full, "%s/%s", name, T.luid_text);
-                if (n < 0 || n >= static_cast<int>(sizeof full)) {
+                if (static_cast<unsigned>(n) >= sizeof full) {
                     report(h, err, LOMARI_ERR_TOO_BIG);
                     return nullptr;
                 }
@@ -260,13 +260,14 @@ void *tbl_open(const TableDef &T, H *h, uint32_t db, const char *name, uint32_t 
     list_append(T, h, db, list, t);
     if (!qel_oid_mapping_create(h, db, t, 2, static_cast<int>(dynamic), ior, err) || *err)
         fatal(kTrace2, tpt(T, mapping_fatal));
+    // Counted before it is filed: a handle the TOC refuses stays listed, and
+    // its free counts it destroyed.
+    count_table(T, h, db, static_cast<qel_type_info_t *>(t->tinfo), true);
     qeldb_database_toc_insert(h, db, t, static_cast<int>(dynamic), err);
     if (*err) {
         trace_s(kTrace2, tpt(T, toc_insert_err), dynamic ? "dynamic" : "static");
         return nullptr;
     }
-    count_table(T, h, db, static_cast<qel_type_info_t *>(t->tinfo), true);
-    *err = 0;
     if (h->containment_tracking) qeldb_record_containment(h, db, 1, t, nullptr, 1);
     if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, t);
     return t;
@@ -286,8 +287,8 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
         report(h, err, LOMARI_ERR_INVALID);
         return;
     }
-    qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);
-    if (!toc || *err) {
+    qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);  // null with *err when it fails
+    if (!toc) {
         trace_s(kTrace2, tpt(T, free_toc), err_text(*err));
         return;
     }
@@ -314,18 +315,11 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
         return;
     }
     trace0(kTrace2, tpt(T, free_oid_ok));
-    if (t->open_mode == 1 || t->open_mode == 2) {
-        TbiRoot *root = tbi_root(T, h, db, false, err, false);
-        if (!root) {
-            if (!*err) report(h, err, LOMARI_ERR_NOT_FOUND);
-            return;
-        }
-        announce(h, &root->table_count, 4, db, nullptr);
-        root->table_count -= 1;
-    }
+    // Every step that can fail comes before the first that cannot be
+    // repeated (the id root's count, the unlink): a refused free can be
+    // retried.
     qeldb_table_list_t *list = qellib_database_table_toc_create(h, QEL_NO_DATABASE, err);
-    if (*err || !list) return;
-    list_unlink(T, h, db, list, t);
+    if (!list) return;  // *err says why
     if (t->flags & QELDB_TABLE_ON_GC) {
         trace0(kTrace2, tpt(T, free_on_gc));
         qelgc_database_gc_list_remove(h, db, t, err);
@@ -334,6 +328,16 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
             return;
         }
     }
+    if (t->open_mode == 1 || t->open_mode == 2) {
+        TbiRoot *root = tbi_root(T, h, db, false, err, false);
+        if (!root) {  // outside create mode tbi_root sets no error
+            report(h, err, LOMARI_ERR_NOT_FOUND);
+            return;
+        }
+        announce(h, &root->table_count, 4, db, nullptr);
+        root->table_count -= 1;
+    }
+    list_unlink(T, h, db, list, t);
     if (h->gc_validate) qelgc_validate_table_delete(h, t);
     e_avl_walk(roots(t)[0].root, detach_record, nullptr, h, reinterpret_cast<void *>(uintptr_t{db}), nullptr);
     count_table(T, h, db, static_cast<qel_type_info_t *>(t->tinfo), false);
@@ -347,7 +351,7 @@ void tbl_request_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_
     if (!begin(h, err)) return;
     if (!qellib_db_is_shared()) trace0(kTrace2, tpt(T, rfree_not_shared));
     qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);
-    if (!toc || *err) {
+    if (!toc) {
         trace_s(kTrace2, tpt(T, rfree_toc), err_text(*err));
         return;
     }
@@ -400,10 +404,8 @@ void *rec_create(const TableDef &T, H *h, uint32_t db, uint8_t source, uint32_t 
     R->ref_word = 1;
     R->source = source;
     R->tenant_id = mt_get_tenant_id();
-    if (h->containment_tracking) {
-        qeldb_record_containment(h, db, 2, r, nullptr, 1);
-        if (db != QEL_NO_DATABASE && h->per_handle_types == 1) qeldb_plat_set_dirty(h, db, r);
-    }
+    if (h->containment_tracking) qeldb_record_containment(h, db, 2, r, nullptr, 1);
+    if (plat_reports(h, db)) qeldb_plat_set_dirty(h, db, r);
     return r;
 }
 
@@ -414,9 +416,7 @@ void *rec_create_cr(const TableDef &T, H *h, uint32_t with_fields) {
     if (with_fields) {
         for (uint32_t p = 0; p < T.nparts; ++p) {
             vindel_set_callsite_tag(T.tag_base + p);
-            void *o = obj_create(*T.parts[p], h, db);
-            store<void *>(h, db, r, field_slot(T, r, p), o);
-            if (h->containment_tracking) qeldb_record_containment(h, db, 4, o, r, 1);
+            rf_adopt(T, p, h, db, r, obj_create(*T.parts[p], h, db));
         }
     }
     h->chained_error = 0;
@@ -509,6 +509,8 @@ void pkey_destroy(const TableDef &T, H *h, uint32_t db, void *pkey) { obj_destro
 void tbl_insert(const TableDef &T, H *h, uint32_t db, void *table, void *record, uint32_t pkey_only,
                 uint32_t *err) {
     err = errw(err);
+    // A null record is EXISTS whatever the error word held, before the
+    // error-present check every other step keeps.
     if (!record) {
         report(h, err, LOMARI_ERR_EXISTS);
         return;

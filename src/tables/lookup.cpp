@@ -164,13 +164,12 @@ void *lk_shadow(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, v
     err = errw(err);
     if (!begin(h, err)) return nullptr;
     if (!table || !record) return nullptr;
-    for (void *r = record; r;) {
+    for (void *r = record;;) {
         if (rec(r)->source == QELDB_SRC_SHADOW) return hand_off(h, db, table, r, err);
         void *n = e_avl_get_next(root_of(table, i), node_of(r, i), T.index[i].cmp);
         if (!n || key_cmp(T, i, rec_of(n, i), record) != 0) return nullptr;
         r = rec_of(n, i);
     }
-    return nullptr;
 }
 
 // ---- searches ----------------------------------------------------------------------

@@ -10,8 +10,8 @@
 //
 // Field access: reading, detaching and replacing the field objects of a
 // record, with the runtime's containment reports and every store into the
-// record announced first.  An object placed into a record is marked
-// embedded; one that is nested in another object or already embedded is
+// record announced first.  An object placed into a record, or made by the
+// record for itself, is marked embedded; one that is nested in another object or already embedded is
 // refused, so that no object is owned twice.  A null object placed into a
 // record clears the field (nothing to check or mark).
 #include "tables/record_io.h"
@@ -151,6 +151,15 @@ void rf_set(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, v
         store<void *>(h, db, record, slot, obj);
     }
     if (obj) set_instance_embedded(F, h, db, obj);
+}
+
+// Marked embedded like an object set into the record, so that it cannot be
+// set into a second record as well.  The null object a failed chain hands
+// out, and the null a refused creation gives, are stored as they are.
+void rf_adopt(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, void *obj) {
+    store<void *>(h, db, record, field_slot(T, record, part), obj);
+    if (h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
+    if (obj && obj != T.parts[part]->null_obj) set_instance_embedded(*T.parts[part], h, db, obj);
 }
 
 }  // namespace lomari

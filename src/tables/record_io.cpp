@@ -187,10 +187,7 @@ uint32_t rio_unmarshal(const TableDef &T, H *h, uint32_t db, void **ref, const u
         void *o = *slot;
         if (!in_place) {
             o = obj_create_internal(*T.parts[p], h, db);
-            if (o) {
-                store<void *>(h, db, r, slot, o);
-                if (h->containment_tracking) qeldb_record_containment(h, db, 4, o, r, 1);
-            }
+            if (o) rf_adopt(T, p, h, db, r, o);
         }
         if (!o) {
             report(h, err, in_place ? LOMARI_ERR_NOT_FOUND : LOMARI_ERR_NO_MEMORY);
@@ -230,14 +227,9 @@ uint32_t rio_pkey_marshal(const TableDef &T, H *h, uint32_t db, uint8_t *buf, vo
         std::memcpy(&v, key, sizeof v);
         return u_int32_marshal(h, db, buf, &v, len, err);
     }
-    uint32_t n = 0;
-    for (uint32_t k = 0; k < kKeyChars; ++k) {
-        if (len - n < char_len()) {
-            report(h, err, LOMARI_ERR_SHORT);
-            continue;
-        }
+    uint32_t n = 0;  // the room for every character was checked above
+    for (uint32_t k = 0; k < kKeyChars; ++k)
         n += char_marshal(h, db, buf + n, reinterpret_cast<const char *>(key + k), len - n, err);
-    }
     return n;
 }
 
@@ -268,7 +260,7 @@ uint32_t rio_pkey_unmarshal(const TableDef &T, H *h, uint32_t db, void **out, co
     uint32_t n = 0;
     if (str_key(T)) {
         announce(h, key, kKeyChars, db, o);
-        for (uint32_t k = 0; k < kKeyChars && !*err; ++k) {
+        for (uint32_t k = 0; k < kKeyChars; ++k) {  // a character fails only for want of room
             if (len - n < char_len()) {
                 report(h, err, LOMARI_ERR_SHORT);
                 break;
@@ -365,7 +357,7 @@ void *rio_from_xml(const TableDef &T, H *h, uint32_t db, qel_xml_doc_t *doc, uin
             release(T, h, db, r);
             return nullptr;
         }
-        store<void *>(h, db, r, field_slot(T, r, p), o);
+        rf_adopt(T, p, h, db, r, o);
         char path[80];
         field_path(*T.parts[p], path);
         obj_from_xml(*T.parts[p], h, db, path, doc, o, err, msg, msg_len);
@@ -375,7 +367,7 @@ void *rio_from_xml(const TableDef &T, H *h, uint32_t db, qel_xml_doc_t *doc, uin
         }
     }
     if (*err == LOMARI_ERR_NOT_FOUND) *err = 0;
-    if (h->err == LOMARI_ERR_NOT_FOUND && err != &h->err) h->err = held;
+    if (h->err == LOMARI_ERR_NOT_FOUND) h->err = held;  // (when err is &h->err it was cleared above)
     return r;
 }
 

@@ -44,5 +44,8 @@ void rcb_free(const TableDef &T, H *h, uint32_t db, void *a, uint32_t value, uin
 void *rf_get(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record);
 void *rf_get_detach(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record);
 void rf_set(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, void *obj, bool free_old);
+// Places a field object the record made for itself (creation with fields,
+// decoding, reading XML) into the empty field.
+void rf_adopt(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, void *obj);
 
 }  // namespace lomari

@@ -45,6 +45,9 @@ QEL_RT_API void qelrt_db_set_oid_create_answer(int answer);
 /* Makes qellib_database_table_toc_get / qeldb_database_toc_get answer null
  * (absent) even when the list or TOC exists. */
 QEL_RT_API void qelrt_db_hide(int table_list, int toc);
+/* Makes qeldb_database_toc_open answer null without an error, as a
+ * database that cannot hold a TOC would (default 0). */
+QEL_RT_API void qelrt_db_deny_toc(int on);
 
 /* Number of tables filed in the handle's TOC. */
 QEL_RT_API uint32_t qelrt_db_toc_size(qel_handle_t *h);
