@@ -4,85 +4,40 @@
 // their types' comparison.
 #include <functional>
 
-#include "fixture.h"
 #include "qel/rt_msg.h"
+#include "tables_fixture.h"
 
 namespace {
 
 using namespace lt;
 
-struct RecCase {
-    const char *name;
-    std::vector<const char *> parts;
-    const char *keyfield;  // primary key field of the key-owning type
-    bool str;              // 31-character key, else 32 bits
-    U keypart;
-};
-
-const RecCase kCases[] = {
-    {"tarnok_header_ids", {"tarnok_rec_fields", "vep_tarnok_body"}, "dbkey", true, 0},
-    {"im_if_flow_control", {"flow_if_rec_fields", "im_if_fctrl_body"}, "kalvi_id", false, 1},
-    {"im_vep_flow_control", {"flow_vep_rec_fields", "im_vep_fctrl_body"}, "dbkey", true, 0},
-    {"non_aps_headers", {"cc_ids"}, "cc_slot", false, 0},
-    {"global_aps_headers", {"aps_control_data"}, "my_row_id", false, 0},
-    {"global_flow_control", {"flow_id_pool"}, "my_range_id", false, 0},
-};
-
-const TypeDesc &TypeNamed(const std::string &n) {
-    for (const TypeDesc &t : kTypes)
-        if (n == t.name) return t;
-    throw std::runtime_error("no type " + n);
-}
-
 constexpr U kFrame = 43;
 constexpr U kKey32 = 305419896;
+U Be32(const uint8_t *p) { return U(p[0]) << 24 | U(p[1]) << 16 | U(p[2]) << 8 | p[3]; }
 
-class Records : public Lomari, public ::testing::WithParamInterface<const RecCase *> {
+class Records : public TableTest {
 protected:
     static constexpr U kBig = 1u << 16;
-    void SetUp() override {
-        Lomari::SetUp();
-        live0 = qelrt_live_bytes();
-    }
-    void TearDown() override {
-        for (void *r : std::vector<void *>(recs_)) Destroy(r);
-        EXPECT_EQ(qelrt_live_bytes(), live0) << "leaked";
-        Lomari::TearDown();
-    }
-    const RecCase &C() const { return *GetParam(); }
-    U Parts() const { return U(C().parts.size()); }
-    Ty Part(U p) const { return Ty{TypeNamed(C().parts[p])}; }
     template <class F>
-    F *Op(const std::string &op) const { return Api<F>(C().name, op); }
-    template <class F>
-    F *FieldOp(U p, const char *op) const { return Op<F>(std::string(C().parts[p]) + "_" + op); }
+    F *PartOp(U p, const char *op) const { return Op<F>(std::string(C().parts[p]) + "_" + op); }
+    U Last() const { return C().nparts() - 1; }
 
-    // Records die with the test unless destroyed before.
-    void *Keep(void *r) { return r ? recs_.emplace_back(r) : r; }
     void *New() { return Keep(Op<void *(H, U, U *)>("create_record")(h, db, &err)); }
-    void Destroy(void *r) {
-        U e = 0;
-        Op<void(H, U, void *, U *)>("destroy_record")(h, db, r, &e);
-        EXPECT_EQ(e, 0u);
-        std::erase(recs_, r);
-    }
-    void *Get(void *r, U p) { return FieldOp<void *(H, U, void *)>(p, "get_field")(h, db, r); }
-    void *Detach(void *r, U p) { return FieldOp<void *(H, U, void *)>(p, "get_field_detach")(h, db, r); }
-    void Set(void *r, U p, void *o, bool free_old = false) {
-        FieldOp<void(H, U, void *, void *)>(p, free_old ? "free_and_set_field" : "set_field")(h, db, r, o);
-    }
+    void *Get(void *r, U p, const char *op = "get_field") { return PartOp<void *(H, U, void *)>(p, op)(h, db, r); }
+    void Set(void *r, U p, void *o, const char *op = "set_field") { PartOp<void(H, U, void *, void *)>(p, op)(h, db, r, o); }
     // A record whose first `parts` fields are filled at random.
     void *Fill(uint32_t seed, U parts = ~0u) {
         void *r = New();
         Filler f(seed);
-        for (U p = 0; p < std::min(parts, Parts()); ++p) Set(r, p, f.Make(h, db, Part(p).t, 3));
+        for (U p = 0; p < std::min(parts, C().nparts()); ++p) Set(r, p, f.Make(h, db, Part(p).t, 3));
         return r;
     }
     bool Same(void *a, void *b) {
-        for (U p = 0; p < Parts(); ++p)
+        for (U p = 0; p < C().nparts(); ++p)
             if (Part(p).Compare(Get(a, p), Get(b, p)) != 0) return false;
         return true;
     }
+    uint8_t *KeyBytes(void *r) { return Bytes(Get(r, C().keypart), KeyOffset()); }
 
     U Marshal(void *r, uint8_t *b, U n) { return Op<U(H, U, uint8_t *, void *, U, U *)>("table_record_marshal")(h, db, b, r, n, &err); }
     U Len(void *r) { return Op<U(H, U, void *)>("table_record_len")(h, db, r); }
@@ -98,14 +53,6 @@ protected:
         if (!in_place) Keep(*r);
         return n;
     }
-    const uint8_t *Luid() const { return *Api<const uint8_t[16]>("table", std::string(C().name) + "_luid"); }
-    void *Key(void *r) { return Get(r, C().keypart); }
-    uint8_t *KeyBytes(void *r) {
-        const TypeDesc &t = Part(C().keypart).t;
-        for (U i = 0; i < t.nfields; ++i)
-            if (std::string(t.fields[i].name) == C().keyfield) return Bytes(Key(r), t.fields[i].offset);
-        return nullptr;
-    }
     std::string Xml(void *r) {
         std::string s(kBig, '\0');
         s.resize(Op<U(H, U, char *, void *, U, U *)>("table_record_to_xml")(h, db, s.data(), r, kBig, &err));
@@ -120,12 +67,7 @@ protected:
         qel_xml_doc_free(d);
         return Keep(r);
     }
-
-    std::vector<void *> recs_;
-    int64_t live0 = 0;
 };
-
-static U Be32(const uint8_t *p) { return U(p[0]) << 24 | U(p[1]) << 16 | U(p[2]) << 8 | p[3]; }
 
 TEST_P(Records, RoundTripInBothModesNewAndInPlace) {
     for (bool track : {false, true}) {
@@ -135,7 +77,7 @@ TEST_P(Records, RoundTripInBothModesNewAndInPlace) {
         void *r = Fill(track ? 7 : 3);
         auto b = Encode(r);
         U fields = 0;
-        for (U p = 0; p < Parts(); ++p) fields += Part(p).Len(h, db, Get(r, p));
+        for (U p = 0; p < C().nparts(); ++p) fields += Part(p).Len(h, db, Get(r, p));
         // Tracking, the field lengths are bounds: a fixed string's state bytes are counted per character.
         if (!track) {
             ASSERT_EQ(b.size(), kFrame + fields);
@@ -145,7 +87,7 @@ TEST_P(Records, RoundTripInBothModesNewAndInPlace) {
         EXPECT_EQ(b[7], track ? 1 : 0);
         EXPECT_EQ(Be32(&b[8]), 0x01020304u);
         EXPECT_EQ(Be32(&b[12]), b.size());
-        EXPECT_EQ(std::memcmp(&b[27], Luid(), 16), 0);
+        EXPECT_EQ(std::memcmp(&b[27], *Api<const uint8_t[16]>("table", std::string(C().name) + "_luid"), 16), 0);
 
         void *fresh = nullptr;
         EXPECT_EQ(Unmarshal(&fresh, b, 0), b.size());
@@ -165,9 +107,9 @@ TEST_P(Records, RoundTripInBothModesNewAndInPlace) {
 }
 
 TEST_P(Records, MissingLastFieldStopsAfterTheFrameAndTheFieldsBefore) {
-    void *r = Fill(5, Parts() - 1);
+    void *r = Fill(5, Last());
     std::vector<uint8_t> b(kBig, 0xAA);
-    U want = kFrame + (Parts() > 1 ? Part(0).Len(h, db, Get(r, 0)) : 0);
+    U want = kFrame + (C().nparts() > 1 ? Part(0).Len(h, db, Get(r, 0)) : 0);
     EXPECT_EQ(Marshal(r, b.data(), kBig), want);
     EXPECT_EQ(Err(), U(LOMARI_ERR_NOT_FOUND));
     EXPECT_EQ(b[0], 0) << "header not written";
@@ -255,7 +197,7 @@ TEST_P(Records, KeysRoundTripAndPrint) {
     void *key = nullptr;
     EXPECT_EQ(unmarshal(h, db, &key, b, want, &err), want);
     ASSERT_EQ(Err(), 0u);
-    EXPECT_EQ(std::memcmp(Bytes(key, KeyBytes(r) - Bytes(Key(r))), KeyBytes(r), want), 0);
+    EXPECT_EQ(std::memcmp(Bytes(key, KeyOffset()), KeyBytes(r), want), 0);
     Op<void(H, U, void *)>("pkey_destroy")(h, db, key);
     for (U cut = 0; cut < want; ++cut) {
         std::vector<uint8_t> part(b, b + cut);
@@ -271,7 +213,7 @@ TEST_P(Records, KeysRoundTripAndPrint) {
     int table_stand_in;
     U n = print(h, db, &table_stand_in, r, text, sizeof text, &err);
     EXPECT_EQ(Err(), 0u);
-    EXPECT_EQ(std::string(text, n), C().str ? "Arr" : std::string(C().keyfield) + ": 305419896\n");
+    EXPECT_EQ(std::string(text, n), C().str ? "Arr" : std::string(C().field) + ": 305419896\n");
     EXPECT_EQ(print(h, db, nullptr, r, text, sizeof text, &err), 0u);
     EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
     EXPECT_EQ(print(h, db, &table_stand_in, r, text, want - 1, &err), 0u);
@@ -285,7 +227,7 @@ TEST_P(Records, PrintFramesEveryFieldUnderItsTypeName) {
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(s.rfind(std::string("record@") + C().name + ": {\n", 0), 0u) << s;
     EXPECT_EQ(s.substr(s.size() - 2), "}\n");
-    for (U p = 0; p < Parts(); ++p) EXPECT_NE(s.find(std::string("  ") + C().parts[p]), std::string::npos);
+    for (U p = 0; p < C().nparts(); ++p) EXPECT_NE(s.find(std::string("  ") + C().parts[p]), std::string::npos);
     Op<U(H, U, char *, void *, U, U *)>("table_record_print")(h, db, s.data(), r, 20, &err);
     EXPECT_EQ(Err(), U(LOMARI_ERR_SHORT));
 }
@@ -303,14 +245,14 @@ TEST_P(Records, XmlRoundTripAndAbsentLastElement) {
         EXPECT_TRUE(Same(r, back)) << x;
     }
     // Without the last element: that field exists with its initial values.
-    void *partial = Fill(13, Parts() - 1);
+    void *partial = Fill(13, Last());
     void *back = FromXml(Xml(partial));
     EXPECT_EQ(Err(), 0u);
     ASSERT_NE(back, nullptr);
-    void *fresh = Part(Parts() - 1).Create(h, db);
-    ASSERT_NE(Get(back, Parts() - 1), nullptr);
-    EXPECT_EQ(Part(Parts() - 1).Compare(Get(back, Parts() - 1), fresh), 0);
-    Part(Parts() - 1).Destroy(h, db, fresh);
+    void *fresh = Part(Last()).Create(h, db);
+    ASSERT_NE(Get(back, Last()), nullptr);
+    EXPECT_EQ(Part(Last()).Compare(Get(back, Last()), fresh), 0);
+    Part(Last()).Destroy(h, db, fresh);
 }
 
 // ---- callbacks without the application's handlers ------------------------------------
@@ -350,7 +292,7 @@ TEST_P(Records, CallbacksWithoutHandlersTraceTheirDefaults) {
 // ---- field access ---------------------------------------------------------------------
 
 TEST_P(Records, FieldAccessOwnership) {
-    for (U p = 0; p < Parts(); ++p) {
+    for (U p = 0; p < C().nparts(); ++p) {
         SCOPED_TRACE(C().parts[p]);
         qelrt_trace_clear();
         Ty ty = Part(p);
@@ -369,23 +311,23 @@ TEST_P(Records, FieldAccessOwnership) {
         EXPECT_EQ(Get(r2, p), nullptr);
         EXPECT_EQ(h->err, U(LOMARI_ERR_INVALID));
         EXPECT_EQ(Traced("Object is either nested or already embedded. Cannot set such objects into the record"), 1u);
-        Set(r2, p, b, true);
+        Set(r2, p, b, "free_and_set_field");
         EXPECT_EQ(Traced("Object is either nested or already embedded in a record. Cannot set such objects into the record"),
                   1u);
         h->err = 0;
         // free_and_set destroys the object it replaces.
         void *c = ty.Create(h, db);
-        Set(r, p, c, true);
+        Set(r, p, c, "free_and_set_field");
         EXPECT_EQ(Get(r, p), c);
         EXPECT_EQ(Counts(a).destroyed, destroyed + 1);
         // detach hands the object out: the record no longer has it.
-        EXPECT_EQ(Detach(r, p), c);
+        EXPECT_EQ(Get(r, p, "get_field_detach"), c);
         EXPECT_EQ(Get(r, p), nullptr);
         ty.Destroy(h, db, a);
         ty.Destroy(h, db, c);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, Records, ::testing::ValuesIn(Each(kCases)), ParamName());
+INSTANTIATE_TEST_SUITE_P(All, Records, ::testing::ValuesIn(AllTables()), ParamName());
 
 }  // namespace
