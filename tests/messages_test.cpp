@@ -39,6 +39,10 @@ protected:
     void Put(const char *op, void *m, void *b) { Fn<void(H, U, void *, void *, U *)>(Acc(op))(h, db, m, b, &err); }
     qel_variant_record_t &BodyCounts() const { return StaticCounts(*M().body); }
     qel_type_info_t *BodyTi() const { return Record(M().body->name, "type"); }
+    // print or to_xml into b; unmarshal_only; from_xml.
+    U Text(const char *op, void *m, char *b, U room) { return Fn<U(H, U, char *, void *, U, U *)>(op)(h, db, b, m, room, &err); }
+    U UnmarshalOnly(void **out, const uint8_t *b, U n) { return Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, out, b, n, &err); }
+    void *FromXml(qel_xml_doc_t *d) { return Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, d, &err, nullptr, 0); }
 };
 
 // ---- objects --------------------------------------------------------------------
@@ -219,19 +223,14 @@ TEST_P(Messages, RoundTripCarriesLengthWordAndIdentifier) {
 TEST_P(Messages, ShortBuffersReportWithoutWritingTheHeader) {
     void *m = Make(3);
     const U full = U(Encode(m).size());
-    struct Case { U len; U result; };
-    for (Case c : {Case{10, 0}, Case{27, 27}, Case{42, 27}, Case{full - 1, 0xFFFFFFFF}}) {
-        SCOPED_TRACE(c.len);
+    for (auto [len, result] : {std::pair{10u, 0u}, {27u, 27u}, {42u, 27u}, {full - 1, ~0u}}) {  // ~0: any count
+        SCOPED_TRACE(len);
         std::fill(buf.begin(), buf.end(), 0xEE);
         qelrt_trace_clear();
-        U n = Marshal(m, buf.data(), c.len);
+        const U n = Marshal(m, buf.data(), len);
         EXPECT_EQ(Err(), 90u);
-        if (c.result != 0xFFFFFFFF) {
-            EXPECT_EQ(n, c.result);
-        }
-        if (c.len >= 27) {
-            EXPECT_EQ(buf[0], 0) << "header written";
-        }
+        EXPECT_TRUE(result == ~0u || n == result) << n;
+        EXPECT_TRUE(len < 27 || buf[0] == 0) << "header not written";
         EXPECT_EQ(Traced("failed to marshal"), 1u);
     }
     qelrt_set_suppress_messages(1);
@@ -278,18 +277,14 @@ TEST_P(Messages, HostileEnvelopesReachNoHandlerAndLeakNothing) {
     Free(made_.back());
     made_.clear();
     live0 = qelrt_live_bytes();
-    std::vector<std::vector<uint8_t>> bad;
+    // Every cut; no marker; a length too short to hold the identifier; a
+    // length covering a byte the body does not hold.
+    std::vector<std::vector<uint8_t>> bad(3, good);
+    bad[0][0] = 0xBD;
+    bad[1][15] = 30;
+    bad[2].push_back(0);
+    for (int k = 0; k < 4; ++k) bad[2][12 + k] = uint8_t(bad[2].size() >> (24 - 8 * k));
     for (size_t cut = 0; cut < good.size(); ++cut) bad.emplace_back(good.begin(), good.begin() + cut);
-    auto marker = good;
-    marker[0] = 0xBD;
-    bad.push_back(marker);
-    auto short_len = good;
-    short_len[15] = 30;  // too short to hold the identifier
-    bad.push_back(short_len);
-    auto long_len = good;  // a length covering bytes the body does not hold
-    long_len.push_back(0);
-    for (int k = 0; k < 4; ++k) long_len[12 + k] = uint8_t(long_len.size() >> (24 - 8 * k));
-    bad.push_back(long_len);
     for (auto &b : bad) {
         g_seen = {};
         void *out = reinterpret_cast<void *>(1);
@@ -299,50 +294,43 @@ TEST_P(Messages, HostileEnvelopesReachNoHandlerAndLeakNothing) {
         EXPECT_EQ(out, nullptr);
     }
     void *kept = nullptr;
-    Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, &kept, good.data(), 30, &err);
+    UnmarshalOnly(&kept, good.data(), 30);
     EXPECT_EQ(Err(), 90u);
     ASSERT_NE(kept, nullptr) << "unmarshal_only hands out what it built";
     Free(kept);
     // Without a place to hand it out, the message is released.
-    EXPECT_EQ(Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, nullptr, good.data(),
-                                                                          U(good.size()), &err), good.size());
+    EXPECT_EQ(UnmarshalOnly(nullptr, good.data(), U(good.size())), good.size());
     EXPECT_EQ(Err(), 0u);
     ExpectNoLeak();
 }
 
-TEST_P(Messages, ErrorPresentOnEntryTracesAndDoesNothing) {
-    void *m = Make(1);
+// With an error present every entry traces and does nothing; a missing
+// message or buffer is refused with INVALID and nothing written.
+TEST_P(Messages, ErrorPresentOrMissingArgumentsDoNothing) {
+    void *m = Make(1), *out = nullptr;
+    std::vector<uint8_t> b(64);
+    char text[64] = "x";
     err = 22;
     EXPECT_EQ(Marshal(m, buf.data(), kBig), 0u);
-    void *out = nullptr;
-    std::vector<uint8_t> b(64);
     EXPECT_EQ(Unmarshal(b, &out), 0u);
-    char text[64];
-    EXPECT_EQ(Fn<U(H, U, char *, void *, U, U *)>("print")(h, db, text, m, 64, &err), 0u);
-    EXPECT_EQ(Fn<U(H, U, char *, void *, U, U *)>("to_xml")(h, db, text, m, 64, &err), 0u);
-    EXPECT_EQ(Fn<void *(H, U, void *, U *, char *, U)>("from_xml")(h, db, nullptr, &err, text, 64), nullptr);
-    EXPECT_EQ(Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, &out, b.data(), 64, &err), 0u);
+    EXPECT_EQ(Text("print", m, text, 64), 0u);
+    EXPECT_EQ(Text("to_xml", m, text, 64), 0u);
+    EXPECT_EQ(FromXml(nullptr), nullptr);
+    EXPECT_EQ(UnmarshalOnly(&out, b.data(), 64), 0u);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(err, 22u);
+    EXPECT_EQ(Err(), 22u);
     EXPECT_EQ(Traced(std::strerror(22)), 6u);
     EXPECT_EQ(qelrt_trace_count(), 6u);
-}
-
-// A missing message or buffer is refused with INVALID and nothing written.
-TEST_P(Messages, MissingMessageOrBufferIsRefused) {
-    void *m = Make(1);
-    char text[64] = "x";
     for (const char *op : {"print", "to_xml", "marshal"})
         for (int missing = 0; missing < 2; ++missing) {
-            auto fn = Fn<U(H, U, char *, void *, U, U *)>(op);
-            EXPECT_EQ(fn(h, db, missing ? nullptr : text, missing ? m : nullptr, 64, &err), 0u) << op;
+            EXPECT_EQ(Text(op, missing ? m : nullptr, missing ? nullptr : text, 64), 0u) << op;
             EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID)) << op << missing;
             h->err = 0;
         }
     EXPECT_STREQ(text, "x");
 }
 
-TEST_P(Messages, RecorderWritesOneWellFormedElementAndNeverTouchesTheError) {
+TEST_P(Messages, RecorderWritesOneWellFormedElementNeverTouchesTheErrorAndNeedsItsBuffer) {
     auto b = Encode(Make(4));
     char *text = nullptr;
     size_t size = 0;
@@ -365,34 +353,28 @@ TEST_P(Messages, RecorderWritesOneWellFormedElementAndNeverTouchesTheError) {
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(Traced("NULL file handle"), 1u);
     Free(m);
-}
-
-TEST_P(Messages, RecorderWithoutItsBufferEndsTheProcess) {
-    auto b = Encode(Make(4));
-    EXPECT_DEATH(
-        {
-            qelrt_set_recorder(1, stderr);
-            qelrt_fail_qellib_malloc_at(1);
-            void *m = nullptr;
-            Unmarshal(b, &m, Recorder);
-        },
-        "QEL record - malloc failed");
+    // Without its buffer the recorder ends the process.
+    qelrt_set_recorder(1, stderr);
+    qelrt_fail_qellib_malloc_at(1);
+    EXPECT_DEATH(Unmarshal(b, &m, Recorder), "QEL record - malloc failed");
+    qelrt_fail_qellib_malloc_at(0);
+    qelrt_set_recorder(0, nullptr);
 }
 
 TEST_P(Messages, TextAndXmlRenderingsRoundTrip) {
     void *m = Make(21);
     char text[1 << 14];
-    const U n = Fn<U(H, U, char *, void *, U, U *)>("print")(h, db, text, m, sizeof text, &err);
+    const U n = Text("print", m, text, sizeof text);
     ASSERT_EQ(Err(), 0u);
     const std::string s(text, n);
     EXPECT_EQ(s.rfind(std::string("message@") + M().name + ": {\n", 0), 0u) << s;
     EXPECT_NE(s.find(std::string("  ") + M().body->name + "@"), std::string::npos) << s;
     EXPECT_EQ(s.substr(s.size() - 2), "}\n");
-    const U x = Fn<U(H, U, char *, void *, U, U *)>("to_xml")(h, db, text, m, sizeof text, &err);
+    const U x = Text("to_xml", m, text, sizeof text);
     ASSERT_EQ(Err(), 0u);
     qel_xml_doc_t *doc = qel_xml_parse_memory(h, text, x, 0, nullptr, 0, &err);
     ASSERT_NE(doc, nullptr) << text;
-    void *back = Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, doc, &err, nullptr, 0);
+    void *back = FromXml(doc);
     qel_xml_doc_free(doc);
     ASSERT_EQ(Err(), 0u);
     EXPECT_TRUE(SameBody(m, back));
@@ -401,13 +383,13 @@ TEST_P(Messages, TextAndXmlRenderingsRoundTrip) {
     for (const char *op : {"print", "to_xml"})
         for (U room = 0; room < (*op == 'p' ? n : x); room += 3) {
             std::vector<char> cut(room + 1, '#');
-            Fn<U(H, U, char *, void *, U, U *)>(op)(h, db, cut.data(), m, room, &err);
+            Text(op, m, cut.data(), room);
             EXPECT_EQ(Err(), 90u) << op << room;
             EXPECT_EQ(cut[room], '#') << op << room;
         }
     // A document without the body element gives an empty message, no error.
     doc = qel_xml_parse_memory(h, "<other/>", 8, 0, nullptr, 0, &err);
-    void *empty = Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, doc, &err, nullptr, 0);
+    void *empty = FromXml(doc);
     qel_xml_doc_free(doc);
     EXPECT_EQ(Err(), 0u);
     ASSERT_NE(empty, nullptr);
