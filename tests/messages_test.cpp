@@ -101,8 +101,6 @@ TEST_P(Messages, NullMessageAndFailuresWhileBuilding) {
     EXPECT_DEATH(New(true), "Corrupted QEL Handle");
 }
 
-// ---- body ownership --------------------------------------------------------------
-
 // get looks, get_detach hands the body out (it outlives the message), set
 // replaces it without destroying the old one, free_and_set destroys what it
 // replaces (nothing, on an empty message).

@@ -255,8 +255,6 @@ TEST_P(Records, XmlRoundTripAndAbsentLastElement) {
     Part(Last()).Destroy(h, db, fresh);
 }
 
-// ---- callbacks without the application's handlers ------------------------------------
-
 TEST_P(Records, CallbacksWithoutHandlersTraceTheirDefaults) {
     const std::string t = C().name, pre = "default lomari_" + t + "_record ";
     int w;
@@ -288,8 +286,6 @@ TEST_P(Records, CallbacksWithoutHandlersTraceTheirDefaults) {
     }
     EXPECT_EQ(err, 0u);
 }
-
-// ---- field access ---------------------------------------------------------------------
 
 TEST_P(Records, FieldAccessOwnership) {
     for (U p = 0; p < C().nparts(); ++p) {

@@ -22,8 +22,6 @@ namespace {
 
 using namespace lt;
 
-// ---- registration ------------------------------------------------------------
-
 class Registry : public Lomari {
 protected:
     void *Lookup(const qel_type_info_t *t) { return h->type_dict_lookup_fn(h->type_dict_ctx, db, t->signature); }
@@ -69,8 +67,6 @@ TEST_P(Registration, CopiesOnceStopsWith12AndCompletesLater) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FailingNth, Registration, ::testing::Values(0u, 1u, 2u, 21u, 42u));
-
-// ---- variant dump ------------------------------------------------------------
 
 std::string g_dump;
 
@@ -122,8 +118,6 @@ TEST_F(Registry, DumpPrintsEveryRecordsVariantInTypeListOrder) {
     EXPECT_EQ(qelrt_trace_at(0)->table_no, 1);
     EXPECT_EQ(qelrt_trace_at(0)->level, QEL_TL_ERROR);
 }
-
-// ---- type manifest ------------------------------------------------------------
 
 // The bytes and flags of a named section of a 64-bit ELF file.
 bool ReadSection(const char *path, const std::string &want, std::string *bytes, uint64_t *flags) {
@@ -208,8 +202,6 @@ TEST(Manifest, IsANonLoadedSectionOfPaddedRecords) {
     for (const auto &k : keys) EXPECT_TRUE(std::is_sorted(k.begin(), k.end()));
 }
 
-// ---- identifiers --------------------------------------------------------------
-
 // Each record is well formed and its signature is the text of its binary
 // identifier (distinct: the manifest test lists each of the 42 once); the
 // catalogue programs walk the domain by is this list, record for record,
@@ -238,8 +230,6 @@ TEST(TypeListRecords, SignaturesAndTheCatalogue) {
     EXPECT_EQ(std::memcmp(message_im_vep_fctrl_luid, Record("im_vep_fctrl", "message")->luid, 16), 0);
     EXPECT_STREQ(table_global_flow_control_luid_text, Record("global_flow_control", "table")->signature);
 }
-
-// ---- counting -----------------------------------------------------------------
 
 // Static records count with atomic adds: exact totals when several threads
 // create and destroy every kind of object at once (a message counts its body).

@@ -16,8 +16,6 @@ using namespace lt;
 
 class Qelrt : public Lomari {};
 
-// ---- failing allocations ------------------------------------------------------
-
 TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
     for (int pool : {0, 1}) {
         SCOPED_TRACE(pool);
@@ -37,8 +35,6 @@ TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
         EXPECT_EQ(qelrt_live_bytes(), 0);
     }
 }
-
-// ---- pooling allocator ------------------------------------------------------
 
 // Same-size blocks come from slabs: freed blocks are handed out again
 // before any new memory, every block is counted while allocations are
@@ -72,8 +68,6 @@ TEST_F(Qelrt, PoolServesSameSizeBlocksFromSlabsAndReusesFreedOnes) {
 #endif
 }
 
-// ---- observing hooks ------------------------------------------------------------
-
 // A handle carries the write and statistics hooks only while logging is on,
 // so unobserved writes cost the library one test; turning logging on
 // reaches handles made before, every write is still logged, and a hook the
@@ -105,8 +99,6 @@ TEST_F(Qelrt, HooksAreOnOnlyWhileLoggingAndTheWriteLogStaysComplete) {
     qelrt_reset();
     EXPECT_EQ(h->write_hook_fn, nullptr);
 }
-
-// ---- type dictionary --------------------------------------------------------
 
 // A registration that copies the one static record into the dictionary.
 qel_type_info_t g_static_ti = {QEL_TINFO_MAGIC, {}, "00112233445566778899aabbccddeeff", "which_fp",
@@ -141,8 +133,6 @@ TEST_F(Qelrt, TypeInfoPtrGetRegistersOnceOrFallsBackToTheStaticRecord) {
     EXPECT_EQ(qel_type_info_ptr_get(h, 0, &g_static_ti, nullptr), first);
 }
 
-// ---- trace ------------------------------------------------------------------
-
 TEST_F(Qelrt, TraceCapturesFormattedPoints) {
     const char *const formats[] = {"plain", "value %u of %u", "name %s", "%s=%u"};
     const qel_trace_table_t table = {{0xAB}, 1, 2, 4, formats};
@@ -162,8 +152,6 @@ TEST_F(Qelrt, TraceCapturesFormattedPoints) {
     EXPECT_EQ(qelrt_trace_count(), 6u);
 }
 
-// ---- key/range store ----------------------------------------------------------
-
 TEST_F(Qelrt, QuarlRangesAndTheRefusalKnob) {
     qelrt_handle_use_quarl(h, 1);
     void *q = h->alloc_ctx;
@@ -175,8 +163,6 @@ TEST_F(Qelrt, QuarlRangesAndTheRefusalKnob) {
     EXPECT_EQ(quarl_in_range(q, &words[2], 8), 0);
     EXPECT_EQ(qelrt_quarl_range_count(h), 2u);
 }
-
-// ---- missing arguments -----------------------------------------------------------
 
 // Every runtime call the library or a program may reach with a missing
 // handle, store, node or output answers with its documented refusal and
@@ -236,8 +222,6 @@ TEST_F(Qelrt, MissingArgumentsAreRefusedNotFollowed) {
     qellib_get_handle_ws(h, &ws, &ws_len);
     EXPECT_EQ(ws_len, 0u);
 }
-
-// ---- hashing ------------------------------------------------------------------
 
 TEST(QelrtHash, SuperFastHashCoversEveryTailLength) {
     const char data[] = "\x80spi4_mapping-slot";
