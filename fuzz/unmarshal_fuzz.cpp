@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         out.resize(wrote);
         void *back = create(h, db);  // decodes to an object that encodes to exactly `out`
         FZ_CHECK(unmarshal(h, db, out.data(), back, wrote, 0, &e) == wrote && e == 0);
-        FZ_CHECK(marshal(h, db, again.data(), back, n, &e) == wrote && e == 0 && std::equal(out.begin(), out.end(), again.begin()));
+        FZ_CHECK(marshal(h, db, again.data(), back, n, &e) == wrote && e == 0 &&
+                 std::equal(out.begin(), out.end(), again.begin()));
         // In place, what the input does not carry (the fields of a body with
         // a negative variant, state bytes the sender left out) stays as the
         // target held it: only the encoding must survive the round trip.

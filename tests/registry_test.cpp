@@ -106,7 +106,8 @@ TEST_F(Registry, DumpPrintsEveryRecordsVariantInTypeListOrder) {
     };
     qel_type_info_t *t = Record("which_vep", "type");
     qel_variant_info_t *saved = t->varinfo;
-    for (qel_type_info_t *skip : {static_cast<qel_type_info_t *>(nullptr), t}) {  // a record without variant info is traced and skipped
+    // A record without variant info is traced and skipped.
+    for (qel_type_info_t *skip : {static_cast<qel_type_info_t *>(nullptr), t}) {
         if (skip) t->varinfo = nullptr;
         g_dump.clear();
         lomari_type_variant_dump(CapturePrint);
