@@ -219,7 +219,7 @@ class Records : public Tables {};
 
 // ---- opening ---------------------------------------------------------------------
 
-TEST_P(Tables, OpenByNameCreatesOnceAndFindsAfter) {
+TEST_P(Tables, OpenByNameCreatesOnceFindsAfterAndAutomaticIdsFollowTheLargest) {
     EXPECT_EQ(Open("absent", 1), nullptr);  // open-existing of nothing: no table, no error
     EXPECT_EQ(err, 0u);
     void *t = Open("plain");
@@ -233,8 +233,7 @@ TEST_P(Tables, OpenByNameCreatesOnceAndFindsAfter) {
     EXPECT_EQ(Tinfo(t), Record(C().name, "table"));
     EXPECT_EQ(qelrt_db_toc_size(h), 2u);
     EXPECT_EQ(qelrt_db_table_list_size(h), 2u);
-    EXPECT_EQ(Record(C().name, "table")->varinfo->variants[0].created -
-                  Record(C().name, "table")->varinfo->variants[0].destroyed, 2u);
+    EXPECT_EQ(Counts(t).created - Counts(t).destroyed, 2u);
     // A name whose full form does not fit is refused.
     EXPECT_EQ(Open(std::string(190, 'n').c_str()), nullptr);
     EXPECT_EQ(Err(), uint32_t{LOMARI_ERR_TOO_BIG});
@@ -248,9 +247,8 @@ TEST_P(Tables, OpenByNameCreatesOnceAndFindsAfter) {
     EXPECT_EQ(qelrt_db_toc_size(h), 1u);
     EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
     EXPECT_EQ(Open("db/full-name", 1), nullptr);
-}
 
-TEST_P(Tables, AutomaticIdsFollowTheLargestId) {
+    // Automatic ids follow the largest id.
     EXPECT_EQ(OpenAuto(1), nullptr);  // needs create mode
     EXPECT_EQ(err, 0u);
     std::vector<uint64_t> ids;
@@ -741,12 +739,11 @@ TEST_P(Tables, LookupsMatchTheReferenceModel) {
                 EXPECT_EQ(P("pkey_get_next")(h, db, t, r, &err), step(x + 1, true, 1, true, false, false, 0));
                 EXPECT_EQ(P("pkey_get_shadow")(h, db, t, r, &err), shadow);
                 EXPECT_EQ((Api<V(H, U, V, U *)>(C().name, "pkey_get_last"))(h, db, t, &err), end(true, 1, true, false));
-                uint32_t want = 0;
-                for (const Row &w : rows) want += tn ? w.tenant == tn : 1;
-                EXPECT_EQ((Api<U(H, U, V)>(C().name, "table_get_count"))(h, db, t), want);
-                want = 0;
-                for (const Row &w : rows) want += tn ? w.tenant == tn && w.src == s : (s == 255 && w.src == 255);
-                EXPECT_EQ((Api<U(H, U, V, uint8_t)>(C().name, "table_get_count_by_src"))(h, db, t, uint8_t(s)), want);
+                auto rows_where = [&](auto keep) { return U(std::count_if(rows.begin(), rows.end(), keep)); };
+                EXPECT_EQ((Api<U(H, U, V)>(C().name, "table_get_count"))(h, db, t),
+                          rows_where([&](const Row &w) { return !tn || w.tenant == tn; }));
+                EXPECT_EQ((Api<U(H, U, V, uint8_t)>(C().name, "table_get_count_by_src"))(h, db, t, uint8_t(s)),
+                          rows_where([&](const Row &w) { return tn ? w.tenant == tn && w.src == s : s == 255 && w.src == 255; }));
             }
             ASSERT_EQ(err, 0u);
         }
