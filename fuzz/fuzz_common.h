@@ -51,8 +51,6 @@ private:
     size_t n_, pos_ = 0;
 };
 
-inline U Width(Kind k) { return k == Kind::U8 ? 1 : k == Kind::U16 ? 2 : 4; }
-
 // Sets one scalar, enumeration or string field from the stream (any value:
 // out-of-range enumerators are the setter's to refuse).
 inline void SetField(H h, U db, const TypeDesc &t, void *o, const FieldDesc &f, Source &s, U *err) {

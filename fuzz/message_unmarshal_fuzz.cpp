@@ -6,76 +6,50 @@
 // input, no handler reached after a failed decode, nothing leaked.  What
 // decodes must encode again, and that encoding must decode to a message
 // that renders exactly like the first.
-#include <dlfcn.h>
-
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 #include <vector>
 
-#include "lomari/lomari.h"
-#include "lomari/lomari_catalogue.h"
-#include "qel/rt_control.h"
+#include "fuzz_common.h"
 
 namespace {
 
-using Handler = void (*)(qel_handle_t *, uint32_t, uint64_t, void *, uint32_t *);
-using Unmarshal = uint32_t(qel_handle_t *, uint32_t, uint64_t, void **, const uint8_t *, uint32_t, Handler,
-                           uint32_t *);
-using Render = uint32_t(qel_handle_t *, uint32_t, char *, void *, uint32_t, uint32_t *);
-
-template <class F>
-F *fn(const std::string &msg, const char *op) {
-    return reinterpret_cast<F *>(dlsym(RTLD_DEFAULT, (msg + "_message_" + op).c_str()));
-}
+using namespace fz;
+using Handler = void (*)(H, U, uint64_t, void *, U *);
+using Unmarshal = U(H, U, uint64_t, void **, const uint8_t *, U, Handler, U *);
+using Render = U(H, U, char *, void *, U, U *);
 
 int g_handled;
-void count(qel_handle_t *, uint32_t, uint64_t, void *, uint32_t *) { ++g_handled; }
-
-const char *message_name(uint8_t pick) {
-    uint32_t k = pick % LOMARI_MESSAGE_COUNT;
-    for (const auto &e : lomari_catalogue)
-        if (e.kind == LOMARI_KIND_MESSAGE && k-- == 0) return e.name;
-    std::abort();
-}
+void count(H, U, uint64_t, void *, U *) { ++g_handled; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
-    const std::string msg = message_name(data[0]);
-    std::vector<uint8_t> in(data + 1, data + size);  // exact-size copy: overreads trip ASan
-    qel_handle_t *h = qelrt_handle_new();
-    if (data[0] & 0x40) qelrt_handle_set_mode(h, QEL_CHECK_TRACK);
-    const int64_t live = qelrt_live_bytes();
-    auto unmarshal = fn<Unmarshal>(msg, "unmarshal");
-    auto marshal = fn<uint32_t(qel_handle_t *, uint32_t, uint8_t *, void *, uint32_t, uint32_t *)>(msg, "marshal");
-    auto to_xml = fn<Render>(msg, "to_xml");
-    auto destroy = fn<void(qel_handle_t *, uint32_t, void *)>(msg, "destroy");
-    const uint32_t db = h->database_id;
-
-    uint32_t err = 0;
+    const std::string msg = lt::kMessages[data[0] % lomari::kMessageCount].full_name;
+    const std::vector<uint8_t> in(data + 1, data + size);  // exact-size copy: overreads trip ASan
+    Run run(data[0] & 0x40);
+    const H h = run.h;
+    const U db = run.db;
+    auto unmarshal = Api<Unmarshal>(msg, "unmarshal");
+    auto to_xml = Api<Render>(msg, "to_xml");
+    auto destroy = Api<void(H, U, void *)>(msg, "destroy");
+    U err = 0;
     void *m = nullptr;
     g_handled = 0;
-    uint32_t got = unmarshal(h, db, 0, &m, in.data(), uint32_t(in.size()), count, &err);
+    const U got = unmarshal(h, db, 0, &m, in.data(), U(in.size()), count, &err);
     if (err) {
-        if (m || g_handled || got > in.size()) std::abort();
-    } else {
-        std::vector<uint8_t> out(got + 64);
-        uint32_t e2 = 0;
-        uint32_t n = marshal(h, db, out.data(), m, uint32_t(out.size()), &e2);
-        void *again = nullptr;
-        if (!e2) unmarshal(h, db, 0, &again, out.data(), n, count, &e2);
-        std::vector<char> x1(1 << 16), x2(1 << 16);
-        uint32_t e3 = 0, e4 = 0;
-        uint32_t l1 = to_xml(h, db, x1.data(), m, uint32_t(x1.size()), &e3);
-        uint32_t l2 = again ? to_xml(h, db, x2.data(), again, uint32_t(x2.size()), &e4) : 0;
-        if (e2 || !again || e3 != e4 || l1 != l2 || std::memcmp(x1.data(), x2.data(), l1) != 0) std::abort();
-        destroy(h, db, again);
-        destroy(h, db, m);
+        FZ_CHECK(!m && !g_handled && got <= in.size());
+        return 0;
     }
-    if (qelrt_live_bytes() != live) std::abort();
-    qelrt_handle_free(h);
+    std::vector<uint8_t> out(got + 64);
+    U e2 = 0, e3 = 0, e4 = 0;
+    const U n = Api<U(H, U, uint8_t *, void *, U, U *)>(msg, "marshal")(h, db, out.data(), m, U(out.size()), &e2);
+    void *again = nullptr;
+    if (!e2) unmarshal(h, db, 0, &again, out.data(), n, count, &e2);
+    std::vector<char> x1(1 << 16), x2(1 << 16);
+    const U l1 = to_xml(h, db, x1.data(), m, U(x1.size()), &e3);
+    const U l2 = again ? to_xml(h, db, x2.data(), again, U(x2.size()), &e4) : 0;
+    FZ_CHECK(!e2 && again && e3 == e4 && l1 == l2 && std::memcmp(x1.data(), x2.data(), l1) == 0);
+    destroy(h, db, again);
+    destroy(h, db, m);
     return 0;
 }

@@ -3,14 +3,7 @@
 // field comparison of two records.
 #pragma once
 
-#include <dlfcn.h>
-
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
-#include "lomari/lomari.h"
-#include "qel/rt_control.h"
+#include "fuzz_common.h"
 
 namespace recfuzz {
 
@@ -34,23 +27,22 @@ inline const Table kTables[] = {
 
 template <class F>
 F *fn(const std::string &name) {
-    auto *p = reinterpret_cast<F *>(dlsym(RTLD_DEFAULT, name.c_str()));
-    if (!p) std::abort();
-    return p;
+    void *p = dlsym(RTLD_DEFAULT, name.c_str());
+    FZ_CHECK(p);
+    return reinterpret_cast<F *>(p);
 }
 template <class F>
-F *op(const Table &t, const std::string &o) { return fn<F>(std::string(t.name) + "_" + o); }
+F *op(const Table &t, const std::string &o) { return fz::Api<F>(t.name, o); }
 
 inline void *field(H *h, const Table &t, unsigned p, void *r) {
-    return fn<void *(H *, uint32_t, void *)>(std::string(t.name) + "_" + t.parts[p] + "_get_field")(h, h->database_id, r);
+    return op<void *(H *, uint32_t, void *)>(t, std::string(t.parts[p]) + "_get_field")(h, h->database_id, r);
 }
 
 // True when every field of a compares equal to the same field of b.
 inline bool same(H *h, const Table &t, void *a, void *b) {
     for (unsigned p = 0; p < t.nparts; ++p) {
         void *x = field(h, t, p, a), *y = field(h, t, p, b);
-        if (!x || !y || fn<int32_t(const void *, const void *)>(std::string(t.parts[p]) + "_compare")(x, y) != 0)
-            return false;
+        if (!x || !y || fz::Api<int32_t(const void *, const void *)>(t.parts[p], "compare")(x, y) != 0) return false;
     }
     return true;
 }
@@ -58,7 +50,7 @@ inline bool same(H *h, const Table &t, void *a, void *b) {
 inline void destroy(H *h, const Table &t, void *r) {
     uint32_t e = 0;
     op<void(H *, uint32_t, void *, uint32_t *)>(t, "destroy_record")(h, h->database_id, r, &e);
-    if (e) std::abort();
+    FZ_CHECK(e == 0);
 }
 
 }  // namespace recfuzz

@@ -21,7 +21,7 @@ void *read(H *h, const Table &t, const char *text, size_t len, uint32_t flags) {
     void *r = op<void *(H *, uint32_t, qel_xml_doc_t *, uint32_t *, char *, uint32_t)>(t, "table_record_from_xml")(
         h, h->database_id, d, &err, msg, sizeof msg);
     qel_xml_doc_free(d);
-    if (err && r) std::abort();
+    FZ_CHECK(!err || !r);
     return r;
 }
 
@@ -30,23 +30,17 @@ void *read(H *h, const Table &t, const char *text, size_t len, uint32_t flags) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     const Table &t = kTables[(data[0] & 0x3F) % 6];
-    const uint32_t flags = (data[0] & 0x80) ? QEL_XML_RECOVER : 0;
-    std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
-    H *h = qelrt_handle_new();
-    if (data[0] & 0x40) qelrt_handle_set_mode(h, QEL_CHECK_TRACK);
-    const int64_t live = qelrt_live_bytes();
-    if (void *r = read(h, t, text.data(), text.size(), flags)) {
+    const std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
+    fz::Run run(data[0] & 0x40);
+    if (void *r = read(run.h, t, text.data(), text.size(), (data[0] & 0x80) ? QEL_XML_RECOVER : 0)) {
         std::vector<char> out(1 << 18);
         uint32_t err = 0;
         const uint32_t n = op<uint32_t(H *, uint32_t, char *, void *, uint32_t, uint32_t *)>(t, "table_record_to_xml")(
-            h, h->database_id, out.data(), r, uint32_t(out.size()), &err);
-        if (err) std::abort();
-        void *back = read(h, t, out.data(), n, 0);
-        if (!back || !same(h, t, r, back)) std::abort();
-        destroy(h, t, back);
-        destroy(h, t, r);
+            run.h, run.db, out.data(), r, uint32_t(out.size()), &err);
+        void *back = err ? nullptr : read(run.h, t, out.data(), n, 0);
+        FZ_CHECK(back && same(run.h, t, r, back));
+        destroy(run.h, t, back);
+        destroy(run.h, t, r);
     }
-    if (qelrt_live_bytes() != live) std::abort();
-    qelrt_handle_free(h);
     return 0;
 }

@@ -14,26 +14,7 @@
 
 #include "fuzz_common.h"
 
-namespace {
-
 using namespace fz;
-using Unmarshal = U(H, U, const uint8_t *, void *, U, U, U *);
-using Marshal = U(H, U, uint8_t *, const void *, U, U *);
-
-struct Ops {
-    explicit Ops(const char *n)
-        : create(Api<void *(H, U)>(n, "create")), destroy(Api<void(H, U, void *)>(n, "destroy")),
-          unmarshal(Api<Unmarshal>(n, "unmarshal")), marshal(Api<Marshal>(n, "marshal")),
-          len(Api<U(H, U, const void *)>(n, "len")), compare(Api<int32_t(const void *, const void *)>(n, "compare")) {}
-    void *(*create)(H, U);
-    void (*destroy)(H, U, void *);
-    Unmarshal *unmarshal;
-    Marshal *marshal;
-    U (*len)(H, U, const void *);
-    int32_t (*compare)(const void *, const void *);
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Source s(data, size);
@@ -41,48 +22,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const U which = pick % (lomari::kTypeCount + lomari::kEnumCount);
     const bool in_place = pick & 0x80;
     const TypeDesc *t = which < lomari::kTypeCount ? &lt::kTypes[which] : nullptr;
-    static std::vector<Ops> cache = [] {
-        std::vector<Ops> v;
-        for (const TypeDesc &d : lt::kTypes) v.emplace_back(d.name);
-        for (const lt::EnumDesc &d : lt::kEnums) v.emplace_back(d.name);
-        return v;
-    }();
-    const Ops &op = cache[which];
+    const std::string name = t ? t->name : lt::kEnums[which - lomari::kTypeCount].name;
+    auto create = Api<void *(H, U)>(name, "create");
+    auto destroy = Api<void(H, U, void *)>(name, "destroy");
+    auto unmarshal = Api<U(H, U, const uint8_t *, void *, U, U, U *)>(name, "unmarshal");
+    auto marshal = Api<U(H, U, uint8_t *, const void *, U, U *)>(name, "marshal");
 
     Run run(pick & 0x40);
     H h = run.h;
     const U db = run.db;
-    void *o = nullptr;
-    if (in_place && t) {
-        const U held = s.Byte() % 8;  // read before the fields, whatever the compiler's argument order
-        o = Fill(h, db, *t, s, held);
-    } else {
-        o = op.create(h, db);
-    }
+    const U held = in_place && t ? s.Byte() % 8 : 0;  // the elements the target holds, read before its fields
+    void *o = in_place && t ? Fill(h, db, *t, s, held) : create(h, db);
     std::vector<uint8_t> in(s.Rest(), s.Rest() + s.RestSize());  // exact-size copy: overreads trip ASan
     U err = 0;
-    const U got = op.unmarshal(h, db, in.data(), o, U(in.size()), in_place, &err);
+    const U got = unmarshal(h, db, in.data(), o, U(in.size()), in_place, &err);
     if (!err) {
         FZ_CHECK(got <= in.size());
-        const U n = op.len(h, db, o);
+        const U n = Api<U(H, U, const void *)>(name, "len")(h, db, o);
         std::vector<uint8_t> out(n), again(n);
         U e = 0;
-        const U wrote = op.marshal(h, db, out.data(), o, n, &e);
+        const U wrote = marshal(h, db, out.data(), o, n, &e);
         FZ_CHECK(e == 0 && wrote <= n);
         out.resize(wrote);
-        auto same = [&](void *x) {  // x encodes to exactly `out`
-            return op.marshal(h, db, again.data(), x, n, &e) == wrote && e == 0 &&
-                   std::equal(out.begin(), out.end(), again.begin());
-        };
-        void *back = op.create(h, db);
-        FZ_CHECK(op.unmarshal(h, db, out.data(), back, wrote, 0, &e) == wrote && e == 0);
-        FZ_CHECK(same(back));
+        void *back = create(h, db);  // decodes to an object that encodes to exactly `out`
+        FZ_CHECK(unmarshal(h, db, out.data(), back, wrote, 0, &e) == wrote && e == 0);
+        FZ_CHECK(marshal(h, db, again.data(), back, n, &e) == wrote && e == 0 &&
+                 std::equal(out.begin(), out.end(), again.begin()));
         // In place, what the input does not carry (the fields of a body with
         // a negative variant, state bytes the sender left out) stays as the
         // target held it: only the encoding must survive the round trip.
-        FZ_CHECK(in_place || op.compare(o, back) == 0);
-        op.destroy(h, db, back);
+        FZ_CHECK(in_place || Api<int32_t(const void *, const void *)>(name, "compare")(o, back) == 0);
+        destroy(h, db, back);
     }
-    op.destroy(h, db, o);
+    destroy(h, db, o);
     return 0;
 }

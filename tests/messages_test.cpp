@@ -1,94 +1,86 @@
-// The message objects beyond what every object shares (lifecycle_test):
-// the 16-byte header and the handle mode fixed at creation, the body built
-// and counted with the message, the null message's body, failures while
-// building, ownership of the body through the four accessors and their
-// trace points, and the length.
-#include "fixture.h"
+// messages_test.cpp -- the message objects and their wire form, in a
+// program that defines no application handler.  Objects, beyond what every
+// object shares (lifecycle_test): the 16-byte header and the handle mode
+// fixed at creation, the body tagged, built and counted with the message,
+// the null message's body, failures while building, ownership of the body
+// through the four accessors and their trace points.  Wire: the envelope
+// round trip and the length, the buffer-length cases, the domain check, the
+// bundle steps, dispatch (given handler, none at all), hostile input, the
+// recorder, and the text and XML renderings of every message.
+#include <libxml/parser.h>
+
+#include <cstdio>
+
+#include "message_wire.h"
+#include "qel/rt_control_msg.h"
 
 namespace {
 
 using namespace lt;
 
-struct Msg {
-    qel_type_info_t *tinfo;
-    int8_t variant;
-    uint8_t variant_cap;
-    uint8_t flags;
-    uint8_t msg_byte;
-    uint8_t header[16];
-    void *body;
-};
-static_assert(sizeof(Msg) == sizeof(vep_tarnok_headers_message));
-
-class Messages : public Lomari, public ::testing::WithParamInterface<const MessageDesc *> {
+class Messages : public MessageTest {
 protected:
-    const MessageDesc &M() const { return *GetParam(); }
-    const Ty body{*GetParam()->body};
-    template <class F>
-    F *Fn(const std::string &op) const { return Api<F>(M().full_name, op); }
-    Msg *New() { return static_cast<Msg *>(Fn<void *(H, U)>("create")(h, db)); }
-    Msg *Shallow() { return static_cast<Msg *>(Fn<void *(H, U)>("create_shallow")(h, db)); }
-    void Free(void *m) { Fn<void(H, U, void *)>("destroy")(h, db, m); }
+    // A message: header bytes at 12, the body at 32.
+    void *New(bool shallow = false) { return Fn<void *(H, U)>(shallow ? "create_shallow" : "create")(h, db); }
     // The body accessors: get, get_detach, set, free_and_set.
-    void *Get(const char *op, void *m) { return Fn<void *(H, U, void *, U *)>(Op(op))(h, db, m, &err); }
-    void Put(const char *op, void *m, void *b) { Fn<void(H, U, void *, void *, U *)>(Op(op))(h, db, m, b, &err); }
-    std::string Op(const char *op) const { return std::string(M().body->name) + "_" + op; }
+    std::string Acc(const char *op) const { return std::string(M().body->name) + "_" + op; }
+    void *Get(const char *op, void *m) { return Fn<void *(H, U, void *, U *)>(Acc(op))(h, db, m, &err); }
+    void Put(const char *op, void *m, void *b) { Fn<void(H, U, void *, void *, U *)>(Acc(op))(h, db, m, b, &err); }
     qel_variant_record_t &BodyCounts() const { return StaticCounts(*M().body); }
     qel_type_info_t *BodyTi() const { return Record(M().body->name, "type"); }
+    // print or to_xml into b; unmarshal_only; from_xml.
+    U Text(const char *op, void *m, char *b, U room) { return Fn<U(H, U, char *, void *, U, U *)>(op)(h, db, b, m, room, &err); }
+    U UnmarshalOnly(void **out, const uint8_t *b, U n) {
+        return Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, out, b, n, &err);
+    }
+    void *FromXml(qel_xml_doc_t *d) { return Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, d, &err, nullptr, 0); }
 };
 
-TEST_P(Messages, HeaderCarriesTheHandlesModeAndTheBodyFollowsIt) {
+// ---- objects --------------------------------------------------------------------
+
+// The header carries the handle's mode; the body follows it, tagged before
+// anything is built and counted with the message (a shallow one has none).
+TEST_P(Messages, HeaderModeAndTheBodyTaggedBuiltAndCounted) {
+    qelrt_calls_log(1);
     for (uint32_t mode : {0u, QEL_CHECK_PLAIN, QEL_CHECK_TRACK}) {
         qelrt_handle_set_mode(h, mode);
         const bool track = mode == QEL_CHECK_TRACK;
         const uint8_t want[16] = {0xBC, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, uint8_t(track)};
         for (bool shallow : {false, true}) {
             SCOPED_TRACE(std::to_string(mode) + (shallow ? " shallow" : " with body"));
-            Msg *m = shallow ? Shallow() : New();
+            const uint64_t made = BodyCounts().created, gone = BodyCounts().destroyed;
+            qelrt_calls_clear();
+            void *m = New(shallow);
             ASSERT_NE(m, nullptr);
-            EXPECT_EQ(std::memcmp(m->header, want, 16), 0);
-            EXPECT_EQ(m->msg_byte, 0);
-            EXPECT_EQ(m->flags, track ? QEL_OF_TRACKED : 0);
+            EXPECT_EQ(std::memcmp(Bytes(m, 12), want, 16), 0);
+            EXPECT_EQ(Bytes(m)[11], 0);
+            EXPECT_EQ(Flags(m), track ? QEL_OF_TRACKED : 0);
+            EXPECT_EQ(BodyCounts().created, made + !shallow);
+            const auto tags = Calls("vindel_set_callsite_tag"), built = Calls("qellib_type_stats_create_object");
+            ASSERT_EQ(tags.size(), shallow ? 0u : 1u);
             if (shallow) {
-                EXPECT_EQ(m->body, nullptr);
+                EXPECT_EQ(BodyOf(m), nullptr);
             } else {
-                ASSERT_NE(m->body, nullptr);
-                EXPECT_EQ(Tinfo(m->body), BodyTi());
-                EXPECT_EQ(Flags(m->body), track ? QEL_OF_TRACKED : 0);
+                ASSERT_NE(BodyOf(m), nullptr);
+                EXPECT_EQ(Tinfo(BodyOf(m)), BodyTi());
+                EXPECT_EQ(Flags(BodyOf(m)), track ? QEL_OF_TRACKED : 0);
+                EXPECT_EQ(tags[0]->a[0], M().body_tag);
+                ASSERT_FALSE(built.empty());
+                EXPECT_LT(tags[0], built[0]);
             }
             Free(m);
+            EXPECT_EQ(BodyCounts().destroyed, gone + !shallow);
         }
     }
-    EXPECT_EQ(qelrt_live_bytes(), 0);
-}
-
-TEST_P(Messages, BodyIsTaggedThenBuiltAndCountedWithTheMessage) {
-    const uint64_t made = BodyCounts().created, gone = BodyCounts().destroyed;
-    qelrt_calls_log(1);
-    Free(New());
-    EXPECT_EQ(BodyCounts().created, made + 1);
-    EXPECT_EQ(BodyCounts().destroyed, gone + 1);
-    Free(Shallow());
-    EXPECT_EQ(BodyCounts().created, made + 1) << "a shallow message has no body";
-    ASSERT_EQ(qelrt_call_count("vindel_set_callsite_tag"), 1u);
-    int tag_at = -1, body_at = -1;
-    for (uint32_t i = 0; i < qelrt_call_total(); ++i) {
-        const qelrt_call_t *c = qelrt_call_at(i);
-        if (std::strcmp(c->fn, "vindel_set_callsite_tag") == 0) {
-            EXPECT_EQ(c->a[0], M().body_tag);
-            tag_at = int(i);
-        }
-        if (body_at < 0 && std::strcmp(c->fn, "qellib_type_stats_create_object") == 0) body_at = int(i);
-    }
-    EXPECT_LT(tag_at, body_at);
+    ExpectNoLeak();
 }
 
 TEST_P(Messages, NullMessageAndFailuresWhileBuilding) {
     h->err = 22;  // the null message carries the body type's null object
-    EXPECT_EQ(static_cast<Msg *>(Fn<void *(H)>("create_cr")(h))->body, body.Op<void *(H)>("create_cr")(h));
+    EXPECT_EQ(BodyOf(Fn<void *(H)>("create_cr")(h)), Body().Op<void *(H)>("create_cr")(h));
     h->err = 0;
     qelrt_fail_alloc_at(1);
-    EXPECT_EQ(Shallow(), nullptr);
+    EXPECT_EQ(New(true), nullptr);
     EXPECT_EQ(h->err, 0u);
     qel_variant_record_t &counts = Record(M().name, "message")->varinfo->variants[0];
     const uint64_t made = counts.created;
@@ -97,43 +89,41 @@ TEST_P(Messages, NullMessageAndFailuresWhileBuilding) {
     EXPECT_EQ(qelrt_live_bytes(), 0);
     EXPECT_EQ(counts.created, made);
     qelrt_handle_set_mode(h, 0x1234);
-    EXPECT_DEATH(Shallow(), "Corrupted QEL Handle");
+    EXPECT_DEATH(New(true), "Corrupted QEL Handle");
 }
-
-// ---- body ownership --------------------------------------------------------------
 
 // get looks, get_detach hands the body out (it outlives the message), set
 // replaces it without destroying the old one, free_and_set destroys what it
 // replaces (nothing, on an empty message).
 TEST_P(Messages, BodyOwnershipThroughGetDetachSetAndFreeAndSet) {
-    Msg *m = New();
-    void *first = m->body, *second = body.Create(h, db);
+    void *m = New();
+    void *first = BodyOf(m), *second = Body().Create(h, db);
     const uint64_t gone = BodyCounts().destroyed;
     EXPECT_EQ(Get("get", m), first);
     Put("set", m, second);
-    EXPECT_EQ(m->body, second);
+    EXPECT_EQ(BodyOf(m), second);
     EXPECT_EQ(BodyCounts().destroyed, gone);
     EXPECT_EQ(Tinfo(first), BodyTi()) << "set must not destroy the old body";
     Put("free_and_set", m, first);
-    EXPECT_EQ(m->body, first);
+    EXPECT_EQ(BodyOf(m), first);
     EXPECT_EQ(BodyCounts().destroyed, gone + 1);
     EXPECT_EQ(Get("get_detach", m), first);
-    EXPECT_EQ(m->body, nullptr);
+    EXPECT_EQ(BodyOf(m), nullptr);
     EXPECT_EQ(Get("get", m), nullptr);
     Free(m);
     EXPECT_EQ(BodyCounts().destroyed, gone + 1) << "the detached body outlives the message";
     EXPECT_EQ(Tinfo(first), BodyTi());
-    body.Destroy(h, db, first);
-    Msg *s = Shallow();
+    Body().Destroy(h, db, first);
+    void *s = New(true);
     Put("free_and_set", s, nullptr);
-    Put("free_and_set", s, body.Create(h, db));
-    EXPECT_NE(s->body, nullptr);
+    Put("free_and_set", s, Body().Create(h, db));
+    EXPECT_NE(BodyOf(s), nullptr);
     Put("free_and_set", s, nullptr);
-    EXPECT_EQ(s->body, nullptr);
+    EXPECT_EQ(BodyOf(s), nullptr);
     EXPECT_EQ(BodyCounts().destroyed, gone + 3);
     Free(s);
     EXPECT_EQ(err, 0u);
-    EXPECT_EQ(qelrt_live_bytes(), 0);
+    ExpectNoLeak();
     EXPECT_EQ(qelrt_trace_count(), 0u);
 }
 
@@ -147,8 +137,8 @@ TEST_P(Messages, AccessorsWithAnErrorOrNoMessageTraceAndChangeNothing) {
         {"set", 14, "Error present when setting value for " + b},
         {"free_and_set", 15, "Error present when freeing and setting value for " + b},
     };
-    Msg *m = New();
-    void *held = m->body, *other = body.Create(h, db);
+    void *m = New();
+    void *held = BodyOf(m), *other = Body().Create(h, db);
     qelrt_calls_log(1);
     for (const auto &a : accessors) {
         SCOPED_TRACE(a.op);
@@ -162,7 +152,7 @@ TEST_P(Messages, AccessorsWithAnErrorOrNoMessageTraceAndChangeNothing) {
                 Put(a.op, target, other);
             }
             EXPECT_EQ(err, code);
-            EXPECT_EQ(m->body, held);
+            EXPECT_EQ(BodyOf(m), held);
             ASSERT_EQ(qelrt_trace_count(), 1u);
             const qelrt_trace_t *t = qelrt_trace_at(0);
             EXPECT_EQ(t->text, a.text + ": " + std::strerror(int(code)));
@@ -174,21 +164,226 @@ TEST_P(Messages, AccessorsWithAnErrorOrNoMessageTraceAndChangeNothing) {
     EXPECT_EQ(h->err, 0u);
     EXPECT_EQ(qelrt_call_count("qel_clear_last_error"), 0u);
     err = 0;
-    body.Destroy(h, db, other);
+    Body().Destroy(h, db, other);
     Free(m);
 }
 
-// The wire header and the message identifier around the body: 43 bytes.
-TEST_P(Messages, LengthIsTheBodysPlus43) {
-    Track();
-    Msg *m = New();
-    const U body_len = body.Op<U(H, U, void *)>("len")(h, db, m->body);
-    EXPECT_EQ(Fn<U(H, U, void *)>("len")(h, db, m), body_len + 43);
-    EXPECT_EQ(Fn<U(H, void *)>("len_cr")(h, m), body_len + 43);
-    h->err = 5;
-    EXPECT_EQ(Fn<U(H, void *)>("len_cr")(h, m), 0u);
-    h->err = 0;
+// ---- wire ------------------------------------------------------------------------
+
+TEST_P(Messages, RoundTripCarriesLengthWordAndIdentifier) {
+    h->header_word = 0xA1B2C3D4u;
+    for (uint32_t mode : {0u, QEL_CHECK_TRACK}) {
+        qelrt_handle_set_mode(h, mode);
+        void *m = Make(11 + mode);
+        const U body_len = Body().Op<U(H, U, void *)>("len")(h, db, BodyOf(m));
+        auto b = Encode(m);
+        ASSERT_EQ(b.size(), 43 + body_len);
+        EXPECT_EQ(Fn<U(H, U, void *)>("len")(h, db, m), b.size());
+        EXPECT_EQ(Fn<U(H, void *)>("len_cr")(h, m), b.size());
+        EXPECT_EQ(b[0], 0xBC);
+        EXPECT_EQ(b[7], mode ? 1 : 0);
+        EXPECT_EQ(Be32(&b[8]), 0xA1B2C3D4u);
+        EXPECT_EQ(Be32(&b[12]), b.size());
+        EXPECT_EQ(std::memcmp(&b[27], Record(M().name, "message")->luid, 16), 0);
+        // Bytes after the envelope are the caller's: the count stops at it.
+        b.insert(b.end(), {1, 2, 3});
+        g_seen = {};
+        void *out = nullptr;
+        EXPECT_EQ(Unmarshal(b, &out, Recorder, 77), b.size() - 3);
+        EXPECT_EQ(err, 0u);
+        ASSERT_EQ(g_seen.calls, 1);
+        EXPECT_EQ(g_seen.ctx, 77u);
+        EXPECT_EQ(g_seen.msg, out);
+        EXPECT_TRUE(SameBody(m, out));
+        Free(out);
+        h->err = 5;
+        EXPECT_EQ(Fn<U(H, void *)>("len_cr")(h, m), 0u);
+        h->err = 0;
+    }
+    // With no handler anywhere: 38 and the default's trace; the caller owns the message.
+    void *out = nullptr;
+    Unmarshal(Encode(made_.back()), &out);
+    EXPECT_EQ(Err(), 38u);
+    EXPECT_EQ(Traced((std::string("default lomari_") + M().name + "_message handler called").c_str()), 1u);
+    ASSERT_NE(out, nullptr);
+    Free(out);
+}
+
+TEST_P(Messages, ShortBuffersReportWithoutWritingTheHeader) {
+    void *m = Make(3);
+    const U full = U(Encode(m).size());
+    for (auto [len, result] : {std::pair{10u, 0u}, {27u, 27u}, {42u, 27u}, {full - 1, ~0u}}) {  // ~0: any count
+        SCOPED_TRACE(len);
+        std::fill(buf.begin(), buf.end(), 0xEE);
+        qelrt_trace_clear();
+        const U n = Marshal(m, buf.data(), len);
+        EXPECT_EQ(Err(), 90u);
+        EXPECT_TRUE(result == ~0u || n == result) << n;
+        EXPECT_TRUE(len < 27 || buf[0] == 0) << "header not written";
+        EXPECT_EQ(Traced("failed to marshal"), 1u);
+    }
+    qelrt_set_suppress_messages(1);
+    qelrt_trace_clear();
+    Marshal(m, buf.data(), 10);
+    EXPECT_EQ(Err(), 90u);
+    ASSERT_EQ(qelrt_trace_count(), 1u);
+    EXPECT_EQ(qelrt_trace_at(0)->level, QEL_TL_DEBUG);
+    EXPECT_EQ(Fn<U(H, void *, uint8_t *, U)>("marshal_cr")(h, m, buf.data(), 10), 0xFFFFFFFFu);
+}
+
+TEST_P(Messages, DomainRefusalAndBundleSteps) {
+    void *m = Make(5);
+    qelrt_domain_refuse(M().name);
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), 0u);
+    EXPECT_EQ(Err(), 52u);
+    EXPECT_EQ(Traced("is not allowed for the current domain"), 1u);
+    EXPECT_EQ(Fn<int(H)>("is_valid_cr")(h), 0);
+    qelrt_reset();
+    h->bundle_active = 1;
+    qelrt_calls_log(1);
+    const U full = Marshal(m, buf.data(), kBig);
+    ASSERT_EQ(err, 0u);
+    auto adds = Calls("bundle_message_validate_add"), counts = Calls("bundle_message_increment_count");
+    ASSERT_EQ(adds.size(), 1u);
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_LT(adds[0], counts[0]);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<void *>(adds[0]->a[2]), Record(M().name, "message")->luid, 16), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(adds[0]->a[3])), std::string("message ") + M().name);
+    qelrt_bundle_refuse(1, 22);
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), 0u);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced("is not valid for bundle"), 1u);
+    qelrt_bundle_refuse(2, 22);
+    buf[0] = 0xEE;
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), full);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(buf[0], 0) << "header written after a refused count";
+    EXPECT_EQ(Traced("is not present in bundle"), 1u);
+}
+
+TEST_P(Messages, HostileEnvelopesReachNoHandlerAndLeakNothing) {
+    auto good = Encode(Make(9));
+    Free(made_.back());
+    made_.clear();
+    live0 = qelrt_live_bytes();
+    // Every cut; no marker; a length too short to hold the identifier; a
+    // length covering a byte the body does not hold.
+    std::vector<std::vector<uint8_t>> bad(3, good);
+    bad[0][0] = 0xBD;
+    bad[1][15] = 30;
+    bad[2].push_back(0);
+    for (int k = 0; k < 4; ++k) bad[2][12 + k] = uint8_t(bad[2].size() >> (24 - 8 * k));
+    for (size_t cut = 0; cut < good.size(); ++cut) bad.emplace_back(good.begin(), good.begin() + cut);
+    for (auto &b : bad) {
+        g_seen = {};
+        void *out = reinterpret_cast<void *>(1);
+        Unmarshal(b, &out, Recorder);
+        EXPECT_NE(Err(), 0u) << b.size();
+        EXPECT_EQ(g_seen.calls, 0);
+        EXPECT_EQ(out, nullptr);
+    }
+    void *kept = nullptr;
+    UnmarshalOnly(&kept, good.data(), 30);
+    EXPECT_EQ(Err(), 90u);
+    ASSERT_NE(kept, nullptr) << "unmarshal_only hands out what it built";
+    Free(kept);
+    // Without a place to hand it out, the message is released.
+    EXPECT_EQ(UnmarshalOnly(nullptr, good.data(), U(good.size())), good.size());
+    EXPECT_EQ(Err(), 0u);
+    ExpectNoLeak();
+}
+
+// With an error present every entry traces and does nothing; a missing
+// message or buffer is refused with INVALID and nothing written.
+TEST_P(Messages, ErrorPresentOrMissingArgumentsDoNothing) {
+    void *m = Make(1), *out = nullptr;
+    std::vector<uint8_t> b(64);
+    char text[64] = "x";
+    err = 22;
+    EXPECT_EQ(Marshal(m, buf.data(), kBig), 0u);
+    EXPECT_EQ(Unmarshal(b, &out), 0u);
+    EXPECT_EQ(Text("print", m, text, 64), 0u);
+    EXPECT_EQ(Text("to_xml", m, text, 64), 0u);
+    EXPECT_EQ(FromXml(nullptr), nullptr);
+    EXPECT_EQ(UnmarshalOnly(&out, b.data(), 64), 0u);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(Err(), 22u);
+    EXPECT_EQ(Traced(std::strerror(22)), 6u);
+    EXPECT_EQ(qelrt_trace_count(), 6u);
+    for (const char *op : {"print", "to_xml", "marshal"})
+        for (int missing = 0; missing < 2; ++missing) {
+            EXPECT_EQ(Text(op, missing ? m : nullptr, missing ? nullptr : text, 64), 0u) << op;
+            EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID)) << op << missing;
+            h->err = 0;
+        }
+    EXPECT_STREQ(text, "x");
+}
+
+TEST_P(Messages, RecorderWritesOneWellFormedElementNeverTouchesTheErrorAndNeedsItsBuffer) {
+    auto b = Encode(Make(4));
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&text, &size);
+    qelrt_set_recorder(1, out);
+    void *m = nullptr;
+    Unmarshal(b, &m, Recorder);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(g_seen.msg, m);
     Free(m);
+    std::fclose(out);
+    xmlDocPtr doc = xmlReadMemory(text, int(size), "record.xml", nullptr, XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr) << text;
+    EXPECT_STREQ(reinterpret_cast<const char *>(xmlDocGetRootElement(doc)->name), "lomari");
+    EXPECT_NE(std::strstr(text, (std::string("<") + M().name + ">").c_str()), nullptr);
+    xmlFreeDoc(doc);
+    std::free(text);
+    qelrt_set_recorder(1, nullptr);
+    Unmarshal(b, &m, Recorder);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(Traced("NULL file handle"), 1u);
+    Free(m);
+    // Without its buffer the recorder ends the process.
+    qelrt_set_recorder(1, stderr);
+    qelrt_fail_qellib_malloc_at(1);
+    EXPECT_DEATH(Unmarshal(b, &m, Recorder), "QEL record - malloc failed");
+    qelrt_fail_qellib_malloc_at(0);
+    qelrt_set_recorder(0, nullptr);
+}
+
+TEST_P(Messages, TextAndXmlRenderingsRoundTrip) {
+    void *m = Make(21);
+    char text[1 << 14];
+    const U n = Text("print", m, text, sizeof text);
+    ASSERT_EQ(Err(), 0u);
+    const std::string s(text, n);
+    EXPECT_EQ(s.rfind(std::string("message@") + M().name + ": {\n", 0), 0u) << s;
+    EXPECT_NE(s.find(std::string("  ") + M().body->name + "@"), std::string::npos) << s;
+    EXPECT_EQ(s.substr(s.size() - 2), "}\n");
+    const U x = Text("to_xml", m, text, sizeof text);
+    ASSERT_EQ(Err(), 0u);
+    qel_xml_doc_t *doc = qel_xml_parse_memory(h, text, x, 0, nullptr, 0, &err);
+    ASSERT_NE(doc, nullptr) << text;
+    void *back = FromXml(doc);
+    qel_xml_doc_free(doc);
+    ASSERT_EQ(Err(), 0u);
+    EXPECT_TRUE(SameBody(m, back));
+    Free(back);
+    // Every cut of the buffer, printed or rendered: no byte past the room, 90 reported.
+    for (const char *op : {"print", "to_xml"})
+        for (U room = 0; room < (*op == 'p' ? n : x); room += 3) {
+            std::vector<char> cut(room + 1, '#');
+            Text(op, m, cut.data(), room);
+            EXPECT_EQ(Err(), 90u) << op << room;
+            EXPECT_EQ(cut[room], '#') << op << room;
+        }
+    // A document without the body element gives an empty message, no error.
+    doc = qel_xml_parse_memory(h, "<other/>", 8, 0, nullptr, 0, &err);
+    void *empty = FromXml(doc);
+    qel_xml_doc_free(doc);
+    EXPECT_EQ(Err(), 0u);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_NE(BodyOf(empty), nullptr);
+    Free(empty);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Messages, ::testing::ValuesIn(AllMessages()), ParamName());

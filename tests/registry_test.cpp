@@ -22,19 +22,6 @@ namespace {
 
 using namespace lt;
 
-// The manifest size of each structured type: used length of its variant 0,
-// which the allocation slop brings up to the instance size.
-const std::map<std::string, uint32_t> kManifestSize = {
-    {"spi4_mapping", 64},     {"vep_tarnok_body", 64},   {"which_vep", 24},
-    {"which_fp", 40},         {"if_shim_body", 56},      {"im_if_fctrl_body", 64},
-    {"vep_flowid_mapping", 48}, {"im_vep_fctrl_body", 80}, {"tarnok_rec_fields", 64},
-    {"flow_if_rec_fields", 32}, {"flow_vep_rec_fields", 64}, {"cc_pair", 16},
-    {"cc_ids", 32},           {"aps_pair", 24},          {"aps_control_data", 32},
-    {"flow_pair", 16},        {"flow_id_pool", 32},
-};
-
-// ---- registration ------------------------------------------------------------
-
 class Registry : public Lomari {
 protected:
     void *Lookup(const qel_type_info_t *t) { return h->type_dict_lookup_fn(h->type_dict_ctx, db, t->signature); }
@@ -101,8 +88,6 @@ TEST_F(Registry, RecordWithoutVariantInfo) {
     for (auto *c : Calls("qel_update_variant_info")) EXPECT_NE(c->a[1], reinterpret_cast<uint64_t>(t));
 }
 
-// ---- variant dump ------------------------------------------------------------
-
 std::string g_dump;
 
 int CapturePrint(const char *fmt, ...) {
@@ -115,36 +100,45 @@ int CapturePrint(const char *fmt, ...) {
     return n;
 }
 
+// Every record's used length and slop, in type-list order: a structured
+// type's slop brings its used length up to the instance size; enumerations,
+// tables and their records, and messages have fixed lengths and no slop.
 TEST_F(Registry, DumpPrintsEveryRecordsVariantInTypeListOrder) {
-    auto expected = [](const std::string &skip) {
+    const std::map<std::string, uint32_t> fixed = {{"enum", 16}, {"table", 8}, {"table_record", 8}, {"message", 40}};
+    auto expected = [&](const qel_type_info_t *skip) {
         std::string want;
-        auto block = [&](uint32_t used, uint32_t slop) {
-            want += "n_variants 1\nvariant 0 used length " + std::to_string(used) + " alloc slop " +
-                    std::to_string(slop) + "\n";
-        };
-        for (const auto &t : kTypes)
-            if (t.name != skip) block(kManifestSize.at(t.name), t.plain_size - kManifestSize.at(t.name));
-        for (int i = 0; i < 4; ++i) block(16, 0);
-        for (int i = 0; i < 12; ++i) block(8, 0);
-        for (int i = 0; i < 9; ++i) block(40, 0);
+        const auto list = TypeList();
+        for (size_t i = 0; i < list.size(); ++i) {
+            const qel_type_info_t *t = list[i];
+            const qel_variant_record_t &v = t->varinfo->variants[0];
+            if (i < std::size(kTypes)) {  // the structured types come first, in their order
+                EXPECT_STREQ(t->name, kTypes[i].name);
+                EXPECT_EQ(v.used_length + v.alloc_slop, kTypes[i].plain_size) << t->name;
+            } else {
+                EXPECT_EQ(v.used_length, fixed.at(t->kind)) << t->name;
+                EXPECT_EQ(v.alloc_slop, 0u) << t->name;
+            }
+            if (t != skip)
+                want += "n_variants 1\nvariant 0 used length " + std::to_string(v.used_length) + " alloc slop " +
+                        std::to_string(v.alloc_slop) + "\n";
+        }
         return want;
     };
     qel_type_info_t *t = Record("which_vep", "type");
     qel_variant_info_t *saved = t->varinfo;
-    for (std::string skip : {"", "which_vep"}) {  // a record without variant info is traced and skipped
-        if (!skip.empty()) t->varinfo = nullptr;
+    // A record without variant info is traced and skipped.
+    for (qel_type_info_t *skip : {static_cast<qel_type_info_t *>(nullptr), t}) {
+        if (skip) t->varinfo = nullptr;
         g_dump.clear();
         lomari_type_variant_dump(CapturePrint);
         t->varinfo = saved;
         EXPECT_EQ(g_dump, expected(skip));
-        ASSERT_EQ(qelrt_trace_count(), skip.empty() ? 0u : 1u);
+        ASSERT_EQ(qelrt_trace_count(), skip ? 1u : 0u);
     }
     EXPECT_STREQ(qelrt_trace_at(0)->text, "type variant cached info is NULL during usage dump");
     EXPECT_EQ(qelrt_trace_at(0)->table_no, 1);
     EXPECT_EQ(qelrt_trace_at(0)->level, QEL_TL_ERROR);
 }
-
-// ---- type manifest ------------------------------------------------------------
 
 // The bytes and flags of a named section of a 64-bit ELF file.
 bool ReadSection(const char *path, const std::string &want, std::string *bytes, uint64_t *flags) {
@@ -220,7 +214,7 @@ TEST(Manifest, IsANonLoadedSectionOfPaddedRecords) {
         EXPECT_GE(g, group) << "out of its group: " << t->name;
         group = g;
         keys[g].push_back(g == 0 ? std::string(t->name) : std::string(mt[1]));
-        EXPECT_EQ(std::stoul(mt[3]), kind == "type" ? kManifestSize.at(t->name) : kind == "enum" ? 16 : 0) << t->name;
+        EXPECT_EQ(std::stoul(mt[3]), g == 0 ? t->varinfo->variants[0].used_length : 0) << t->name;
     }
     EXPECT_EQ(seen.size(), 42u);
     EXPECT_EQ(keys[0].size(), 21u);
@@ -228,8 +222,6 @@ TEST(Manifest, IsANonLoadedSectionOfPaddedRecords) {
     EXPECT_EQ(keys[2].size(), 12u);
     for (const auto &k : keys) EXPECT_TRUE(std::is_sorted(k.begin(), k.end()));
 }
-
-// ---- identifiers --------------------------------------------------------------
 
 // Each record is well formed and its signature is the text of its binary
 // identifier (distinct: the manifest test lists each of the 42 once); the
@@ -259,8 +251,6 @@ TEST(TypeListRecords, SignaturesAndTheCatalogue) {
     EXPECT_EQ(std::memcmp(message_im_vep_fctrl_luid, Record("im_vep_fctrl", "message")->luid, 16), 0);
     EXPECT_STREQ(table_global_flow_control_luid_text, Record("global_flow_control", "table")->signature);
 }
-
-// ---- counting -----------------------------------------------------------------
 
 // Static records count with atomic adds: exact totals when several threads
 // create and destroy every kind of object at once (a message counts its body).

@@ -24,10 +24,11 @@ uint32_t Cmp(const void *a, const void *b) {
 }
 
 // Height of the subtree, checking every node's stored height and balance.
-int Check(const e_avl_node_t *n, bool *ok) {
+int Height(const e_avl_node_t *n) {
     if (!n) return 0;
-    const int l = Check(n->left, ok), r = Check(n->right, ok);
-    if (std::abs(l - r) > 1 || n->height != std::max(l, r) + 1) *ok = false;
+    const int l = Height(n->left), r = Height(n->right);
+    EXPECT_LE(std::abs(l - r), 1);
+    EXPECT_EQ(n->height, std::max(l, r) + 1);
     return std::max(l, r) + 1;
 }
 
@@ -62,34 +63,21 @@ TEST_P(Avl, RandomSequenceMatchesOrderedModel) {
         }
         ASSERT_EQ(count, model.size());
         if (step % 997 == 0 || step == 19999) {
-            bool ok = true;
-            const int hgt = Check(root, &ok);
-            ASSERT_TRUE(ok);
-            EXPECT_LE(hgt, 1.4405 * std::log2(model.size() + 2.0) - 0.3277 + 1e-9);
+            EXPECT_LE(Height(root), 1.4405 * std::log2(model.size() + 2.0) - 0.3277 + 1e-9);
             std::vector<uint32_t> walked;
             EXPECT_EQ(e_avl_walk(root, Collect, &walked, nullptr, nullptr, nullptr), model.size());
             ASSERT_EQ(walked, std::vector<uint32_t>(model.begin(), model.end()));
         }
         // Search and neighbours of a probe, in the tree or not.
         Item probe{{}, static_cast<uint32_t>(rng() % (span + 2)) - 1};
-        auto *hit = static_cast<Item *>(e_avl_search(root, &probe, Cmp));
-        EXPECT_EQ(hit != nullptr, model.count(probe.key) == 1);
-        auto nx = model.upper_bound(probe.key);
-        auto *n = static_cast<Item *>(e_avl_get_next(root, &probe, Cmp));
-        EXPECT_EQ(n ? n->key : ~0u, nx == model.end() ? ~0u : *nx);
-        auto pv = model.lower_bound(probe.key);
-        auto *p = static_cast<Item *>(e_avl_get_prev(root, &probe, Cmp));
-        EXPECT_EQ(p ? p->key : ~0u, pv == model.begin() ? ~0u : *std::prev(pv));
+        auto key = [](void *i) { return i ? static_cast<Item *>(i)->key : ~0u; };
+        EXPECT_EQ(e_avl_search(root, &probe, Cmp) != nullptr, model.count(probe.key) == 1);
+        auto nx = model.upper_bound(probe.key), pv = model.lower_bound(probe.key);
+        EXPECT_EQ(key(e_avl_get_next(root, &probe, Cmp)), nx == model.end() ? ~0u : *nx);
+        EXPECT_EQ(key(e_avl_get_prev(root, &probe, Cmp)), pv == model.begin() ? ~0u : *std::prev(pv));
     }
-    auto *first = static_cast<Item *>(e_avl_get_first(root));
-    auto *last = static_cast<Item *>(e_avl_get_last(root));
-    if (model.empty()) {
-        EXPECT_EQ(first, nullptr);
-        EXPECT_EQ(last, nullptr);
-    } else {
-        EXPECT_EQ(first->key, *model.begin());
-        EXPECT_EQ(last->key, *model.rbegin());
-    }
+    EXPECT_EQ(static_cast<Item *>(e_avl_get_first(root)), model.empty() ? nullptr : &items[*model.begin()]);
+    EXPECT_EQ(static_cast<Item *>(e_avl_get_last(root)), model.empty() ? nullptr : &items[*model.rbegin()]);
 }
 INSTANTIATE_TEST_SUITE_P(Spans, Avl, ::testing::Values(1u, 7u, 300u, 5000u));
 
@@ -101,13 +89,10 @@ TEST(AvlOrder, AscendingInsertsStayBalanced) {
         items[i].key = i;
         ASSERT_EQ(e_avl_insert(nullptr, 0, &root, &items[i], &count, Cmp), 1);
     }
-    bool ok = true;
-    EXPECT_LE(Check(root, &ok), 17);  // a perfect tree of 2^16 - 1 nodes has 16 levels
-    EXPECT_TRUE(ok);
+    EXPECT_LE(Height(root), 17);  // a perfect tree of 2^16 - 1 nodes has 16 levels
     for (uint32_t i = 0; i < items.size(); i += 2) ASSERT_EQ(e_avl_delete(nullptr, 0, &root, &items[i], &count, Cmp), 1);
     EXPECT_EQ(count, items.size() / 2);
-    Check(root, &ok);
-    EXPECT_TRUE(ok);
+    Height(root);
     EXPECT_EQ(items[0].node.height, 0);  // unlinked nodes are cleared
 }
 

@@ -1,10 +1,10 @@
 // The parts of the runtime stand-in (qelrt) the library's behaviour rests
-// on: the scalar codecs' bytes and their refusal of short room, the
-// failing-allocation knobs, the type dictionary behind per-handle types,
-// trace capture and formatting, the key/range store's refusal knob, and
-// SuperFastHash over every tail length.  (Atomic statistics counters are
-// watched through the library, in registry_test.)
-#include <functional>
+// on: the failing-allocation knobs, the pooling allocator, the observing
+// hooks, the type dictionary behind per-handle types, trace capture and
+// formatting, the key/range store's refusal knob, refusal of missing
+// arguments, and SuperFastHash over every tail length.  (The scalar codecs
+// are in codec_inline_test; atomic statistics counters are watched through
+// the library, in registry_test.)
 #include <set>
 #include <tuple>
 
@@ -15,95 +15,6 @@ namespace {
 using namespace lt;
 
 class Qelrt : public Lomari {};
-
-// ---- codecs ---------------------------------------------------------------
-
-struct Codec {
-    const char *name;
-    std::vector<uint8_t> wire;  // encoding of the sample value
-    std::function<U(H, uint8_t *, U, U *)> enc;
-    // Decodes into scratch and says whether the sample came back.
-    std::function<U(H, const uint8_t *, U, U *, bool *)> dec;
-};
-
-// A codec case whose sample is one value of type T.
-template <class T, class Enc, class Dec>
-Codec One(const char *name, std::vector<uint8_t> wire, T sample, Enc enc, Dec dec) {
-    return {name, std::move(wire), [=](H h, uint8_t *b, U r, U *e) { return enc(h, b, sample, r, e); },
-            [=](H h, const uint8_t *b, U r, U *e, bool *ok) {
-                T v{};
-                U n = dec(h, b, &v, r, e);
-                *ok = v == sample;
-                return n;
-            }};
-}
-// The value codecs (the header codecs, which pass the value itself, are One).
-template <class T>
-Codec Value(const char *name, std::vector<uint8_t> wire, T sample, U (*m)(H, U, uint8_t *, const T *, U, U *),
-            U (*u)(H, U, const uint8_t *, T *, U, int, U *)) {
-    return One(name, wire, sample, [m](H h, uint8_t *b, T v, U r, U *e) { return m(h, 0, b, &v, r, e); },
-               [u](H h, const uint8_t *b, T *v, U r, U *e) { return u(h, 0, b, v, r, 0, e); });
-}
-
-struct Ra {  // the ra-data block: a 64-bit value and a byte
-    uint64_t value;
-    uint8_t byte;
-    bool operator==(const Ra &) const = default;
-};
-
-const Codec kCodecs[] = {
-    Value<u_int8>("u_int8", {0xA7}, 0xA7, u_int8_marshal, u_int8_unmarshal),
-    Value<u_int16>("u_int16", {0x12, 0x34}, 0x1234, u_int16_marshal, u_int16_unmarshal),
-    Value<u_int32>("u_int32", {0xDE, 0xAD, 0xBE, 0xEF}, 0xDEADBEEF, u_int32_marshal, u_int32_unmarshal),
-    Value<char>("char", {'Z'}, 'Z', char_marshal, char_unmarshal),
-    One<U>("list_len", {1, 2, 3, 4}, 0x01020304, _qel_list_len_marshal, _qel_list_len_unmarshal),
-    One<int8_t>("instance_variant", {0xFE}, -2, _qel_instance_variant_marshal, _qel_instance_variant_unmarshal),
-    One<uint8_t>("obj_flag", {0x28}, 0x28, _qel_instance_obj_flag_marshal, _qel_instance_obj_flag_unmarshal),
-    One<U>("variant_jump", {0, 0, 1, 5}, 0x105, _qel_variant_jump_marshal, _qel_variant_jump_unmarshal),
-    One<Ra>("ra_data", {1, 2, 3, 4, 5, 6, 7, 8, 0x99}, {0x0102030405060708ull, 0x99},
-            [](H h, uint8_t *b, Ra v, U r, U *e) { return _qel_instance_ra_data_marshal(h, b, v.value, v.byte, r, e); },
-            [](H h, const uint8_t *b, Ra *v, U r, U *e) { return _qel_instance_ra_data_unmarshal(h, b, &v->value, &v->byte, r, e); }),
-};
-
-class QelrtCodec : public Qelrt, public ::testing::WithParamInterface<const Codec *> {};
-
-// Big-endian bytes at any alignment and nothing past the width; with less
-// room than the width nothing is read or written and 90 is reported, to
-// the handle too when there is one.
-TEST_P(QelrtCodec, BytesAndShortRoom) {
-    const Codec &c = *GetParam();
-    const U width = static_cast<U>(c.wire.size());
-    uint8_t buf[32];
-    for (U off = 0; off < 4; ++off) {
-        std::memset(buf, 0xCC, sizeof buf);
-        ASSERT_EQ(c.enc(h, buf + off, width + 3, &err), width);
-        EXPECT_EQ(std::vector<uint8_t>(buf + off, buf + off + width), c.wire);
-        EXPECT_EQ(buf[off + width], 0xCC) << "wrote past its width";
-        bool ok = false;
-        EXPECT_EQ(c.dec(h, buf + off, width, &err, &ok), width);
-        EXPECT_TRUE(ok);
-        EXPECT_EQ(err, 0u);
-    }
-    for (U room = 0; room < width; ++room) {
-        for (H hh : {h, static_cast<H>(nullptr)}) {
-            h->err = err = 0;
-            std::memset(buf, 0xCC, sizeof buf);
-            EXPECT_EQ(c.enc(hh, buf, room, &err), 0u);
-            EXPECT_EQ(err, 90u);
-            EXPECT_EQ(buf[0], 0xCC);
-            err = 0;
-            bool ok = true;
-            EXPECT_EQ(c.dec(hh, c.wire.data(), room, &err, &ok), 0u);
-            EXPECT_FALSE(ok) << "decoded with too little room";
-            EXPECT_EQ(err, 90u);
-            EXPECT_EQ(h->err, hh ? 90u : 0u);
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(All, QelrtCodec, ::testing::ValuesIn(Each(kCodecs)), ParamName());
-
-// ---- failing allocations ------------------------------------------------------
 
 TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
     for (int pool : {0, 1}) {
@@ -124,8 +35,6 @@ TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
         EXPECT_EQ(qelrt_live_bytes(), 0);
     }
 }
-
-// ---- pooling allocator ------------------------------------------------------
 
 // Same-size blocks come from slabs: freed blocks are handed out again
 // before any new memory, every block is counted while allocations are
@@ -159,8 +68,6 @@ TEST_F(Qelrt, PoolServesSameSizeBlocksFromSlabsAndReusesFreedOnes) {
 #endif
 }
 
-// ---- observing hooks ------------------------------------------------------------
-
 // A handle carries the write and statistics hooks only while logging is on,
 // so unobserved writes cost the library one test; turning logging on
 // reaches handles made before, every write is still logged, and a hook the
@@ -192,8 +99,6 @@ TEST_F(Qelrt, HooksAreOnOnlyWhileLoggingAndTheWriteLogStaysComplete) {
     qelrt_reset();
     EXPECT_EQ(h->write_hook_fn, nullptr);
 }
-
-// ---- type dictionary --------------------------------------------------------
 
 // A registration that copies the one static record into the dictionary.
 qel_type_info_t g_static_ti = {QEL_TINFO_MAGIC, {}, "00112233445566778899aabbccddeeff", "which_fp",
@@ -228,8 +133,6 @@ TEST_F(Qelrt, TypeInfoPtrGetRegistersOnceOrFallsBackToTheStaticRecord) {
     EXPECT_EQ(qel_type_info_ptr_get(h, 0, &g_static_ti, nullptr), first);
 }
 
-// ---- trace ------------------------------------------------------------------
-
 TEST_F(Qelrt, TraceCapturesFormattedPoints) {
     const char *const formats[] = {"plain", "value %u of %u", "name %s", "%s=%u"};
     const qel_trace_table_t table = {{0xAB}, 1, 2, 4, formats};
@@ -249,8 +152,6 @@ TEST_F(Qelrt, TraceCapturesFormattedPoints) {
     EXPECT_EQ(qelrt_trace_count(), 6u);
 }
 
-// ---- key/range store ----------------------------------------------------------
-
 TEST_F(Qelrt, QuarlRangesAndTheRefusalKnob) {
     qelrt_handle_use_quarl(h, 1);
     void *q = h->alloc_ctx;
@@ -262,8 +163,6 @@ TEST_F(Qelrt, QuarlRangesAndTheRefusalKnob) {
     EXPECT_EQ(quarl_in_range(q, &words[2], 8), 0);
     EXPECT_EQ(qelrt_quarl_range_count(h), 2u);
 }
-
-// ---- missing arguments -----------------------------------------------------------
 
 // Every runtime call the library or a program may reach with a missing
 // handle, store, node or output answers with its documented refusal and
@@ -323,8 +222,6 @@ TEST_F(Qelrt, MissingArgumentsAreRefusedNotFollowed) {
     qellib_get_handle_ws(h, &ws, &ws_len);
     EXPECT_EQ(ws_len, 0u);
 }
-
-// ---- hashing ------------------------------------------------------------------
 
 TEST(QelrtHash, SuperFastHashCoversEveryTailLength) {
     const char data[] = "\x80spi4_mapping-slot";

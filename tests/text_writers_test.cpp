@@ -1,67 +1,73 @@
-// text_writers_test.cpp -- the runtime's bounded text and XML writers:
-// exact output, escaping that keeps any string well-formed and readable
-// back, and room cut at every length (no byte past the room, 90 reported,
-// a clean NUL-terminated prefix).
-#include <libxml/parser.h>
-
-#include <functional>
+// text_writers_test.cpp -- the runtime's bounded text and XML writers and
+// the parsed-document readers: exact output, escaping that keeps any string
+// well-formed and readable back, room cut at every length (no byte past the
+// room, 90 reported, a clean NUL-terminated prefix), refusal of a missing
+// name, value or buffer with INVALID, and nothing done under an error
+// already present.
+#include <regex>
 
 #include "fixture.h"
+#include "qel/rt_text.h"
 
 namespace lt {
 namespace {
 
-using Writer = std::function<U(H, char *, U, U *)>;
+// One writer with its other arguments fixed: (handle, buffer, name, value, room, err).
+using Writer = U (*)(H, char *, const char *, const void *, U, U *);
 
 struct Case {
-    const char *name;
+    const char *what;
     Writer write;
-    const char *expect;  // null: checked by the test itself
+    const char *name;   // the sample's name and value (both null: the writer takes neither)
+    const void *value;
+    const char *expect;
 };
 
 const u_int8 k8 = 200;
 const u_int16 k16 = 65535;
 const u_int32 k32 = 4000000000u;
+template <class T>
+const T *As(const void *v) { return static_cast<const T *>(v); }
+#define WRITER(call) [](H h, char *b, const char *n, const void *v, U r, U *e) -> U { return call; }
 
-std::vector<Case> Cases() {
-    return {
-        {"snprintf", [](H h, char *b, U r, U *e) { return qel_snprintf(h, b, r, e, "%s@%s: {\n", "x", "y"); }, "x@y: {\n"},
-        {"space", [](H h, char *b, U r, U *e) { return qel_print_space(h, b, r, 3, e); }, "   "},
-        {"u8", [](H h, char *b, U r, U *e) { return u_int8_print(h, 0, b, 2, "scheme", &k8, r, e); }, "  scheme: 200\n"},
-        {"u16", [](H h, char *b, U r, U *e) { return u_int16_print(h, 0, b, 0, "flow_id", &k16, r, e); }, "flow_id: 65535\n"},
-        {"u32", [](H h, char *b, U r, U *e) { return u_int32_print(h, 0, b, 1, "slot", &k32, r, e); }, " slot: 4000000000\n"},
-        {"str", [](H h, char *b, U r, U *e) { return null_string_print(h, 0, b, 2, "dbkey", "abcdef", 4, r, e); }, "  dbkey: \"abcd\"\n"},
-        {"start", [](H h, char *b, U r, U *e) { return start_tag(h, 0, b, "pri", r, 0, e); }, "<pri>"},
-        {"start_state", [](H h, char *b, U r, U *e) { return start_tag(h, 0, b, "pri", r, 2, e); }, "<pri state=\"2\">"},
-        {"end", [](H h, char *b, U r, U *e) { return end_tag(h, 0, b, "pri", r, e); }, "</pri>"},
-        {"enum", [](H h, char *b, U r, U *e) { return xml_enum_print(h, 0, b, "<SPI4_PRI_HI/>xx", 14, r, e); }, "<SPI4_PRI_HI/>"},
-        {"x8", [](H h, char *b, U r, U *e) { return u_int8_to_xml(h, 0, b, "leased", &k8, r, 0, e); }, "<leased>200</leased>"},
-        {"x16", [](H h, char *b, U r, U *e) { return u_int16_to_xml(h, 0, b, "connection_id", &k16, r, 2, e); },
-         "<connection_id state=\"2\">65535</connection_id>"},
-        {"x32", [](H h, char *b, U r, U *e) { return u_int32_to_xml(h, 0, b, "vc", &k32, r, 0, e); }, "<vc>4000000000</vc>"},
-        {"xstr", [](H h, char *b, U r, U *e) { return null_string_to_xml(h, 0, b, "dbkey", "a<&>\"'\t\x01\xc3", 31, r, 0, e); },
-         "<dbkey>a&lt;&amp;&gt;&quot;&apos;&#9;&#xE001;&#xE0C3;</dbkey>"},
-        {"stamp", [](H h, char *b, U r, U *e) { return start_tag_timestamp(h, 0, b, "lomari", r, 0, e); }, nullptr},
-    };
-}
+const Case kCases[] = {
+    {"snprintf", WRITER(qel_snprintf(h, b, r, e, n ? "%s@%s: {\n" : nullptr, n, "y")), "x", nullptr, "x@y: {\n"},
+    {"space", WRITER(qel_print_space(h, b, r, 3, e)), nullptr, nullptr, "   "},
+    {"u8", WRITER(u_int8_print(h, 0, b, 2, n, As<u_int8>(v), r, e)), "scheme", &k8, "  scheme: 200\n"},
+    {"u16", WRITER(u_int16_print(h, 0, b, 0, n, As<u_int16>(v), r, e)), "flow_id", &k16, "flow_id: 65535\n"},
+    {"u32", WRITER(u_int32_print(h, 0, b, 1, n, As<u_int32>(v), r, e)), "slot", &k32, " slot: 4000000000\n"},
+    {"str", WRITER(null_string_print(h, 0, b, 2, n, As<char>(v), 4, r, e)), "dbkey", "abcdef", "  dbkey: \"abcd\"\n"},
+    {"start", WRITER(start_tag(h, 0, b, n, r, 0, e)), "pri", nullptr, "<pri>"},
+    {"start_state", WRITER(start_tag(h, 0, b, n, r, 2, e)), "pri", nullptr, "<pri state=\"2\">"},
+    {"end", WRITER(end_tag(h, 0, b, n, r, e)), "pri", nullptr, "</pri>"},
+    {"enum", WRITER(xml_enum_print(h, 0, b, n, 14, r, e)), "<SPI4_PRI_HI/>xx", nullptr, "<SPI4_PRI_HI/>"},
+    {"x8", WRITER(u_int8_to_xml(h, 0, b, n, As<u_int8>(v), r, 0, e)), "leased", &k8, "<leased>200</leased>"},
+    {"x16", WRITER(u_int16_to_xml(h, 0, b, n, As<u_int16>(v), r, 2, e)), "connection_id", &k16,
+     "<connection_id state=\"2\">65535</connection_id>"},
+    {"x32", WRITER(u_int32_to_xml(h, 0, b, n, As<u_int32>(v), r, 0, e)), "vc", &k32, "<vc>4000000000</vc>"},
+    {"xstr", WRITER(null_string_to_xml(h, 0, b, n, As<char>(v), 31, r, 1, e)), "dbkey", "a<&>\"'\t\x01\xc3",
+     "<dbkey state=\"1\">a&lt;&amp;&gt;&quot;&apos;&#9;&#xE001;&#xE0C3;</dbkey>"},
+    {"stamp", WRITER(start_tag_timestamp(h, 0, b, n, r, 1, e)), "lomari", nullptr, nullptr},
+};
 
-class Writers : public Lomari, public ::testing::WithParamInterface<Case> {};
+class Writers : public Lomari, public ::testing::WithParamInterface<const Case *> {};
 
-TEST_P(Writers, ExactTextAndEveryCutLength) {
-    const Case &c = GetParam();
+TEST_P(Writers, ExactTextEveryCutLengthAndRefusals) {
+    const Case &c = *GetParam();
+    auto write = [&](char *b, U room) { return c.write(h, b, c.name, c.value, room, &err); };
     char full[512];
-    U n = c.write(h, full, sizeof full, &err);
+    U n = write(full, sizeof full);
     ASSERT_EQ(Err(), 0u);
     ASSERT_EQ(n, std::strlen(full));
     if (c.expect) {
         EXPECT_STREQ(full, c.expect);
     } else {
-        EXPECT_EQ(std::string(full, 14), "<lomari time=\"");
-        EXPECT_EQ(n, 14u + 27u + 2u) << full;
+        const std::regex stamp(R"(<lomari state="1" time="\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z">)");
+        EXPECT_TRUE(std::regex_match(full, stamp)) << full;
     }
     for (U room = 0; room <= n + 1; ++room) {
         std::vector<char> b(room + 8, '#');
-        U got = c.write(h, b.data(), room, &err);
+        U got = write(b.data(), room);
         for (U k = room; k < room + 8; ++k) ASSERT_EQ(b[k], '#') << "wrote past room " << room;
         if (room > n) {
             EXPECT_EQ(got, n);
@@ -76,15 +82,29 @@ TEST_P(Writers, ExactTextAndEveryCutLength) {
         }
         h->err = 0;
     }
-    err = 7;  // an error already set: nothing written
+    EXPECT_EQ(write(nullptr, 0), 0u);
+    EXPECT_EQ(Err(), QEL_TEXT_SHORT);
+    EXPECT_EQ(write(nullptr, sizeof full), 0u);  // room but no buffer
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    if (c.name) {  // a missing name, or value where the writer takes one
+        EXPECT_EQ(c.write(h, full, nullptr, c.value, sizeof full, &err), 0u);
+        EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+        if (c.value) {
+            EXPECT_EQ(c.write(h, full, c.name, nullptr, sizeof full, &err), 0u);
+            EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+        }
+    }
+    h->err = 0;
+    err = 7;  // an error already present: nothing written
     char b[4] = "abc";
-    EXPECT_EQ(c.write(h, b, sizeof b, &err), 0u);
+    EXPECT_EQ(write(b, sizeof b), 0u);
     EXPECT_STREQ(b, "abc");
     EXPECT_EQ(Err(), 7u);
+    EXPECT_EQ(h->err, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, Writers, ::testing::ValuesIn(Cases()),
-                         [](const auto &i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(All, Writers, ::testing::ValuesIn(Each(kCases)),
+                         [](const auto &i) { return std::string(i.param->what); });
 
 // Any byte string renders as well-formed XML and reads back unchanged.
 TEST_F(Lomari, StringElementsAreWellFormedAndReadBack) {
@@ -104,6 +124,39 @@ TEST_F(Lomari, StringElementsAreWellFormedAndReadBack) {
         EXPECT_STREQ(back, s);
         qel_xml_doc_free(d);
     }
+}
+
+// The parsed-document readers (missing arguments: xml_reader_test) work
+// without an error word or a message buffer, refuse a missing file name,
+// and cut a message to its room.
+TEST_F(Lomari, DocumentReadersWithoutErrorWordOrMessage) {
+    const char text[] = "<a><n>7</n><s>x&amp;y</s><e/></a>";
+    char msg[64], value[16];
+    U count = 9, v = 0;
+    EXPECT_EQ(qel_xml_parse_file(h, nullptr, 0, msg, sizeof msg, &err), nullptr);
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    EXPECT_EQ(qel_xml_parse_file(h, "/nonexistent/doc.xml", 0, nullptr, 0, &err), nullptr);
+    EXPECT_NE(Err(), 0u);
+    EXPECT_EQ(qel_xml_parse_memory(h, "<a>", 3, 0, nullptr, 0, nullptr), nullptr);
+    qel_xml_doc_t *d = qel_xml_parse_memory(h, text, sizeof text - 1, 0, nullptr, 0, nullptr);
+    ASSERT_NE(d, nullptr);
+    EXPECT_NE(xml_get_element_nodecount(h, d, nullptr, &count, nullptr), 0u);
+    EXPECT_EQ(xml_get_element_nodecount(h, d, "/a/*", &count, nullptr), 0u);
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(xml_get_element_value(h, d, "/a/s", value, sizeof value, nullptr), 0u);
+    EXPECT_STREQ(value, "x&y");
+    EXPECT_NE(xml_get_element_value(h, d, "/a/s", value, 3, nullptr), 0u);  // no room for the text
+    EXPECT_EQ(u_int32_from_xml(h, db, "/a/n", d, &v, nullptr, nullptr, 0), 0u);
+    EXPECT_EQ(v, 7u);
+    EXPECT_NE(u_int32_from_xml(h, db, "/a/s", d, &v, &err, msg, 8), 0u);  // not a number: a cut message
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    EXPECT_LT(std::strlen(msg), 8u);
+    EXPECT_EQ(null_string_from_xml(h, db, "/a/s", d, value, 8, nullptr, nullptr, 0), 0u);
+    EXPECT_STREQ(value, "x&y");
+    EXPECT_NE(null_string_from_xml(h, db, "/a/s", d, value, 2, &err, nullptr, 0), 0u);  // longer than the bound
+    EXPECT_NE(Err(), 0u);
+    qel_xml_doc_free(d);
+    qel_xml_doc_free(nullptr);
 }
 
 }  // namespace

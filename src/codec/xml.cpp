@@ -218,11 +218,11 @@ void enum_from_xml(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_x
 void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xml_doc_t *doc,
                   void *o, uint32_t *err, char *msg, uint32_t msg_len) {
     if (!begin(h, err) || !present(h, err, o) || !present(h, err, path)) return;
-    // A path or document the reader refuses keeps its error; an element
-    // that is not there is NOT_FOUND, which callers may take as absent.
+    // An element that cannot be counted (a path or document the reader
+    // refuses) reads as absent, like one that is not there: NOT_FOUND,
+    // stored in the handle too.
     uint32_t count = 0;
-    if (xml_get_element_nodecount(h, doc, path, &count, err)) return;
-    if (count == 0) {
+    if (xml_get_element_nodecount(h, doc, path, &count, err) || count == 0) {
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }

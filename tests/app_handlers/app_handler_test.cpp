@@ -1,12 +1,28 @@
-// Dispatch in a program that defines the application's message handlers:
-// a received message without a handler argument reaches the application's
+// Dispatch in a program that defines the application's handlers.  A
+// received message without a handler argument reaches the application's
 // handler for its type, and a handler argument takes precedence over it.
+// Every record callback reaches the handler of its table and event with its
+// arguments unchanged; the DM callbacks reach their own handler where the
+// application has one (two tables here), else the plain create or delete
+// handler as (null, word) after the DM default trace.
+#include <set>
+
 #include "lomari/lomari_catalogue.h"
 #include "message_wire.h"
 
 namespace {
+
+struct Call {
+    std::string fn;
+    qel_handle_t *h;
+    uint32_t db;
+    std::vector<void *> words;
+    uint32_t value;
+};
+std::vector<Call> g_calls;
 lt::Seen g_app;
-}
+
+}  // namespace
 
 #define DEFINE_APP_HANDLER(name)                                                            \
     extern "C" void lomari_##name##_message_handler(qel_handle_t *, uint32_t, uint64_t ctx, \
@@ -17,6 +33,32 @@ lt::Seen g_app;
     }
 LOMARI_FOR_EACH_MESSAGE(DEFINE_APP_HANDLER)
 
+// One handler that records its call: (a, b) for the record events, (w) for the DM ones.
+#define PAIR_HANDLER(t, ev)                                                                                   \
+    extern "C" void lomari_##t##_table_record_##ev##_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
+                                                             uint32_t *) {                                    \
+        g_calls.push_back({#t " " #ev, h, db, {a, b}, 0});                                                     \
+    }
+#define ONE_HANDLER(t, ev)                                                                                    \
+    extern "C" void lomari_##t##_table_record_##ev##_handler(qel_handle_t *h, uint32_t db, void *w, uint32_t *) { \
+        g_calls.push_back({#t " " #ev, h, db, {w}, 0});                                                        \
+    }
+#define DEFINE_RECORD_HANDLERS(t)                                                                             \
+    PAIR_HANDLER(t, create) PAIR_HANDLER(t, modify) PAIR_HANDLER(t, delete)                                   \
+    extern "C" uint32_t lomari_##t##_table_record_grouping_handler(qel_handle_t *h, uint32_t db, void *a,       \
+                                                                   uint32_t *, void *b, void *c, uint32_t v,   \
+                                                                   void *d) {                                  \
+        g_calls.push_back({#t " grouping", h, db, {a, b, c, d}, v});                                           \
+        return v + 1;                                                                                         \
+    }                                                                                                         \
+    extern "C" void lomari_##t##_table_record_free_handler(qel_handle_t *h, uint32_t db, void *a, uint32_t v,   \
+                                                           uint32_t *, void *d) {                              \
+        g_calls.push_back({#t " free", h, db, {a, d}, v});                                                     \
+    }
+LOMARI_FOR_EACH_TABLE(DEFINE_RECORD_HANDLERS)
+ONE_HANDLER(tarnok_header_ids, create_dm) ONE_HANDLER(tarnok_header_ids, delete_dm)
+ONE_HANDLER(global_flow_control, create_dm) ONE_HANDLER(global_flow_control, delete_dm)
+
 namespace {
 
 using namespace lt;
@@ -25,8 +67,7 @@ class AppDispatch : public MessageTest {};
 
 TEST_P(AppDispatch, ApplicationHandlerUnlessOneIsGiven) {
     auto b = Encode(Make(2));
-    g_app = {};
-    g_seen = {};
+    g_app = g_seen = {};
     void *m = nullptr;
     Unmarshal(b, &m, nullptr, 5);
     EXPECT_EQ(Err(), 0u);
@@ -42,5 +83,58 @@ TEST_P(AppDispatch, ApplicationHandlerUnlessOneIsGiven) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, AppDispatch, ::testing::ValuesIn(AllMessages()), ParamName());
+
+class RecordHandlers : public Lomari, public ::testing::WithParamInterface<const TableDesc *> {
+protected:
+    template <class F>
+    F *Cb(const std::string &ev) const { return Api<F>(GetParam()->name, "table_record_" + ev + "_cb"); }
+    // The one handler call since the last check, with this handle and database.
+    Call Only(const std::string &fn, std::vector<void *> words, uint32_t value = 0) {
+        EXPECT_EQ(g_calls.size(), 1u);
+        Call c = g_calls.empty() ? Call{} : g_calls.back();
+        g_calls.clear();
+        EXPECT_EQ(c.fn, std::string(GetParam()->name) + " " + fn);
+        EXPECT_EQ(c.h, h);
+        EXPECT_EQ(c.db, 9u);
+        EXPECT_EQ(c.words, words);
+        EXPECT_EQ(c.value, value);
+        return c;
+    }
+    int w[4];
+};
+
+TEST_P(RecordHandlers, EveryEventReachesItsHandlerWithItsArguments) {
+    const std::string t = GetParam()->name;
+    g_calls.clear();
+    for (const char *ev : {"create", "modify", "delete"}) {
+        Cb<void(H, U, void *, void *, U *)>(ev)(h, 9, &w[0], &w[1], &err);
+        Only(ev, {&w[0], &w[1]});
+    }
+    EXPECT_EQ(Cb<U(H, U, void *, U *, void *, void *, U, void *)>("grouping")(h, 9, &w[0], &err, &w[1], &w[2], 41, &w[3]),
+              42u);
+    Only("grouping", {&w[0], &w[1], &w[2], &w[3]}, 41);
+    Cb<void(H, U, void *, U, U *, void *)>("free")(h, 9, &w[0], 6, &err, &w[3]);
+    Only("free", {&w[0], &w[3]}, 6);
+    EXPECT_EQ(qelrt_trace_count(), 0u);
+
+    const bool own_dm = t == "tarnok_header_ids" || t == "global_flow_control";
+    for (const std::string ev : {"create", "delete"}) {
+        qelrt_trace_clear();
+        Cb<void(H, U, void *, U *)>(ev + "_dm")(h, 9, &w[2], &err);
+        if (own_dm) {
+            Only(ev + "_dm", {&w[2]});
+        } else {
+            Only(ev, {nullptr, &w[2]});
+        }
+        EXPECT_EQ(Traced(("default lomari_" + t + "_record " + ev + " DM handler called").c_str()), own_dm ? 0u : 1u);
+    }
+    EXPECT_EQ(qelrt_trace_count(), own_dm ? 0u : 1u);
+    err = LOMARI_ERR_INVALID;
+    Cb<void(H, U, void *, void *, U *)>("create")(h, 9, &w[0], &w[1], &err);
+    EXPECT_TRUE(g_calls.empty());
+    err = 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(All, RecordHandlers, ::testing::ValuesIn(Each(kTables)), ParamName());
 
 }  // namespace

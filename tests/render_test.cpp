@@ -1,0 +1,289 @@
+// render_test.cpp -- text and XML renderings of enumerations and structured
+// types: the exact text frame of nested objects and XML element forms,
+// out-of-range enumerations, negative variants, chained forms, buffers cut
+// at every length, well-formedness (checked with libxml2 itself), round
+// trips of random objects of every type in both handle modes, and
+// documents with absent, extra, malformed or out-of-range parts.
+#include <libxml/parser.h>
+
+#include "fixture.h"
+
+namespace lt {
+namespace {
+
+using PrintFn = U(H, U, char *, U, const char *, const void *, U, U *);
+using ToXmlFn = U(H, U, const char *, char *, const void *, U, uint8_t, U *);
+using FromXmlFn = void(H, U, const char *, qel_xml_doc_t *, void *, U *, char *, U);
+
+bool WellFormed(const std::string &x) {
+    xmlDocPtr d = xmlReadMemory(x.data(), int(x.size()), nullptr, nullptr, XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET);
+    xmlFreeDoc(d);
+    return d != nullptr;
+}
+
+// ---- every type ------------------------------------------------------------------
+
+class Render : public CodecTest {
+protected:
+    std::string Xml(const void *o) {
+        std::string b(1 << 16, '\0');
+        b.resize(Op<ToXmlFn>("to_xml")(h, db, T().name, b.data(), o, U(b.size()), 0, &err));
+        EXPECT_EQ(Err(), 0u);
+        return b;
+    }
+    // Parses text at "/<type>" into o; the error word.
+    U Parse(const std::string &x, void *o) {
+        qel_xml_doc_t *d = qel_xml_parse_memory(h, x.data(), U(x.size()), 0, msg, sizeof msg, &err);
+        if (!d) return Err();
+        Op<FromXmlFn>("from_xml")(h, db, ("/" + std::string(T().name)).c_str(), d, o, &err, msg, sizeof msg);
+        qel_xml_doc_free(d);
+        return Err();
+    }
+    char msg[256] = {};
+};
+
+TEST_P(Render, RandomObjectsRoundTripThroughXml) {
+    Modes([&](bool track) {
+        for (uint32_t seed = 1; seed <= 3; ++seed) {
+            void *o = Fill(seed, seed == 1 ? 0 : Elems() + seed);
+            std::string x = Xml(o);
+            EXPECT_TRUE(WellFormed(x)) << x;
+            if (!track) {
+                EXPECT_EQ(x.find(" state="), std::string::npos);
+            }
+            void *back = Create();
+            EXPECT_EQ(Parse(x, back), 0u) << x << msg;
+            EXPECT_EQ(ty.Compare(o, back), 0) << x;
+            EXPECT_EQ(Xml(back), x);
+            // Cut short, the document is refused by the parser.
+            EXPECT_EQ(Parse(x.substr(0, x.size() - 1), back), U(LOMARI_ERR_INVALID));
+            EXPECT_EQ(std::string(msg).rfind("line 1: ", 0), 0u) << msg;
+            Destroy(back);
+            Destroy(o);
+        }
+    });
+    // Without the top element: not found; an element with no known child
+    // keeps every field and appends nothing.
+    void *o = Fill(7, Elems()), *copy = Fill(7, Elems());
+    EXPECT_EQ(Parse("<other><x/></other>", o), U(LOMARI_ERR_NOT_FOUND));
+    const std::string t = T().name;
+    EXPECT_EQ(Parse("<" + t + "><unknown>1</unknown><pair_count>99</pair_count></" + t + ">", o), 0u) << msg;
+    EXPECT_EQ(ty.Compare(o, copy), 0);
+    Destroy(o);
+    Destroy(copy);
+    ExpectNoLeak();
+}
+
+// Print and render into buffers cut at every length: nothing past the
+// room, 90 reported, and what was written a prefix of the whole.
+TEST_P(Render, PrintAndRenderNeverOverrun) {
+    void *o = Fill(11, Elems());
+    auto print = [&](char *b, U room) { return Op<PrintFn>("print")(h, db, b, 1, "x", o, room, &err); };
+    auto render = [&](char *b, U room) { return Op<ToXmlFn>("to_xml")(h, db, "x", b, o, room, 0, &err); };
+    for (auto write : {std::function<U(char *, U)>(print), std::function<U(char *, U)>(render)}) {
+        std::string full(8192, '\0');
+        U n = write(full.data(), U(full.size()));
+        ASSERT_EQ(Err(), 0u);
+        full.resize(n);
+        for (U room = 0; room <= n + 1; ++room) {
+            std::vector<char> b(room + 4, '#');
+            U got = write(b.data(), room);
+            for (U k = room; k < room + 4; ++k) ASSERT_EQ(b[k], '#') << room;
+            if (room > n) {
+                EXPECT_EQ(Err(), 0u);
+                EXPECT_EQ(got, n);
+            } else {
+                EXPECT_EQ(Err(), U(LOMARI_ERR_SHORT)) << room;
+                EXPECT_LE(got, room ? room - 1 : 0);
+                EXPECT_EQ(full.compare(0, got, b.data(), got), 0) << room;
+            }
+            h->err = 0;
+        }
+    }
+    Destroy(o);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, Render, ::testing::ValuesIn(AllTypes()), ParamName());
+
+// ---- worked examples ----------------------------------------------------------------
+
+class Rendered : public Lomari {
+protected:
+    qel_xml_doc_t *Doc(const std::string &x, U flags = 0) {
+        qel_xml_doc_t *d = qel_xml_parse_memory(h, x.data(), U(x.size()), flags, msg, sizeof msg, &err);
+        EXPECT_NE(d, nullptr) << msg;
+        return d;
+    }
+    char msg[256] = {};
+};
+using RenderedDeathTest = Rendered;
+
+// Objects read from XML print their nesting exactly.
+TEST_F(Rendered, NestedObjectsPrintExactly) {
+    vep_tarnok_body *b = vep_tarnok_body_create(h, db);
+    cc_ids *c = cc_ids_create(h, db);
+    qel_xml_doc_t *d = Doc(
+        "<r><vep_tarnok_body><slot_number>3</slot_number><bay_number>1</bay_number><vep_type>70000</vep_type>"
+        "<scheme>9</scheme><spi4_id_mappings><portnum>10</portnum><header_id>200</header_id><pri><SPI4_PRI_HI/></pri>"
+        "</spi4_id_mappings><spi4_id_mappings><portnum>11</portnum><header_id>201</header_id><pri><SPI4_PRI_LO/></pri>"
+        "</spi4_id_mappings></vep_tarnok_body><cc_ids><cc_slot>5</cc_slot><pairs><lower_bits>1</lower_bits></pairs>"
+        "<pairs><lower_bits>2</lower_bits><leased>1</leased></pairs><pairs><lower_bits>3</lower_bits></pairs></cc_ids></r>");
+    vep_tarnok_body_from_xml(h, db, "/r/vep_tarnok_body", d, b, &err, msg, sizeof msg);
+    cc_ids_from_xml(h, db, "/r/cc_ids", d, c, &err, msg, sizeof msg);
+    qel_xml_doc_free(d);
+    ASSERT_EQ(Err(), 0u) << msg;
+    h->err = 0;  // the reader leaves its code for the absent elements in the handle
+    char buf[2048];
+    U n = vep_tarnok_body_print(h, db, buf, 2, "body", b, sizeof buf, &err);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(n, std::strlen(buf));
+    EXPECT_STREQ(buf,
+                 "  body@vep_tarnok_body: {\n"
+                 "    slot_number: 3\n"
+                 "    bay_number: 1\n"
+                 "    vep_type: 70000\n"
+                 "    scheme: 9\n"
+                 "    list spi4_id_mappings count: 2\n"
+                 "    list spi4_id_mappings@spi4_mapping: {\n"
+                 "      portnum: 10\n"
+                 "      header_id: 200\n"
+                 "      pri@spi4_priority:SPI4_PRI_HI\n"
+                 "    }\n"
+                 "    list spi4_id_mappings@spi4_mapping: {\n"
+                 "      portnum: 11\n"
+                 "      header_id: 201\n"
+                 "      pri@spi4_priority:SPI4_PRI_LO\n"
+                 "    }\n"
+                 "  }\n");
+    n = cc_ids_print_cr(h, c, buf, sizeof buf);
+    EXPECT_EQ(n, std::strlen(buf));
+    EXPECT_STREQ(buf,
+                 "cc_ids@cc_ids: {\n"
+                 "  cc_slot: 5\n"
+                 "  pair_count: 3\n"
+                 "  pairs[0]@cc_pair: {\n    lower_bits: 1\n    leased: 0\n  }\n"
+                 "  pairs[1]@cc_pair: {\n    lower_bits: 2\n    leased: 1\n  }\n"
+                 "  pairs[2]@cc_pair: {\n    lower_bits: 3\n    leased: 0\n  }\n"
+                 "}\n");
+    vep_tarnok_body_destroy(h, db, b);
+    cc_ids_destroy(h, db, c);
+}
+
+// Out-of-range enumerations, a negative variant, an error held by the
+// handle or the caller, and a corrupted handle, in text and XML.
+TEST_F(RenderedDeathTest, OutOfRangeEnumerationNegativeVariantHeldErrorAndCorruptedHandle) {
+    which_fp *f = which_fp_create(h, db);
+    const FieldDesc &how = kTypes[3].fields[2];
+    ASSERT_STREQ(how.name, "how_much");
+    std::memset(Bytes(f, how.offset + 12), 0x07, 4);
+    char buf[512];
+    which_fp_print(h, db, buf, 0, "fp", f, sizeof buf, &err);
+    EXPECT_STREQ(buf, "fp@which_fp: {\n  slot: 0\n  bay: 0\n  how_much@if_flow_request:Enum value out of range}\n");
+    spi4_priority *p = spi4_priority_create(h, db);
+    std::memset(Bytes(p, 12), 0xFF, 4);
+    EXPECT_EQ(spi4_priority_print_cr(h, p, buf, sizeof buf), 51u);
+    EXPECT_STREQ(buf, "spi4_priority@spi4_priority:Enum value out of range");
+    qelrt_force_instance_variant(1, -1);
+    which_fp_print(h, db, buf, 4, "fp", f, sizeof buf, &err);
+    EXPECT_STREQ(buf, "    fp@which_fp: {\n");
+    which_fp_to_xml(h, db, "fp", buf, f, sizeof buf, 0, &err);
+    EXPECT_STREQ(buf, "<fp></fp>");
+    qelrt_force_instance_variant(0, 0);
+    h->err = 43;
+    std::strcpy(buf, "untouched");
+    EXPECT_EQ(which_fp_print_cr(h, f, buf, sizeof buf), 0xFFFFFFFFu);
+    EXPECT_EQ(spi4_priority_print_cr(h, p, buf, sizeof buf), 0xFFFFFFFFu);
+    err = 43;
+    EXPECT_EQ(which_fp_print(h, db, buf, 0, "fp", f, sizeof buf, &err), 0u);
+    EXPECT_STREQ(buf, "untouched");
+    h->err = err = 0;
+    qelrt_handle_set_mode(h, 0x1234);
+    EXPECT_DEATH(which_fp_to_xml(h, db, "fp", buf, f, sizeof buf, 0, &err), "Corrupted QEL Handle");
+    qelrt_handle_set_mode(h, 0);
+    which_fp_destroy(h, db, f);
+    spi4_priority_destroy(h, db, p);
+}
+
+TEST_F(Rendered, EnumerationElements) {
+    spi4_priority *p = spi4_priority_create(h, db);
+    spi4_priority_set_value(h, db, p, 2, &err);
+    char b[128];
+    EXPECT_EQ(spi4_priority_to_xml(h, db, "pri", b, p, sizeof b, 5, &err), 25u);
+    EXPECT_STREQ(b, "<pri><SPI4_PRI_HI/></pri>");
+    std::memset(Bytes(p, 12), 9, 1);
+    const U n = spi4_priority_toxml_cr(h, p, b, sizeof b);
+    EXPECT_STREQ(b, "<spi4_priority><spi4_priority value out of range/></spi4_priority>");
+    EXPECT_FALSE(WellFormed(b));
+    // Strict parse refuses it; recovery reads it as holding no enumerator.
+    EXPECT_EQ(qel_xml_parse_memory(h, b, n, 0, msg, sizeof msg, &err), nullptr);
+    EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
+    qel_xml_doc_t *d = Doc(b, QEL_XML_RECOVER);
+    spi4_priority_from_xml(h, db, "/spi4_priority", d, p, &err, msg, sizeof msg);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(spi4_priority_get_value(h, db, p, &err), 9u);
+    qel_xml_doc_free(d);
+    d = Doc("<a><pri><SPI4_PRI_LO/></pri><e/></a>");
+    spi4_priority_from_xml(h, db, "/a/pri", d, p, &err, msg, sizeof msg);
+    EXPECT_EQ(spi4_priority_get_value(h, db, p, &err), 1u);
+    spi4_priority_from_xml(h, db, "/a/e", d, p, &err, msg, sizeof msg);  // no known child
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(spi4_priority_get_value(h, db, p, &err), 1u);
+    spi4_priority_from_xml(h, db, "/a/pri[", d, p, &err, msg, sizeof msg);
+    EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
+    EXPECT_STREQ(msg, "Failed xpath: /a/pri[");
+    qel_xml_doc_free(d);
+    spi4_priority_destroy(h, db, p);
+}
+
+TEST_F(Rendered, ListsAppendAndArraysCountFromElements) {
+    vep_tarnok_body *b = vep_tarnok_body_create(h, db);
+    qel_xml_doc_t *d = Doc(
+        "<r><vep_tarnok_body><slot_number>4</slot_number><junk/>"
+        "<spi4_id_mappings><portnum>1</portnum><pri><SPI4_PRI_HI/></pri></spi4_id_mappings>"
+        "<spi4_id_mappings><header_id>2</header_id></spi4_id_mappings>"
+        "<spi4_id_mappings><portnum>3</portnum></spi4_id_mappings></vep_tarnok_body></r>");
+    for (int twice = 0; twice < 2; ++twice) vep_tarnok_body_from_xml(h, db, "//vep_tarnok_body", d, b, &err, msg, sizeof msg);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(vep_tarnok_body_spi4_id_mappings_get_count(h, db, b, &err), 6u);
+    spi4_mapping *m = vep_tarnok_body_spi4_id_mappings_get_first(h, db, b, &err);
+    EXPECT_EQ(spi4_mapping_pri_get_value(h, db, m, &err), 2u);
+    m = vep_tarnok_body_spi4_id_mappings_get_next(h, db, b, m, &err);
+    EXPECT_EQ(spi4_mapping_header_id_get_value(h, db, m, &err), 2u);
+    qel_xml_doc_free(d);
+    vep_tarnok_body_destroy(h, db, b);
+
+    cc_ids *c = cc_ids_create(h, db);
+    d = Doc("<cc_ids><pair_count>40</pair_count><pairs><leased>1</leased></pairs><pairs/><pairs><lower_bits>7</lower_bits></pairs></cc_ids>");
+    cc_ids_from_xml(h, db, "/cc_ids", d, c, &err, msg, sizeof msg);
+    EXPECT_EQ(Err(), 0u);
+    EXPECT_EQ(cc_ids_pair_count_get_value(h, db, c, &err), 3u);
+    qel_xml_doc_free(d);
+    // A u8 field refuses 256 and nothing is appended.
+    cc_ids_destroy(h, db, c);
+    c = cc_ids_create(h, db);
+    d = Doc("<cc_ids><pairs><lower_bits>256</lower_bits></pairs></cc_ids>");
+    cc_ids_from_xml(h, db, "/cc_ids", d, c, &err, msg, sizeof msg);
+    EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
+    EXPECT_EQ(cc_ids_pair_count_get_value(h, db, c, &err), 0u);
+    qel_xml_doc_free(d);
+    cc_ids_destroy(h, db, c);
+}
+
+TEST_F(Rendered, MalformedNumbersStopTheParse) {
+    for (const char *doc : {"<which_fp><slot>12x</slot></which_fp>", "<which_fp><bay>4294967296</bay></which_fp>",
+                            "<which_fp><slot></slot></which_fp>"}) {
+        which_fp *f = which_fp_create(h, db);
+        which_fp_slot_set_value(h, db, f, 77, &err);
+        qel_xml_doc_t *d = Doc(doc);
+        which_fp_from_xml(h, db, "/which_fp", d, f, &err, msg, sizeof msg);
+        EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID)) << doc;
+        const std::string path = std::strstr(doc, "<bay>") ? "/which_fp/bay" : "/which_fp/slot";
+        EXPECT_EQ(std::string(msg).rfind("Failed xpath: " + path + ": ", 0), 0u) << msg;
+        EXPECT_EQ(which_fp_slot_get_value(h, db, f, &err), 77u);
+        qel_xml_doc_free(d);
+        which_fp_destroy(h, db, f);
+    }
+}
+
+}  // namespace
+}  // namespace lt
