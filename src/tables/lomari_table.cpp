@@ -45,12 +45,6 @@ namespace {
 
 using namespace tp::table;
 
-inline uint32_t tpt(const TableDef &T, Point p) { return T.trace_base + p; }
-
-// A missing error word is replaced by a scratch one.
-thread_local uint32_t t_scratch_err;
-inline uint32_t *errw(uint32_t *err) { return err ? err : &(t_scratch_err = 0); }
-
 // ---- the id-keyed root of a table type ---------------------------------------
 
 // Bytes 0..7 carry the first bytes of the table type's luid, so that a cached

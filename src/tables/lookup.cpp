@@ -19,11 +19,6 @@ namespace {
 
 using namespace tp::table;
 
-inline uint32_t tpt(const TableDef &T, Point p) { return T.trace_base + p; }
-
-thread_local uint32_t t_scratch_err;
-inline uint32_t *errw(uint32_t *err) { return err ? err : &(t_scratch_err = 0); }
-
 inline RecHead *rec_of(const void *node, uint32_t i) {
     return reinterpret_cast<RecHead *>(const_cast<uint8_t *>(static_cast<const uint8_t *>(node)) - node_off(i));
 }

@@ -27,14 +27,10 @@ namespace {
 
 using namespace tp::table;
 
-inline uint32_t tpt(const TableDef &T, Point p) { return T.trace_base + p; }
 inline uint32_t event_point(const TableDef &T, RecEvent ev) { return tpt(T, cb_create) + uint32_t(ev); }
 static_assert(cb_modify == cb_create + uint32_t(RecEvent::Modify) &&
               cb_delete_dm == cb_create + uint32_t(RecEvent::DeleteDm) &&
               cb_free == cb_create + uint32_t(RecEvent::Free));
-
-thread_local uint32_t t_scratch_err;
-inline uint32_t *errw(uint32_t *err) { return err ? err : &(t_scratch_err = 0); }
 
 // The start of every callback: nothing with an error present, else the
 // runtime's last error is cleared.

@@ -48,12 +48,7 @@ constexpr uint32_t kLuidLen = kMsgLuidLen;
 constexpr uint32_t kFrameLen = kMsgEnvelopeLen;  // header and luid before the first field
 constexpr uint32_t kKeyChars = 31;               // characters of a fixed-string key
 
-inline uint32_t tpt(const TableDef &T, Point p) { return T.trace_base + p; }
 inline const char *tname(const TableDef &T) { return T.desc->name; }
-
-// A missing error word is replaced by a scratch one.
-thread_local uint32_t t_scratch_err;
-inline uint32_t *errw(uint32_t *err) { return err ? err : &(t_scratch_err = 0); }
 
 inline void *part_of(const TableDef &T, void *record, uint32_t p) { return *field_slot(T, record, p); }
 

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "frame/frame.h"
 #include "qel/runtime.h"
 #include "types/compare.h"
 #include "types/schema.h"
@@ -145,6 +146,14 @@ struct TableDef {
 };
 
 extern const TableDef kTableDefs[kTableCount];
+
+// The global number of table T's own trace point p (trace table 2).
+inline uint32_t tpt(const TableDef &T, tp::table::Point p) { return T.trace_base + p; }
+
+// Entries that take an optional error word write to a scratch one, per
+// thread, when the caller gives none.
+inline thread_local uint32_t t_scratch_err;
+inline uint32_t *errw(uint32_t *err) { return err ? err : &(t_scratch_err = 0); }
 
 // ---- engine functions of the family (tables/lomari_table.cpp) -----------------------
 
