@@ -44,12 +44,7 @@ struct Ctx {
         qelrt_handle_set_mode(h, outer->check_record ? outer->check_record->check_state : 0);
         db = h->database_id;
         Defer([this, outer] {
-            for (const TableDesc &t : kTables) {
-                const char *luid = *Api<const char[33]>("table", std::string(t.name) + "_luid_text");
-                if (void *root = quarl_get_key(h->alloc_ctx, (std::string("__qel_TBI__") + luid).c_str()))
-                    h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, root);
-            }
-            qelrt_handle_free(h);
+            qelrt_handle_free(h);  // the id-keyed roots go with it
             h = outer;
             db = h->database_id;
         });

@@ -65,6 +65,19 @@ inline TracePoint TraceAt(uint32_t i) {
     return {t->text, t->index, t->level};
 }
 
+// Releases the id-keyed roots a handle's key/range store holds, which live
+// as long as the store, so that a test can count its bytes before the
+// handle goes.
+inline void ReleaseIdRoots(qel_handle_t *h) {
+    for (const TableDesc &t : kTables) {
+        const std::string key = std::string("__qel_TBI__") + *Api<const char[33]>("table", std::string(t.name) + "_luid_text");
+        if (void *root = quarl_get_key(h->alloc_ctx, key.c_str())) {
+            h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, root);
+            quarl_set_key(h->alloc_ctx, key.c_str(), nullptr);
+        }
+    }
+}
+
 // ---- raw views of an instance ---------------------------------------------------
 
 inline uint8_t *Bytes(void *o, uint32_t off = 0) { return static_cast<uint8_t *>(o) + off; }

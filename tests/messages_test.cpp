@@ -207,6 +207,11 @@ TEST_P(Messages, RoundTripCarriesLengthWordAndIdentifier) {
     EXPECT_EQ(Traced((std::string("default lomari_") + M().name + "_message handler called").c_str()), 1u);
     ASSERT_NE(out, nullptr);
     Free(out);
+    // With no reference either, nobody could ever own it: released after the 38.
+    const auto live = qelrt_live_bytes();
+    Unmarshal(Encode(made_.back()), nullptr);
+    EXPECT_EQ(Err(), 38u);
+    EXPECT_EQ(qelrt_live_bytes(), live);
 }
 
 TEST_P(Messages, ShortBuffersReportWithoutWritingTheHeader) {

@@ -99,7 +99,7 @@ protected:
         for (P r : std::vector<P>(recs_)) Destroy(r);
         for (P t : std::vector<P>(tables_)) Free(t);
         EXPECT_EQ(err, 0u);
-        if (void *root = IdRoot(h)) h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, root);
+        ReleaseIdRoots(h);
         EXPECT_EQ(qelrt_live_bytes(), 0) << "leaked";
         Lomari::TearDown();
     }
@@ -472,8 +472,7 @@ TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     E.free(other, db, there, &err);
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(IdCount(other_root), 0u);
-    other->free_fn(other->alloc_ctx, QEL_NO_DATABASE, other_root);
-    qelrt_handle_free(other);
+    qelrt_handle_free(other);  // its root goes with it
     // The cached address holds something else and no root is filed: the free is refused.
     EXPECT_EQ(OpenId(2, 1), two);  // the first handle's root cached again
     Bytes(root)[0] ^= 0xFF;
@@ -490,8 +489,10 @@ TEST_P(TablePaths, TheIdRootCacheIsCheckedBeforeUse) {
     EXPECT_EQ(IdCount(root), 1u);
     EXPECT_EQ(qelrt_db_table_list_size(h), 1u);
     EXPECT_EQ(OpenId(1), one);
-    // A handle without a key/range store cannot keep a root: no table, traced.
+    // A key/range store that refuses the root: no table, traced.
     H bare = qelrt_handle_new();
+    uint64_t not_a_store[8] = {};
+    bare->alloc_ctx = not_a_store;
     EXPECT_EQ(E.open_id(bare, db, 3, 0, &err), nullptr);
     EXPECT_EQ(Err(), 0u);
     EXPECT_EQ(Traced(("Setting tbi root for table " + Name() + " failed").c_str()), 1u);

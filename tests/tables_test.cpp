@@ -71,14 +71,14 @@ void WriteKey(void *o, bool str, uint32_t key) {
         std::memcpy(o, &key, 4);
 }
 
-// One table per test, on a handle with the key/range store; tables and
-// records made here are released at its end, and nothing may outlive it.
+// One table per test, on a handle as qelrt_handle_new makes it (opening a
+// table gives it its key/range store); tables and records made here are
+// released at its end, and nothing may outlive it.
 class Tables : public Lomari, public ::testing::WithParamInterface<const TableCase *> {
 protected:
     void SetUp() override {
         Lomari::SetUp();
         live0 = qelrt_live_bytes();
-        qelrt_handle_use_quarl(h, 1);
         key_off = KeyOffset();
     }
     void TearDown() override {
@@ -90,9 +90,7 @@ protected:
         for (void *r : std::vector<void *>(recs_)) Destroy(r);
         for (void *t : std::vector<void *>(tables_)) Free(t);
         EXPECT_EQ(err, 0u);
-        for (const TableCase &c : kCases)  // the id-keyed roots outlive tables
-            if (void *p = quarl_get_key(h->alloc_ctx, ("__qel_TBI__" + LuidText(c.name)).c_str()))
-                h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, p);
+        ReleaseIdRoots(h);
         EXPECT_EQ(qelrt_live_bytes(), live0) << "leaked";
         Lomari::TearDown();
     }

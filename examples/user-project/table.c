@@ -34,7 +34,6 @@ static void *add(qel_handle_t *h, uint32_t db, void *table, const char *key, uin
 
 int main(void) {
     qel_handle_t *h = qelrt_handle_new();
-    qelrt_handle_use_quarl(h, 1); /* table memory is range-registered, as in a database */
     uint32_t db = QEL_NO_DATABASE, err = LOMARI_OK;
 
     void *table = tarnok_header_ids_table_open(h, db, "example", 0 /* create */, &err);

@@ -133,6 +133,10 @@ qeldb_table_list_t *qellib_database_table_toc_create(qel_handle_t *h, uint32_t d
             *err = 12;
         return nullptr;
     }
+    /* Table memory is range-registered: a handle that makes tables without
+     * a key/range database of its own is given the one it carries. */
+    if (!h->alloc_ctx)
+        h->alloc_ctx = priv(h)->quarl;
     if (!d->has_list) {
         d->list.first = nullptr;
         d->list.last_link = &d->list.first;

@@ -180,7 +180,7 @@ qel_handle_t *qelrt_handle_new(void) {
     pv->quarl = quarl_db_new();
     if (!pv->ws || !pv->quarl) {
         std::free(pv->ws);
-        quarl_db_delete(pv->quarl);
+        quarl_db_delete(pv->quarl, nullptr);
         delete pv;
         std::free(h);
         return nullptr;
@@ -229,7 +229,7 @@ void qelrt_handle_free(qel_handle_t *h) {
         for (void *p : pv->variant_allocs)
             std::free(p);
         std::free(pv->ws);
-        quarl_db_delete(pv->quarl);
+        quarl_db_delete(pv->quarl, h);
         delete pv;
     }
     std::free(h);

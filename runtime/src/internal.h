@@ -117,7 +117,9 @@ void any_free(void *alloc_ctx, uint32_t dbid, void *mem);
 
 struct QuarlDb;
 QuarlDb *quarl_db_new();
-void quarl_db_delete(QuarlDb *db);
+/* Deletes the database; the blocks stored under "__qel_TBI__" keys are
+ * released through h's free function. */
+void quarl_db_delete(QuarlDb *db, qel_handle_t *h);
 uint32_t quarl_db_range_count(const QuarlDb *db);
 
 /* ---- message services (messages.cpp) --------------------------------- */

@@ -5,7 +5,8 @@
  * handle uses one), registration of address ranges (quarl_set_range, kept
  * in an ordered map by start address; registering a start again keeps the
  * longer length), the membership question (quarl_in_range), the key store
- * (quarl_set_key/quarl_get_key) and quarl_perror.
+ * (quarl_set_key/quarl_get_key), the release of the table types'
+ * id-keyed roots with the database, and quarl_perror.
  */
 #include <cstdio>
 #include <map>
@@ -26,9 +27,17 @@ struct QuarlDb {
 
 QuarlDb *quarl_db_new() { return new (std::nothrow) QuarlDb; }
 
-void quarl_db_delete(QuarlDb *db) {
-    if (db)
-        db->magic = 0;
+void quarl_db_delete(QuarlDb *db, qel_handle_t *h) {
+    if (!db)
+        return;
+    /* The id-keyed roots of the table types live as long as the database
+     * memory they were made in: they go with it, through the allocator
+     * that made them. */
+    static constexpr std::string_view kIdRoot = "__qel_TBI__";
+    for (auto &[key, value] : db->keys)
+        if (value && h && h->free_fn && key.compare(0, kIdRoot.size(), kIdRoot) == 0)
+            h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, value);
+    db->magic = 0;
     delete db;
 }
 

@@ -145,6 +145,13 @@ uint32_t msg_unmarshal_only(const MessageDesc &M, H *h, uint32_t db, void **ref,
     return count;
 }
 
+// Receives a message and hands it on.  Ownership afterwards: with a
+// reference given, the caller owns the message through it (a handler may
+// look at it but must not destroy it); without one, the handler owns it.
+// A message that nobody can own -- no reference and no handler, given or
+// the application's -- is released after NO_HANDLER is reported: a
+// deliberate departure from handing it out, since nothing could ever
+// reach it again.
 uint32_t msg_unmarshal(const MessageDesc &M, H *h, uint32_t db, uint64_t ctx, void **ref,
                        const uint8_t *buf, uint32_t len, MsgHandlerFn handler,
                        uint32_t *err) {
@@ -166,6 +173,7 @@ uint32_t msg_unmarshal(const MessageDesc &M, H *h, uint32_t db, uint64_t ctx, vo
     } else {
         report(h, err, LOMARI_ERR_NO_HANDLER);
         trace0(kTrace0, pt(M, tp::msg::default_handler));
+        if (!ref) msg_destroy(M, h, db, m);
     }
     return count;
 }
