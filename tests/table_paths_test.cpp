@@ -814,23 +814,98 @@ TEST_P(TablePaths, FieldObjectsBelongToOneRecord) {
         P a = part.Create(h, db);
         const uint64_t &count = Counts(a).destroyed, destroyed = count;
         set(h, db, second, a);
-        set(h, db, second, nullptr);  // cleared; a is still the caller's
-        EXPECT_EQ(Slot(second, p), nullptr);
-        free_and_set(h, db, second, nullptr);  // nothing to free
+        // A null object fails the flag check: stored and traced, a stays.
+        qelrt_trace_clear();
+        for (SetFn *put : {set, free_and_set}) {
+            h->err = 0;
+            put(h, db, second, nullptr);
+            EXPECT_EQ(h->err, uint32_t{LOMARI_ERR_INVALID});
+            EXPECT_EQ(Slot(second, p), a);
+        }
+        EXPECT_EQ(Traced("Cannot set such objects into the record"), 2u);
         EXPECT_EQ(count, destroyed);
-        part.Destroy(h, db, a);
+        h->err = 0;
         P b = part.Create(h, db);
-        set(h, db, second, b);
+        set(h, db, second, b);  // a is still the caller's
+        part.Destroy(h, db, a);
         Flags(b) &= ~QEL_OF_EMBEDDED;  // as if it were not yet marked
         free_and_set(h, db, second, b);
         EXPECT_EQ(Slot(second, p), b);
         EXPECT_EQ(count, destroyed + 1);  // only a so far
         EXPECT_TRUE(Flags(b) & QEL_OF_EMBEDDED);
-        free_and_set(h, db, second, nullptr);
+        // Detaching empties the field and hands b to the caller.
+        EXPECT_EQ(Field<GetFn>(p, "get_field_detach")(h, db, second), b);
         EXPECT_EQ(Slot(second, p), nullptr);
+        part.Destroy(h, db, b);
         EXPECT_EQ(count, destroyed + 2);
         EXPECT_EQ(h->err, 0u);
     }
+}
+
+// Tables, records and keys are untyped at the boundary: those of another
+// table are refused with 22 by every family that takes one, and nothing
+// changes.
+TEST_P(TablePaths, ForeignTablesRecordsAndKeysAreRefused) {
+    const TableView &ov = kTableViews[(Tv().desc->ordinal + 1) % lomari::kTableCount];
+    const Entries O{ov.desc->name, ov.index[0].prefix};
+    P t = Open("mine"), r = Make(1);
+    Insert(t, r);
+    P ot = O.open(h, db, "theirs", 0, &err), orec = O.create_cr(h, 1);
+    P okey = Api<P(H, U)>(ov.desc->name, "pkey_create")(h, db);
+    P ofield = Ty{*ov.parts[0]}.Create(h, db);
+    ASSERT_EQ(err, 0u);
+    const U refs = Rc(orec)->ref_word;
+    uint8_t buf[4096];
+    char text[4096];
+    using Row = std::pair<const char *, std::function<void()>>;
+    const Row rows[] = {
+        {"insert record", [&] { E.insert(h, db, t, orec, &err); }},
+        {"insert into table", [&] { E.insert(h, db, ot, r, &err); }},
+        {"insert_cr", [&] { E.insert_cr(h, t, orec, 0); }},
+        {"delete", [&] { E.del(h, db, t, orec, &err); }},
+        {"delete_cr", [&] { E.delete_cr(h, ot, r, 1); }},
+        {"add_ref", [&] { E.add_ref(h, db, orec, &err); }},
+        {"destroy", [&] { E.destroy(h, db, orec, &err); }},
+        {"request destroy", [&] { E.request_destroy(h, db, t, orec, &err); }},
+        {"next", [&] { E.next(h, db, t, orec, &err); }},
+        {"next of table", [&] { E.next(h, db, ot, r, &err); }},
+        {"next ignoring source", [&] { E.raw_next(h, db, t, orec, &err); }},
+        {"sub next", [&] { E.sub_next(h, db, t, orec, &err); }},
+        {"shadow", [&] { E.shadow(h, db, t, orec, &err); }},
+        {"first", [&] { E.first(h, db, ot, &err); }},
+        {"search by key object", [&] { Api<P(H, U, P, const void *, U, U *)>(Name(), "search")(h, db, t, okey, 0, &err); }},
+        {"walk", [&] { E.walk(ot, Collect, nullptr, &err, nullptr, nullptr); }},
+        {"count", [&] { EXPECT_EQ(E.count(h, db, ot), 0u); }},
+        {"length", [&] { EXPECT_EQ(E.len(h, db, orec), 0u); }},
+        {"marshal", [&] { E.marshal(h, db, buf, orec, sizeof buf, &err); }},
+        {"key marshal", [&] { E.key_marshal(h, db, buf, orec, sizeof buf, &err); }},
+        {"unmarshal in place", [&] { P in = orec; E.unmarshal(h, db, &in, buf, sizeof buf, 1, &err); }},
+        {"key print", [&] { E.key_print(h, db, t, orec, text, sizeof text, &err); }},
+        {"print", [&] { E.print(h, db, text, orec, sizeof text, &err); }},
+        {"to XML", [&] { E.to_xml(h, db, text, orec, sizeof text, &err); }},
+        {"get field", [&] { EXPECT_EQ(Field<GetFn>(0, "get_field")(h, db, orec), nullptr); }},
+        {"set field", [&] { Field<SetFn>(0, "set_field")(h, db, r, ofield); }},
+        {"pkey destroy", [&] { Api<void(H, U, P)>(Name(), "pkey_destroy")(h, db, okey); }},
+        {"free", [&] { E.free(h, db, ot, &err); }},
+    };
+    for (const auto &[what, run] : rows) {
+        SCOPED_TRACE(what);
+        h->err = err = 0;
+        run();
+        EXPECT_EQ(std::max(err, h->err), uint32_t{LOMARI_ERR_INVALID});
+    }
+    h->err = err = 0;
+    EXPECT_EQ(E.count(h, db, t), 1u);
+    EXPECT_EQ(Rc(r)->table, t);
+    EXPECT_EQ(Rc(orec)->ref_word, refs);
+    EXPECT_EQ(Rc(orec)->table, nullptr);
+    EXPECT_EQ(Slot(r, 0) != ofield, true);
+    EXPECT_FALSE(Flags(ofield) & QEL_OF_EMBEDDED);
+    Ty{*ov.parts[0]}.Destroy(h, db, ofield);
+    Api<void(H, U, P)>(ov.desc->name, "pkey_destroy")(h, db, okey);
+    O.destroy(h, db, orec, &err);
+    O.free(h, db, ot, &err);
+    EXPECT_EQ(err, 0u);
 }
 
 // A field object whose creation fails leaves the field empty.

@@ -29,7 +29,8 @@
 // - add_ref at 2^24 - 1 references asserts through bassert (the process
 //   ends); when the assertion returns, the reference is refused with 22;
 // - null tables, names and records are refused with 22 where nothing else
-//   is said.
+//   is said, and so are tables, records and keys of another table (see
+//   typed() in tables/table.h).
 #include "tables/record_io.h"
 
 #include <algorithm>
@@ -281,6 +282,7 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
         report(h, err, LOMARI_ERR_INVALID);
         return;
     }
+    if (!table_typed(T, h, err, table)) return;
     qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);  // null with *err when it fails
     if (!toc) {
         trace_s(kTrace2, tpt(T, free_toc), err_text(*err));
@@ -342,7 +344,7 @@ void tbl_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) 
 
 void tbl_request_free(const TableDef &T, H *h, uint32_t db, void *table, uint32_t *err) {
     err = errw(err);
-    if (!begin(h, err)) return;
+    if (!begin(h, err) || !table_typed(T, h, err, table)) return;
     if (!qellib_db_is_shared()) trace0(kTrace2, tpt(T, rfree_not_shared));
     qeldb_toc_t *toc = qeldb_database_toc_open(h, db, err);
     if (!toc) {
@@ -417,13 +419,14 @@ void *rec_create_cr(const TableDef &T, H *h, uint32_t with_fields) {
     return r;
 }
 
-uint32_t rec_add_ref(const TableDef &, H *h, uint32_t db, void *record, uint32_t *err) {
+uint32_t rec_add_ref(const TableDef &T, H *h, uint32_t db, void *record, uint32_t *err) {
     err = errw(err);
     if (*err) return 0;
     if (!record) {
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return 0;
     }
+    if (!record_typed(T, h, err, record)) return 0;
     RecHead *R = rec(record);
     const uint32_t count = R->ref_word & QELDB_REF_MASK;
     if (count == QELDB_REF_MASK) {
@@ -442,6 +445,8 @@ void rec_destroy(const TableDef &T, H *h, uint32_t db, void *record, uint32_t *e
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return;
     }
+    // A record whose type-info is gone is left to the fatal check below.
+    if (tinfo_ok(static_cast<const qel_type_info_t *>(rec(record)->tinfo)) && !record_typed(T, h, err, record)) return;
     RecHead *R = rec(record);
     store<uint32_t>(h, db, record, &R->ref_word, (R->ref_word - 1) & QELDB_REF_MASK);
     if (R->ref_word) return;
@@ -481,7 +486,7 @@ void rec_destroy(const TableDef &T, H *h, uint32_t db, void *record, uint32_t *e
 
 void rec_request_destroy(const TableDef &T, H *h, uint32_t db, void *table, void *record, uint32_t *err) {
     err = errw(err);
-    if (!begin(h, err)) return;
+    if (!begin(h, err) || !args_typed(T, h, err, table, record)) return;
     const int cursors = qeldb_table_are_cursors_enabled(h, db, table, err);
     if (record && cursors) {
         qeldb_request_record_destroy(h, db, record, err);
@@ -496,7 +501,9 @@ void *pkey_create(const TableDef &T, H *h, uint32_t db) {
     return obj_create(*T.pkey, h, db);
 }
 
-void pkey_destroy(const TableDef &T, H *h, uint32_t db, void *pkey) { obj_destroy(*T.pkey, h, db, pkey, 1); }
+void pkey_destroy(const TableDef &T, H *h, uint32_t db, void *pkey) {
+    if (typed(h, nullptr, pkey, T.pkey->ti)) obj_destroy(*T.pkey, h, db, pkey, 1);
+}
 
 // ---- insert and delete -------------------------------------------------------------
 
@@ -509,7 +516,7 @@ void tbl_insert(const TableDef &T, H *h, uint32_t db, void *table, void *record,
         report(h, err, LOMARI_ERR_EXISTS);
         return;
     }
-    if (!begin(h, err) || !present(h, err, table)) return;
+    if (!begin(h, err) || !present(h, err, table) || !args_typed(T, h, err, table, record)) return;
     RecHead *R = rec(record);
     auto *t = static_cast<TblHead *>(table);
     IndexRoot *ix = roots(table);
@@ -555,6 +562,7 @@ void delete_worker(const TableDef &T, H *h, uint32_t db, void *table, void *reco
         report(h, err, LOMARI_ERR_INVALID);
         return;
     }
+    if (!args_typed(T, h, err, table, record)) return;
     if (!repl_exempt && qeldb_table_are_cursors_enabled(h, db, table, err) && !h->gc_context) {
         trace0(kTrace2, tpt(T, del_repl));
         report(h, err, LOMARI_ERR_INVALID);

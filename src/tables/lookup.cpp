@@ -102,6 +102,7 @@ void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, con
     err = errw(err);
     if (!begin(h, err)) return nullptr;
     if (!table || !from) return nullptr;
+    if (!table_typed(T, h, err, table)) return nullptr;
     const e_avl_compare_fn cmp = T.index[i].cmp;
     const uint16_t tenant = mt_get_tenant_id();
     const RecHead *start = rec_of(from, i);
@@ -118,13 +119,15 @@ void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, con
 
 void *lk_step_rec(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool forward,
                   Filter f, uint32_t *err) {
+    err = errw(err);
+    if (!*err && !record_typed(T, h, err, record)) return nullptr;
     return lk_step(T, i, h, db, table, record ? node_of(record, i) : nullptr, forward, f, err);
 }
 
 void *lk_end(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, bool last, Filter f, uint32_t *err) {
     err = errw(err);
     if (!begin(h, err)) return nullptr;
-    if (!table) return nullptr;
+    if (!table || !table_typed(T, h, err, table)) return nullptr;
     const e_avl_compare_fn cmp = T.index[i].cmp;
     const uint16_t tenant = mt_get_tenant_id();
     e_avl_node_t *root = root_of(table, i);
@@ -147,7 +150,7 @@ void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table,
                   uint32_t *err) {
     err = errw(err);
     if (!begin(h, err)) return nullptr;
-    if (!table || !record) return nullptr;
+    if (!table || !record || !args_typed(T, h, err, table, record)) return nullptr;
     void *n = e_avl_get_next(root_of(table, i), node_of(record, i), T.index[i].cmp);
     if (!n) return hand_off(h, db, table, nullptr, err);
     RecHead *r = rec_of(n, i);
@@ -158,7 +161,7 @@ void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table,
 void *lk_shadow(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, uint32_t *err) {
     err = errw(err);
     if (!begin(h, err)) return nullptr;
-    if (!table || !record) return nullptr;
+    if (!table || !record || !args_typed(T, h, err, table, record)) return nullptr;
     for (void *r = record;;) {
         if (rec(r)->source == QELDB_SRC_SHADOW) return hand_off(h, db, table, r, err);
         void *n = e_avl_get_next(root_of(table, i), node_of(r, i), T.index[i].cmp);
@@ -178,6 +181,10 @@ void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, c
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return nullptr;
     }
+    // A raw key is the key's bytes; any other is an object of the key type.
+    if (!table_typed(T, h, err, table) ||
+        (!(raw && T.index[i].kind != KeyKind::Body) && !typed(h, err, key, T.parts[T.index[i].part]->ti)))
+        return nullptr;
     Probe p;
     void *probe = make_probe(T, i, p, key, raw, probe_src);
     if (void *n = e_avl_search(root_of(table, i), probe, T.index[i].cmp)) {
@@ -240,9 +247,15 @@ int lk_walk_visit(void *node, void *ctx, void *a1, void *a2, void *a3) {
     return w->fn(rec_of(node, w->index), w->context, static_cast<uint32_t *>(a1), a2, a3);
 }
 
-void lk_walk(const TableDef &, uint32_t i, void *table, lomari_record_walk_fn fn, void *context, uint32_t *err,
+// The walk has no handle: a table of another type ends it with 22 in the
+// error word alone.
+void lk_walk(const TableDef &T, uint32_t i, void *table, lomari_record_walk_fn fn, void *context, uint32_t *err,
              void *a, void *b) {
     if (!table || !fn || (err && *err)) return;
+    if (!is_a(table, T.desc->ti)) {
+        if (err) *err = LOMARI_ERR_INVALID;
+        return;
+    }
     WalkCtx w{fn, context, i};
     e_avl_walk(root_of(table, i), lk_walk_visit, &w, err, a, b);
 }
@@ -257,8 +270,8 @@ void lk_record_walk_cr(const TableDef &T, H *h, void *table, uint32_t index, lom
     lk_walk(T, index, table, fn, context, &h->err, a, nullptr);
 }
 
-uint32_t lk_count(const TableDef &, H *h, uint32_t db, void *table, bool by_src, uint8_t source) {
-    if (!table) return 0;
+uint32_t lk_count(const TableDef &T, H *h, uint32_t db, void *table, bool by_src, uint8_t source) {
+    if (!table || !table_typed(T, h, nullptr, table)) return 0;
     const uint16_t tenant = mt_get_tenant_id();
     const auto *t = static_cast<const TblHead *>(table);
     if (!tenant) return by_src ? (source == QELDB_SRC_SHADOW ? t->shadow_count : 0) : t->record_count;

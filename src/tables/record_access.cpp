@@ -11,9 +11,12 @@
 // Field access: reading, detaching and replacing the field objects of a
 // record, with the runtime's containment reports and every store into the
 // record announced first.  An object placed into a record, or made by the
-// record for itself, is marked embedded; one that is nested in another object or already embedded is
-// refused, so that no object is owned twice.  A null object placed into a
-// record clears the field (nothing to check or mark).
+// record for itself, is marked embedded; one that is nested in another
+// object or already embedded is refused, so that no object is owned twice.
+// The runtime's flag check also refuses a null object (its answer is
+// stored and traced, the field keeps what it held): a field is emptied by
+// get_field_detach.  Records and objects of another type are refused with
+// 22 in the handle.
 #include "tables/record_io.h"
 
 #include "frame/entry.h"
@@ -103,7 +106,7 @@ void rcb_free(const TableDef &T, H *h, uint32_t db, void *a, uint32_t value, uin
 // ---- field access ---------------------------------------------------------------------------
 
 void *rf_get(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record) {
-    if (!record) return nullptr;
+    if (!record || !record_typed(T, h, nullptr, record)) return nullptr;
     void *o = *field_slot(T, record, part);
     if (h->containment_tracking) qeldb_record_containment(h, db, 4, o, record, 1);
     return o;
@@ -111,7 +114,7 @@ void *rf_get(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record) 
 
 // The caller owns the object handed out; the record no longer refers to it.
 void *rf_get_detach(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record) {
-    if (!record) return nullptr;
+    if (!record || !record_typed(T, h, nullptr, record)) return nullptr;
     void **slot = field_slot(T, record, part);
     void *o = *slot;
     if (h->containment_tracking) {
@@ -129,24 +132,24 @@ void rf_set(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, v
         qel_store_err(h, LOMARI_ERR_INVALID);
         return;
     }
+    if (!record_typed(T, h, nullptr, record)) return;
     const TypeDesc &F = *T.parts[part];
     void **slot = field_slot(T, record, part);
-    if (obj) {
-        if (const uint32_t refused = qellib_validate_object_flags(obj, 1, 1)) {
-            trace0(kTrace2, tpt(T, free_old ? free_set_field_refused : set_field_refused));
-            qel_store_err(h, refused);
-            return;
-        }
+    if (const uint32_t refused = qellib_validate_object_flags(obj, 1, 1)) {
+        trace0(kTrace2, tpt(T, free_old ? free_set_field_refused : set_field_refused));
+        qel_store_err(h, refused);
+        return;
     }
+    if (!typed(h, nullptr, obj, F.ti)) return;
     if (free_old) {
         if (*slot && *slot != obj) obj_destroy(F, h, db, *slot, 1);
         store<void *>(h, db, record, slot, obj);
-        if (obj && h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
+        if (h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
     } else {
-        if (obj && h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
+        if (h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
         store<void *>(h, db, record, slot, obj);
     }
-    if (obj) set_instance_embedded(F, h, db, obj);
+    set_instance_embedded(F, h, db, obj);
 }
 
 // Marked embedded like an object set into the record, so that it cannot be

@@ -86,7 +86,7 @@ bool marshal_entry(const TableDef &T, H *h, uint32_t *err, const void *record, c
         return false;
     }
     qel_clear_last_error(h);
-    return present(h, err, record) && present(h, err, buf);
+    return present(h, err, record) && present(h, err, buf) && record_typed(T, h, err, record);
 }
 
 }  // namespace
@@ -138,7 +138,7 @@ uint32_t rio_marshal(const TableDef &T, H *h, uint32_t db, uint8_t *buf, void *r
 }
 
 uint32_t rio_len(const TableDef &T, H *h, uint32_t db, void *record) {
-    if (!record) return 0;
+    if (!record || !record_typed(T, h, nullptr, record)) return 0;
     uint32_t n = kFrameLen;
     for (uint32_t p = 0; p < T.nparts; ++p)
         if (const void *o = part_of(T, record, p)) n += obj_len(*T.parts[p], h, db, o);
@@ -160,6 +160,7 @@ uint32_t rio_unmarshal(const TableDef &T, H *h, uint32_t db, void **ref, const u
             report(h, err, LOMARI_ERR_NOT_FOUND);
             return 0;
         }
+        if (!record_typed(T, h, err, r)) return 0;
     } else {
         if (!ref) {
             report(h, err, LOMARI_ERR_BAD_ADDRESS);
@@ -284,7 +285,7 @@ uint32_t rio_pkey_print(const TableDef &T, H *h, uint32_t db, void *table, void 
         if (h) qel_store_err(h, LOMARI_ERR_INVALID);
         return 0;
     }
-    if (!begin(h, err) || !present(h, err, buf)) return 0;
+    if (!begin(h, err) || !present(h, err, buf) || !record_typed(T, h, err, record)) return 0;
     if (rio_pkey_len(T) > len) {
         report(h, err, LOMARI_ERR_SHORT);
         return 0;
@@ -305,7 +306,8 @@ uint32_t rio_pkey_print(const TableDef &T, H *h, uint32_t db, void *table, void 
 
 uint32_t rio_print(const TableDef &T, H *h, uint32_t db, char *buf, void *record, uint32_t len, uint32_t *err) {
     err = errw(err);
-    if (!begin(h, err) || !present(h, err, record) || !present(h, err, buf)) return 0;
+    if (!begin(h, err) || !present(h, err, record) || !present(h, err, buf) || !record_typed(T, h, err, record))
+        return 0;
     uint32_t n = qel_snprintf(h, buf, len, err, "record@%s: {\n", tname(T));
     for (uint32_t p = 0; p < T.nparts && !*err; ++p) {
         const void *o = part_of(T, record, p);
@@ -322,7 +324,8 @@ uint32_t rio_print(const TableDef &T, H *h, uint32_t db, char *buf, void *record
 
 uint32_t rio_to_xml(const TableDef &T, H *h, uint32_t db, char *buf, void *record, uint32_t len, uint32_t *err) {
     err = errw(err);
-    if (!begin(h, err) || !present(h, err, record) || !present(h, err, buf)) return 0;
+    if (!begin(h, err) || !present(h, err, record) || !present(h, err, buf) || !record_typed(T, h, err, record))
+        return 0;
     uint32_t n = start_tag(h, db, buf, tname(T), len, 0, err);
     for (uint32_t p = 0; p < T.nparts && !*err; ++p)
         if (const void *o = part_of(T, record, p))

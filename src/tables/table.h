@@ -155,6 +155,35 @@ inline uint32_t tpt(const TableDef &T, tp::table::Point p) { return T.trace_base
 inline thread_local uint32_t t_scratch_err;
 inline uint32_t *errw(uint32_t *err) { return err ? err : &(t_scratch_err = 0); }
 
+// ---- argument types ------------------------------------------------------------------
+
+// True when o is an instance of the type whose static type-info record is
+// ti: it refers to that record, or to a handle's registered copy of it.
+inline bool is_a(const void *o, const qel_type_info_t *ti) {
+    const qel_type_info_t *t = static_cast<const ObjHdr *>(o)->tinfo;
+    return t == ti || (tinfo_ok(t) && std::memcmp(t->luid, ti->luid, sizeof t->luid) == 0);
+}
+
+// Tables, records and keys are untyped at the C boundary: every entry that
+// takes one refuses one of another type (22, reported; nothing changes),
+// at the cost of one comparison.  Null passes: each entry has its own
+// answer for a missing argument.
+inline bool typed(qel_handle_t *h, uint32_t *err, const void *o, const qel_type_info_t *ti) {
+    if (!o || is_a(o, ti)) return true;
+    report(h, err, LOMARI_ERR_INVALID);
+    return false;
+}
+inline bool table_typed(const TableDef &T, qel_handle_t *h, uint32_t *err, const void *table) {
+    return typed(h, err, table, T.desc->ti);
+}
+inline bool record_typed(const TableDef &T, qel_handle_t *h, uint32_t *err, const void *record) {
+    return typed(h, err, record, T.desc->record_ti);
+}
+// A table and a record of it, both checked.
+inline bool args_typed(const TableDef &T, qel_handle_t *h, uint32_t *err, const void *table, const void *record) {
+    return table_typed(T, h, err, table) && record_typed(T, h, err, record);
+}
+
 // ---- engine functions of the family (tables/lomari_table.cpp) -----------------------
 
 using H = qel_handle_t;
