@@ -84,7 +84,8 @@ def main():
 
     out = lambda rel, data: write_if_changed(os.path.join(a.out, rel), data)  # noqa: E731
     out("include/lomari/lomari_types.h", types_h.emit(M))
-    out("include/lomari/lomari_api.h", api_h.emit(M, built))
+    notes = {name: getattr(mod, "HEADER_NOTE", "") for name, mod in fams}
+    out("include/lomari/lomari_api.h", api_h.emit(M, built, notes))
     out("include/lomari/lomari_ids.h", ids_h.emit(M))
     out("include/lomari/lomari_catalogue.h", catalogue.emit(M))
     out("src/schema_counts.h", counts_h.emit(M))

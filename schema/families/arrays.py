@@ -1,5 +1,13 @@
 """Counted arrays: element get and set with growth, remove all, and the
 whole and per-element state bytes."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: the elements live in one block the owner keeps:
+<type>_pairs_get gives a place inside it, valid until the array grows or
+is emptied.  <type>_pairs_set copies the value into the slot; the value
+stays the caller's.
+"""
 from famlib import DB, ERR, H, each_owner, params
 
 

@@ -1,5 +1,11 @@
 """Binary encoding: measure, marshal and unmarshal of every enumeration and
 structured type."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: unmarshal decodes into an object the caller made; the list
+elements it creates belong to that object.
+"""
 from famlib import DB, E, ERR, H, T, adder, params
 
 

@@ -1,4 +1,10 @@
 """Clone and copy-out of every structured type."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: a clone is a new object of the caller's, independent of its
+source.
+"""
 from famlib import DB, ERR, H, T, each, params
 
 

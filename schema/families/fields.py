@@ -1,5 +1,13 @@
 """Field access and state tracking: per-field get/set/state accessors, the
 fixed string, and the whole-object operations."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: <type>_<field>_get of an enumeration field gives the instance
+embedded in the object (the object owns it).  The whole-object set
+<type>_set(dst, src) moves src's list elements and element block to dst
+(dst's own are released first); src stays the caller's, emptied.
+"""
 from famlib import DB, ERR, H, T, adder, params
 
 

@@ -1,5 +1,13 @@
 """Structured-type lifecycle: create, initialize, destroy, sizes, and the
 runtime queries every object answers."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: <type>_create gives the caller a new object; <type>_destroy
+releases it with everything it owns (its embedded enumerations, list
+elements and element block).  After an error, <type>_create_cr gives the
+type's static null object, which destroy ignores.
+"""
 from famlib import DB, H, T, each, object_lifecycle, object_queries, params
 
 

@@ -1,5 +1,13 @@
 """Ordered lists: walking, counting, inserting, removing, and the parent
 query of the element type."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: an element added to a list (set_first, set_last, set_before,
+set_after, add_cr) belongs to the list's owner and is destroyed with it;
+<type>_<list>_remove gives it back to the caller.  The get forms give
+elements the owner keeps.
+"""
 from famlib import DB, ERR, H, T, each_owner, params
 
 

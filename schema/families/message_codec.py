@@ -1,6 +1,23 @@
 """Messages on the wire and as text and XML: marshal, unmarshal (with
 dispatch and recording), unmarshal_only, the domain check, print, to_xml
 and from_xml of every message."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership of a received message (<message>_unmarshal):
+- a body that fails to decode: nothing is handed out, the message is
+  released and the reference, if given, stays null;
+- with a message reference: the caller owns the message through it, also
+  when a handler ran or NO_HANDLER was reported; a handler may look at it
+  but must not destroy it;
+- without a reference: the handler, given or the application's
+  lomari_<name>_message_handler, owns it and destroys it;
+- without a reference or any handler: NO_HANDLER (38) is reported and the
+  message is released, since nobody could reach it.
+<message>_unmarshal_only stores the message in the reference, the caller's
+also when the body failed to decode.  <message>_from_xml gives the caller
+a new message.
+"""
 from famlib import DB, ERR, H, MSG, adder, params
 
 

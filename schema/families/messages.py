@@ -1,5 +1,14 @@
 """Message objects: create with and without body, destroy, length and the
 body accessors."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: a message owns its body.  <message>_<body>_get gives the body
+the message keeps; _get_detach hands it to the caller and leaves the
+message without one; _set puts a body in (a body already there is not
+released: its owner must destroy it); _free_and_set destroys the body
+already there first.
+"""
 from famlib import DB, ERR, H, MSG, adder, params
 
 

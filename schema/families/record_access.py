@@ -2,6 +2,17 @@
 every table, forwarding to the application's handlers, and get_field,
 get_field_detach, set_field and free_and_set_field of every record field
 (engine: src/tables/record_access.cpp)."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership of a record's field objects: set_field puts an object in (it
+is marked embedded and goes with the record; the object already there is
+not released: its owner must destroy it); free_and_set_field destroys the
+one already there first; a null object is refused (the runtime's flag
+check answers, the field keeps what it had).  get_field gives the object
+the record keeps; get_field_detach hands it to the caller and empties the
+field.
+"""
 import os
 import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))

@@ -2,6 +2,14 @@
 unmarshal and length with their chained forms, key marshal, unmarshal,
 length and print, record print, to_xml and from_xml of every table
 (engine: src/tables/record_io.cpp)."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: <table>_table_record_unmarshal (fresh) and
+<table>_table_record_from_xml give the caller a new record holding one
+reference; in place, the record given is updated.  Key objects from
+<table>_table_pkey_unmarshal are the caller's: <table>_pkey_destroy.
+"""
 import os
 import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))

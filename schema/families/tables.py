@@ -4,6 +4,21 @@ and the index comparisons.  The prelude is the table descriptors the engine
 (from the layout functions of tables/table.h), field types, key type, and
 per index its label, key kind, key place and an instance of the comparison
 template."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: a table handle is shared by everyone who opens it; close does
+nothing, free releases it.  Records are reference counted:
+create_record gives the caller one reference, record_add_ref adds one,
+destroy_record drops one, and the last one takes the record out of its
+table and destroys its field objects.  A table refers to the records in
+it without holding a reference: insert and the lookups hand none out.
+Freeing a table with records still in it releases the table only; the
+records stay their holders' (their table link is cleared).  Key objects
+from <table>_pkey_create are the caller's: <table>_pkey_destroy.
+Tables, records and keys of another table are refused with
+LOMARI_ERR_INVALID.
+"""
 import os
 import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))

@@ -1,5 +1,11 @@
 """XML rendering and parsing: to_xml, toxml_cr and from_xml of every
 enumeration and structured type."""
+
+# Printed above the family's declarations in lomari_api.h.
+HEADER_NOTE = """\
+Ownership: from_xml fills an object the caller made; the list elements
+it creates belong to that object.
+"""
 from famlib import H, DB, ERR, adder, params, T, E
 
 

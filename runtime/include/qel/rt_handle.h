@@ -40,14 +40,17 @@ extern "C" {
 #endif
 
 /* A handle with defaults: malloc/free allocation, a no-op write hook,
- * plain mode (no check record), no key/range database (alloc_ctx null),
- * per_handle_types 0, database id QEL_NO_DATABASE, the "lomari" domain
- * allowing every type at variant 0, and a 64 KiB workspace.  Null when
+ * plain mode (no check record), per_handle_types 0, database id
+ * QEL_NO_DATABASE, the "lomari" domain allowing every type at variant 0,
+ * and a 64 KiB workspace.  It carries a key/range database but does not
+ * use it (alloc_ctx null) until it makes its first table list: table
+ * memory is range-registered, so opening a table turns it on.  Null when
  * memory runs out. */
 QEL_RT_API qel_handle_t *qelrt_handle_new(void);
 /* Frees the handle, its dictionary and registered type-info copies, its
- * workspace and key/range database.  Objects made through it must have
- * been destroyed first.  Null is ignored. */
+ * workspace and key/range database with the table types' id-keyed roots
+ * kept in it.  Objects made through it must have been destroyed first.
+ * Null is ignored. */
 QEL_RT_API void qelrt_handle_free(qel_handle_t *h);
 /* State-tracking mode: 0 removes the check record (plain mode, as
  * QEL_CHECK_PLAIN); QEL_CHECK_TRACK (0xEEEE) makes every object created
@@ -56,8 +59,9 @@ QEL_RT_API void qelrt_handle_free(qel_handle_t *h);
  * were created in; any other value is a corrupted handle, on which the
  * library aborts. */
 QEL_RT_API void qelrt_handle_set_mode(qel_handle_t *h, uint32_t check_state);
-/* Gives the handle a key/range database (alloc_ctx) in which list link
- * words are registered; 0 removes it. */
+/* Gives the handle its key/range database (alloc_ctx) now, so that list
+ * link words are registered from here on; 0 removes it (the next table
+ * list made through the handle gives it back). */
 QEL_RT_API void qelrt_handle_use_quarl(qel_handle_t *h, int on);
 /* Non-zero: allocations go through the runtime's pooling allocator
  * (per-thread free lists, faster for many small objects); 0: back to
