@@ -14,11 +14,13 @@ set_target_properties(qelrt PROPERTIES INSTALL_RPATH "")
 
 install(TARGETS lomari qelrt
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The runtime's test knobs (qel/rt_control*.h) stay in the source tree.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/lomari
                   ${LOMARI_GEN_DIR}/include/lomari
                   ${PROJECT_SOURCE_DIR}/runtime/include/qel
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h")
+        FILES_MATCHING PATTERN "*.h"
+        PATTERN "rt_control*" EXCLUDE)
 
 # pkg-config: paths relative to the .pc file, so the prefix given to
 # `cmake --install --prefix` holds whatever it was configured with.

@@ -7,6 +7,7 @@ one thin extern "C" definition in stamps_<name>.cpp that forwards to the
 family's engine function.  A new family is one such module: the generator
 finds it by its file name.
 """
+import re
 from dataclasses import dataclass
 
 H = "qel_handle_t *h"
@@ -26,7 +27,33 @@ class Entry:
 
     def stamp(self):
         return 'extern "C" LOMARI_API %s %s(%s) {\n    %s\n}' % (
-            self.ret, self.name, self.params, self.body)
+            self.ret, self.name, unused_marked(self.params, self.body), self.body)
+
+
+def split_params(ps):
+    """The parameters of a list, split at the commas outside parentheses."""
+    out, depth, cur = [], 0, ""
+    for ch in ps:
+        depth += (ch == "(") - (ch == ")")
+        if ch == "," and depth == 0:
+            out.append(cur.strip())
+            cur = ""
+        else:
+            cur += ch
+    return out + [cur.strip()] if cur.strip() else out
+
+
+def unused_marked(ps, body):
+    """The parameter list with the parameters the body does not use marked
+    [[maybe_unused]]: every entry keeps the family's signature, and the
+    definition compiles without warnings."""
+    out = []
+    for p in split_params(ps):
+        m = re.search(r"\(\*(\w+)\)", p) or re.search(r"(\w+)$", p)
+        if p != "void" and m and not re.search(r"\b%s\b" % m.group(1), body):
+            p = "[[maybe_unused]] " + p
+        out.append(p)
+    return ", ".join(out)
 
 
 def adder(out, Entry, prefix):

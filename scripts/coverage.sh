@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir="${1:-build-cov}"
-scripts/deps.sh
+scripts/deps.sh test clang
 cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DCMAKE_BUILD_TYPE=Debug -DLOMARI_COVERAGE=ON >/dev/null
 cmake --build "$dir" -j"$(nproc)"

@@ -1,19 +1,29 @@
 #!/usr/bin/env bash
-# Installs what building and testing liblomari needs, when it is missing:
-# the build tools, pkg-config (the installed-package check), GoogleTest,
-# libxml2 and the Boost headers for the runtime.  With --bench (or LOMARI_BENCH=ON in the
-# environment) also what the benchmarks need: Google Benchmark and the
-# reference encoding's compiler and library.
+# Installs the Debian packages a job needs, when they are missing.  Each
+# script asks for its own set, so that running the tool does not pull in
+# the compilers of the fuzzers or the benchmarks' libraries:
+#   scripts/deps.sh build   the library, its runtime and the lomari tool
+#   scripts/deps.sh test    build, plus the test suite and the installed-package
+#                           check (GoogleTest, pkg-config, xmllint)
+#   scripts/deps.sh clang   clang with libFuzzer and the sanitizer runtimes,
+#                           llvm-profdata and llvm-cov (fuzz, coverage)
+#   scripts/deps.sh bench   build, plus Google Benchmark, the reference
+#                           encoding's compiler and library, Boost headers
+#                           (also spelled --bench)
+# Several sets may be named at once; none means build.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ python3 binutils pkg-config libgtest-dev libxml2-dev libboost-dev)
-pkgs+=(clang llvm libclang-rt-14-dev)  # fuzz targets and coverage (libFuzzer, llvm-profdata, llvm-cov)
-bench="${LOMARI_BENCH:-OFF}"
-for arg in "$@"; do
-  [ "$arg" = "--bench" ] && bench=ON
+build=(cmake ninja-build g++ python3 binutils libxml2-dev nlohmann-json3-dev)
+pkgs=()
+[ $# -eq 0 ] && set -- build
+for set in "$@"; do
+  case "$set" in
+    build) pkgs+=("${build[@]}") ;;
+    test) pkgs+=("${build[@]}" libgtest-dev pkg-config libxml2-utils) ;;
+    clang) pkgs+=(clang llvm libclang-rt-14-dev) ;;
+    bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler libboost-dev) ;;
+    *) echo "deps.sh: unknown set '$set' (build, test, clang, bench)" >&2; exit 2 ;;
+  esac
 done
-if [ "$bench" = "ON" ] || [ "$bench" = "1" ]; then
-  pkgs+=(libbenchmark-dev libprotobuf-dev protobuf-compiler)
-fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -23,5 +33,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The builds scripts/test.sh adds after the plain and sanitized suites:
+# The builds scripts/test.sh adds after the plain and sanitized suites,
+# both with clang and every warning an error:
 #  - ThreadSanitizer (-DLOMARI_TSAN=ON): the thread test and the corpus
 #    replays, counters exact and no race reported;
 #  - libFuzzer (clang, -DLOMARI_FUZZ=ON): every fuzz target a short run
@@ -7,11 +8,13 @@
 #    a scratch directory, a finding fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh clang
 jobs="$(nproc)"
 seconds="${FUZZ_SECONDS:-15}"
 
 echo "== tsan build"
-cmake -S . -B build-ci-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOMARI_TSAN=ON >/dev/null
+cmake -S . -B build-ci-tsan -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOMARI_TSAN=ON -DLOMARI_WERROR=ON >/dev/null
 cmake --build build-ci-tsan -j"$jobs"
 echo "== tsan tests"
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
@@ -22,7 +25,7 @@ done
 
 echo "== fuzz build"
 cmake -S . -B build-ci-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-      -DLOMARI_FUZZ=ON -DLOMARI_TESTS=OFF >/dev/null
+      -DLOMARI_FUZZ=ON -DLOMARI_TESTS=OFF -DLOMARI_WERROR=ON >/dev/null
 cmake --build build-ci-fuzz -j"$jobs"
 echo "== fuzz smoke runs (${seconds}s each)"
 for t in unmarshal message xml ops record record_xml; do

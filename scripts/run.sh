@@ -4,7 +4,7 @@
 # received, the six tables filled, looked up, walked, counted and shown).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh build
 cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=Release -DLOMARI_TESTS=OFF >/dev/null
 echo "building the library and the lomari tool (log: build-run/build.log)"
 cmake --build build-run --target lomari_tool -j"$(nproc)" >build-run/build.log 2>&1 ||

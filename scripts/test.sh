@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds liblomari and passes every test, in the plain build and in the
-# build with AddressSanitizer and UndefinedBehaviorSanitizer.  After the
+# build with AddressSanitizer and UndefinedBehaviorSanitizer (GCC, every
+# warning an error).  After the
 # plain build's tests it installs that build into a temporary prefix and
 # builds and runs the user project (examples/user-project) against it, once
 # through CMake's find_package and once through pkg-config, runs the
 # installed tool, and checks the README's tour against the tool's output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh test
 jobs="$(nproc)"
 
 check_installed() {
@@ -40,8 +41,8 @@ check_installed() {
 passed=0 skipped=0
 for variant in plain asan; do
   dir="build-ci-$variant"
-  opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-  [ "$variant" = asan ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DLOMARI_SANITIZE=ON -DLOMARI_CHECKED_CODEC=ON)
+  opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOMARI_WERROR=ON)
+  [ "$variant" = asan ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DLOMARI_SANITIZE=ON -DLOMARI_CHECKED_CODEC=ON -DLOMARI_WERROR=ON)
   echo "== $variant build"
   cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
   cmake --build "$dir" -j"$jobs"

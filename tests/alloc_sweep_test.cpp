@@ -201,7 +201,7 @@ std::vector<Case> Cases() {
                     return e;
                 });
             // An element refused on failure stays the caller's.
-            v.back().prepare = [&t, &el, p = v.back().prepare](Ctx &c) {
+            v.back().prepare = [&el, p = v.back().prepare](Ctx &c) {
                 p(c);
                 c.Keep(el.name, c.in[1]);
             };

@@ -28,7 +28,7 @@ const u_int16 k16 = 65535;
 const u_int32 k32 = 4000000000u;
 template <class T>
 const T *As(const void *v) { return static_cast<const T *>(v); }
-#define WRITER(call) [](H h, char *b, const char *n, const void *v, U r, U *e) -> U { return call; }
+#define WRITER(call) [](H h, char *b, [[maybe_unused]] const char *n, [[maybe_unused]] const void *v, U r, U *e) -> U { return call; }
 
 const Case kCases[] = {
     {"snprintf", WRITER(qel_snprintf(h, b, r, e, n ? "%s@%s: {\n" : nullptr, n, "y")), "x", nullptr, "x@y: {\n"},

@@ -70,7 +70,7 @@ void qellib_type_stats_create_object(qel_handle_t *h, uint32_t dbid,
 
 void qellib_type_stats_destroy_object(qel_handle_t *h, uint32_t dbid,
                                       const qel_type_info_t *ti,
-                                      qel_variant_record_t *vr, uint32_t *err) {
+                                      qel_variant_record_t *vr, uint32_t */*err*/) {
     if (RT_LIKELY(unobserved(h))) {
         if (vr)
             add_one(ti, &vr->destroyed);

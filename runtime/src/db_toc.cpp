@@ -244,7 +244,7 @@ int qellib_database_is_write_locked(qel_handle_t *h) {
 /* ---- mappings, collector, reports ------------------------------------ */
 
 int qel_oid_mapping_create(qel_handle_t *h, uint32_t dbid, void *obj, uint32_t kind,
-                           int dynamic, uint64_t ior, uint32_t *err) {
+                           int dynamic, uint64_t ior, uint32_t */*err*/) {
     logc("qel_oid_mapping_create", w(h), dbid, w(obj), ior);
     (void)kind;
     (void)dynamic;
@@ -293,7 +293,7 @@ void bassert(const char *expr, const char *file, int line) {
 /* ---- cursors, deferred destruction, replication ------------------------ */
 
 int qeldb_table_are_cursors_enabled(qel_handle_t *h, uint32_t dbid,
-                                    const void *table, uint32_t *err) {
+                                    const void *table, uint32_t */*err*/) {
     logc("qeldb_table_are_cursors_enabled", w(h), dbid, w(table));
     DbKnobs &k = knobs();
     if (k.cursors_all.load(std::memory_order_relaxed))
@@ -305,14 +305,14 @@ int qeldb_table_are_cursors_enabled(qel_handle_t *h, uint32_t dbid,
 }
 
 int qeldb_table_implicit_write_cursor_enabled(qel_handle_t *h, uint32_t dbid,
-                                              const void *table, uint32_t *err) {
+                                              const void *table, uint32_t */*err*/) {
     logc("qeldb_table_implicit_write_cursor_enabled", w(h), dbid, w(table));
     return knobs().implicit_cursor.load();
 }
 
 void qeldb_enq_rec_move_write_cursor_internal(qel_handle_t *h, uint32_t dbid,
                                               void *table, void *record,
-                                              uint32_t *err) {
+                                              uint32_t */*err*/) {
     logc("qeldb_enq_rec_move_write_cursor_internal", w(h), dbid, w(table), w(record));
 }
 
@@ -333,7 +333,7 @@ void qeldb_request_record_destroy(qel_handle_t *h, uint32_t dbid, void *record,
 }
 
 void qelrepl_add_to_cache(qel_handle_t *h, uint32_t dbid, void *table, void *record,
-                          uint32_t *err) {
+                          uint32_t */*err*/) {
     logc("qelrepl_add_to_cache", w(h), dbid, w(table), w(record));
 }
 
@@ -341,7 +341,7 @@ void qelrepl_add_to_cache(qel_handle_t *h, uint32_t dbid, void *table, void *rec
 
 uint16_t mt_get_tenant_id(void) { return t_tenant; }
 
-void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t dbid, void *table,
+void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, void *table,
                                  int add, uint16_t tenant, uint8_t source,
                                  uint32_t *err) {
     logc("qeldb_update_tenant_counter", w(table), (uint64_t)add, tenant, source);
@@ -357,7 +357,7 @@ void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t dbid, void *table,
         --n;
 }
 
-uint32_t qeldb_get_tenant_counter(qel_handle_t *h, uint32_t dbid, const void *table,
+uint32_t qeldb_get_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, const void *table,
                                   uint32_t *result, uint16_t tenant,
                                   const uint8_t *source) {
     logc("qeldb_get_tenant_counter", w(table), tenant, source ? *source : 0x100);

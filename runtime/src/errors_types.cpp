@@ -22,7 +22,7 @@ namespace {
 constexpr size_t kVariantOffset = 8;
 constexpr size_t kFlagsOffset = 10;
 
-int domain_allows(qel_handle_t *h, const qel_type_info_t *ti) {
+int domain_allows(qel_handle_t */*h*/, const qel_type_info_t *ti) {
     if (!ti)
         return 0;
     return domain_refuses(ti->name) ? 0 : 1;
@@ -184,13 +184,13 @@ int qel_domain_lookup_variant(qel_handle_t *h, const qel_domain_t *domain,
 }
 
 int qel_domain_lookup_message_ok(qel_handle_t *h, const qel_domain_t *domain,
-                                 const qel_type_info_t *ti, uint32_t *err) {
+                                 const qel_type_info_t *ti, uint32_t */*err*/) {
     logc("qel_domain_lookup_message_ok", w(h), w(domain), w(ti));
     return domain_allows(h, ti);
 }
 
 int qel_domain_lookup_table_ok(qel_handle_t *h, const qel_domain_t *domain,
-                               const qel_type_info_t *ti, uint32_t *err) {
+                               const qel_type_info_t *ti, uint32_t */*err*/) {
     logc("qel_domain_lookup_table_ok", w(h), w(domain), w(ti));
     return domain_allows(h, ti);
 }
@@ -207,7 +207,7 @@ uint8_t qel_get_instance_obj_flag(qel_handle_t *h, const void *obj) {
 }
 
 int qellib_adjust_variant(qel_handle_t *h, void *obj, const qel_type_info_t *ti,
-                          int mode, uint32_t *err) {
+                          int mode, uint32_t */*err*/) {
     logc("qellib_adjust_variant", w(h), w(obj), w(ti), (uint64_t)(int64_t)mode);
     return 0;
 }

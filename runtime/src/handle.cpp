@@ -76,7 +76,7 @@ void set_hooks(qel_handle_t *h, bool on) {
     }
 }
 
-void *type_alloc_default(void *ctx, uint32_t dbid, uint32_t size) {
+void *type_alloc_default(void *ctx, uint32_t /*dbid*/, uint32_t size) {
     if (type_alloc_should_fail())
         return nullptr;
     void *p = std::malloc(size ? size : 1);

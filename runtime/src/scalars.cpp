@@ -135,47 +135,47 @@ uint32_t u_int16_len(void) { return 2; }
 uint32_t u_int32_len(void) { return 4; }
 uint32_t char_len(void) { return 1; }
 
-RT_HOT uint32_t u_int8_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
+RT_HOT uint32_t u_int8_marshal(qel_handle_t *h, uint32_t /*dbid*/, uint8_t *buf,
                                const u_int8 *v, uint32_t room, uint32_t *err) {
     logc("u_int8_marshal", w(h), w(buf), *v, room);
     return qel_inline_u_int8_marshal(h, buf, *v, room, err);
 }
-RT_HOT uint32_t u_int16_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
+RT_HOT uint32_t u_int16_marshal(qel_handle_t *h, uint32_t /*dbid*/, uint8_t *buf,
                                 const u_int16 *v, uint32_t room, uint32_t *err) {
     logc("u_int16_marshal", w(h), w(buf), *v, room);
     return qel_inline_u_int16_marshal(h, buf, *v, room, err);
 }
-RT_HOT uint32_t u_int32_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
+RT_HOT uint32_t u_int32_marshal(qel_handle_t *h, uint32_t /*dbid*/, uint8_t *buf,
                                 const u_int32 *v, uint32_t room, uint32_t *err) {
     logc("u_int32_marshal", w(h), w(buf), *v, room);
     return qel_inline_u_int32_marshal(h, buf, *v, room, err);
 }
-RT_HOT uint32_t char_marshal(qel_handle_t *h, uint32_t dbid, uint8_t *buf,
+RT_HOT uint32_t char_marshal(qel_handle_t *h, uint32_t /*dbid*/, uint8_t *buf,
                              const char *v, uint32_t room, uint32_t *err) {
     logc("char_marshal", w(h), w(buf), static_cast<uint8_t>(*v), room);
     return qel_inline_char_marshal(h, buf, *v, room, err);
 }
 
-RT_HOT uint32_t u_int8_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
-                                 u_int8 *v, uint32_t room, int in_place,
+RT_HOT uint32_t u_int8_unmarshal(qel_handle_t *h, uint32_t /*dbid*/, const uint8_t *buf,
+                                 u_int8 *v, uint32_t room, int /*in_place*/,
                                  uint32_t *err) {
     logc("u_int8_unmarshal", w(h), w(buf), w(v), room);
     return qel_inline_u_int8_unmarshal(h, buf, v, room, err);
 }
-RT_HOT uint32_t u_int16_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
-                                  u_int16 *v, uint32_t room, int in_place,
+RT_HOT uint32_t u_int16_unmarshal(qel_handle_t *h, uint32_t /*dbid*/, const uint8_t *buf,
+                                  u_int16 *v, uint32_t room, int /*in_place*/,
                                   uint32_t *err) {
     logc("u_int16_unmarshal", w(h), w(buf), w(v), room);
     return qel_inline_u_int16_unmarshal(h, buf, v, room, err);
 }
-RT_HOT uint32_t u_int32_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
-                                  u_int32 *v, uint32_t room, int in_place,
+RT_HOT uint32_t u_int32_unmarshal(qel_handle_t *h, uint32_t /*dbid*/, const uint8_t *buf,
+                                  u_int32 *v, uint32_t room, int /*in_place*/,
                                   uint32_t *err) {
     logc("u_int32_unmarshal", w(h), w(buf), w(v), room);
     return qel_inline_u_int32_unmarshal(h, buf, v, room, err);
 }
-RT_HOT uint32_t char_unmarshal(qel_handle_t *h, uint32_t dbid, const uint8_t *buf,
-                               char *v, uint32_t room, int in_place, uint32_t *err) {
+RT_HOT uint32_t char_unmarshal(qel_handle_t *h, uint32_t /*dbid*/, const uint8_t *buf,
+                               char *v, uint32_t room, int /*in_place*/, uint32_t *err) {
     logc("char_unmarshal", w(h), w(buf), w(v), room);
     return qel_inline_char_unmarshal(h, buf, v, room, err);
 }

@@ -463,7 +463,7 @@ uint32_t enum_marshal(const EnumDesc &E, H *h, uint32_t db, uint8_t *buf, const 
     return uint32_t(p - buf);
 }
 
-uint32_t obj_len(const TypeDesc &T, H *h, uint32_t db, const void *o) {
+uint32_t obj_len(const TypeDesc &T, H *h, uint32_t /*db*/, const void *o) {
     if (!o) return 0;
     return measure(T, o, handle_mode(h, T) == Mode::Track);
 }

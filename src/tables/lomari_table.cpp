@@ -85,7 +85,7 @@ void reg_store(const TableDef &T, H *h, uint32_t db, V *word, V value, const voi
 // made.  Null with *err 12 when out of memory; null without error when
 // absent outside create mode (traced when trace_absent) or when the key
 // store refuses the new root (traced).
-TbiRoot *tbi_root(const TableDef &T, H *h, uint32_t db, bool create, uint32_t *err, bool trace_absent) {
+TbiRoot *tbi_root(const TableDef &T, H *h, uint32_t /*db*/, bool create, uint32_t *err, bool trace_absent) {
     char key[kNameBuf];  // the prefix and the 32 characters of the luid text always fit
     std::snprintf(key, sizeof key, "__qel_TBI__%s", T.luid_text);
     TbiRoot *&cache = g_tbi_cache[T.desc->ordinal];

@@ -214,7 +214,7 @@ void field_set_value(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o,
     mark_written(T, f, h, db, o, err);
 }
 
-uint8_t field_state_get(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o,
+uint8_t field_state_get(const TypeDesc &T, unsigned fi, H *h, uint32_t /*db*/, void *o,
                         uint32_t *err) {
     if (!begin(h, err) || !state_access_ok(T, h, o, tp::type::non_tracked, err)) return 0;
     return *state_byte(T, T.fields[fi], h, o);
@@ -230,7 +230,7 @@ void field_state_set(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o,
 
 // ---- fixed string ------------------------------------------------------------------
 
-void str_get(const TypeDesc &T, unsigned fi, H *h, uint32_t db, void *o, char *buf,
+void str_get(const TypeDesc &T, unsigned fi, H *h, uint32_t /*db*/, void *o, char *buf,
              uint32_t size, uint32_t *err) {
     if (!begin(h, err)) return;
     if (!size || !buf) {

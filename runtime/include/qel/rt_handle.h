@@ -28,7 +28,8 @@
  *   containment_tracking, bundle_active, header_word: platform database
  *                     and messaging settings, 0 by default.
  *
- * The knobs and observations that only tests need are in qel/rt_control.h.
+ * The knobs and observations that only tests need are in qel/rt_control.h
+ * (in the source tree only: it is not installed).
  */
 #ifndef QEL_RT_HANDLE_H
 #define QEL_RT_HANDLE_H

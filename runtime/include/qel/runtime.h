@@ -10,7 +10,8 @@
  * foreign-function interface can drive a domain library.
  *
  * Making and freeing handles is in qel/rt_handle.h; the knobs that let a
- * test steer and observe this runtime are in qel/rt_control.h.
+ * test steer and observe this runtime are in qel/rt_control.h (source tree
+ * only, not installed).
  */
 #ifndef QEL_RUNTIME_H
 #define QEL_RUNTIME_H
