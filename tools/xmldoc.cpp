@@ -110,12 +110,14 @@ bool named(xmlNodePtr n, const char *name) {
 }
 
 // Calls f on every item element of the document, in order, until it
-// returns false.
+// returns false; f may free the element it is given.
 template <class F>
 bool each_item(xmlNodePtr root, F f) {
     auto elements = [](xmlNodePtr parent, auto g) {
-        for (xmlNodePtr c = parent->children; c; c = c->next)
+        for (xmlNodePtr c = parent->children, next; c; c = next) {
+            next = c->next;
             if (c->type == XML_ELEMENT_NODE && !g(c)) return false;
+        }
         return true;
     };
     if (named(root, schema::kItemsRoot)) return elements(root, f);
@@ -220,6 +222,9 @@ bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<
             f.detail = "out of memory";
             return false;
         }
+        // The library parses its own copy: this one is done with.
+        xmlUnlinkNode(item);
+        xmlFreeNode(item);
         return encode_item(s, *c, one, bytes, f);
     });
 }
