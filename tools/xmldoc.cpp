@@ -212,20 +212,27 @@ bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<
     return each_item(xmlDocGetRootElement(doc.get()), [&](xmlNodePtr item) {
         const char *name = reinterpret_cast<const char *>(item->name);
         f.item = "item " + std::to_string(++n) + " (" + name + ")";
-        f.line = xmlGetLineNo(item);
         const Codec *c = codec_by_name(name);
-        if (!c) {
-            f.detail = "no message or table record has that name";
+        if (!c || !dump(doc.get(), item, one)) {
+            f.line = xmlGetLineNo(item);
+            f.detail = c ? "out of memory" : "no message or table record has that name";
             return false;
         }
-        if (!dump(doc.get(), item, one)) {
-            f.detail = "out of memory";
-            return false;
+        // The library parses its own copy, so an item with content is freed
+        // first, its line kept.  (The line of an element past line 65535 is
+        // found through its descendants, or failing those through its next
+        // siblings: it is looked up only when needed, and only here for an
+        // item with children, so that finding it stays short.)
+        long line = 0;
+        if (item->children) {
+            line = xmlGetLineNo(item);
+            xmlUnlinkNode(item);
+            xmlFreeNode(item);
+            item = nullptr;
         }
-        // The library parses its own copy: this one is done with.
-        xmlUnlinkNode(item);
-        xmlFreeNode(item);
-        return encode_item(s, *c, one, bytes, f);
+        if (encode_item(s, *c, one, bytes, f)) return true;
+        f.line = item ? xmlGetLineNo(item) : line;
+        return false;
     });
 }
 
