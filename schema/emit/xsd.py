@@ -70,20 +70,19 @@ def emit(M):
     o.append('      <xs:attribute name="time" type="xs:dateTime" use="required"/>')
     o.append("    </xs:complexType>")
     o.append("  </xs:element>\n")
+    def item(name, parts):
+        o.append('  <xs:element name="%s">' % name)
+        o.append("    <xs:complexType>")
+        o.extend(sequence(['<xs:element name="%s" type="%s"/>' % (p, p) for p in parts], 6))
+        o.append("    </xs:complexType>")
+        o.append("  </xs:element>")
+
     o.append("  <!-- Messages: the body element. -->")
     for m in M.messages:
-        o.append('  <xs:element name="%s">' % m.name)
-        o.append("    <xs:complexType>")
-        o += sequence(['<xs:element name="%s" type="%s"/>' % (m.body.name, m.body.name)], 6)
-        o.append("    </xs:complexType>")
-        o.append("  </xs:element>")
+        item(m.name, [m.body.name])
     o.append("\n  <!-- Table records: one element per record field. -->")
     for tb in M.tables:
-        o.append('  <xs:element name="%s">' % tb.name)
-        o.append("    <xs:complexType>")
-        o += sequence(['<xs:element name="%s" type="%s"/>' % (p, p) for p in tb.parts], 6)
-        o.append("    </xs:complexType>")
-        o.append("  </xs:element>")
+        item(tb.name, tb.parts)
     o.append("\n  <!-- Structured types: the fields in declaration order. -->")
     for t in M.types:
         o.append('  <xs:complexType name="%s">' % t.name)
