@@ -1,7 +1,7 @@
 # Installation: public headers (hand-written and generated), the two shared
 # libraries with their versioned names, pkg-config files and the CMake
 # package that gives users the imported targets lomari::lomari and
-# lomari::qelrt.
+# lomari::qelrt, and the XML Schema of the domain's documents.
 # Included after every target is defined; the install RPATH of programs
 # ($ORIGIN/../lib) is set in the top-level file before they are.
 include(GNUInstallDirs)
@@ -55,3 +55,7 @@ write_basic_package_version_file(
 install(FILES ${CMAKE_BINARY_DIR}/cmake/lomariConfig.cmake
               ${CMAKE_BINARY_DIR}/cmake/lomariConfigVersion.cmake
         DESTINATION ${LOMARI_CMAKE_DIR})
+
+# The XML Schema of the domain's documents, beside the headers' data.
+install(FILES ${LOMARI_GEN_DIR}/share/lomari.xsd
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lomari)

@@ -15,6 +15,9 @@ Outputs (all under --out):
   lomari.map                        linker version script (the ABI list)
   ostrel.bin                        the type manifest section payload
   stamped.txt                       every name the generator stamped
+  share/lomari.xsd                  XML Schema of the messages, table records and
+                                    the documents of many items
+  tools/tool_schema.h               the element shapes and lomari.xsd for the tool
 
 The model (model.py) works out every layout fact once; each output has its
 emitter in emit/; each family of entry points is a module in families/
@@ -28,7 +31,8 @@ import sys
 
 from famlib import Entry
 from model import Model
-from emit import api_h, catalogue, counts_h, ids_h, manifest, schema_data, stamps, test_view, trace_data, types_h
+from emit import (api_h, catalogue, counts_h, ids_h, manifest, schema_data, stamps, test_view, tool_schema,
+                  trace_data, types_h, xsd)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -100,6 +104,8 @@ def main():
     out("lomari.map", "{\n  global:\n" + "".join("    %s;\n" % n for n in sorted(allowed)) + "  local: *;\n};\n")
     out("ostrel.bin", manifest.emit(M))
     out("stamped.txt", "".join(n + "\n" for n in sorted(stamped)))
+    out("share/lomari.xsd", xsd.emit(M))
+    out("tools/tool_schema.h", tool_schema.emit(M))
 
 
 if __name__ == "__main__":

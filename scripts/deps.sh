@@ -4,7 +4,8 @@
 # the compilers of the fuzzers or the benchmarks' libraries:
 #   scripts/deps.sh build   the library, its runtime and the lomari tool
 #   scripts/deps.sh test    build, plus the test suite and the installed-package
-#                           check (GoogleTest, pkg-config, xmllint)
+#                           check and the README's tour (GoogleTest,
+#                           pkg-config, xmllint, jq)
 #   scripts/deps.sh clang   clang with libFuzzer and the sanitizer runtimes,
 #                           llvm-profdata and llvm-cov (fuzz, coverage)
 #   scripts/deps.sh bench   build, plus Google Benchmark, the reference
@@ -18,7 +19,7 @@ pkgs=()
 for set in "$@"; do
   case "$set" in
     build) pkgs+=("${build[@]}") ;;
-    test) pkgs+=("${build[@]}" libgtest-dev pkg-config libxml2-utils) ;;
+    test) pkgs+=("${build[@]}" libgtest-dev pkg-config libxml2-utils jq) ;;
     clang) pkgs+=(clang llvm libclang-rt-14-dev) ;;
     bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler libboost-dev) ;;
     *) echo "deps.sh: unknown set '$set' (build, test, clang, bench)" >&2; exit 2 ;;

@@ -183,6 +183,12 @@ TEST_F(Lomari, DocumentsRefusedOrRecovered) {
     EXPECT_EQ(qel_xml_parse_memory(h, bad.data(), U(bad.size()), 0, msg, sizeof msg, &err), nullptr);
     EXPECT_EQ(Err(), QEL_TEXT_INVALID);
     EXPECT_EQ(std::string(msg).rfind("line 3: ", 0), 0u) << msg;
+    // The first error is the one reported, not what followed from it.
+    std::string huge = "<a>";
+    for (int i = 0; i < 6'000'000; ++i) huge += "\xC3\xA9";
+    huge += "</a>";
+    EXPECT_EQ(qel_xml_parse_memory(h, huge.data(), U(huge.size()), 0, msg, sizeof msg, &err), nullptr);
+    EXPECT_NE(std::string(msg).find("huge text node"), std::string::npos) << msg;
     qel_xml_doc_t *d = qel_xml_parse_memory(h, bad.data(), U(bad.size()), QEL_XML_RECOVER, msg, sizeof msg, &err);
     ASSERT_NE(d, nullptr);
     U c = 0;

@@ -58,4 +58,10 @@ const Codec *codec_by_luid(const uint8_t *luid) {
     return nullptr;
 }
 
+const Codec *codec_by_name(const char *name) {
+    for (const Codec &c : codecs())
+        if (std::strcmp(c.name, name) == 0) return &c;
+    return nullptr;
+}
+
 }  // namespace ltool

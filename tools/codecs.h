@@ -33,5 +33,7 @@ struct Codec {
 const std::vector<Codec> &codecs();
 // The codec whose identifier is luid, or null.
 const Codec *codec_by_luid(const uint8_t *luid);
+// The codec of the message or table record named name, or null.
+const Codec *codec_by_name(const char *name);
 
 }  // namespace ltool

@@ -10,7 +10,6 @@
 // source, a shadow record, and records printed as text and XML.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "qel/rt_control_msg.h"
 #include "qel/rt_handle.h"
 #include "tool.h"
+#include "tool_schema.h"
 
 namespace ltool {
 namespace {
@@ -30,7 +30,8 @@ const char kDemoUsage[] =
     "tells what happens: adapters announce their SPI-4 header mappings,\n"
     "flow-control and id-pool assignments are stored in the six tables,\n"
     "then looked up, walked, counted and shown as text and XML.\n"
-    "  --record FILE   record every received message to FILE as XML\n"
+    "  --record FILE   record every received message to FILE as XML: one\n"
+    "                  lomari_recording document ('lomari schema' describes it)\n"
     "  --out FILE      also write every sent message's encoding to FILE\n"
     "                  (concatenated; 'lomari decode FILE' reads them back)\n";
 
@@ -51,7 +52,7 @@ struct Node {
 
     bool ok(const char *what) {
         if (!err) return true;
-        std::fprintf(stderr, "lomari: demo: %s: %s (%s)\n", what, lomari_error_name(err), std::strerror(int(err)));
+        std::fprintf(stderr, "lomari: demo: %s: %s (%s)\n", what, lomari_error_name(err), lomari_error_text(err));
         return false;
     }
     // Marshals a message, writes it to --out, and returns its length.
@@ -337,11 +338,16 @@ int cmd_demo(const std::vector<std::string> &args) {
     FILE *rec = nullptr;
     if (!record.empty()) {
         rec = std::fopen(record.c_str(), "w");
-        if (!rec) return fail("demo", record, 0, 0, std::strerror(errno));
+        if (!rec) return fail("demo", record, "", 0, system_reason(errno));
+        // The recorder writes one time-stamped element per message: the
+        // document's root goes around them.
+        std::fprintf(rec, "<%s>\n", schema::kRecordingRoot);
         qelrt_set_recorder(1, rec);
     }
-    if (!out.empty() && !(n.out = std::fopen(out.c_str(), "wb")))
-        return fail("demo", out, 0, 0, std::strerror(errno));
+    if (!out.empty() && !(n.out = std::fopen(out.c_str(), "wb"))) {
+        if (rec) std::fclose(rec);
+        return fail("demo", out, "", 0, system_reason(errno));
+    }
     qel_handle_t *h = n.s.h;
     const U db = n.s.db;
     qelrt_handle_use_quarl(h, 1);  // table memory is range-registered, as in a database
@@ -356,6 +362,7 @@ int cmd_demo(const std::vector<std::string> &args) {
     release(n);
     if (rec) {
         qelrt_set_recorder(0, nullptr);
+        std::fprintf(rec, "\n</%s>\n", schema::kRecordingRoot);
         std::fclose(rec);
         std::printf("== Received messages recorded as XML in %s\n", record.c_str());
     }

@@ -1,7 +1,10 @@
-// io.cpp -- the tool's reading, rendering and encoding of items, and its
-// error reports.  Items are read one at a time from a stream: the 27-byte
-// header first (it gives the item's whole length), then the rest.
+// io.cpp -- the tool's reading and rendering of binary items, reading of
+// whole inputs, and its error reports.  Items are read one at a time from
+// a stream: the 27-byte header first (it gives the item's whole length),
+// then the rest.
+#include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "lomari/lomari_catalogue.h"
 #include "qel/rt_handle.h"
@@ -111,52 +114,36 @@ bool render(Session &s, const Codec &c, void *object, bool xml, std::vector<char
     }
 }
 
-bool encode_document(Session &s, const std::string &path, std::vector<uint8_t> &bytes, std::string &detail) {
-    char why[512] = "";
-    s.err = 0;
-    qel_xml_doc_t *doc = qel_xml_parse_file(s.h, path.c_str(), 0, why, sizeof why, &s.err);
-    if (!doc) {
-        detail = why[0] ? why : "cannot read the document";
+bool read_all(const std::string &path, std::string &text, std::string &why) {
+    FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!f) {
+        why = system_reason(errno);
         return false;
     }
-    const Codec *found = nullptr;
-    for (const Codec &c : codecs()) {
-        U n = 0, e = 0;
-        xml_get_element_nodecount(s.h, doc, ("/" + std::string(c.name)).c_str(), &n, &e);
-        if (n) {
-            found = &c;
-            break;
-        }
-    }
-    if (!found) {
-        qel_xml_doc_free(doc);
-        s.err = LOMARI_ERR_NOT_FOUND;
-        detail = "the document's element is no message or table record of the domain";
-        return false;
-    }
-    s.err = 0;
-    void *object = found->from_xml(s.h, s.db, doc, &s.err, why, sizeof why);
-    qel_xml_doc_free(doc);
-    if (!object) {
-        detail = std::string("cannot read ") + found->kind + " " + found->name + (why[0] ? ": " : "") + why;
-        return false;
-    }
-    bytes.resize(found->len(s.h, s.db, object));
-    const U n = found->encode(s.h, s.db, bytes.data(), object, U(bytes.size()), &s.err);
-    found->destroy(s.h, s.db, object);
-    bytes.resize(n);
-    if (s.err) detail = std::string("cannot encode ") + found->kind + " " + found->name;
-    return s.err == 0;
+    char buf[1 << 16];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    const bool ok = !std::ferror(f);
+    if (!ok) why = system_reason(errno);
+    if (f != stdin) std::fclose(f);
+    return ok;
 }
 
-int fail(const char *cmd, const std::string &source, uint64_t offset, U code, const std::string &detail) {
-    std::fprintf(stderr, "lomari: %s: %s: offset %llu: ", cmd, source == "-" ? "<stdin>" : source.c_str(),
-                 static_cast<unsigned long long>(offset));
+std::string system_reason(int e) { return std::generic_category().message(e); }
+
+std::string at_offset(uint64_t offset) { return "offset " + std::to_string(offset); }
+std::string at_line(long line) { return line > 0 ? "line " + std::to_string(line) : std::string(); }
+
+int fail(const char *cmd, const std::string &source, const std::string &where, U code, const std::string &detail) {
+    std::string line = std::string("lomari: ") + cmd + ": " + (source == "-" ? "<stdin>" : source);
+    if (!where.empty()) line += ": " + where;
     if (code) {
-        const char *name = lomari_error_name(code);
-        std::fprintf(stderr, "%s (%s): ", name ? name : "error", std::strerror(int(code)));
+        const char *name = lomari_error_name(code), *text = lomari_error_text(code);
+        line += std::string(": ") + (name ? name : "error " + std::to_string(code)) + " (" +
+                (text ? text : "not an error of the library") + ")";
     }
-    std::fprintf(stderr, "%s\n", detail.c_str());
+    line += ": " + detail + "\n";
+    std::fputs(line.c_str(), stderr);
     return 1;
 }
 

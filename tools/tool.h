@@ -1,6 +1,6 @@
 // tool.h -- the pieces the tool's commands share: a handle for the run,
-// streaming input, reading one encoded item, rendering it, encoding an
-// XML document, and the two ways a command ends in failure.
+// streaming binary input, reading one encoded item, rendering it, reading
+// a whole input, and the two ways a command ends in failure.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +31,7 @@ public:
     ~Input();
     Input(const Input &) = delete;
     Input &operator=(const Input &) = delete;
-    bool open(const std::string &path);  // "-" is standard input
+    bool open(const std::string &path);  // "-" is standard input; errno tells why not
     // Makes the first n bytes from the cursor available; false at the end
     // of the input (got() tells how many there were).
     bool fill(size_t n);
@@ -66,13 +66,20 @@ ReadResult read_item(Session &s, Input &in, Item &item);
 // Renders an item as text or XML into out (NUL-terminated); false when the
 // rendering fails for another reason than room.
 bool render(Session &s, const Codec &c, void *object, bool xml, std::vector<char> &out);
-// Parses the XML document at path, finds the message or record it holds
-// and encodes it into bytes.
-bool encode_document(Session &s, const std::string &path, std::vector<uint8_t> &bytes, std::string &detail);
 
-// "lomari: <cmd>: <source>: offset <n>: <ERROR_NAME> (<text>): <detail>",
-// exit status 1.
-int fail(const char *cmd, const std::string &source, uint64_t offset, U code, const std::string &detail);
+// Reads all of path ("-": standard input) into text; false with the
+// system's reason in why.
+bool read_all(const std::string &path, std::string &text, std::string &why);
+// The system's text for an errno value.
+std::string system_reason(int e);
+
+// "lomari: <cmd>: <source>[: <where>][: <ERROR_NAME> (<library text>)]: <detail>"
+// on standard error, exit status 1.  where is at_offset() for binary
+// input, at_line() for documents, or empty; code is the library's error
+// number, 0 when the fault is not one the library reported.
+int fail(const char *cmd, const std::string &source, const std::string &where, U code, const std::string &detail);
+std::string at_offset(uint64_t offset);
+std::string at_line(long line);  // empty for line 0 (unknown)
 // The command's usage on standard error after the reason, exit status 2.
 int usage_error(const char *usage, const std::string &why);
 

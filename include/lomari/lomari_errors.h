@@ -1,15 +1,17 @@
 /*
  * lomari/lomari_errors.h -- the error numbers the lomari library reports.
  *
- * Every failure is reported as a system error number (so strerror() gives
- * each its text): in the caller's error word, the last argument of most
+ * Every failure is reported as a system error number: in the caller's
+ * error word, the last argument of most
  * operations, and as a rule also in the handle's err field; the
  * chained-error (_cr) forms use the handle's err alone.
  * An operation entered with a non-zero error word does nothing and
  * returns 0 or null, so a caller may make several calls and test the word
  * once, and must reset it to LOMARI_OK before going on after a failure.
  * These names are the only spelling of the numbers, in the library's own
- * code as in its users'.
+ * code as in its users'; lomari_error_name and lomari_error_text give a
+ * number's name and what the library means by it (the system's own text
+ * for the same number tells of something else).
  */
 #ifndef LOMARI_LOMARI_ERRORS_H
 #define LOMARI_LOMARI_ERRORS_H
@@ -82,6 +84,28 @@ static inline const char *lomari_error_name(unsigned code) {
     default: return 0;
     }
 #undef LOMARI_ERROR_NAME_
+}
+
+/* What the library means by an error number, in one short line ("buffer
+ * too short, or input ends before what it announces"), for messages meant
+ * for people; null for a number the library does not report. */
+static inline const char *lomari_error_text(unsigned code) {
+    switch (code) {
+    case LOMARI_OK: return "no error";
+    case LOMARI_ERR_NOT_FOUND: return "not found: no such element, index, key or record";
+    case LOMARI_ERR_TOO_BIG: return "a table's name or key does not fit its buffer";
+    case LOMARI_ERR_AGAIN: return "a table's object-id mapping is still referenced; try again";
+    case LOMARI_ERR_NO_MEMORY: return "out of memory";
+    case LOMARI_ERR_BAD_ADDRESS: return "a required out-parameter is null";
+    case LOMARI_ERR_EXISTS: return "already present: the key or record is already in the table";
+    case LOMARI_ERR_INVALID: return "invalid argument, object or value";
+    case LOMARI_ERR_NO_SPACE: return "buffer too small for a fixed string; the part that fits is copied";
+    case LOMARI_ERR_NO_HANDLER: return "a received message found no handler";
+    case LOMARI_ERR_VARIANT: return "variant not allowed, or an enumeration value out of range";
+    case LOMARI_ERR_DOMAIN: return "message or table not allowed in the current domain";
+    case LOMARI_ERR_SHORT: return "buffer too short, or input ends before what it announces";
+    default: return 0;
+    }
 }
 
 #ifdef __cplusplus

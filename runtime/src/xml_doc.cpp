@@ -474,12 +474,36 @@ uint32_t number_from_xml(const char *fn, qel_handle_t *h, uint32_t dbid, const c
     return 0;
 }
 
-qel_xml_doc_t *finish_parse(qel_handle_t *h, xmlParserCtxtPtr ctxt, xmlDocPtr doc, bool recover,
+/* Reads a document through read (libxml2's read call on ctxt) and makes it
+ * a parsed document.  A refused document is reported with the first error
+ * libxml2 raised: the later ones are often its consequences ("Extra content
+ * at the end of the document" after a text node too large to keep). */
+template <class Read>
+qel_xml_doc_t *finish_parse(qel_handle_t *h, xmlParserCtxtPtr ctxt, Read read, bool recover,
                             char *msg, uint32_t msg_len, uint32_t *err) {
-    xmlErrorPtr e = xmlCtxtGetLastError(ctxt);
+    struct First {
+        bool set = false;
+        int line = 0;
+        std::string text;
+    };
+    static thread_local First *first = nullptr;
+    First kept;
+    first = &kept;
+    ctxt->sax->serror = [](void *, xmlErrorPtr e) {
+        if (first && !first->set && e && e->level >= XML_ERR_ERROR && e->message) {
+            first->set = true;
+            first->line = e->line;
+            first->text = e->message;
+        }
+    };
+    xmlDocPtr doc = read();
+    first = nullptr;
     bool bad = !doc || (!recover && !ctxt->wellFormed) || !xmlDocGetRootElement(doc);
     if (bad) {
-        if (e && e->message)
+        xmlErrorPtr e = xmlCtxtGetLastError(ctxt);
+        if (kept.set)
+            set_msg(msg, msg_len, "line %d: %s", kept.line, kept.text.c_str());
+        else if (e && e->message)
             set_msg(msg, msg_len, "line %d: %s", e->line, e->message);
         else
             set_msg(msg, msg_len, "no root element");
@@ -540,9 +564,11 @@ qel_xml_doc_t *qel_xml_parse_memory(qel_handle_t *h, const char *text, uint32_t 
         fail(h, kNoMemory, err);
         return nullptr;
     }
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text, static_cast<int>(len), nullptr, nullptr,
-                                      parse_options(flags));
-    return finish_parse(h, ctxt, doc, flags & QEL_XML_RECOVER, msg, msg_len, err);
+    auto read = [&] {
+        return xmlCtxtReadMemory(ctxt, text, static_cast<int>(len), nullptr, nullptr,
+                                 parse_options(flags));
+    };
+    return finish_parse(h, ctxt, read, flags & QEL_XML_RECOVER, msg, msg_len, err);
 }
 
 qel_xml_doc_t *qel_xml_parse_file(qel_handle_t *h, const char *path, uint32_t flags, char *msg,
@@ -565,8 +591,8 @@ qel_xml_doc_t *qel_xml_parse_file(qel_handle_t *h, const char *path, uint32_t fl
         fail(h, kNoMemory, err);
         return nullptr;
     }
-    xmlDocPtr doc = xmlCtxtReadFile(ctxt, path, nullptr, parse_options(flags));
-    return finish_parse(h, ctxt, doc, flags & QEL_XML_RECOVER, msg, msg_len, err);
+    auto read = [&] { return xmlCtxtReadFile(ctxt, path, nullptr, parse_options(flags)); };
+    return finish_parse(h, ctxt, read, flags & QEL_XML_RECOVER, msg, msg_len, err);
 }
 
 void qel_xml_doc_free(qel_xml_doc_t *doc) {

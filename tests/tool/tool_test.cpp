@@ -1,14 +1,18 @@
 // The command-line tool as a person runs it: every message and table record
-// encoded by the library decodes to XML, that XML encodes back to the same
-// bytes, a stream of many items decodes item by item, bad input ends in one
-// line naming the error and the byte offset (exit status 1), and the demo
-// runs end to end.
+// encoded by the library decodes to an XML document and to JSON, and each
+// encodes back to the same bytes (JSON through standard input, and back to
+// the same JSON); a stream of many items decodes item by item; bad binary
+// input and bad documents end in one line naming the error and where it is
+// (exit status 1), and the demo runs end to end, its recording encoding
+// back to what it sent.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <algorithm>
 #include <iterator>
+#include <set>
 
 #include "message_wire.h"
 
@@ -21,9 +25,10 @@ struct Outcome {
     std::string out;
 };
 
-// Runs the tool with arguments (shell words), standard error folded in.
+// Runs the tool with arguments (shell words, redirections and pipes
+// included), standard error folded in.
 Outcome Tool(const std::string &args) {
-    std::string cmd = std::string(LOMARI_TOOL_PATH) + " " + args + " 2>&1";
+    std::string cmd = "{ " + std::string(LOMARI_TOOL_PATH) + " " + args + "; } 2>&1";
     FILE *p = popen(cmd.c_str(), "r");
     std::string out;
     char b[4096];
@@ -32,7 +37,16 @@ Outcome Tool(const std::string &args) {
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }
 
-std::string Temp(const std::string &name) { return ::testing::TempDir() + "lomari_tool_" + name; }
+// Per process (test programs of other builds may run beside this one), and
+// removed when the process ends.
+std::string Temp(const std::string &name) {
+    static struct Made : std::set<std::string> {
+        ~Made() {
+            for (const std::string &p : *this) std::remove(p.c_str());
+        }
+    } made;
+    return *made.insert(::testing::TempDir() + "lomari_tool_" + std::to_string(getpid()) + "_" + name).first;
+}
 
 void Write(const std::string &path, const std::vector<uint8_t> &b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
@@ -42,18 +56,27 @@ std::vector<uint8_t> Read(const std::string &path) {
     return {std::istreambuf_iterator<char>(f), {}};
 }
 
-// An item through the tool: decoded to XML that starts with its element,
-// encoded back to the same bytes, and decoded to text in its frame.
+std::string Text(const std::string &path) {
+    std::ifstream f(path);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// An item through the tool: decoded to an XML document holding its element
+// and to JSON, each encoded back to the same bytes, the JSON back to the
+// same JSON, and decoded to text in its frame.
 void RoundTrip(const std::string &name, const std::vector<uint8_t> &bytes, const std::string &frame) {
-    const std::string bin = Temp(name + ".bin"), xml = Temp(name + ".xml"), back = Temp(name + ".back");
+    const std::string bin = Temp(name + ".bin"), doc = Temp(name + ".doc"), back = Temp(name + ".back");
     Write(bin, bytes);
-    Outcome d = Tool("decode --format xml " + bin);
-    ASSERT_EQ(d.status, 0) << d.out;
-    EXPECT_EQ(d.out.rfind("<" + name + ">", 0), 0u) << d.out;
-    std::ofstream(xml) << d.out;
-    Outcome e = Tool("encode --out " + back + " " + xml);
-    ASSERT_EQ(e.status, 0) << e.out;
-    EXPECT_EQ(Read(back), bytes);
+    for (const char *format : {"xml", "json"}) {
+        Outcome d = Tool(std::string("decode --format ") + format + " " + bin + " > " + doc);
+        ASSERT_EQ(d.status, 0) << d.out;
+        const std::string opens = format[0] == 'x' ? "<lomari_items>\n<" + name + ">" : "{\"" + name + "\":{";
+        EXPECT_EQ(Text(doc).rfind(opens, 0), 0u) << Text(doc);
+        Outcome e = Tool("encode --out " + back + " - < " + doc);
+        ASSERT_EQ(e.status, 0) << e.out;
+        EXPECT_EQ(Read(back), bytes) << format;
+    }
+    EXPECT_EQ(Tool("decode --format json " + back).out, Text(doc)) << "JSON -> bytes -> JSON";
     Outcome t = Tool("decode " + bin);
     EXPECT_EQ(t.status, 0);
     EXPECT_EQ(t.out.rfind(frame + "@" + name + ": {", 0), 0u) << t.out;
@@ -67,24 +90,32 @@ TEST_P(ToolMessages, DecodeToXmlAndEncodeBackGiveTheSameBytes) {
 
 INSTANTIATE_TEST_SUITE_P(All, ToolMessages, ::testing::ValuesIn(AllMessages()), ParamName());
 
-class ToolRecords : public Lomari, public ::testing::WithParamInterface<const TableDesc *> {};
+class ToolRecords : public Lomari, public ::testing::WithParamInterface<const TableView *> {};
 
-// A record with all its fields, as the table layer makes one.
+// A record with every field filled at random (arrays and lists with a few
+// elements, strings with XML's special characters among others).
 TEST_P(ToolRecords, DecodeToXmlAndEncodeBackGiveTheSameBytes) {
-    const std::string t = GetParam()->name;
-    void *rec = Api<void *(H, U)>(t, "record_create_cr")(h, 1);
-    std::vector<uint8_t> bytes(1 << 16);
-    bytes.resize(Api<U(H, U, uint8_t *, void *, U, U *)>(t, "table_record_marshal")(h, db, bytes.data(), rec,
-                                                                                     U(bytes.size()), &err));
-    Api<void(H, U, void *, U *)>(t, "destroy_record")(h, db, rec, &err);
-    ASSERT_EQ(err, 0u);
-    RoundTrip(t, bytes, "record");
+    const TableView &tv = *GetParam();
+    const std::string t = tv.desc->name;
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        void *rec = Api<void *(H, U)>(t, "record_create_cr")(h, 1);
+        for (U p = 0; p < tv.nparts; ++p)
+            Api<void(H, U, void *, void *)>(t, std::string(tv.parts[p]->name) + "_free_and_set_field")(
+                h, db, rec, Filler(seed).Make(h, db, *tv.parts[p], 3));
+        std::vector<uint8_t> bytes(1 << 16);
+        bytes.resize(Api<U(H, U, uint8_t *, void *, U, U *)>(t, "table_record_marshal")(h, db, bytes.data(), rec,
+                                                                                         U(bytes.size()), &err));
+        Api<void(H, U, void *, U *)>(t, "destroy_record")(h, db, rec, &err);
+        ASSERT_EQ(err, 0u);
+        RoundTrip(t, bytes, "record");
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, ToolRecords, ::testing::ValuesIn(Each(kTables)), ParamName());
+INSTANTIATE_TEST_SUITE_P(All, ToolRecords, ::testing::ValuesIn(Each(kTableViews)),
+                         [](const auto &i) { return std::string(i.param->desc->name); });
 
 TEST(ToolDemo, RunsEndToEndAndItsMessagesDecode) {
-    const std::string bin = Temp("demo.bin"), rec = Temp("demo.xml");
+    const std::string bin = Temp("demo.bin"), rec = Temp("demo.xml"), back = Temp("demo.back");
     Outcome d = Tool("demo --record " + rec + " --out " + bin);
     ASSERT_EQ(d.status, 0) << d.out;
     for (const char *step : {"== Adapters", "== Flow-control", "== Id pools", "== Lookups", "== Tenants",
@@ -93,11 +124,18 @@ TEST(ToolDemo, RunsEndToEndAndItsMessagesDecode) {
     Outcome c = Tool("decode --count " + bin);
     EXPECT_EQ(c.status, 0);
     EXPECT_NE(c.out.find("total                        8"), std::string::npos) << c.out;
-    std::ifstream f(rec);
-    const std::string recorded{std::istreambuf_iterator<char>(f), {}};
+    const std::string recorded = Text(rec);
     size_t records = 0;
     for (size_t at = 0; (at = recorded.find("<lomari time=\"", at)) != std::string::npos; ++at) ++records;
     EXPECT_EQ(records, 8u) << "one recorded element per received message";
+    // The recording, and the many-item documents decode writes, encode
+    // back to the sent bytes.
+    for (const std::string &cmd : {"encode " + rec, "decode --format xml " + bin + " | " + LOMARI_TOOL_PATH + " encode",
+                                   "decode --format json " + bin + " | " + LOMARI_TOOL_PATH + " encode"}) {
+        Outcome e = Tool(cmd + " > " + back);
+        EXPECT_EQ(e.status, 0) << cmd << "\n" << e.out;
+        EXPECT_EQ(Read(back), Read(bin)) << cmd;
+    }
 }
 
 class ToolStream : public MessageTest {};
@@ -121,28 +159,57 @@ TEST_F(ToolStream, CountsAManyItemStreamAndNamesBadInput) {
     EXPECT_NE(c.out.find("vep_tarnok_headers           50"), std::string::npos) << c.out;
     EXPECT_NE(c.out.find("total                        450"), std::string::npos) << c.out;
 
-    // Cut inside the last item, an unknown identifier, garbage: one line
-    // naming the error and the offset, status 1.
+    // Bad binary input and bad documents: one line naming the error (with
+    // the library's own text when the library found it) and where it is,
+    // status 1; the byte offset only for binary input.
     auto cut = all, unknown = all;
     cut.resize(all.size() - 3);
     unknown[30] ^= 0xFF;
-    const struct { std::vector<uint8_t> bytes; std::string cmd; const char *error, *offset; } bad[] = {
-        {cut, "decode --count ", "LOMARI_ERR_SHORT", "offset "},
-        {unknown, "decode ", "LOMARI_ERR_NOT_FOUND", "offset 0"},
-        {std::vector<uint8_t>(100, 0x41), "decode ", "LOMARI_ERR_INVALID", "offset "},
+    auto str = [](const std::vector<uint8_t> &b) { return std::string(b.begin(), b.end()); };
+    const std::string vep = "<vep_tarnok_ready><which_vep><slot>1</slot><bay>2</bay></which_vep></vep_tarnok_ready>";
+    const std::string fp = "\n{\"fp_tarnok_ready\":{\"which_fp\":{\"slot\":1,\"bay\":2,\"how_much\":\"REQ_IF_NONE\"}}}";
+    auto swap = [](std::string s, const std::string &from, const std::string &to) {
+        return s.replace(s.find(from), from.size(), to);
     };
+    const struct {
+        std::string input, cmd;
+        std::vector<std::string> said;
+    } bad[] = {
+        {str(cut), "decode --count ", {"offset ", "LOMARI_ERR_SHORT (buffer too short, or input ends"}},
+        {str(unknown), "decode ", {"offset 0: LOMARI_ERR_NOT_FOUND (not found"}},
+        {std::string(100, 'A'), "decode ", {"offset 0: LOMARI_ERR_INVALID (invalid"}},
+        {swap(vep, "<slot>1</slot>", "<slot_numbr>1</slot_numbr>"), "encode ", {"line 1: /vep_tarnok_ready/which_vep/slot_numbr: ", "( slot )"}},
+        {"<lomari_items>\n" + vep + "\n<vep_tarnok_redy/>\n</lomari_items>", "encode ", {"line 3: /lomari_items/vep_tarnok_redy", "not expected"}},
+        {"<fp_tarnok_ready><which_fp><slot>1</slot><bay>2</bay><how_much><REQ_IF_BOGUS/></how_much></which_fp></fp_tarnok_ready>",
+         "encode ", {"line 1:", "REQ_IF_BOGUS", "REQ_IF_RECON_ONLY"}},
+        {swap(vep, "<bay>2</bay>", ""), "encode ", {"line 1: /vep_tarnok_ready/which_vep: ", "Missing child", "( bay )"}},
+        {swap(vep, "<bay>2</bay>", "<bay>2</bayy>"), "encode ", {"line 1: Opening and ending tag mismatch"}},
+        {swap(vep, "1", "4294967296"), "encode --no-validate ", {"line 1: item 1 (vep_tarnok_ready): LOMARI_ERR_INVALID (invalid", "32 bits"}},
+        {swap(fp, "slot", "slott"), "encode ", {"line 2: item 1 (fp_tarnok_ready): which_fp: unknown member \"slott\""}},
+        {swap(fp, "REQ_IF_NONE", "REQ_IF_BOGUS"), "encode ", {"line 2: item 1 (fp_tarnok_ready): which_fp.how_much: unknown enumerator"}},
+        {swap(fp, "1", "\"1\""), "encode ", {"which_fp.slot: expected an unsigned whole number, found \"1\""}},
+        {swap(fp, "1", "4294967296"), "encode --format json ", {"which_fp.slot: 4294967296 does not fit 32 bits"}},
+        {fp + fp + "\n{\"vep_tarnok_ready\": 1}", "encode ", {"line 4: item 3 (vep_tarnok_ready): expected an object"}},
+        {fp + "\n{\"x\" 1}", "encode ", {"line 3: syntax error"}},
+    };
+    const std::string in = Temp("bad.in");
     for (const auto &b : bad) {
-        Write(bin, b.bytes);
-        Outcome o = Tool(b.cmd + bin);
-        EXPECT_EQ(o.status, 1);
-        EXPECT_NE(o.out.find(b.error), std::string::npos) << o.out;
-        EXPECT_NE(o.out.find(b.offset), std::string::npos) << o.out;
+        std::ofstream(in, std::ios::binary) << b.input;
+        Outcome o = Tool(b.cmd + in + " > " + Temp("bad.out"));
+        EXPECT_EQ(o.status, 1) << b.input;
+        for (const std::string &said : b.said) EXPECT_NE(o.out.find(said), std::string::npos) << said << "\n" << o.out;
+        EXPECT_EQ(o.out.find("offset") != std::string::npos, b.cmd[0] == 'd') << o.out;
         EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 1) << o.out;
+        if (b.cmd[0] == 'e') {
+            EXPECT_EQ(Read(Temp("bad.out")).size(), 0u) << "nothing written";
+        }
     }
-    EXPECT_EQ(Tool("decode --format json " + bin).status, 2);
+    const Outcome missing = Tool("encode " + Temp("missing.xml"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("missing.xml: No such file or directory\n"), std::string::npos) << missing.out;
+    EXPECT_EQ(Tool("decode --format yaml " + bin).status, 2);
     EXPECT_EQ(Tool("frobnicate").status, 2);
-    EXPECT_EQ(Tool("--help").status, 0);
-    EXPECT_EQ(Tool("encode " + Temp("missing.xml")).status, 1);
+    for (const char *fine : {"--help", "--version", "schema", "types"}) EXPECT_EQ(Tool(fine).status, 0) << fine;
 }
 
 }  // namespace
