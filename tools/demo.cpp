@@ -350,7 +350,6 @@ int cmd_demo(const std::vector<std::string> &args) {
     }
     qel_handle_t *h = n.s.h;
     const U db = n.s.db;
-    qelrt_handle_use_quarl(h, 1);  // table memory is range-registered, as in a database
     n.headers = tarnok_header_ids_table_open(h, db, "demo", 0, &n.err);
     n.if_flow = im_if_flow_control_table_open(h, db, "demo", 0, &n.err);
     n.vep_flow = im_vep_flow_control_table_open(h, db, "demo", 0, &n.err);
