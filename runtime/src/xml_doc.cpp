@@ -4,7 +4,9 @@
  * Owns: the document model over libxml2 (strict or recovering parse from
  * memory or a file, refusal of document type declarations, free), path
  * evaluation (a direct walk for the simple paths domain libraries build,
- * with the node sets of path prefixes remembered per document; the XPath
+ * with the node sets of path prefixes and, per element and child name, the
+ * last position found remembered per document, so that reading positions
+ * 1, 2, 3, ... of a list costs one pass over its siblings; the XPath
  * engine with cached compiled expressions for anything else),
  * xml_get_element_nodecount, xml_get_element_value, and the scalar and
  * string parsers with their range checks.  Behaviour is documented in
@@ -33,6 +35,8 @@ namespace {
 
 constexpr uint32_t kNoMemory = 12;
 constexpr size_t kMemoMax = 1u << 15;
+/* Steps of the longest path the walk answers. */
+constexpr size_t kMaxSteps = 32;
 constexpr size_t kCompiledMax = 1024;
 
 std::atomic<int> g_mode{QELRT_XML_PATH_WALK};
@@ -96,11 +100,47 @@ inline long order_of(const xmlNode *n) {
 
 } // namespace
 
-/* A path and the nodes it selects. */
+/* A path, where each of its steps ends in it, and the nodes it selects. */
 struct PathNodes {
     std::string key;
+    size_t ends[kMaxSteps];
+    size_t nsteps = 0;
     std::vector<xmlNodePtr> nodes;
     bool valid = false;
+};
+
+/* Where the last positional step under one element stopped: its pos-th
+ * child of the name is node; total is the number of such children once a
+ * step has run past the last of them (0: not known yet). */
+struct Cursor {
+    xmlNodePtr node;
+    uint32_t pos;
+    uint32_t total;
+};
+
+/* An element and a child name, owned (CursorKey) or looked up (CursorProbe). */
+struct CursorKey {
+    const xmlNode *parent;
+    std::string name;
+};
+struct CursorProbe {
+    const xmlNode *parent;
+    std::string_view name;
+};
+struct CursorHash {
+    using is_transparent = void;
+    size_t operator()(const CursorProbe &k) const noexcept {
+        return std::hash<std::string_view>{}(k.name) ^
+               (std::hash<const void *>{}(k.parent) * 0x9E3779B97F4A7C15ull);
+    }
+    size_t operator()(const CursorKey &k) const noexcept { return (*this)(CursorProbe{k.parent, k.name}); }
+};
+struct CursorEq {
+    using is_transparent = void;
+    template <class A, class B>
+    bool operator()(const A &a, const B &b) const noexcept {
+        return a.parent == b.parent && std::string_view(a.name) == std::string_view(b.name);
+    }
 };
 
 struct qel_xml_doc {
@@ -112,6 +152,10 @@ struct qel_xml_doc {
     PathNodes res, ctx;
     /* Node sets of every path used as a context, by path text. */
     std::unordered_map<std::string, std::vector<xmlNodePtr>, SvHash, std::equal_to<>> memo;
+    /* One cursor per element and child name asked for by position, kept
+     * while the document lives: a cursor is only made for a child that
+     * exists, so there are never more of them than elements. */
+    std::unordered_map<CursorKey, Cursor, CursorHash, CursorEq> cursors;
 };
 
 namespace {
@@ -131,9 +175,6 @@ bool name_char(char c, bool first) {
     return !first && ((c >= '0' && c <= '9') || c == '-' || c == '.');
 }
 
-/* Splits a simple path; false for anything the walk does not answer. */
-constexpr size_t kMaxSteps = 32;
-
 struct Steps {
     Step at[kMaxSteps];
     size_t n = 0;
@@ -146,6 +187,32 @@ struct Steps {
     const Step &operator[](size_t i) const { return at[i]; }
 };
 
+/* Reads the step of p that starts at i: a name and an optional "[n]";
+ * false when there is none. */
+bool parse_step(std::string_view p, size_t i, Step *s) {
+    size_t b = i;
+    while (i < p.size() && name_char(p[i], i == b))
+        ++i;
+    if (i == b)
+        return false;
+    *s = Step{p.substr(b, i - b), 0, 0};
+    if (i < p.size() && p[i] == '[') {
+        size_t d = ++i;
+        uint64_t v = 0;
+        while (i < p.size() && p[i] >= '0' && p[i] <= '9' && i - d < 9)
+            v = v * 10 + static_cast<uint64_t>(p[i++] - '0');
+        if (i == d || i >= p.size() || p[i] != ']')
+            return false;
+        ++i;
+        if (v == 0)
+            v = UINT32_MAX; /* position 0 selects nothing */
+        s->pos = static_cast<uint32_t>(v);
+    }
+    s->end = i;
+    return true;
+}
+
+/* Splits a simple path; false for anything the walk does not answer. */
 bool split(std::string_view p, bool *descendant, Steps &steps) {
     size_t i = 0;
     *descendant = false;
@@ -160,27 +227,10 @@ bool split(std::string_view p, bool *descendant, Steps &steps) {
     if (i >= p.size())
         return false;
     for (;;) {
-        size_t b = i;
-        while (i < p.size() && name_char(p[i], i == b))
-            ++i;
-        if (i == b)
+        Step s;
+        if (!parse_step(p, i, &s) || !steps.push_back(s))
             return false;
-        Step s{p.substr(b, i - b), 0, 0};
-        if (i < p.size() && p[i] == '[') {
-            size_t d = ++i;
-            uint64_t v = 0;
-            while (i < p.size() && p[i] >= '0' && p[i] <= '9' && i - d < 9)
-                v = v * 10 + static_cast<uint64_t>(p[i++] - '0');
-            if (i == d || i >= p.size() || p[i] != ']')
-                return false;
-            ++i;
-            if (v == 0)
-                v = UINT32_MAX; /* position 0 selects nothing */
-            s.pos = static_cast<uint32_t>(v);
-        }
-        s.end = i;
-        if (!steps.push_back(s))
-            return false;
+        i = s.end;
         if (i == p.size())
             return true;
         if (p[i] != '/' || i + 1 >= p.size() || p[i + 1] == '/')
@@ -189,46 +239,93 @@ bool split(std::string_view p, bool *descendant, Steps &steps) {
     }
 }
 
+/* An element without namespace named name (which holds no NUL). */
 bool matches(const xmlNode *n, std::string_view name) {
     if (n->type != XML_ELEMENT_NODE || n->ns)
         return false;
     const char *nm = reinterpret_cast<const char *>(n->name);
-    return std::strlen(nm) == name.size() && std::memcmp(nm, name.data(), name.size()) == 0;
+    for (char c : name)
+        if (*nm++ != c)
+            return false;
+    return *nm == '\0';
 }
 
-/* Position of n among its siblings of the same name, from 1. */
-uint32_t position(const xmlNode *n, std::string_view name) {
-    uint32_t k = 1;
-    for (const xmlNode *s = n->prev; s; s = s->prev)
-        if (matches(s, name))
-            ++k;
-    return k;
-}
-
+/* Every element named as the step under the sibling chain from n, in
+ * document order; a position counts among the siblings of one chain. */
 void descend(xmlNodePtr n, const Step &s, NodeSet &out) {
+    uint32_t k = 0;
     for (; n; n = n->next) {
         if (n->type != XML_ELEMENT_NODE)
             continue;
-        if (matches(n, s.name) && (!s.pos || position(n, s.name) == s.pos))
+        if (matches(n, s.name) && (!s.pos || ++k == s.pos))
             out.push_back(n);
         descend(n->children, s, out);
     }
 }
 
-void children(const NodeSet &ctx, const Step &s, NodeSet &out) {
-    for (xmlNodePtr c : ctx) {
-        uint32_t k = 0;
-        for (xmlNodePtr n = c->children; n; n = n->next) {
-            if (!matches(n, s.name))
-                continue;
-            ++k;
-            if (!s.pos) {
-                out.push_back(n);
-            } else if (k == s.pos) {
-                out.push_back(n);
-                break;
-            }
+/* The pos-th child of parent named name (pos from 1), or null.  The
+ * search starts from the element's cursor when it has one -- forward
+ * from it, backward from it when that is nearer than the first child --
+ * and leaves the cursor at the answer: positions asked in turn cost one
+ * step each, and no position costs more than one pass over the children. */
+xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, uint32_t pos) {
+    auto it = d->cursors.find(CursorProbe{parent, name});
+    xmlNodePtr from = nullptr; /* the k-th child of the name; null: none yet */
+    uint32_t k = 0;
+    if (it != d->cursors.end()) {
+        Cursor &c = it->second;
+        if (pos == c.pos)
+            return c.node;
+        if (c.total && pos > c.total)
+            return nullptr;
+        if (pos < c.pos && c.pos - pos < pos) {
+            k = c.pos;
+            xmlNodePtr n = c.node->prev;
+            for (; n; n = n->prev)
+                if (matches(n, name) && --k == pos)
+                    break;
+            c.node = n; /* found: pos is at least 1 and below c.pos */
+            c.pos = pos;
+            return n;
         }
+        if (pos > c.pos) {
+            from = c.node;
+            k = c.pos;
+        }
+    }
+    xmlNodePtr last = from;
+    for (xmlNodePtr n = from ? from->next : parent->children; n; n = n->next) {
+        if (!matches(n, name))
+            continue;
+        last = n;
+        if (++k != pos)
+            continue;
+        if (it != d->cursors.end()) {
+            it->second.node = n;
+            it->second.pos = pos;
+        } else {
+            d->cursors.emplace(CursorKey{parent, std::string(name)}, Cursor{n, pos, 0});
+        }
+        return n;
+    }
+    /* Past the last one: k children of the name in all. */
+    if (it != d->cursors.end())
+        it->second.total = k;
+    else if (last)
+        d->cursors.emplace(CursorKey{parent, std::string(name)}, Cursor{last, k, k});
+    return nullptr;
+}
+
+void children(qel_xml_doc *d, const NodeSet &ctx, const Step &s, NodeSet &out) {
+    for (xmlNodePtr c : ctx) {
+        if (s.pos) {
+            if (xmlNodePtr n = nth_child(d, c, s.name, s.pos))
+                out.push_back(n);
+            continue;
+        }
+        for (xmlNodePtr n = c->children; n; n = n->next)
+            if (matches(n, s.name))
+                out.push_back(n);
     }
     /* Nested context nodes (only after a "//" step) can interleave. */
     if (ctx.size() > 1 &&
@@ -261,7 +358,7 @@ const NodeSet *resolve(qel_xml_doc *d, std::string_view path, bool desc, const S
             descend(top->children, steps[0], cur);
         } else {
             NodeSet root{top};
-            children(root, steps[0], cur);
+            children(d, root, steps[0], cur);
         }
         j = 1;
         from = &d->memo.emplace(std::string(path.substr(0, steps[0].end)), std::move(cur))
@@ -269,11 +366,37 @@ const NodeSet *resolve(qel_xml_doc *d, std::string_view path, bool desc, const S
     }
     for (; j < k; ++j) {
         NodeSet next;
-        children(*from, steps[j], next);
+        children(d, *from, steps[j], next);
         from = &d->memo.emplace(std::string(path.substr(0, steps[j].end)), std::move(next))
                     .first->second;
     }
     return from;
+}
+
+/* Keeps the memo bounded: when it is full it is emptied, all but the
+ * prefixes of path that end at ends[0..n) -- the contexts the next paths
+ * most likely start from, which would otherwise be found again from the
+ * top (for a "//" path, a walk of the whole document). */
+void trim_memo(qel_xml_doc *d, std::string_view path, const size_t *ends, size_t n) {
+    if (d->memo.size() <= kMemoMax)
+        return;
+    decltype(d->memo)::node_type keep[kMaxSteps];
+    size_t kept = 0;
+    for (size_t j = 0; j < n; ++j) {
+        auto it = d->memo.find(path.substr(0, ends[j]));
+        if (it != d->memo.end())
+            keep[kept++] = d->memo.extract(it);
+    }
+    d->memo.clear();
+    for (size_t j = 0; j < kept; ++j)
+        d->memo.insert(std::move(keep[j]));
+}
+
+/* True when path is p's key followed by one more step, read into s. */
+bool extends(const PathNodes &p, std::string_view path, Step *s) {
+    const size_t n = p.key.size();
+    return p.valid && p.nsteps < kMaxSteps && path.size() > n + 1 && path[n] == '/' &&
+           path.compare(0, n, p.key) == 0 && parse_step(path, n + 1, s) && s->end == path.size();
 }
 
 /* The direct walk; false when the path is not a simple one. */
@@ -284,46 +407,61 @@ bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
         *result = &d->res.nodes;
         return true;
     }
-    bool desc = false;
-    Steps steps;
-    if (!split(path, &desc, steps))
-        return false;
-    g_walked.fetch_add(1, std::memory_order_relaxed);
-    const size_t last = steps.size() - 1;
-    const NodeSet *from = nullptr;
-    if (last > 0) {
-        std::string_view parent = path.substr(0, steps[last - 1].end);
-        if (d->ctx.valid && parent == d->ctx.key) {
-            from = &d->ctx.nodes;
-        } else if (d->res.valid && parent == d->res.key) {
-            /* Going one level down: the last answer becomes the context. */
-            std::swap(d->ctx, d->res);
-            if (d->memo.size() > kMemoMax)
-                d->memo.clear();
-            d->memo.try_emplace(d->ctx.key, d->ctx.nodes);
-            from = &d->ctx.nodes;
+    /* A reader mostly asks for a child of the last context or of the last
+     * answer: then only the new step is read. */
+    Step last;
+    if (extends(d->ctx, path, &last)) {
+        /* the context stays */
+    } else if (extends(d->res, path, &last)) {
+        /* Going one level down: the last answer becomes the context. */
+        std::swap(d->ctx, d->res);
+        trim_memo(d, d->ctx.key, d->ctx.ends, d->ctx.nsteps);
+        d->memo.try_emplace(d->ctx.key, d->ctx.nodes);
+    } else {
+        bool desc = false;
+        Steps steps;
+        if (!split(path, &desc, steps))
+            return false;
+        g_walked.fetch_add(1, std::memory_order_relaxed);
+        const size_t n = steps.size();
+        d->res.key.assign(path);
+        for (size_t j = 0; j < n; ++j)
+            d->res.ends[j] = steps[j].end;
+        d->res.nsteps = n;
+        d->res.nodes.clear();
+        d->res.valid = true;
+        if (n > 1) {
+            /* The parent becomes the context: its next children are
+             * likely to be asked for next. */
+            trim_memo(d, path, d->res.ends, n - 1);
+            const NodeSet *parent = resolve(d, path, desc, steps, n - 1);
+            d->ctx.key.assign(path.substr(0, steps[n - 2].end));
+            std::copy_n(d->res.ends, n - 1, d->ctx.ends);
+            d->ctx.nsteps = n - 1;
+            d->ctx.nodes.assign(parent->begin(), parent->end());
+            d->ctx.valid = true;
+            children(d, d->ctx.nodes, steps[n - 1], d->res.nodes);
         } else {
-            if (d->memo.size() > kMemoMax)
-                d->memo.clear();
-            from = resolve(d, path, desc, steps, last);
-            g_prefix_hits.fetch_sub(1, std::memory_order_relaxed);
+            xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
+            if (desc) {
+                descend(top->children, steps[0], d->res.nodes);
+            } else {
+                NodeSet root{top};
+                children(d, root, steps[0], d->res.nodes);
+            }
         }
-        g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
+        *result = &d->res.nodes;
+        return true;
     }
+    g_walked.fetch_add(1, std::memory_order_relaxed);
+    g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
     d->res.key.assign(path);
+    std::copy_n(d->ctx.ends, d->ctx.nsteps, d->res.ends);
+    d->res.ends[d->ctx.nsteps] = last.end;
+    d->res.nsteps = d->ctx.nsteps + 1;
     d->res.nodes.clear();
     d->res.valid = true;
-    if (from) {
-        children(*from, steps[last], d->res.nodes);
-    } else {
-        xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
-        if (desc) {
-            descend(top->children, steps[0], d->res.nodes);
-        } else {
-            NodeSet root{top};
-            children(root, steps[0], d->res.nodes);
-        }
-    }
+    children(d, d->ctx.nodes, last, d->res.nodes);
     *result = &d->res.nodes;
     return true;
 }
