@@ -37,6 +37,10 @@ constexpr uint32_t kNoMemory = 12;
 constexpr size_t kMemoMax = 1u << 15;
 /* Steps of the longest path the walk answers. */
 constexpr size_t kMaxSteps = 32;
+/* A node set that took more nodes than this to find from its parent's is
+ * remembered; a cheaper one is found again when needed (at most this many
+ * nodes per step), which spares the memo one entry per list element. */
+constexpr size_t kCheap = 32;
 constexpr size_t kCompiledMax = 1024;
 
 std::atomic<int> g_mode{QELRT_XML_PATH_WALK};
@@ -100,12 +104,14 @@ inline long order_of(const xmlNode *n) {
 
 } // namespace
 
-/* A path, where each of its steps ends in it, and the nodes it selects. */
+/* A path, where each of its steps ends in it, the nodes it selects and
+ * the number of nodes visited to find them from its parent's. */
 struct PathNodes {
     std::string key;
     size_t ends[kMaxSteps];
     size_t nsteps = 0;
     std::vector<xmlNodePtr> nodes;
+    size_t cost = 0;
     bool valid = false;
 };
 
@@ -150,8 +156,10 @@ struct qel_xml_doc {
      * an element, then for each of its children, so the next path usually
      * extends one of these by one step, found by comparing text. */
     PathNodes res, ctx;
-    /* Node sets of every path used as a context, by path text. */
+    /* Node sets of paths that were costly to find, by path text. */
     std::unordered_map<std::string, std::vector<xmlNodePtr>, SvHash, std::equal_to<>> memo;
+    /* Node sets of the steps between a remembered prefix and a context. */
+    std::vector<xmlNodePtr> scratch[2];
     /* One cursor per element and child name asked for by position, kept
      * while the document lives: a cursor is only made for a child that
      * exists, so there are never more of them than elements. */
@@ -169,10 +177,24 @@ struct Step {
     size_t end; /* offset in the path just past the step */
 };
 
-bool name_char(char c, bool first) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
-        return true;
-    return !first && ((c >= '0' && c <= '9') || c == '-' || c == '.');
+/* Characters of element names in a path: letters and '_' start one;
+ * digits, '-' and '.' may follow. */
+constexpr unsigned char kNameStart = 1, kNameRest = 2;
+struct NameChars {
+    unsigned char at[256] = {};
+    constexpr NameChars() {
+        for (int c = 0; c < 256; ++c) {
+            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
+                at[c] = kNameStart | kNameRest;
+            else if ((c >= '0' && c <= '9') || c == '-' || c == '.')
+                at[c] = kNameRest;
+        }
+    }
+};
+constexpr NameChars kNameChars;
+
+inline bool name_char(char c, unsigned char kind) {
+    return kNameChars.at[static_cast<unsigned char>(c)] & kind;
 }
 
 struct Steps {
@@ -190,11 +212,11 @@ struct Steps {
 /* Reads the step of p that starts at i: a name and an optional "[n]";
  * false when there is none. */
 bool parse_step(std::string_view p, size_t i, Step *s) {
-    size_t b = i;
-    while (i < p.size() && name_char(p[i], i == b))
-        ++i;
-    if (i == b)
+    const size_t b = i;
+    if (i >= p.size() || !name_char(p[i], kNameStart))
         return false;
+    while (++i < p.size() && name_char(p[i], kNameRest)) {
+    }
     *s = Step{p.substr(b, i - b), 0, 0};
     if (i < p.size() && p[i] == '[') {
         size_t d = ++i;
@@ -263,15 +285,18 @@ void descend(xmlNodePtr n, const Step &s, NodeSet &out) {
     }
 }
 
-/* The pos-th child of parent named name (pos from 1), or null.  The
- * search starts from the element's cursor when it has one -- forward
- * from it, backward from it when that is nearer than the first child --
- * and leaves the cursor at the answer: positions asked in turn cost one
- * step each, and no position costs more than one pass over the children. */
-xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, uint32_t pos) {
+/* The pos-th child of parent named name (pos from 1), or null; adds the
+ * nodes it visits to *visited.  The search starts from the element's
+ * cursor when it has one -- forward from it, backward from it when that is
+ * nearer than the first child -- and leaves the cursor at the answer:
+ * positions asked in turn cost one step each, and no position costs more
+ * than one pass over the children. */
+xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, uint32_t pos,
+                     size_t *visited) {
     auto it = d->cursors.find(CursorProbe{parent, name});
     xmlNodePtr from = nullptr; /* the k-th child of the name; null: none yet */
     uint32_t k = 0;
+    size_t seen = 0;
     if (it != d->cursors.end()) {
         Cursor &c = it->second;
         if (pos == c.pos)
@@ -281,9 +306,10 @@ xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, u
         if (pos < c.pos && c.pos - pos < pos) {
             k = c.pos;
             xmlNodePtr n = c.node->prev;
-            for (; n; n = n->prev)
+            for (; n; n = n->prev, ++seen)
                 if (matches(n, name) && --k == pos)
                     break;
+            *visited += seen;
             c.node = n; /* found: pos is at least 1 and below c.pos */
             c.pos = pos;
             return n;
@@ -295,11 +321,13 @@ xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, u
     }
     xmlNodePtr last = from;
     for (xmlNodePtr n = from ? from->next : parent->children; n; n = n->next) {
+        ++seen;
         if (!matches(n, name))
             continue;
         last = n;
         if (++k != pos)
             continue;
+        *visited += seen;
         if (it != d->cursors.end()) {
             it->second.node = n;
             it->second.pos = pos;
@@ -308,6 +336,7 @@ xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, u
         }
         return n;
     }
+    *visited += seen;
     /* Past the last one: k children of the name in all. */
     if (it != d->cursors.end())
         it->second.total = k;
@@ -316,61 +345,68 @@ xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, u
     return nullptr;
 }
 
-void children(qel_xml_doc *d, const NodeSet &ctx, const Step &s, NodeSet &out) {
-    for (xmlNodePtr c : ctx) {
+/* The step applied to each of the n context nodes, into out in document
+ * order; the number of nodes visited. */
+size_t children(qel_xml_doc *d, const xmlNodePtr *ctx, size_t n, const Step &s, NodeSet &out) {
+    size_t visited = 0;
+    for (size_t i = 0; i < n; ++i) {
         if (s.pos) {
-            if (xmlNodePtr n = nth_child(d, c, s.name, s.pos))
-                out.push_back(n);
+            if (xmlNodePtr c = nth_child(d, ctx[i], s.name, s.pos, &visited))
+                out.push_back(c);
             continue;
         }
-        for (xmlNodePtr n = c->children; n; n = n->next)
-            if (matches(n, s.name))
-                out.push_back(n);
+        for (xmlNodePtr c = ctx[i]->children; c; c = c->next, ++visited)
+            if (matches(c, s.name))
+                out.push_back(c);
     }
     /* Nested context nodes (only after a "//" step) can interleave. */
-    if (ctx.size() > 1 &&
+    if (n > 1 &&
         !std::is_sorted(out.begin(), out.end(), [](const xmlNode *a, const xmlNode *b) {
             return order_of(a) < order_of(b);
         }))
         std::sort(out.begin(), out.end(), [](const xmlNode *a, const xmlNode *b) {
             return order_of(a) < order_of(b);
         });
+    return visited + n;
+}
+size_t children(qel_xml_doc *d, const NodeSet &ctx, const Step &s, NodeSet &out) {
+    return children(d, ctx.data(), ctx.size(), s, out);
 }
 
-/* The nodes of the first k steps, from the longest remembered prefix on;
- * every prefix computed is remembered. */
-const NodeSet *resolve(qel_xml_doc *d, std::string_view path, bool desc, const Steps &steps,
-                       size_t k) {
+/* The first step of a path, from the document; the nodes visited ("//":
+ * counted as more than any cheap step, being the whole document). */
+size_t first_step(qel_xml_doc *d, bool desc, const Step &s, NodeSet &out) {
+    xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
+    if (desc) {
+        descend(top->children, s, out);
+        return SIZE_MAX;
+    }
+    return children(d, &top, 1, s, out);
+}
+
+/* The nodes of the first k steps into out, from the longest remembered
+ * prefix on; each prefix found that was costly to find is remembered. */
+void resolve(qel_xml_doc *d, std::string_view path, bool desc, const Steps &steps, size_t k,
+             NodeSet &out) {
     size_t j = k;
     const NodeSet *from = nullptr;
-    while (j > 0) {
+    for (; j > 0; --j) {
         auto it = d->memo.find(path.substr(0, steps[j - 1].end));
         if (it != d->memo.end()) {
             from = &it->second;
             break;
         }
-        --j;
     }
-    if (!from) {
-        NodeSet cur;
-        xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
-        if (desc) {
-            descend(top->children, steps[0], cur);
-        } else {
-            NodeSet root{top};
-            children(d, root, steps[0], cur);
-        }
-        j = 1;
-        from = &d->memo.emplace(std::string(path.substr(0, steps[0].end)), std::move(cur))
-                    .first->second;
+    for (int flip = 0; j < k; ++j, flip ^= 1) {
+        NodeSet &next = d->scratch[flip]; /* never the one from points to */
+        next.clear();
+        const size_t cost = from ? children(d, *from, steps[j], next) : first_step(d, desc, steps[0], next);
+        from = &next;
+        if (cost > kCheap)
+            from = &d->memo.emplace(std::string(path.substr(0, steps[j].end)), std::move(next))
+                        .first->second;
     }
-    for (; j < k; ++j) {
-        NodeSet next;
-        children(d, *from, steps[j], next);
-        from = &d->memo.emplace(std::string(path.substr(0, steps[j].end)), std::move(next))
-                    .first->second;
-    }
-    return from;
+    out.assign(from->begin(), from->end());
 }
 
 /* Keeps the memo bounded: when it is full it is emptied, all but the
@@ -399,24 +435,28 @@ bool extends(const PathNodes &p, std::string_view path, Step *s) {
            path.compare(0, n, p.key) == 0 && parse_step(path, n + 1, s) && s->end == path.size();
 }
 
-/* The direct walk; false when the path is not a simple one. */
+/* The direct walk; false when the path is not a simple one.  The answer
+ * becomes res, and its parent's nodes ctx. */
 bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
-    if (d->res.valid && path == d->res.key) {
+    PathNodes &res = d->res, &ctx = d->ctx;
+    if (res.valid && path == res.key) {
         g_walked.fetch_add(1, std::memory_order_relaxed);
         g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
-        *result = &d->res.nodes;
+        *result = &res.nodes;
         return true;
     }
     /* A reader mostly asks for a child of the last context or of the last
      * answer: then only the new step is read. */
     Step last;
-    if (extends(d->ctx, path, &last)) {
+    if (extends(ctx, path, &last)) {
         /* the context stays */
-    } else if (extends(d->res, path, &last)) {
+    } else if (extends(res, path, &last)) {
         /* Going one level down: the last answer becomes the context. */
-        std::swap(d->ctx, d->res);
-        trim_memo(d, d->ctx.key, d->ctx.ends, d->ctx.nsteps);
-        d->memo.try_emplace(d->ctx.key, d->ctx.nodes);
+        std::swap(ctx, res);
+        if (ctx.cost > kCheap) {
+            trim_memo(d, ctx.key, ctx.ends, ctx.nsteps);
+            d->memo.try_emplace(ctx.key, ctx.nodes);
+        }
     } else {
         bool desc = false;
         Steps steps;
@@ -424,45 +464,39 @@ bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
             return false;
         g_walked.fetch_add(1, std::memory_order_relaxed);
         const size_t n = steps.size();
-        d->res.key.assign(path);
+        res.key.assign(path);
         for (size_t j = 0; j < n; ++j)
-            d->res.ends[j] = steps[j].end;
-        d->res.nsteps = n;
-        d->res.nodes.clear();
-        d->res.valid = true;
+            res.ends[j] = steps[j].end;
+        res.nsteps = n;
+        res.nodes.clear();
+        res.valid = true;
         if (n > 1) {
             /* The parent becomes the context: its next children are
              * likely to be asked for next. */
-            trim_memo(d, path, d->res.ends, n - 1);
-            const NodeSet *parent = resolve(d, path, desc, steps, n - 1);
-            d->ctx.key.assign(path.substr(0, steps[n - 2].end));
-            std::copy_n(d->res.ends, n - 1, d->ctx.ends);
-            d->ctx.nsteps = n - 1;
-            d->ctx.nodes.assign(parent->begin(), parent->end());
-            d->ctx.valid = true;
-            children(d, d->ctx.nodes, steps[n - 1], d->res.nodes);
+            trim_memo(d, path, res.ends, n - 1);
+            resolve(d, path, desc, steps, n - 1, ctx.nodes);
+            ctx.key.assign(path.substr(0, steps[n - 2].end));
+            std::copy_n(res.ends, n - 1, ctx.ends);
+            ctx.nsteps = n - 1;
+            ctx.cost = 0;
+            ctx.valid = true;
+            res.cost = children(d, ctx.nodes, steps[n - 1], res.nodes);
         } else {
-            xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
-            if (desc) {
-                descend(top->children, steps[0], d->res.nodes);
-            } else {
-                NodeSet root{top};
-                children(d, root, steps[0], d->res.nodes);
-            }
+            res.cost = first_step(d, desc, steps[0], res.nodes);
         }
-        *result = &d->res.nodes;
+        *result = &res.nodes;
         return true;
     }
     g_walked.fetch_add(1, std::memory_order_relaxed);
     g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
-    d->res.key.assign(path);
-    std::copy_n(d->ctx.ends, d->ctx.nsteps, d->res.ends);
-    d->res.ends[d->ctx.nsteps] = last.end;
-    d->res.nsteps = d->ctx.nsteps + 1;
-    d->res.nodes.clear();
-    d->res.valid = true;
-    children(d, d->ctx.nodes, last, d->res.nodes);
-    *result = &d->res.nodes;
+    res.key.assign(path);
+    std::copy_n(ctx.ends, ctx.nsteps, res.ends);
+    res.ends[ctx.nsteps] = last.end;
+    res.nsteps = ctx.nsteps + 1;
+    res.nodes.clear();
+    res.valid = true;
+    res.cost = children(d, ctx.nodes, last, res.nodes);
+    *result = &res.nodes;
     return true;
 }
 
