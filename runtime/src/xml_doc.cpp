@@ -688,7 +688,7 @@ qel_xml_doc_t *finish_parse(qel_handle_t *h, xmlParserCtxtPtr ctxt, xmlDocPtr do
 }
 
 int parse_options(uint32_t flags) {
-    int o = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
+    int o = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA | XML_PARSE_COMPACT;
     if (flags & QEL_XML_RECOVER)
         o |= XML_PARSE_RECOVER;
     return o;
