@@ -105,7 +105,9 @@ inline long order_of(const xmlNode *n) {
 } // namespace
 
 /* A path, where each of its steps ends in it, the nodes it selects and
- * the number of nodes visited to find them from its parent's. */
+ * the number of nodes visited to find them from its parent's.  partial:
+ * only the first node was looked for (a value was asked for), so nodes
+ * holds that one alone. */
 struct PathNodes {
     std::string key;
     size_t ends[kMaxSteps];
@@ -113,6 +115,7 @@ struct PathNodes {
     std::vector<xmlNodePtr> nodes;
     size_t cost = 0;
     bool valid = false;
+    bool partial = false;
 };
 
 /* Where the last positional step under one element stopped: its pos-th
@@ -346,18 +349,28 @@ xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, u
 }
 
 /* The step applied to each of the n context nodes, into out in document
- * order; the number of nodes visited. */
-size_t children(qel_xml_doc *d, const xmlNodePtr *ctx, size_t n, const Step &s, NodeSet &out) {
+ * order; the number of nodes visited.  With partial given, one context
+ * node and no position, the search stops at the first node found (the
+ * whole answer's first) and *partial tells whether it did. */
+size_t children(qel_xml_doc *d, const xmlNodePtr *ctx, size_t n, const Step &s, NodeSet &out,
+                bool *partial = nullptr) {
     size_t visited = 0;
+    const bool first = partial && n == 1 && !s.pos;
     for (size_t i = 0; i < n; ++i) {
         if (s.pos) {
             if (xmlNodePtr c = nth_child(d, ctx[i], s.name, s.pos, &visited))
                 out.push_back(c);
             continue;
         }
-        for (xmlNodePtr c = ctx[i]->children; c; c = c->next, ++visited)
-            if (matches(c, s.name))
-                out.push_back(c);
+        for (xmlNodePtr c = ctx[i]->children; c; c = c->next, ++visited) {
+            if (!matches(c, s.name))
+                continue;
+            out.push_back(c);
+            if (first) {
+                *partial = true;
+                return visited + 2;
+            }
+        }
     }
     /* Nested context nodes (only after a "//" step) can interleave. */
     if (n > 1 &&
@@ -369,8 +382,9 @@ size_t children(qel_xml_doc *d, const xmlNodePtr *ctx, size_t n, const Step &s, 
         });
     return visited + n;
 }
-size_t children(qel_xml_doc *d, const NodeSet &ctx, const Step &s, NodeSet &out) {
-    return children(d, ctx.data(), ctx.size(), s, out);
+size_t children(qel_xml_doc *d, const NodeSet &ctx, const Step &s, NodeSet &out,
+                bool *partial = nullptr) {
+    return children(d, ctx.data(), ctx.size(), s, out, partial);
 }
 
 /* The first step of a path, from the document; the nodes visited ("//":
@@ -435,11 +449,33 @@ bool extends(const PathNodes &p, std::string_view path, Step *s) {
            path.compare(0, n, p.key) == 0 && parse_step(path, n + 1, s) && s->end == path.size();
 }
 
+/* The answer to the last step of res's path from ctx (its parent), all of
+ * it or, with first, its first node (res is then partial when more may
+ * follow). */
+void answer(qel_xml_doc *d, const Step &last, bool first) {
+    PathNodes &res = d->res;
+    res.nodes.clear();
+    res.partial = false;
+    res.cost = children(d, d->ctx.nodes, last, res.nodes, first ? &res.partial : nullptr);
+}
+
+/* Makes a partial res whole; its parent is still ctx, which changes only
+ * together with res. */
+void complete(qel_xml_doc *d) {
+    PathNodes &res = d->res;
+    Step last;
+    parse_step(res.key, res.ends[res.nsteps - 2] + 1, &last);
+    answer(d, last, false);
+}
+
 /* The direct walk; false when the path is not a simple one.  The answer
- * becomes res, and its parent's nodes ctx. */
-bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
+ * becomes res, and its parent's nodes ctx; with first, only the first node
+ * of the answer is needed. */
+bool walk(qel_xml_doc *d, std::string_view path, bool first, const NodeSet **result) {
     PathNodes &res = d->res, &ctx = d->ctx;
     if (res.valid && path == res.key) {
+        if (res.partial && !first)
+            complete(d);
         g_walked.fetch_add(1, std::memory_order_relaxed);
         g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
         *result = &res.nodes;
@@ -452,6 +488,8 @@ bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
         /* the context stays */
     } else if (extends(res, path, &last)) {
         /* Going one level down: the last answer becomes the context. */
+        if (res.partial)
+            complete(d);
         std::swap(ctx, res);
         if (ctx.cost > kCheap) {
             trim_memo(d, ctx.key, ctx.ends, ctx.nsteps);
@@ -468,7 +506,6 @@ bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
         for (size_t j = 0; j < n; ++j)
             res.ends[j] = steps[j].end;
         res.nsteps = n;
-        res.nodes.clear();
         res.valid = true;
         if (n > 1) {
             /* The parent becomes the context: its next children are
@@ -479,9 +516,12 @@ bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
             std::copy_n(res.ends, n - 1, ctx.ends);
             ctx.nsteps = n - 1;
             ctx.cost = 0;
+            ctx.partial = false;
             ctx.valid = true;
-            res.cost = children(d, ctx.nodes, steps[n - 1], res.nodes);
+            answer(d, steps[n - 1], first);
         } else {
+            res.nodes.clear();
+            res.partial = false;
             res.cost = first_step(d, desc, steps[0], res.nodes);
         }
         *result = &res.nodes;
@@ -493,20 +533,20 @@ bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
     std::copy_n(ctx.ends, ctx.nsteps, res.ends);
     res.ends[ctx.nsteps] = last.end;
     res.nsteps = ctx.nsteps + 1;
-    res.nodes.clear();
     res.valid = true;
-    res.cost = children(d, ctx.nodes, last, res.nodes);
+    answer(d, last, first);
     *result = &res.nodes;
     return true;
 }
 
-/* Evaluates a path; calls use(nodes, count).  Returns 0 or 22. */
+/* Evaluates a path; calls use(nodes, count), where with first the nodes
+ * may be the first one alone.  Returns 0 or 22. */
 template <class F>
-uint32_t evaluate(qel_xml_doc *d, const char *path, F use) {
+uint32_t evaluate(qel_xml_doc *d, const char *path, bool first, F use) {
     int mode = g_mode.load(std::memory_order_relaxed);
     if (mode == QELRT_XML_PATH_WALK) {
         const NodeSet *ns = nullptr;
-        if (walk(d, path, &ns)) {
+        if (walk(d, path, first, &ns)) {
             use(ns->data(), ns->size());
             return 0;
         }
@@ -556,7 +596,7 @@ uint32_t evaluate(qel_xml_doc *d, const char *path, F use) {
 uint32_t value_of(qel_xml_doc *d, const char *path, char *value, uint32_t value_len) {
     xmlNodePtr first = nullptr;
     bool any = false;
-    uint32_t rc = evaluate(d, path, [&](xmlNodePtr const *nodes, size_t n) {
+    uint32_t rc = evaluate(d, path, true, [&](xmlNodePtr const *nodes, size_t n) {
         any = n > 0;
         if (any)
             first = nodes[0];
@@ -757,7 +797,7 @@ uint32_t xml_get_element_nodecount(qel_handle_t *h, qel_xml_doc_t *doc, const ch
         *count = 0;
     if (!doc || !path || !count)
         return fail(h, QEL_TEXT_INVALID, err);
-    uint32_t rc = evaluate(doc, path, [&](xmlNodePtr const *, size_t n) {
+    uint32_t rc = evaluate(doc, path, false, [&](xmlNodePtr const *, size_t n) {
         *count = static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX));
     });
     if (rc)
