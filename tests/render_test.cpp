@@ -2,8 +2,9 @@
 // types: the exact text frame of nested objects and XML element forms,
 // out-of-range enumerations, negative variants, chained forms, buffers cut
 // at every length, well-formedness (checked with libxml2 itself), round
-// trips of random objects of every type in both handle modes, and
-// documents with absent, extra, malformed or out-of-range parts.
+// trips of random objects of every type in both handle modes, documents
+// with absent, extra, malformed or out-of-range parts, and a list and an
+// array of 200,000 elements read whole.
 #include <libxml/parser.h>
 
 #include "fixture.h"
