@@ -2,8 +2,9 @@
 // types: the exact text frame of nested objects and XML element forms,
 // out-of-range enumerations, negative variants, chained forms, buffers cut
 // at every length, well-formedness (checked with libxml2 itself), round
-// trips of random objects of every type in both handle modes, and
-// documents with absent, extra, malformed or out-of-range parts.
+// trips of random objects of every type in both handle modes, documents
+// with absent, extra, malformed or out-of-range parts, and a list and an
+// array of 200,000 elements read whole.
 #include <libxml/parser.h>
 
 #include "fixture.h"
@@ -266,6 +267,36 @@ TEST_F(Rendered, ListsAppendAndArraysCountFromElements) {
     EXPECT_EQ(Err(), U(LOMARI_ERR_INVALID));
     EXPECT_EQ(cc_ids_pair_count_get_value(h, db, c, &err), 0u);
     qel_xml_doc_free(d);
+    cc_ids_destroy(h, db, c);
+}
+
+// A list and a counted array of 200,000 elements each are read whole and
+// in document order (reading them must cost in proportion to the document;
+// the test checks only the result).
+TEST_F(Rendered, LongListsAndArraysReadWhole) {
+    constexpr U kN = 200000;
+    std::string x = "<r><vep_tarnok_body><slot_number>7</slot_number>";
+    for (U i = 0; i < kN; ++i) x += "<spi4_id_mappings><portnum>" + std::to_string(i) + "</portnum></spi4_id_mappings>";
+    x += "<scheme>9</scheme></vep_tarnok_body><cc_ids>";
+    for (U i = 0; i < kN; ++i) x += "<pairs><lower_bits>" + std::to_string(1 + i % 250) + "</lower_bits></pairs>";
+    x += "<cc_slot>5</cc_slot></cc_ids></r>";
+    qel_xml_doc_t *d = Doc(x);
+    vep_tarnok_body *b = vep_tarnok_body_create(h, db);
+    cc_ids *c = cc_ids_create(h, db);
+    vep_tarnok_body_from_xml(h, db, "/r/vep_tarnok_body", d, b, &err, msg, sizeof msg);
+    cc_ids_from_xml(h, db, "//cc_ids", d, c, &err, msg, sizeof msg);
+    qel_xml_doc_free(d);
+    ASSERT_EQ(Err(), 0u) << msg;
+    EXPECT_EQ(vep_tarnok_body_scheme_get_value(h, db, b, &err), 9u);
+    EXPECT_EQ(vep_tarnok_body_spi4_id_mappings_get_count(h, db, b, &err), kN);
+    EXPECT_EQ(spi4_mapping_portnum_get_value(h, db, vep_tarnok_body_spi4_id_mappings_get_first(h, db, b, &err), &err), 0u);
+    EXPECT_EQ(spi4_mapping_portnum_get_value(h, db, vep_tarnok_body_spi4_id_mappings_get_last(h, db, b, &err), &err), kN - 1);
+    EXPECT_EQ(cc_ids_cc_slot_get_value(h, db, c, &err), 5u);
+    EXPECT_EQ(cc_ids_pair_count_get_value(h, db, c, &err), kN);
+    for (U i : {0u, 1u, kN - 1})
+        EXPECT_EQ(cc_pair_lower_bits_get_value(h, db, cc_ids_pairs_get(h, db, c, i, &err), &err), 1 + i % 250) << i;
+    EXPECT_EQ(Err(), 0u);
+    vep_tarnok_body_destroy(h, db, b);
     cc_ids_destroy(h, db, c);
 }
 

@@ -81,25 +81,62 @@ TEST_F(Reader, WalkAgreesWithXPath) {
     EXPECT_EQ(st.xpath, 1u);
 }
 
-// Random simple paths, asked in a random order, get XPath's answers.
+// Random simple paths, asked in a random order for a value, a count or
+// both, get XPath's answers: over the fixture's short sibling lists, and
+// over sixty same-named siblings (with others between them and some
+// nested) whose positions are asked forward, back, from the start, past
+// the end and at random, and whose value is asked before their children.
 TEST_F(Reader, RandomPathsAgreeWithXPath) {
+    std::string many = "<r>";
+    for (int i = 0; i < 60; ++i)
+        many += std::string(i % 3 ? "" : "<b/>") + "<a><n>" + std::to_string(i) + "</n>" + (i % 7 ? "" : "<a><n>x</n></a>") + "</a>";
+    many += "</r>";
+    qel_xml_doc_t *d2 = qel_xml_parse_memory(h, many.data(), U(many.size()), 0, msg, sizeof msg, &err);
+    ASSERT_NE(d2, nullptr) << msg;
+    struct Row {
+        qel_xml_doc_t *doc;
+        std::vector<const char *> names;
+        U positions;
+        std::string start;               // of every random path: "" or a step to position
+        std::vector<std::string> paths;  // asked first, in this order
+    };
+    const Row rows[] = {
+        {d, {"root", "a", "b", "n", "c", "u8"}, 4, "", {}},
+        {d2, {"a", "b", "n"}, 64, "/r/a",
+         {"/r/a", "/r/a/n", "/r/b", "/r/a", "/r/a/a/n", "/r/a[30]/n", "/r/a[1]/n", "/r/a[35]/n", "/r/a[61]/n", "/r/a[60]/n", "/r/a[58]/n", "/r/a[59]/n",
+          "/r/a[62]", "/r/a[20]/n", "/r/a[0]", "/r/a[29]/a/n", "//a[43]/n", "//a[1]/n", "/r/a[43]/a[1]/n"}},
+    };
     std::mt19937 rng(9);
-    const char *names[] = {"root", "a", "b", "n", "c", "u8"};
-    std::vector<std::string> paths;
-    for (int i = 0; i < 400; ++i) {
-        std::string p = rng() % 2 ? "//" : "/";
-        for (U k = 0, n = 1 + rng() % 4; k < n; ++k) {
-            p += std::string(k ? "/" : "") + names[rng() % 6];
-            if (rng() % 3 == 0) p += "[" + std::to_string(rng() % 4) + "]";
+    for (const Row &row : rows) {
+        std::vector<std::string> paths = row.paths;
+        const bool any = row.start.empty();
+        for (int i = 0; i < 400; ++i) {
+            std::string p = any           ? (rng() % 2 ? "//" : "/")
+                            : rng() % 4 ? row.start + "[" + std::to_string(rng() % row.positions) + "]"
+                                        : row.start;
+            for (U k = 0, n = (any ? 1 : 0) + rng() % 3; k < n; ++k) {
+                p += std::string(k || !any ? "/" : "") + row.names[rng() % row.names.size()];
+                if (rng() % 3 == 0) p += "[" + std::to_string(rng() % row.positions) + "]";
+            }
+            paths.push_back(p);
+            if (i % 5 == 0) paths.push_back(paths[rng() % paths.size()]);  // repeats and revisits
         }
-        paths.push_back(p);
-        if (i % 5 == 0) paths.push_back(paths[rng() % paths.size()]);  // repeats and revisits
+        d = row.doc;
+        // Path i is asked for its value, its count, or its count then value.
+        auto ask = [&](size_t i) {
+            const char *p = paths[i].c_str();
+            if (i % 3 == 0) return Value(p);
+            const std::string c = std::to_string(Count(p));
+            return i % 3 == 1 ? c : c + " " + Value(p);
+        };
+        qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
+        std::vector<std::string> walked;
+        for (size_t i = 0; i < paths.size(); ++i) walked.push_back(ask(i));
+        qelrt_xml_set_path_mode(QELRT_XML_PATH_XPATH_CACHED);
+        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(walked[i], ask(i)) << paths[i];
     }
-    std::vector<std::pair<U, std::string>> walked;
-    for (const auto &p : paths) walked.emplace_back(Count(p.c_str()), Value(p.c_str()));
-    qelrt_xml_set_path_mode(QELRT_XML_PATH_XPATH_CACHED);
-    for (size_t i = 0; i < paths.size(); ++i)
-        EXPECT_EQ(walked[i], std::make_pair(Count(paths[i].c_str()), Value(paths[i].c_str()))) << paths[i];
+    d = rows[0].doc;
+    qel_xml_doc_free(d2);
 }
 
 struct Num { const char *path; int width; U rc, value; };

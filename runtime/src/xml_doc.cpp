@@ -4,7 +4,9 @@
  * Owns: the document model over libxml2 (strict or recovering parse from
  * memory or a file, refusal of document type declarations, free), path
  * evaluation (a direct walk for the simple paths domain libraries build,
- * with the node sets of path prefixes remembered per document; the XPath
+ * with the node sets of path prefixes and, per element and child name, the
+ * last position found remembered per document, so that reading positions
+ * 1, 2, 3, ... of a list costs one pass over its siblings; the XPath
  * engine with cached compiled expressions for anything else),
  * xml_get_element_nodecount, xml_get_element_value, and the scalar and
  * string parsers with their range checks.  Behaviour is documented in
@@ -33,6 +35,12 @@ namespace {
 
 constexpr uint32_t kNoMemory = 12;
 constexpr size_t kMemoMax = 1u << 15;
+/* Steps of the longest path the walk answers. */
+constexpr size_t kMaxSteps = 32;
+/* A node set that took more nodes than this to find from its parent's is
+ * remembered; a cheaper one is found again when needed (at most this many
+ * nodes per step), which spares the memo one entry per list element. */
+constexpr size_t kCheap = 32;
 constexpr size_t kCompiledMax = 1024;
 
 std::atomic<int> g_mode{QELRT_XML_PATH_WALK};
@@ -96,11 +104,52 @@ inline long order_of(const xmlNode *n) {
 
 } // namespace
 
-/* A path and the nodes it selects. */
+/* A path, where each of its steps ends in it, the nodes it selects and
+ * the number of nodes visited to find them from its parent's.  partial:
+ * only the first node was looked for (a value was asked for), so nodes
+ * holds that one alone. */
 struct PathNodes {
     std::string key;
+    size_t ends[kMaxSteps];
+    size_t nsteps = 0;
     std::vector<xmlNodePtr> nodes;
+    size_t cost = 0;
     bool valid = false;
+    bool partial = false;
+};
+
+/* Where the last positional step under one element stopped: its pos-th
+ * child of the name is node; total is the number of such children once a
+ * step has run past the last of them (0: not known yet). */
+struct Cursor {
+    xmlNodePtr node;
+    uint32_t pos;
+    uint32_t total;
+};
+
+/* An element and a child name, owned (CursorKey) or looked up (CursorProbe). */
+struct CursorKey {
+    const xmlNode *parent;
+    std::string name;
+};
+struct CursorProbe {
+    const xmlNode *parent;
+    std::string_view name;
+};
+struct CursorHash {
+    using is_transparent = void;
+    size_t operator()(const CursorProbe &k) const noexcept {
+        return std::hash<std::string_view>{}(k.name) ^
+               (std::hash<const void *>{}(k.parent) * 0x9E3779B97F4A7C15ull);
+    }
+    size_t operator()(const CursorKey &k) const noexcept { return (*this)(CursorProbe{k.parent, k.name}); }
+};
+struct CursorEq {
+    using is_transparent = void;
+    template <class A, class B>
+    bool operator()(const A &a, const B &b) const noexcept {
+        return a.parent == b.parent && std::string_view(a.name) == std::string_view(b.name);
+    }
 };
 
 struct qel_xml_doc {
@@ -110,8 +159,14 @@ struct qel_xml_doc {
      * an element, then for each of its children, so the next path usually
      * extends one of these by one step, found by comparing text. */
     PathNodes res, ctx;
-    /* Node sets of every path used as a context, by path text. */
+    /* Node sets of paths that were costly to find, by path text. */
     std::unordered_map<std::string, std::vector<xmlNodePtr>, SvHash, std::equal_to<>> memo;
+    /* Node sets of the steps between a remembered prefix and a context. */
+    std::vector<xmlNodePtr> scratch[2];
+    /* One cursor per element and child name asked for by position, kept
+     * while the document lives: a cursor is only made for a child that
+     * exists, so there are never more of them than elements. */
+    std::unordered_map<CursorKey, Cursor, CursorHash, CursorEq> cursors;
 };
 
 namespace {
@@ -125,14 +180,25 @@ struct Step {
     size_t end; /* offset in the path just past the step */
 };
 
-bool name_char(char c, bool first) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
-        return true;
-    return !first && ((c >= '0' && c <= '9') || c == '-' || c == '.');
-}
+/* Characters of element names in a path: letters and '_' start one;
+ * digits, '-' and '.' may follow. */
+constexpr unsigned char kNameStart = 1, kNameRest = 2;
+struct NameChars {
+    unsigned char at[256] = {};
+    constexpr NameChars() {
+        for (int c = 0; c < 256; ++c) {
+            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
+                at[c] = kNameStart | kNameRest;
+            else if ((c >= '0' && c <= '9') || c == '-' || c == '.')
+                at[c] = kNameRest;
+        }
+    }
+};
+constexpr NameChars kNameChars;
 
-/* Splits a simple path; false for anything the walk does not answer. */
-constexpr size_t kMaxSteps = 32;
+inline bool name_char(char c, unsigned char kind) {
+    return kNameChars.at[static_cast<unsigned char>(c)] & kind;
+}
 
 struct Steps {
     Step at[kMaxSteps];
@@ -146,6 +212,32 @@ struct Steps {
     const Step &operator[](size_t i) const { return at[i]; }
 };
 
+/* Reads the step of p that starts at i: a name and an optional "[n]";
+ * false when there is none. */
+bool parse_step(std::string_view p, size_t i, Step *s) {
+    const size_t b = i;
+    if (i >= p.size() || !name_char(p[i], kNameStart))
+        return false;
+    while (++i < p.size() && name_char(p[i], kNameRest)) {
+    }
+    *s = Step{p.substr(b, i - b), 0, 0};
+    if (i < p.size() && p[i] == '[') {
+        size_t d = ++i;
+        uint64_t v = 0;
+        while (i < p.size() && p[i] >= '0' && p[i] <= '9' && i - d < 9)
+            v = v * 10 + static_cast<uint64_t>(p[i++] - '0');
+        if (i == d || i >= p.size() || p[i] != ']')
+            return false;
+        ++i;
+        if (v == 0)
+            v = UINT32_MAX; /* position 0 selects nothing */
+        s->pos = static_cast<uint32_t>(v);
+    }
+    s->end = i;
+    return true;
+}
+
+/* Splits a simple path; false for anything the walk does not answer. */
 bool split(std::string_view p, bool *descendant, Steps &steps) {
     size_t i = 0;
     *descendant = false;
@@ -160,27 +252,10 @@ bool split(std::string_view p, bool *descendant, Steps &steps) {
     if (i >= p.size())
         return false;
     for (;;) {
-        size_t b = i;
-        while (i < p.size() && name_char(p[i], i == b))
-            ++i;
-        if (i == b)
+        Step s;
+        if (!parse_step(p, i, &s) || !steps.push_back(s))
             return false;
-        Step s{p.substr(b, i - b), 0, 0};
-        if (i < p.size() && p[i] == '[') {
-            size_t d = ++i;
-            uint64_t v = 0;
-            while (i < p.size() && p[i] >= '0' && p[i] <= '9' && i - d < 9)
-                v = v * 10 + static_cast<uint64_t>(p[i++] - '0');
-            if (i == d || i >= p.size() || p[i] != ']')
-                return false;
-            ++i;
-            if (v == 0)
-                v = UINT32_MAX; /* position 0 selects nothing */
-            s.pos = static_cast<uint32_t>(v);
-        }
-        s.end = i;
-        if (!steps.push_back(s))
-            return false;
+        i = s.end;
         if (i == p.size())
             return true;
         if (p[i] != '/' || i + 1 >= p.size() || p[i + 1] == '/')
@@ -189,152 +264,289 @@ bool split(std::string_view p, bool *descendant, Steps &steps) {
     }
 }
 
+/* An element without namespace named name (which holds no NUL). */
 bool matches(const xmlNode *n, std::string_view name) {
     if (n->type != XML_ELEMENT_NODE || n->ns)
         return false;
     const char *nm = reinterpret_cast<const char *>(n->name);
-    return std::strlen(nm) == name.size() && std::memcmp(nm, name.data(), name.size()) == 0;
+    for (char c : name)
+        if (*nm++ != c)
+            return false;
+    return *nm == '\0';
 }
 
-/* Position of n among its siblings of the same name, from 1. */
-uint32_t position(const xmlNode *n, std::string_view name) {
-    uint32_t k = 1;
-    for (const xmlNode *s = n->prev; s; s = s->prev)
-        if (matches(s, name))
-            ++k;
-    return k;
-}
-
+/* Every element named as the step under the sibling chain from n, in
+ * document order; a position counts among the siblings of one chain. */
 void descend(xmlNodePtr n, const Step &s, NodeSet &out) {
+    uint32_t k = 0;
     for (; n; n = n->next) {
         if (n->type != XML_ELEMENT_NODE)
             continue;
-        if (matches(n, s.name) && (!s.pos || position(n, s.name) == s.pos))
+        if (matches(n, s.name) && (!s.pos || ++k == s.pos))
             out.push_back(n);
         descend(n->children, s, out);
     }
 }
 
-void children(const NodeSet &ctx, const Step &s, NodeSet &out) {
-    for (xmlNodePtr c : ctx) {
-        uint32_t k = 0;
-        for (xmlNodePtr n = c->children; n; n = n->next) {
-            if (!matches(n, s.name))
+/* The pos-th child of parent named name (pos from 1), or null; adds the
+ * nodes it visits to *visited.  The search starts from the element's
+ * cursor when it has one -- forward from it, backward from it when that is
+ * nearer than the first child -- and leaves the cursor at the answer:
+ * positions asked in turn cost one step each, and no position costs more
+ * than one pass over the children. */
+xmlNodePtr nth_child(qel_xml_doc *d, xmlNodePtr parent, std::string_view name, uint32_t pos,
+                     size_t *visited) {
+    auto it = d->cursors.find(CursorProbe{parent, name});
+    xmlNodePtr from = nullptr; /* the k-th child of the name; null: none yet */
+    uint32_t k = 0;
+    size_t seen = 0;
+    if (it != d->cursors.end()) {
+        Cursor &c = it->second;
+        if (pos == c.pos)
+            return c.node;
+        if (c.total && pos > c.total)
+            return nullptr;
+        if (pos < c.pos && c.pos - pos < pos) {
+            k = c.pos;
+            xmlNodePtr n = c.node->prev;
+            for (; n; n = n->prev, ++seen)
+                if (matches(n, name) && --k == pos)
+                    break;
+            *visited += seen;
+            c.node = n; /* found: pos is at least 1 and below c.pos */
+            c.pos = pos;
+            return n;
+        }
+        if (pos > c.pos) {
+            from = c.node;
+            k = c.pos;
+        }
+    }
+    xmlNodePtr last = from;
+    for (xmlNodePtr n = from ? from->next : parent->children; n; n = n->next) {
+        ++seen;
+        if (!matches(n, name))
+            continue;
+        last = n;
+        if (++k != pos)
+            continue;
+        *visited += seen;
+        if (it != d->cursors.end()) {
+            it->second.node = n;
+            it->second.pos = pos;
+        } else {
+            d->cursors.emplace(CursorKey{parent, std::string(name)}, Cursor{n, pos, 0});
+        }
+        return n;
+    }
+    *visited += seen;
+    /* Past the last one: k children of the name in all. */
+    if (it != d->cursors.end())
+        it->second.total = k;
+    else if (last)
+        d->cursors.emplace(CursorKey{parent, std::string(name)}, Cursor{last, k, k});
+    return nullptr;
+}
+
+/* The step applied to each of the n context nodes, into out in document
+ * order; the number of nodes visited.  With partial given, one context
+ * node and no position, the search stops at the first node found (the
+ * whole answer's first) and *partial tells whether it did. */
+size_t children(qel_xml_doc *d, const xmlNodePtr *ctx, size_t n, const Step &s, NodeSet &out,
+                bool *partial = nullptr) {
+    size_t visited = 0;
+    const bool first = partial && n == 1 && !s.pos;
+    for (size_t i = 0; i < n; ++i) {
+        if (s.pos) {
+            if (xmlNodePtr c = nth_child(d, ctx[i], s.name, s.pos, &visited))
+                out.push_back(c);
+            continue;
+        }
+        for (xmlNodePtr c = ctx[i]->children; c; c = c->next, ++visited) {
+            if (!matches(c, s.name))
                 continue;
-            ++k;
-            if (!s.pos) {
-                out.push_back(n);
-            } else if (k == s.pos) {
-                out.push_back(n);
-                break;
+            out.push_back(c);
+            if (first) {
+                *partial = true;
+                return visited + 2;
             }
         }
     }
     /* Nested context nodes (only after a "//" step) can interleave. */
-    if (ctx.size() > 1 &&
+    if (n > 1 &&
         !std::is_sorted(out.begin(), out.end(), [](const xmlNode *a, const xmlNode *b) {
             return order_of(a) < order_of(b);
         }))
         std::sort(out.begin(), out.end(), [](const xmlNode *a, const xmlNode *b) {
             return order_of(a) < order_of(b);
         });
+    return visited + n;
+}
+size_t children(qel_xml_doc *d, const NodeSet &ctx, const Step &s, NodeSet &out,
+                bool *partial = nullptr) {
+    return children(d, ctx.data(), ctx.size(), s, out, partial);
 }
 
-/* The nodes of the first k steps, from the longest remembered prefix on;
- * every prefix computed is remembered. */
-const NodeSet *resolve(qel_xml_doc *d, std::string_view path, bool desc, const Steps &steps,
-                       size_t k) {
+/* The first step of a path, from the document; the nodes visited ("//":
+ * counted as more than any cheap step, being the whole document). */
+size_t first_step(qel_xml_doc *d, bool desc, const Step &s, NodeSet &out) {
+    xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
+    if (desc) {
+        descend(top->children, s, out);
+        return SIZE_MAX;
+    }
+    return children(d, &top, 1, s, out);
+}
+
+/* The nodes of the first k steps into out, from the longest remembered
+ * prefix on; each prefix found that was costly to find is remembered. */
+void resolve(qel_xml_doc *d, std::string_view path, bool desc, const Steps &steps, size_t k,
+             NodeSet &out) {
     size_t j = k;
     const NodeSet *from = nullptr;
-    while (j > 0) {
+    for (; j > 0; --j) {
         auto it = d->memo.find(path.substr(0, steps[j - 1].end));
         if (it != d->memo.end()) {
             from = &it->second;
             break;
         }
-        --j;
     }
-    if (!from) {
-        NodeSet cur;
-        xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
-        if (desc) {
-            descend(top->children, steps[0], cur);
-        } else {
-            NodeSet root{top};
-            children(root, steps[0], cur);
-        }
-        j = 1;
-        from = &d->memo.emplace(std::string(path.substr(0, steps[0].end)), std::move(cur))
-                    .first->second;
+    for (int flip = 0; j < k; ++j, flip ^= 1) {
+        NodeSet &next = d->scratch[flip]; /* never the one from points to */
+        next.clear();
+        const size_t cost = from ? children(d, *from, steps[j], next) : first_step(d, desc, steps[0], next);
+        from = &next;
+        if (cost > kCheap)
+            from = &d->memo.emplace(std::string(path.substr(0, steps[j].end)), std::move(next))
+                        .first->second;
     }
-    for (; j < k; ++j) {
-        NodeSet next;
-        children(*from, steps[j], next);
-        from = &d->memo.emplace(std::string(path.substr(0, steps[j].end)), std::move(next))
-                    .first->second;
-    }
-    return from;
+    out.assign(from->begin(), from->end());
 }
 
-/* The direct walk; false when the path is not a simple one. */
-bool walk(qel_xml_doc *d, std::string_view path, const NodeSet **result) {
-    if (d->res.valid && path == d->res.key) {
+/* Keeps the memo bounded: when it is full it is emptied, all but the
+ * prefixes of path that end at ends[0..n) -- the contexts the next paths
+ * most likely start from, which would otherwise be found again from the
+ * top (for a "//" path, a walk of the whole document). */
+void trim_memo(qel_xml_doc *d, std::string_view path, const size_t *ends, size_t n) {
+    if (d->memo.size() <= kMemoMax)
+        return;
+    decltype(d->memo)::node_type keep[kMaxSteps];
+    size_t kept = 0;
+    for (size_t j = 0; j < n; ++j) {
+        auto it = d->memo.find(path.substr(0, ends[j]));
+        if (it != d->memo.end())
+            keep[kept++] = d->memo.extract(it);
+    }
+    d->memo.clear();
+    for (size_t j = 0; j < kept; ++j)
+        d->memo.insert(std::move(keep[j]));
+}
+
+/* True when path is p's key followed by one more step, read into s. */
+bool extends(const PathNodes &p, std::string_view path, Step *s) {
+    const size_t n = p.key.size();
+    return p.valid && p.nsteps < kMaxSteps && path.size() > n + 1 && path[n] == '/' &&
+           path.compare(0, n, p.key) == 0 && parse_step(path, n + 1, s) && s->end == path.size();
+}
+
+/* The answer to the last step of res's path from ctx (its parent), all of
+ * it or, with first, its first node (res is then partial when more may
+ * follow). */
+void answer(qel_xml_doc *d, const Step &last, bool first) {
+    PathNodes &res = d->res;
+    res.nodes.clear();
+    res.partial = false;
+    res.cost = children(d, d->ctx.nodes, last, res.nodes, first ? &res.partial : nullptr);
+}
+
+/* Makes a partial res whole; its parent is still ctx, which changes only
+ * together with res. */
+void complete(qel_xml_doc *d) {
+    PathNodes &res = d->res;
+    Step last;
+    parse_step(res.key, res.ends[res.nsteps - 2] + 1, &last);
+    answer(d, last, false);
+}
+
+/* The direct walk; false when the path is not a simple one.  The answer
+ * becomes res, and its parent's nodes ctx; with first, only the first node
+ * of the answer is needed. */
+bool walk(qel_xml_doc *d, std::string_view path, bool first, const NodeSet **result) {
+    PathNodes &res = d->res, &ctx = d->ctx;
+    if (res.valid && path == res.key) {
+        if (res.partial && !first)
+            complete(d);
         g_walked.fetch_add(1, std::memory_order_relaxed);
         g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
-        *result = &d->res.nodes;
+        *result = &res.nodes;
         return true;
     }
-    bool desc = false;
-    Steps steps;
-    if (!split(path, &desc, steps))
-        return false;
-    g_walked.fetch_add(1, std::memory_order_relaxed);
-    const size_t last = steps.size() - 1;
-    const NodeSet *from = nullptr;
-    if (last > 0) {
-        std::string_view parent = path.substr(0, steps[last - 1].end);
-        if (d->ctx.valid && parent == d->ctx.key) {
-            from = &d->ctx.nodes;
-        } else if (d->res.valid && parent == d->res.key) {
-            /* Going one level down: the last answer becomes the context. */
-            std::swap(d->ctx, d->res);
-            if (d->memo.size() > kMemoMax)
-                d->memo.clear();
-            d->memo.try_emplace(d->ctx.key, d->ctx.nodes);
-            from = &d->ctx.nodes;
-        } else {
-            if (d->memo.size() > kMemoMax)
-                d->memo.clear();
-            from = resolve(d, path, desc, steps, last);
-            g_prefix_hits.fetch_sub(1, std::memory_order_relaxed);
+    /* A reader mostly asks for a child of the last context or of the last
+     * answer: then only the new step is read. */
+    Step last;
+    if (extends(ctx, path, &last)) {
+        /* the context stays */
+    } else if (extends(res, path, &last)) {
+        /* Going one level down: the last answer becomes the context. */
+        if (res.partial)
+            complete(d);
+        std::swap(ctx, res);
+        if (ctx.cost > kCheap) {
+            trim_memo(d, ctx.key, ctx.ends, ctx.nsteps);
+            d->memo.try_emplace(ctx.key, ctx.nodes);
         }
-        g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
-    }
-    d->res.key.assign(path);
-    d->res.nodes.clear();
-    d->res.valid = true;
-    if (from) {
-        children(*from, steps[last], d->res.nodes);
     } else {
-        xmlNodePtr top = reinterpret_cast<xmlNodePtr>(d->doc);
-        if (desc) {
-            descend(top->children, steps[0], d->res.nodes);
+        bool desc = false;
+        Steps steps;
+        if (!split(path, &desc, steps))
+            return false;
+        g_walked.fetch_add(1, std::memory_order_relaxed);
+        const size_t n = steps.size();
+        res.key.assign(path);
+        for (size_t j = 0; j < n; ++j)
+            res.ends[j] = steps[j].end;
+        res.nsteps = n;
+        res.valid = true;
+        if (n > 1) {
+            /* The parent becomes the context: its next children are
+             * likely to be asked for next. */
+            trim_memo(d, path, res.ends, n - 1);
+            resolve(d, path, desc, steps, n - 1, ctx.nodes);
+            ctx.key.assign(path.substr(0, steps[n - 2].end));
+            std::copy_n(res.ends, n - 1, ctx.ends);
+            ctx.nsteps = n - 1;
+            ctx.cost = 0;
+            ctx.partial = false;
+            ctx.valid = true;
+            answer(d, steps[n - 1], first);
         } else {
-            NodeSet root{top};
-            children(root, steps[0], d->res.nodes);
+            res.nodes.clear();
+            res.partial = false;
+            res.cost = first_step(d, desc, steps[0], res.nodes);
         }
+        *result = &res.nodes;
+        return true;
     }
-    *result = &d->res.nodes;
+    g_walked.fetch_add(1, std::memory_order_relaxed);
+    g_prefix_hits.fetch_add(1, std::memory_order_relaxed);
+    res.key.assign(path);
+    std::copy_n(ctx.ends, ctx.nsteps, res.ends);
+    res.ends[ctx.nsteps] = last.end;
+    res.nsteps = ctx.nsteps + 1;
+    res.valid = true;
+    answer(d, last, first);
+    *result = &res.nodes;
     return true;
 }
 
-/* Evaluates a path; calls use(nodes, count).  Returns 0 or 22. */
+/* Evaluates a path; calls use(nodes, count), where with first the nodes
+ * may be the first one alone.  Returns 0 or 22. */
 template <class F>
-uint32_t evaluate(qel_xml_doc *d, const char *path, F use) {
+uint32_t evaluate(qel_xml_doc *d, const char *path, bool first, F use) {
     int mode = g_mode.load(std::memory_order_relaxed);
     if (mode == QELRT_XML_PATH_WALK) {
         const NodeSet *ns = nullptr;
-        if (walk(d, path, &ns)) {
+        if (walk(d, path, first, &ns)) {
             use(ns->data(), ns->size());
             return 0;
         }
@@ -384,7 +596,7 @@ uint32_t evaluate(qel_xml_doc *d, const char *path, F use) {
 uint32_t value_of(qel_xml_doc *d, const char *path, char *value, uint32_t value_len) {
     xmlNodePtr first = nullptr;
     bool any = false;
-    uint32_t rc = evaluate(d, path, [&](xmlNodePtr const *nodes, size_t n) {
+    uint32_t rc = evaluate(d, path, true, [&](xmlNodePtr const *nodes, size_t n) {
         any = n > 0;
         if (any)
             first = nodes[0];
@@ -540,7 +752,7 @@ qel_xml_doc_t *finish_parse(qel_handle_t *h, xmlParserCtxtPtr ctxt, Read read, b
 }
 
 int parse_options(uint32_t flags) {
-    int o = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
+    int o = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA | XML_PARSE_COMPACT;
     if (flags & QEL_XML_RECOVER)
         o |= XML_PARSE_RECOVER;
     return o;
@@ -611,7 +823,7 @@ uint32_t xml_get_element_nodecount(qel_handle_t *h, qel_xml_doc_t *doc, const ch
         *count = 0;
     if (!doc || !path || !count)
         return fail(h, QEL_TEXT_INVALID, err);
-    uint32_t rc = evaluate(doc, path, [&](xmlNodePtr const *, size_t n) {
+    uint32_t rc = evaluate(doc, path, false, [&](xmlNodePtr const *, size_t n) {
         *count = static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX));
     });
     if (rc)

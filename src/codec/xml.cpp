@@ -21,11 +21,19 @@
 // its state byte becomes 2, as through its setter, so that a tracked
 // object renders the same after a round trip.
 //
+// A counted array's elements are all read before any is stored, and the
+// last is stored first: the element setter grows the block to exactly the
+// index set, so storing in ascending order would move every element at
+// each new index, and reading an array would cost the square of its
+// length.  What ends in the object is the same: every element read before
+// the first absent or refused one.
+//
 // Departures, on purpose: a path that would not fit the 256-character
 // path buffer is refused with 22 instead of being looked up truncated;
 // an absent enumerator (2) is not stored in the handle, because absence
 // is the normal answer for all but one enumerator.
 #include <cstdio>
+#include <cstring>
 
 #include "codec/render.h"
 #include "lomari/lomari_errors.h"
@@ -96,6 +104,50 @@ inline bool absent_ok(uint32_t *err) {
     if (*err == LOMARI_ERR_NOT_FOUND) *err = 0;
     return *err == 0;
 }
+
+// Spare elements read ahead of storing them, in a block of pointers from
+// the handle's allocator that doubles as it fills; whatever is still held
+// is destroyed with it.
+class Spares {
+public:
+    Spares(const TypeDesc &elem, H *h, uint32_t db) : elem_(elem), h_(h), db_(db) {}
+    Spares(const Spares &) = delete;
+    Spares &operator=(const Spares &) = delete;
+    ~Spares() {
+        for (uint32_t i = 0; i < n_; ++i)
+            if (at_[i]) obj_destroy(elem_, h_, db_, at_[i], 1);
+        if (at_) h_->free_fn(h_->alloc_ctx, db_, at_);
+    }
+    // False (nothing taken) when the block cannot grow.
+    bool push(void *spare) {
+        if (n_ == cap_) {
+            const uint32_t cap = cap_ ? 2 * cap_ : 64;
+            if (cap > (1u << 28)) return false;  // the byte count must fit 32 bits
+            auto **b = static_cast<void **>(h_->alloc_fn(h_->alloc_ctx, db_, cap * uint32_t{sizeof(void *)}));
+            if (!b) return false;
+            if (n_) std::memcpy(b, at_, n_ * sizeof(void *));
+            if (at_) h_->free_fn(h_->alloc_ctx, db_, at_);
+            at_ = b;
+            cap_ = cap;
+        }
+        at_[n_++] = spare;
+        return true;
+    }
+    uint32_t size() const { return n_; }
+    // The i-th spare, handed over: the caller destroys it.
+    void *take(uint32_t i) {
+        void *p = at_[i];
+        at_[i] = nullptr;
+        return p;
+    }
+
+private:
+    const TypeDesc &elem_;
+    H *h_;
+    uint32_t db_;
+    void **at_ = nullptr;
+    uint32_t n_ = 0, cap_ = 0;
+};
 
 }  // namespace
 
@@ -267,18 +319,34 @@ void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xm
                 return;
             }
             break;
-        case Kind::Array:
+        case Kind::Array: {
+            Spares spares(*f.elem, h, db);
             for (uint32_t k = 1;; ++k) {
                 void *spare = parse_spare(*f.elem, h, db, path, f.name, k, doc, err, msg, msg_len);
-                if (!spare) return;
-                if (*err == 0) array_set(T, h, db, o, k - 1, spare, 1, err);
-                const bool stored = *err == 0;
+                if (!spare) break;
+                if (*err == 0 && spares.push(spare)) continue;
                 obj_destroy(*f.elem, h, db, spare, 1);
-                if (stored) continue;
-                if (absent_ok(err)) break;
-                return;
+                if (*err == 0) report(h, err, LOMARI_ERR_NO_MEMORY);
+                break;
             }
-            break;
+            // What ended the reading: 2 when the array is complete.
+            const uint32_t stop = *err;
+            *err = 0;
+            const uint32_t n = spares.size();
+            for (uint32_t i = 0; i < n && *err == 0; ++i) {
+                const uint32_t idx = i == 0 ? n - 1 : i - 1;
+                void *spare = spares.take(idx);
+                array_set(T, h, db, o, idx, spare, 1, err);
+                obj_destroy(*f.elem, h, db, spare, 1);
+            }
+            if (*err) return;
+            // The handle ends holding that answer, as when each element is
+            // stored as soon as it is read.
+            if (n) qel_store_err(h, stop);
+            *err = stop;
+            if (absent_ok(err)) break;
+            return;
+        }
         }
     }
 }

@@ -52,8 +52,11 @@
  * then element names each with an optional positional predicate "[n]"
  * ("//vep_tarnok_body/spi4_id_mappings[2]/pri/SPI4_PRI_HI") -- are
  * answered by walking the tree directly, with the node sets of path
- * prefixes remembered per document; any other expression goes to the
- * XPath engine with its compiled form cached.  Both give XPath's answer.
+ * prefixes remembered per document and, per element and child name, the
+ * last position found, so that positions 1, 2, 3, ... asked in turn cost
+ * one pass over the siblings and filling an object costs in proportion to
+ * its document; any other expression goes to the XPath engine with its
+ * compiled form cached.  Both give XPath's answer.
  *
  * Reader results: 0 found, 2 (QEL_TEXT_ABSENT) no such element, 22
  * (QEL_TEXT_INVALID) a malformed path or value (a number that is not
