@@ -21,17 +21,20 @@
 // its state byte becomes 2, as through its setter, so that a tracked
 // object renders the same after a round trip.
 //
-// A counted array's elements are all read before any is stored, and the
-// last is stored first: the element setter grows the block to exactly the
-// index set, so storing in ascending order would move every element at
-// each new index, and reading an array would cost the square of its
-// length.  What ends in the object is the same: every element read before
-// the first absent or refused one.
-//
-// Departures, on purpose: a path that would not fit the 256-character
-// path buffer is refused with 22 instead of being looked up truncated;
-// an absent enumerator (2) is not stored in the handle, because absence
-// is the normal answer for all but one enumerator.
+// Departures, on purpose:
+// - a path that would not fit the 256-character path buffer is refused
+//   with 22 instead of being looked up truncated;
+// - an absent enumerator (2) is not stored in the handle, because absence
+//   is the normal answer for all but one enumerator;
+// - a counted array's elements are all read before any is stored, and the
+//   last is stored first, instead of each being stored as it is read: the
+//   element setter grows the block to exactly the index set, so storing in
+//   ascending order would move every element at each new index, and a
+//   sender could make reading one document cost the square of its length.
+//   What ends in the object is the same (every element read before the
+//   first absent or refused one); a fresh array no longer leaves the
+//   once-per-process "Reallocating" trace, and when the one growth fails
+//   no element is stored.
 #include <cstdio>
 #include <cstring>
 
