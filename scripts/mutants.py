@@ -282,7 +282,7 @@ MUTANTS = [
      "c.room(), elem_state_byte(T, h, o, k, track), err);", "c.room(), st, err);"),
     ("xml.path-full-buffer-accepted", "src/codec/xml.cpp",
      "a path of exactly 256 characters is looked up truncated",
-     "if (static_cast<size_t>(n) >= kPathMax) {", "if (static_cast<size_t>(n) > kPathMax) {"),
+     "if (nb + 1 + nn + (pos ? nd + 2 : 0) >= kPathMax) {", "if (nb + 1 + nn + (pos ? nd + 2 : 0) > kPathMax) {"),
 
     # ---- messages: object, marshal, dispatch, recorder -------------------------------------------------
     ("messages.header-word-not-written", "src/messages/message_codec.cpp",

@@ -207,9 +207,20 @@ bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<
         static const Schema schema;
         if (!schema.validate(doc.get(), f)) return false;
     }
+    // A document that is one item goes to the library as it came: its tree
+    // here is dropped first, and nothing is written out again.
+    xmlNodePtr root = xmlDocGetRootElement(doc.get());
+    if (const Codec *c = codec_by_name(reinterpret_cast<const char *>(root->name))) {
+        f.item = std::string("item 1 (") + c->name + ")";
+        const long line = xmlGetLineNo(root);
+        doc.reset();
+        if (encode_item(s, *c, text, bytes, f)) return true;
+        f.line = line;
+        return false;
+    }
     std::string one;
     unsigned long n = 0;
-    return each_item(xmlDocGetRootElement(doc.get()), [&](xmlNodePtr item) {
+    return each_item(root, [&](xmlNodePtr item) {
         const char *name = reinterpret_cast<const char *>(item->name);
         f.item = "item " + std::to_string(++n) + " (" + name + ")";
         const Codec *c = codec_by_name(name);

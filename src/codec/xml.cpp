@@ -91,14 +91,32 @@ uint8_t elem_state_byte(const TypeDesc &T, H *h, const void *o, uint32_t idx, bo
     return per ? per[idx] : 0;
 }
 
-// Builds "<base>/<fmt...>" into p; false (22 reported) when it does not fit.
-template <class... A>
-bool build_path(H *h, uint32_t *err, char (&p)[kPathMax], const char *fmt, A... a) {
-    const int n = std::snprintf(p, kPathMax, fmt, a...);
-    if (static_cast<size_t>(n) >= kPathMax) {  // a negative n (encoding error) too
+// Builds "<base>/<name>", or "<base>/<name>[<pos>]" when pos is not 0,
+// into p, as "%s/%s[%u]" would (paths are built once per element read, so
+// without the formatting machinery); false (22 reported) when it does not
+// fit.
+bool build_path(H *h, uint32_t *err, char (&p)[kPathMax], const char *base, const char *name,
+                uint32_t pos = 0) {
+    const size_t nb = std::strlen(base), nn = std::strlen(name);
+    char digits[10];
+    size_t nd = 0;
+    for (uint32_t v = pos; v; v /= 10) digits[nd++] = static_cast<char>('0' + v % 10);
+    if (nb + 1 + nn + (pos ? nd + 2 : 0) >= kPathMax) {
         report(h, err, LOMARI_ERR_INVALID);
         return false;
     }
+    char *w = p;
+    std::memcpy(w, base, nb);
+    w += nb;
+    *w++ = '/';
+    std::memcpy(w, name, nn);
+    w += nn;
+    if (pos) {
+        *w++ = '[';
+        while (nd) *w++ = digits[--nd];
+        *w++ = ']';
+    }
+    *w = '\0';
     return true;
 }
 
@@ -230,7 +248,7 @@ bool enum_parse(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_xml_
     if (!begin(h, err) || !present(h, err, o) || !present(h, err, path)) return false;
     char p[kPathMax], value[kValueMax];
     for (uint32_t v = 0; v < E.bound; ++v) {
-        if (!build_path(h, err, p, "%s/%s", path, E.names[v])) return false;
+        if (!build_path(h, err, p, path, E.names[v])) return false;
         const uint32_t rc = xml_get_element_value(h, doc, p, value, sizeof value, err);
         if (rc == 0) {
             store(h, db, o, at<uint32_t>(o, kEnumValueOff), v);
@@ -253,7 +271,7 @@ bool enum_parse(const EnumDesc &E, H *h, uint32_t db, const char *path, qel_xml_
 void *parse_spare(const TypeDesc &Elem, H *h, uint32_t db, const char *path, const char *name,
                   uint32_t i, qel_xml_doc_t *doc, uint32_t *err, char *msg, uint32_t msg_len) {
     char p[kPathMax];
-    if (!build_path(h, err, p, "%s/%s[%u]", path, name, i)) return nullptr;
+    if (!build_path(h, err, p, path, name, i)) return nullptr;
     void *spare = obj_create_internal(Elem, h, db);
     if (!spare) {
         report(h, err, LOMARI_ERR_NO_MEMORY);
@@ -296,7 +314,7 @@ void obj_from_xml(const TypeDesc &T, H *h, uint32_t db, const char *path, qel_xm
         case Kind::U32:
         case Kind::Str:
         case Kind::Enum:
-            if (!build_path(h, err, p, "%s/%s", path, f.name)) return;
+            if (!build_path(h, err, p, path, f.name)) return;
             if (f.kind == Kind::U8)
                 found = !u_int8_from_xml(h, db, p, doc, static_cast<u_int8 *>(fp), err, msg, msg_len);
             else if (f.kind == Kind::U16)
