@@ -39,6 +39,8 @@ XmlDoc parse_xml(const char *text, size_t len, Failure &f);
 // Parses the XML text of one item's element through the library (the
 // message's or table record's from-XML) and appends its encoding to bytes.
 bool encode_item(Session &s, const Codec &c, const std::string &xml, std::vector<uint8_t> &bytes, Failure &f);
+// The same for an item already parsed, which it frees.
+bool encode_item(Session &s, const Codec &c, qel_xml_doc_t *doc, std::vector<uint8_t> &bytes, Failure &f);
 
 // Appends the encodings of the items of an XML document, in document
 // order, to bytes: a single message or table-record element, the items of

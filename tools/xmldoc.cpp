@@ -177,7 +177,12 @@ bool encode_item(Session &s, const Codec &c, const std::string &xml, std::vector
         f.detail = why;
         return false;
     }
-    err = 0;
+    return encode_item(s, c, doc, bytes, f);
+}
+
+bool encode_item(Session &s, const Codec &c, qel_xml_doc_t *doc, std::vector<uint8_t> &bytes, Failure &f) {
+    char why[512] = "";
+    U err = 0;
     void *object = c.from_xml(s.h, s.db, doc, &err, why, sizeof why);
     qel_xml_doc_free(doc);
     if (!object) {
@@ -207,14 +212,16 @@ bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<
         static const Schema schema;
         if (!schema.validate(doc.get(), f)) return false;
     }
-    // A document that is one item goes to the library as it came: its tree
-    // here is dropped first, and nothing is written out again.
+    // A document that is one item goes to the library as it is, parsed
+    // once.
     xmlNodePtr root = xmlDocGetRootElement(doc.get());
     if (const Codec *c = codec_by_name(reinterpret_cast<const char *>(root->name))) {
         f.item = std::string("item 1 (") + c->name + ")";
         const long line = xmlGetLineNo(root);
-        doc.reset();
-        if (encode_item(s, *c, text, bytes, f)) return true;
+        U err = 0;
+        qel_xml_doc_t *whole = qel_xml_doc_adopt(s.h, doc.release(), &err);
+        if (whole && encode_item(s, *c, whole, bytes, f)) return true;
+        if (!whole) f.code = err, f.detail = "cannot read the document";
         f.line = line;
         return false;
     }

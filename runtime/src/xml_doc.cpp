@@ -686,6 +686,28 @@ uint32_t number_from_xml(const char *fn, qel_handle_t *h, uint32_t dbid, const c
     return 0;
 }
 
+/* A well-formed document as the path readers take it; one with a document
+ * type declaration is refused.  The document is freed on failure. */
+qel_xml_doc_t *wrap(qel_handle_t *h, xmlDocPtr doc, char *msg, uint32_t msg_len, uint32_t *err) {
+    if (doc->intSubset || doc->extSubset) {
+        set_msg(msg, msg_len, "document type declarations are not accepted");
+        xmlFreeDoc(doc);
+        fail(h, QEL_TEXT_INVALID, err);
+        return nullptr;
+    }
+    xmlXPathOrderDocElems(doc);
+    auto *d = new (std::nothrow) qel_xml_doc;
+    if (!d) {
+        xmlFreeDoc(doc);
+        fail(h, kNoMemory, err);
+        return nullptr;
+    }
+    d->doc = doc;
+    if (err)
+        *err = 0;
+    return d;
+}
+
 /* Reads a document through read (libxml2's read call on ctxt) and makes it
  * a parsed document.  A refused document is reported with the first error
  * libxml2 raised: the later ones are often its consequences ("Extra content
@@ -732,23 +754,7 @@ qel_xml_doc_t *finish_parse(qel_handle_t *h, xmlParserCtxtPtr ctxt, Read read, b
         return nullptr;
     }
     xmlFreeParserCtxt(ctxt);
-    if (doc->intSubset || doc->extSubset) {
-        set_msg(msg, msg_len, "document type declarations are not accepted");
-        xmlFreeDoc(doc);
-        fail(h, QEL_TEXT_INVALID, err);
-        return nullptr;
-    }
-    xmlXPathOrderDocElems(doc);
-    auto *d = new (std::nothrow) qel_xml_doc;
-    if (!d) {
-        xmlFreeDoc(doc);
-        fail(h, kNoMemory, err);
-        return nullptr;
-    }
-    d->doc = doc;
-    if (err)
-        *err = 0;
-    return d;
+    return wrap(h, doc, msg, msg_len, err);
 }
 
 int parse_options(uint32_t flags) {
@@ -805,6 +811,18 @@ qel_xml_doc_t *qel_xml_parse_file(qel_handle_t *h, const char *path, uint32_t fl
     }
     auto read = [&] { return xmlCtxtReadFile(ctxt, path, nullptr, parse_options(flags)); };
     return finish_parse(h, ctxt, read, flags & QEL_XML_RECOVER, msg, msg_len, err);
+}
+
+qel_xml_doc_t *qel_xml_doc_adopt(qel_handle_t *h, void *xml_doc, uint32_t *err) {
+    logc("qel_xml_doc_adopt", w(h), w(xml_doc));
+    auto *doc = static_cast<xmlDocPtr>(xml_doc);
+    if (!doc || !xmlDocGetRootElement(doc)) {
+        if (doc)
+            xmlFreeDoc(doc);
+        fail(h, QEL_TEXT_INVALID, err);
+        return nullptr;
+    }
+    return wrap(h, doc, nullptr, 0, err);
 }
 
 void qel_xml_doc_free(qel_xml_doc_t *doc) {

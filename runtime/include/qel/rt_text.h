@@ -152,6 +152,12 @@ QEL_RT_API qel_xml_doc_t *qel_xml_parse_memory(qel_handle_t *h,
 QEL_RT_API qel_xml_doc_t *qel_xml_parse_file(qel_handle_t *h, const char *path,
                                              uint32_t flags, char *msg,
                                              uint32_t msg_len, uint32_t *err);
+/* The same for a libxml2 document (an xmlDocPtr) a program parsed
+ * itself, for example to validate it first: the parsed document takes it
+ * over, and qel_xml_doc_free frees it.  A null document, one without a
+ * root element or with a document type declaration is refused (22) and
+ * freed; 12 when memory runs out (the document is freed too). */
+QEL_RT_API qel_xml_doc_t *qel_xml_doc_adopt(qel_handle_t *h, void *xml_doc, uint32_t *err);
 QEL_RT_API void qel_xml_doc_free(qel_xml_doc_t *doc);
 
 /* ---- path readers ---------------------------------------------------- */
