@@ -22,8 +22,13 @@ check_installed() {
   cmake -S "$work" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build "$work/build" >/dev/null
   for example in roundtrip sender_receiver table; do "$work/build/$example"; done
-  echo "== installed tool"
+  echo "== installed tool, schema and headers"
   "$prefix/bin/lomari" types | tail -1
+  "$prefix/bin/lomari" schema | cmp - "$prefix/share/lomari/lomari.xsd"
+  if ls "$prefix"/include/qel/rt_control* >/dev/null 2>&1; then
+    echo "test-only headers installed: $(ls "$prefix"/include/qel/rt_control*)"
+    exit 1
+  fi
   echo "== user project with pkg-config"
   local pcdir
   pcdir="$(dirname "$(find "$prefix" -name lomari.pc)")"
