@@ -4,6 +4,7 @@
 Outputs (all under --out):
   include/lomari/lomari_types.h     C layouts of every instance, layout assertions
   include/lomari/lomari_api.h       declarations of every stamped entry point
+  include/lomari/lomari.hpp         the C++ interface over them
   include/lomari/lomari_ids.h       declarations of the identifier constants
   include/lomari/lomari_catalogue.h every type-info record as plain C data
   src/schema_counts.h               how many of each schema item there are
@@ -31,8 +32,8 @@ import sys
 
 from famlib import Entry
 from model import Model
-from emit import (api_h, catalogue, counts_h, ids_h, manifest, schema_data, stamps, test_view, tool_schema,
-                  trace_data, types_h, xsd)
+from emit import (api_h, catalogue, counts_h, hpp, ids_h, manifest, schema_data, stamps, test_view,
+                  tool_schema, trace_data, types_h, xsd)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -91,6 +92,7 @@ def main():
     notes = {name: getattr(mod, "HEADER_NOTE", "") for name, mod in fams}
     out("include/lomari/lomari_api.h", api_h.emit(M, built, notes))
     out("include/lomari/lomari_ids.h", ids_h.emit(M))
+    out("include/lomari/lomari.hpp", hpp.emit(M))
     out("include/lomari/lomari_catalogue.h", catalogue.emit(M))
     out("src/schema_counts.h", counts_h.emit(M))
     out("src/schema_data.cpp", schema_data.emit(M))
