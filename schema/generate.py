@@ -3,7 +3,8 @@
 
 Outputs (all under --out):
   include/lomari/lomari_types.h     C layouts of every instance, layout assertions
-  include/lomari/lomari_api.h       declarations of every stamped entry point
+  include/lomari/lomari_api.h       declarations of every stamped entry point,
+                                    each with its comment
   include/lomari/lomari.hpp         the C++ interface over them
   include/lomari/lomari_ids.h       declarations of the identifier constants
   include/lomari/lomari_catalogue.h every type-info record as plain C data
@@ -90,7 +91,9 @@ def main():
     out = lambda rel, data: write_if_changed(os.path.join(a.out, rel), data)  # noqa: E731
     out("include/lomari/lomari_types.h", types_h.emit(M))
     notes = {name: getattr(mod, "HEADER_NOTE", "") for name, mod in fams}
-    out("include/lomari/lomari_api.h", api_h.emit(M, built, notes))
+    docs = {name: mod.DOCS for name, mod in fams}
+    titles = {name: mod.TITLE for name, mod in fams}
+    out("include/lomari/lomari_api.h", api_h.emit(M, built, notes, docs, titles))
     out("include/lomari/lomari_ids.h", ids_h.emit(M))
     out("include/lomari/lomari.hpp", hpp.emit(M))
     out("include/lomari/lomari_catalogue.h", catalogue.emit(M))
