@@ -35,7 +35,7 @@
 namespace lomari {
 
 /** @brief The library's error numbers as a scoped enumeration, usable as a
- *  std::error_code (@ref error_category).  The values are those of enum
+ *  std::error_code (in lomari::error_category()).  The values are those of enum
  *  lomari_error in lomari/lomari_errors.h. */
 enum class errc : std::uint32_t {
     not_found = LOMARI_ERR_NOT_FOUND,      ///< no such element, index, key, record or identifier
@@ -79,9 +79,11 @@ inline std::error_code make_error_code(errc e) noexcept {
 
 }  // namespace lomari
 
-/** @brief lomari::errc converts to std::error_code. */
+/// @cond
+// lomari::errc converts to std::error_code.
 template <>
 struct std::is_error_code_enum<lomari::errc> : std::true_type {};
+/// @endcond
 
 namespace lomari {
 
@@ -477,13 +479,20 @@ concept SameObjectType = requires {
     Ops<typename A::c_type>::compare;
 } && std::is_same_v<typename A::c_type, typename B::c_type>;
 
+/* What an iterator's operator-> gives: the view it stands on. */
+template <class V>
+struct Arrow {
+    V v;
+    V *operator->() noexcept { return &v; }
+};
+
 /* ---- ordered lists ------------------------------------------------------ */
 
-/* The C entry points of one list field, specialised by lomari.hpp:
+/* A list field's entry points come from lomari.hpp, one struct per field:
  *   owner, elem       the C types
  *   Ref, ConstRef     the element's view classes; Owned its owning class
  *   first, last, next, prev, count, set_first, set_last, set_before,
- *   set_after, remove  the entry points */
+ *   remove, parent    the entry points */
 template <class L, bool Mutable>
 class ListIterator {
 public:
@@ -499,6 +508,8 @@ public:
         : h_(h), db_(db), o_(o), e_(e) {}
 
     Ref operator*() const noexcept { return Ref(h_, db_, e_); }
+    /** @brief it->field(): the element's view, through a proxy. */
+    Arrow<Ref> operator->() const noexcept { return {**this}; }
     ListIterator &operator++() noexcept {
         std::uint32_t err = 0;
         e_ = L::next(h_, db_, o_, e_, &err);
@@ -666,13 +677,17 @@ public:
     }
 
 private:
+    /* Links e in with fn; the list's owner owns it once it is linked,
+     * also when the insert reports an error after linking it (an owner
+     * that is not state tracked on a tracking handle). */
     template <class Fn>
     value_type place(typename L::Owned &e, std::error_code &ec, Fn &&fn) noexcept {
         std::uint32_t err = 0;
         typename L::elem *p = e.get();
         fn(&err);
         set_error(ec, err);
-        if (err) return value_type();
+        std::uint32_t ignored = 0;
+        if (err && L::parent(h_, db_, p, &ignored) != o_) return value_type();
         e.release();
         return value_type(h_, db_, p);
     }
@@ -1339,6 +1354,8 @@ public:
     IndexIterator(qel_handle_t *h, std::uint32_t db, void *t, void *r) noexcept : h_(h), db_(db), t_(t), r_(r) {}
 
     V operator*() const noexcept { return V(h_, db_, r_); }
+    /** @brief it->field(): the record's view, through a proxy. */
+    Arrow<V> operator->() const noexcept { return {**this}; }
     IndexIterator &operator++() noexcept {
         std::uint32_t err = 0;
         r_ = I::next(h_, db_, t_, r_, &err);
@@ -1628,8 +1645,9 @@ bool operator==(const A &a, const B &b) noexcept {
 
 }  // namespace lomari
 
-/** @brief std::hash of every structured object and message class, from
- *  the library's hash. */
+/// @cond
+// std::hash of every structured object and message class, from the
+// library's hash.
 template <class T>
     requires requires(const T &t) {
         typename T::lomari_hashable;
@@ -1638,5 +1656,6 @@ template <class T>
 struct std::hash<T> {
     std::size_t operator()(const T &t) const noexcept { return t.hash(); }
 };
+/// @endcond
 
 #endif  // LOMARI_BASE_HPP

@@ -72,6 +72,7 @@ def range_ops(M, t, f, kind):
                         ("count", "get_count"), ("set_first", "set_first"), ("set_last", "set_last"),
                         ("set_before", "set_before"), ("remove", "remove")]:
             o.append("    static constexpr auto &%s = %s_%s_%s;" % (mem, n, f.name, fn))
+        o.append("    static constexpr auto &parent = %s_%s_get_parent;" % (el, f.name))
     else:
         o.append("    static constexpr auto &count = %s_pair_count_get_value;" % n)
         for mem, fn in [("get", "get"), ("set", "set"), ("remove_elements", "remove_elements")]:
