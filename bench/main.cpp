@@ -91,10 +91,10 @@ public:
             if (a <= 0 || b <= 0) continue;  // filtered out of this run
             const double q = a / b;
             const char *mark = q <= r.target ? (r.aim > 0 && q <= r.aim ? "aim met" : "met") : "MISSED";
-            std::printf("| %s | %s | %s | %.2fx | %.2gx | ", r.what.c_str(), Fmt(a).c_str(), Fmt(b).c_str(), q,
+            std::printf("| %s | %s | %s | %.2fx | %.3gx | ", r.what.c_str(), Fmt(a).c_str(), Fmt(b).c_str(), q,
                         r.target);
             if (r.aim > 0)
-                std::printf("%.2gx | %s |\n", r.aim, mark);
+                std::printf("%.3gx | %s |\n", r.aim, mark);
             else
                 std::printf("- | %s |\n", mark);
         }

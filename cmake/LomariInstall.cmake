@@ -1,4 +1,4 @@
-# Installation: public headers (hand-written and generated), the two shared
+# Installation: public headers (hand-written and generated, C and C++), the two shared
 # libraries with their versioned names, pkg-config files and the CMake
 # package that gives users the imported targets lomari::lomari and
 # lomari::qelrt, and the XML Schema of the domain's documents.
@@ -19,7 +19,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/lomari
                   ${LOMARI_GEN_DIR}/include/lomari
                   ${PROJECT_SOURCE_DIR}/runtime/include/qel
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-        FILES_MATCHING PATTERN "*.h"
+        FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp"
         PATTERN "rt_control*" EXCLUDE)
 
 # pkg-config: paths relative to the .pc file, so the prefix given to

@@ -3,7 +3,9 @@
 
 Outputs (all under --out):
   include/lomari/lomari_types.h     C layouts of every instance, layout assertions
-  include/lomari/lomari_api.h       declarations of every stamped entry point
+  include/lomari/lomari_api.h       declarations of every stamped entry point,
+                                    each with its comment
+  include/lomari/lomari.hpp         the C++ interface over them
   include/lomari/lomari_ids.h       declarations of the identifier constants
   include/lomari/lomari_catalogue.h every type-info record as plain C data
   src/schema_counts.h               how many of each schema item there are
@@ -31,8 +33,8 @@ import sys
 
 from famlib import Entry
 from model import Model
-from emit import (api_h, catalogue, counts_h, ids_h, manifest, schema_data, stamps, test_view, tool_schema,
-                  trace_data, types_h, xsd)
+from emit import (api_h, catalogue, counts_h, hpp, ids_h, manifest, schema_data, stamps, test_view,
+                  tool_schema, trace_data, types_h, xsd)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -89,8 +91,11 @@ def main():
     out = lambda rel, data: write_if_changed(os.path.join(a.out, rel), data)  # noqa: E731
     out("include/lomari/lomari_types.h", types_h.emit(M))
     notes = {name: getattr(mod, "HEADER_NOTE", "") for name, mod in fams}
-    out("include/lomari/lomari_api.h", api_h.emit(M, built, notes))
+    docs = {name: mod.DOCS for name, mod in fams}
+    titles = {name: mod.TITLE for name, mod in fams}
+    out("include/lomari/lomari_api.h", api_h.emit(M, built, notes, docs, titles))
     out("include/lomari/lomari_ids.h", ids_h.emit(M))
+    out("include/lomari/lomari.hpp", hpp.emit(M))
     out("include/lomari/lomari_catalogue.h", catalogue.emit(M))
     out("src/schema_counts.h", counts_h.emit(M))
     out("src/schema_data.cpp", schema_data.emit(M))

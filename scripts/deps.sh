@@ -11,6 +11,7 @@
 #   scripts/deps.sh bench   build, plus Google Benchmark, the reference
 #                           encoding's compiler and library, Boost headers
 #                           (also spelled --bench)
+#   scripts/deps.sh docs    Doxygen, for the HTML reference (the docs target)
 # Several sets may be named at once; none means build.
 set -euo pipefail
 build=(cmake ninja-build g++ python3 binutils libxml2-dev nlohmann-json3-dev)
@@ -22,7 +23,8 @@ for set in "$@"; do
     test) pkgs+=("${build[@]}" libgtest-dev pkg-config libxml2-utils jq) ;;
     clang) pkgs+=(clang llvm libclang-rt-14-dev) ;;
     bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler libboost-dev) ;;
-    *) echo "deps.sh: unknown set '$set' (build, test, clang, bench)" >&2; exit 2 ;;
+    docs) pkgs+=(doxygen) ;;
+    *) echo "deps.sh: unknown set '$set' (build, test, clang, bench, docs)" >&2; exit 2 ;;
   esac
 done
 missing=()

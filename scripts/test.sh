@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds liblomari and passes every test, in the plain build and in the
 # build with AddressSanitizer and UndefinedBehaviorSanitizer (GCC, every
-# warning an error).  After the
-# plain build's tests it installs that build into a temporary prefix and
-# builds and runs the user project (examples/user-project) against it, once
-# through CMake's find_package and once through pkg-config, runs the
-# installed tool, and checks the README's tour against the tool's output.
+# warning an error).  After the plain build's tests it builds the HTML
+# reference (Doxygen warnings are errors), installs that build into a
+# temporary prefix and builds and runs the installed examples (the user
+# project, C and C++) against it, once through CMake's find_package and
+# once through pkg-config, runs the installed tool, and checks the README's
+# tour against the tool's output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test
+scripts/deps.sh test docs
 jobs="$(nproc)"
 
 check_installed() {
@@ -17,14 +18,18 @@ check_installed() {
   work="$(mktemp -d)"
   echo "== installed package: cmake --install $build --prefix $prefix"
   cmake --install "$build" --prefix "$prefix" >/dev/null
-  cp -r examples/user-project/. "$work/"
-  echo "== user project with find_package(lomari)"
+  cp -r "$prefix/share/doc/lomari/examples/." "$work/"
+  echo "== installed examples with find_package(lomari)"
   cmake -S "$work" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build "$work/build" >/dev/null
-  for example in roundtrip sender_receiver table; do "$work/build/$example"; done
-  echo "== installed tool, schema and headers"
+  for example in roundtrip sender_receiver table roundtrip_cpp; do "$work/build/$example" >/dev/null; done
+  "$work/build/sender" | "$work/build/receiver"
+  "$work/build/sender_cpp" 2>/dev/null | "$work/build/receiver_cpp" >/dev/null
+  echo "== installed tool, schema, manual page, reference and headers"
   "$prefix/bin/lomari" types | tail -1
   "$prefix/bin/lomari" schema | cmp - "$prefix/share/lomari/lomari.xsd"
+  test -s "$prefix/share/man/man1/lomari.1"
+  test -s "$prefix/share/doc/lomari/html/index.html"
   if ls "$prefix"/include/qel/rt_control* >/dev/null 2>&1; then
     echo "test-only headers installed: $(ls "$prefix"/include/qel/rt_control*)"
     exit 1
@@ -40,6 +45,10 @@ check_installed() {
   cc -std=c11 -Wall -Wextra -Werror -o "$work/roundtrip-pc" "$work/roundtrip.c" \
      $flags -Wl,-rpath,"$libdir"
   "$work/roundtrip-pc"
+  # shellcheck disable=SC2086
+  c++ -std=c++20 -Wall -Wextra -Werror -o "$work/roundtrip-cpp-pc" "$work/roundtrip.cpp" \
+     $flags -Wl,-rpath,"$libdir"
+  "$work/roundtrip-cpp-pc" >/dev/null
   rm -rf "$prefix" "$work"
 }
 
@@ -59,6 +68,8 @@ for variant in plain asan; do
   passed=$((passed + total - skip))
   skipped=$((skipped + skip))
   if [ "$variant" = plain ]; then
+    echo "== the HTML reference"
+    cmake --build "$dir" --target docs
     check_installed "$dir"
     echo "== the README's tour"
     python3 scripts/check_tour.py README.md "$dir/tools"

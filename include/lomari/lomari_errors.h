@@ -1,5 +1,7 @@
-/*
- * lomari/lomari_errors.h -- the error numbers the lomari library reports.
+/**
+ * @file lomari/lomari_errors.h
+ * @brief The error numbers the lomari library reports.
+ *
  *
  * Every failure is reported as a system error number: in the caller's
  * error word, the last argument of most
@@ -22,47 +24,47 @@ extern "C" {
 
 enum lomari_error {
     LOMARI_OK = 0,
-    /* Not found: an index at or past a counted array's count, an element
+    /** Not found: an index at or past a counted array's count, an element
      * that is not in this list, an element absent from a parsed document
      * (a message's from-XML takes that as success), a table's key root or
      * record that does not exist. */
     LOMARI_ERR_NOT_FOUND = 2,
-    /* A table's formatted name does not fit its buffer. */
+    /** A table's formatted name does not fit its buffer. */
     LOMARI_ERR_TOO_BIG = 7,
-    /* Try again: a table's object-id mapping is still referenced, so the
+    /** Try again: a table's object-id mapping is still referenced, so the
      * table could not be freed yet. */
     LOMARI_ERR_AGAIN = 11,
-    /* Out of memory: an allocation through the handle failed. */
+    /** Out of memory: an allocation through the handle failed. */
     LOMARI_ERR_NO_MEMORY = 12,
-    /* A required out-parameter is null (table key unmarshal). */
+    /** A required out-parameter is null (table key unmarshal). */
     LOMARI_ERR_BAD_ADDRESS = 14,
-    /* Already present: a record whose key (tenant, key, source) an index
+    /** Already present: a record whose key (tenant, key, source) an index
      * already holds, or a record that is already in a table. */
     LOMARI_ERR_EXISTS = 17,
-    /* Invalid argument or state: a null object, a bad position flag, an
+    /** Invalid argument or state: a null object, a bad position flag, an
      * object that is not state tracked on a tracking handle, an element
      * already in a list, a string too long or a zero-size buffer, a
      * malformed value in a parsed document. */
     LOMARI_ERR_INVALID = 22,
-    /* A caller's buffer is too small for a fixed string; the leading part
+    /** A caller's buffer is too small for a fixed string; the leading part
      * that fits is still copied and terminated. */
     LOMARI_ERR_NO_SPACE = 28,
-    /* A received message found no handler: none given by the caller and
+    /** A received message found no handler: none given by the caller and
      * none defined by the application. */
     LOMARI_ERR_NO_HANDLER = 38,
-    /* Variant not allowed: the object's variant is above the one the
+    /** Variant not allowed: the object's variant is above the one the
      * current domain has, an enumeration value is out of range for the
      * instance's variant, or a set crosses variants.  Encodings go on with
      * the domain's variant. */
     LOMARI_ERR_VARIANT = 43,
-    /* The message or table is not allowed in the current domain. */
+    /** The message or table is not allowed in the current domain. */
     LOMARI_ERR_DOMAIN = 52,
-    /* Too short: an output buffer has no room (length 0, or less than the
+    /** Too short: an output buffer has no room (length 0, or less than the
      * encoding needs), or input bytes end before what they announce. */
     LOMARI_ERR_SHORT = 90
 };
 
-/* The name of an error number ("LOMARI_ERR_SHORT"), for messages meant for
+/** The name of an error number ("LOMARI_ERR_SHORT"), for messages meant for
  * people; null for a number the library does not report. */
 static inline const char *lomari_error_name(unsigned code) {
 #define LOMARI_ERROR_NAME_(name) \
@@ -86,7 +88,7 @@ static inline const char *lomari_error_name(unsigned code) {
 #undef LOMARI_ERROR_NAME_
 }
 
-/* What the library means by an error number, in one short line ("buffer
+/** What the library means by an error number, in one short line ("buffer
  * too short, or input ends before what it announces"), for messages meant
  * for people; null for a number the library does not report. */
 static inline const char *lomari_error_text(unsigned code) {

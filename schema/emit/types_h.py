@@ -18,15 +18,20 @@ def emit(M):
          "#else\n#define LOMARI_API\n#endif\n",
          "/* Enumeration instances: object header and the value. */"]
     for e in M.enums:
+        o.append("/** The values of enumeration %s. */" % e.name)
         o.append("enum %s_values {" % e.name)
         o.append(",\n".join("    %s = %d" % (v, i) for i, v in enumerate(e.values)))
         o.append("};")
+        o.append("/** An instance of enumeration %s: object header and value (%s_get_value, %s_set_value). */" % (
+            e.name, e.name, e.name))
         o.append("typedef struct %s {\n%s\n    uint32_t value;\n} %s;" % (e.name, OBJ_HEADER, e.name))
         o.append("LOMARI_LAYOUT_ASSERT(sizeof(%s) == 16, \"%s size\");\n" % (e.name, e.name))
     o.append("/* Structured instances: object header, fields, list links, reserved tail. */")
     for t in M.types:
         o.append("struct %s;" % t.name)
     for t in M.types:
+        o.append("/** The layout of a %s: object header, fields in order, list links, reserved tail.  Read and "
+                 "write it through the %s entry points, which track state and announce writes. */" % (t.name, t.name))
         o.append("typedef struct %s {" % t.name)
         o.append(OBJ_HEADER)
         for ctype, mname in t.members:
@@ -43,9 +48,11 @@ def emit(M):
                 t.name, t.list_name, t.link_off, t.name))
         o.append("")
     o.append("/* Message objects: object header, message header, body. */")
+    o.append("/** The header every message object carries (marshalled into the envelope's first 27 bytes). */")
     o.append("typedef struct lomari_msg_header {\n    uint8_t marker;\n    uint8_t ff[6];\n"
              "    uint8_t state_tracking;\n    uint32_t header_word;\n    uint32_t length;\n} lomari_msg_header;")
     for m in M.messages:
+        o.append("/** The layout of a %s: object header, message header, body (%s). */" % (m.full, m.body.name))
         o.append("typedef struct %s {\n%s\n    uint8_t msg_byte;\n"
                  "    lomari_msg_header header;\n    struct %s *%s;\n} %s;" % (
                      m.full, OBJ_HEADER, m.body.name, m.body.name, m.full))

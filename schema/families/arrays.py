@@ -8,7 +8,43 @@ Ownership: the elements live in one block the owner keeps:
 is emptied.  <type>_pairs_set copies the value into the slot; the value
 stays the caller's.
 """
-from famlib import DB, ERR, H, each_owner, params
+from famlib import DB, E_MEM, E_TRACK, ERR, H, Doc, each_owner, params
+
+TITLE = "Counted arrays"
+E_ARR = "LOMARI_ERR_VARIANT when the owner's variant is not allowed"
+DOCS = {
+    "get": Doc("The {elem} at index in the {field} array of a {type}, or null past the end.",
+               owns="the element lives in the owner's element block: valid until the array grows or is "
+                    "emptied.",
+               errors="LOMARI_ERR_NOT_FOUND for an index at or past pair_count; " + E_ARR),
+    "set": Doc("Copies value into the slot at index of the {field} array of a {type}; an index at or past "
+               "pair_count grows the array to index + 1 elements (the new ones zero, the block reallocated).",
+               owns="value stays the caller's; the slot belongs to the owner.",
+               errors=E_MEM + "; " + E_TRACK + "; " + E_ARR),
+    "set_cr": Doc("Sets the slot at index of the {field} array, chained-error form: move 0 copies value, "
+                  "otherwise value's owned storage moves into the slot.  Returns the handle's err.",
+                  owns="value stays the caller's (emptied when moved).",
+                  errors=E_MEM + "; " + E_TRACK + "; " + E_ARR),
+    "remove_elements": Doc("Destroys every element of the {field} array of a {type} and releases the block; "
+                           "pair_count becomes 0.",
+                           owns="the elements and the block are released; views of them are dangling."),
+    "state_flag_whole_get": Doc("The state byte of the {field} array as a whole (2 once written).",
+                                errors=E_TRACK + "; " + E_ARR),
+    "state_flag_whole_set": Doc("Sets the state byte of the {field} array as a whole.",
+                                errors=E_TRACK + "; " + E_ARR),
+    "state_flag_get": Doc("The state byte of the {field} element at index.",
+                          errors="LOMARI_ERR_NOT_FOUND past pair_count; " + E_TRACK),
+    "state_flag_set": Doc("Sets the state byte of the {field} element at index.",
+                          errors="LOMARI_ERR_NOT_FOUND past pair_count; " + E_TRACK + "; " + E_ARR),
+    "state_flag_get_arr": Doc("Stores in result the address of the per-element state bytes of the {field} "
+                              "array (pair_count bytes).",
+                              owns="the bytes stay the owner's.",
+                              errors=E_TRACK),
+    "state_flag_set_arr": Doc("Copies length bytes into the per-element state bytes of the {field} array.",
+                              errors="LOMARI_ERR_NOT_FOUND when length is not pair_count; " + E_TRACK + "; " +
+                                     E_ARR),
+}
+
 
 
 def entries(M, Entry):

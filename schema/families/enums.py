@@ -1,6 +1,24 @@
 """Enumeration objects: create, initialize, destroy, get and set with the
 range check, value maps, validity and size."""
-from famlib import DB, E, ERR, H, each, object_lifecycle, object_queries, params
+from famlib import (DB, E, E_NULL, ERR, H, LIFECYCLE_DOCS, QUERY_DOCS, Doc, each, object_lifecycle,
+                    object_queries, params)
+
+TITLE = "Enumerations"
+DOCS = dict(LIFECYCLE_DOCS, **QUERY_DOCS, **{
+    "get": Doc("The {type} instance itself."),
+    "get_value": Doc("The value of a {type} instance.", errors=E_NULL),
+    "set": Doc("Copies the value of src into dst.",
+               errors=E_NULL + "; LOMARI_ERR_VARIANT for a value out of range or a set across variants"),
+    "set_value": Doc("Sets the value of a {type} instance.",
+                     errors=E_NULL + "; LOMARI_ERR_VARIANT for a value out of range"),
+    "map_to_user_value": Doc("The value as applications see it: the same value.",
+                             worker="a value map of the runtime"),
+    "map_to_internal_value": Doc("The value as the library stores it: the same value.",
+                                 worker="a value map of the runtime"),
+    "is_valid_cr": Doc("1 when value is one of the values of {type}, else 0."),
+    "sizeof": Doc("The size of a {type} instance: 16 bytes."),
+})
+
 
 
 def entries(M, Entry):

@@ -8,7 +8,75 @@ embedded in the object (the object owns it).  The whole-object set
 <type>_set(dst, src) moves src's list elements and element block to dst
 (dst's own are released first); src stays the caller's, emptied.
 """
-from famlib import DB, ERR, H, T, adder, params
+from famlib import DB, E_NULL, E_TRACK, E_VARIANT, ERR, H, T, Doc, adder, params
+
+TITLE = "Field access and state tracking"
+E_SET = "; ".join([E_NULL, E_VARIANT, E_TRACK])
+DOCS = {
+    "scalar.get": Doc("Field {field} of a {type} as the runtime's scalar object ({width}).",
+                      owns="the scalar object is the field inside the {type}: the object keeps it.",
+                      errors=E_NULL + "; " + E_VARIANT),
+    "scalar.get_value": Doc("The value of field {field} of a {type} ({width}).",
+                            errors=E_NULL + "; " + E_VARIANT),
+    "scalar.set": Doc("Copies the scalar object src into field {field} of a {type}; on a tracking handle its "
+                      "state byte becomes 2.",
+                      owns="src stays the caller's.", errors=E_SET),
+    "scalar.set_value": Doc("Sets field {field} of a {type} ({width}); on a tracking handle its state byte "
+                            "becomes 2.",
+                            errors=E_SET),
+    "count.get": Doc("The element count {field} of a {type} as the runtime's scalar object; the counted-array "
+                     "operations change it.",
+                     owns="the scalar object is the field inside the {type}.",
+                     errors=E_NULL + "; " + E_VARIANT),
+    "count.get_value": Doc("The element count {field} of a {type}: how many elements its counted array has.",
+                           errors=E_NULL + "; " + E_VARIANT),
+    "enum.get": Doc("Field {field} of a {type}: the {enum} instance embedded in it.",
+                    owns="the instance is part of the {type}, which keeps it.",
+                    errors=E_NULL + "; " + E_VARIANT),
+    "enum.get_value": Doc("The value of the {enum} field {field} of a {type}.",
+                          errors=E_NULL + "; " + E_VARIANT),
+    "enum.set": Doc("Copies the value of the {enum} src into field {field} of a {type}; on a tracking handle "
+                    "its state byte becomes 2.",
+                    owns="src stays the caller's.",
+                    errors=E_SET + "; LOMARI_ERR_VARIANT for a value out of range"),
+    "enum.set_value": Doc("Sets the {enum} field {field} of a {type}; on a tracking handle its state byte "
+                          "becomes 2.",
+                          errors=E_SET + "; LOMARI_ERR_VARIANT for a value out of range"),
+    "str.get": Doc("Copies the string field {field} of a {type} (at most 31 characters) into buf of size "
+                   "bytes, terminated.",
+                   errors=E_NULL + "; LOMARI_ERR_NO_SPACE when buf is too small (the part that fits is "
+                          "copied and terminated)"),
+    "str.set": Doc("Sets the string field {field} of a {type} from the len characters at s; on a tracking "
+                   "handle its state byte becomes 2.",
+                   errors=E_SET + "; LOMARI_ERR_INVALID for more than 31 characters"),
+    "str.set_cr": Doc("Sets the string field {field} of a {type}, chained-error form; returns the handle's "
+                      "err.",
+                      errors="as {type}_{field}_set, in the handle's err"),
+    "get": Doc("The {type} itself (recorded as contained when the handle tracks containment)."),
+    "get_all": Doc("Reads every number and enumeration field of a {type} at once, in field order, into the "
+                   "given places.",
+                   errors=E_NULL + "; " + E_VARIANT),
+    "set_all": Doc("Sets every number and enumeration field of a {type} at once, in field order.",
+                   errors=E_SET + "; LOMARI_ERR_VARIANT for an enumeration value out of range"),
+    "set": Doc("Whole-object set: dst takes src's field values, and src's list elements or element block "
+               "move to dst.",
+               owns="dst's own list elements or element block are released first; src stays the caller's, "
+                    "emptied of them.",
+               errors=E_SET + "; LOMARI_ERR_VARIANT for a set across variants"),
+    "set_all_state_tracking_flag": Doc("Sets every state byte of a {type} (and of its elements) to the low 8 "
+                                       "bits of value; only objects tracked on a tracking handle have "
+                                       "them."),
+    "is_valid_cr": Doc("1 when member is a member number of {type} (below {bound}), else 0.",
+                       worker="a query of the runtime"),
+}
+for k in ("scalar", "enum", "str", "list"):
+    DOCS[k + ".state_flag_get"] = Doc("The state byte of field {field} of a {type}: 2 once written, 0 before.",
+                                      errors=E_NULL + "; " + E_TRACK)
+    DOCS[k + ".state_flag_set"] = Doc("Sets the state byte of field {field} of a {type} to value.",
+                                      errors=E_SET)
+WIDTHS = {"u8": "unsigned 8 bits", "u16": "unsigned 16 bits", "u32": "unsigned 32 bits",
+          "pair_count": "unsigned 32 bits"}
+
 
 
 def entries(M, Entry):
@@ -18,7 +86,9 @@ def entries(M, Entry):
         obj = n + " *o"
         for i, f in enumerate(t.fields):
             pre = "%s_%s_" % (n, f.name)
-            add = adder(out, Entry, pre)
+            key = {"u8": "scalar", "u16": "scalar", "u32": "scalar", "pair_count": "count"}.get(f.kind, f.kind)
+            add = adder(out, Entry, pre, key + ".", type=n, field=f.name, width=WIDTHS.get(f.kind, ""),
+                        enum=f.ref)
             fd = "%s, %d" % (d, i)
             if f.is_scalar or f.kind == "pair_count":
                 so = f.scalar_obj
@@ -54,7 +124,7 @@ def entries(M, Entry):
                 "return field_state_get(%s, h, db, o, err);" % fd)
             add("void", "state_flag_set", params(H, DB, obj, "uint8_t value", ERR),
                 "field_state_set(%s, h, db, o, value, err);" % fd)
-        add = adder(out, Entry, n + "_")
+        add = adder(out, Entry, n + "_", type=n, bound=t.member_bound)
         add(n + " *", "get", params(H, DB, obj), "return static_cast<%s *>(obj_get(%s, h, db, o));" % (n, d))
         vf = t.value_fields
         outs = []

@@ -8,7 +8,16 @@ releases it with everything it owns (its embedded enumerations, list
 elements and element block).  After an error, <type>_create_cr gives the
 type's static null object, which destroy ignores.
 """
-from famlib import DB, H, T, each, object_lifecycle, object_queries, params
+from famlib import DB, H, LIFECYCLE_DOCS, QUERY_DOCS, T, Doc, each, object_lifecycle, object_queries, params
+
+TITLE = "Object lifecycle"
+DOCS = dict(LIFECYCLE_DOCS, **QUERY_DOCS, **{
+    "sizeof": Doc("The size of a {type} on this handle: with the state area on a tracking handle."),
+    "sizeof_internal": Doc("A size of {type}: the state area alone with state_only, else the size with it "
+                           "when with_state and the handle tracks state, else the plain size.",
+                           worker="a query of the runtime"),
+})
+
 
 
 def entries(M, Entry):

@@ -16,7 +16,44 @@ field.
 import os
 import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from famlib import DB, ERR, H, params  # noqa: E402
+from famlib import DB, ERR, H, Doc, adder, params  # noqa: E402
+
+TITLE = "Record events and record field access"
+CB = ("Forwards a record {event} event of {table} to the application's "
+      "lomari_{table}_table_record_{event}_handler with the same arguments; without one it only traces.")
+CB_WHO = "the database runtime calls it when the event happens"
+DOCS = {
+    "table_record_create_cb": Doc(CB.replace("{event}", "create"), worker=CB_WHO,
+                                  errors="as the application's handler sets"),
+    "table_record_modify_cb": Doc(CB.replace("{event}", "modify"), worker=CB_WHO,
+                                  errors="as the application's handler sets"),
+    "table_record_delete_cb": Doc(CB.replace("{event}", "delete"), worker=CB_WHO,
+                                  errors="as the application's handler sets"),
+    "table_record_create_dm_cb": Doc(CB.replace("{event}", "create_dm") + "  Without a create_dm handler the "
+                                     "create handler gets (0, word).", worker=CB_WHO,
+                                     errors="as the application's handler sets"),
+    "table_record_delete_dm_cb": Doc(CB.replace("{event}", "delete_dm") + "  Without a delete_dm handler the "
+                                     "delete handler gets (0, word).", worker=CB_WHO,
+                                     errors="as the application's handler sets"),
+    "table_record_grouping_cb": Doc(CB.replace("{event}", "grouping") + "  Returns the handler's result.",
+                                    worker=CB_WHO, errors="as the application's handler sets"),
+    "table_record_free_cb": Doc(CB.replace("{event}", "free"), worker=CB_WHO,
+                                errors="as the application's handler sets"),
+    "get_field": Doc("The {part} object of a {table} record, or null when the field is empty.",
+                     owns="the record keeps the object."),
+    "get_field_detach": Doc("Takes the {part} object out of a {table} record.",
+                            owns="the caller owns the object ({part}_destroy); the field is empty."),
+    "set_field": Doc("Puts obj into the {part} field of a {table} record and marks it embedded.",
+                     owns="the record owns obj from now on and destroys it with its last reference; an object "
+                          "already there is not released (its owner must destroy it).  A null object, or one "
+                          "already embedded or nested, is refused and the field keeps what it had.",
+                     errors="the refusal code in the handle's err"),
+    "free_and_set_field": Doc("Replaces the {part} object of a {table} record with obj, marked embedded.",
+                              owns="the object already there is destroyed; the record owns obj from now on.  A "
+                                   "refused object (null, embedded or nested) leaves the field as it was.",
+                              errors="the refusal code in the handle's err"),
+}
+
 
 REC = "void *record"
 
@@ -25,7 +62,7 @@ def entries(M, Entry):
     out = []
     for tb in M.tables:
         n, d = tb.name, "kTableDefs[%d]" % tb.ordinal
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        add = adder(out, Entry, n + "_", table=n)
         for ev, kind in [("create", "Create"), ("modify", "Modify"), ("delete", "Delete")]:
             add("void", "table_record_%s_cb" % ev, params(H, DB, "void *first", "void *second", ERR),
                 "rcb_pair(%s, RecEvent::%s, h, db, first, second, err);" % (d, kind))
@@ -38,7 +75,7 @@ def entries(M, Entry):
         add("void", "table_record_free_cb", params(H, DB, "void *first", "uint32_t value", ERR, "void *last"),
             "rcb_free(%s, h, db, first, value, err, last);" % d)
         for p, f in enumerate(tb.parts):
-            fa = lambda r, s, ps, b: out.append(Entry(r, "%s_%s_%s" % (n, f, s), ps, b))
+            fa = adder(out, Entry, "%s_%s_" % (n, f), table=n, part=f)
             fa(f + " *", "get_field", params(H, DB, REC),
                "return static_cast<%s *>(rf_get(%s, %d, h, db, record));" % (f, d, p))
             fa(f + " *", "get_field_detach", params(H, DB, REC),

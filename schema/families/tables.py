@@ -22,7 +22,233 @@ LOMARI_ERR_INVALID.
 import os
 import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from famlib import H, DB, ERR, params  # noqa: E402
+from famlib import H, DB, ERR, Doc, adder, params  # noqa: E402
+
+TITLE = "Tables"
+NOREF = "a view: the table keeps the record and no reference is handed out"
+E_TBL = "LOMARI_ERR_INVALID for a table, record or key of another table"
+OPEN = ("  open_type 0 is create mode (find the table or create it; in a shared database this needs the "
+        "write lock); non-zero opens an existing table only, and gives null with no error when there is none.")
+OPEN_OWNS = ("every opener of a table shares one table handle; {table}_table_free releases it (closing does "
+             "not).")
+OPEN_ERR = "LOMARI_ERR_NO_MEMORY when memory runs out; LOMARI_ERR_TOO_BIG for a full name of 208 characters or more"
+STEP = "Steps from record (which must be in the table) to the {dir} record of the {index} index"
+FIRST = "The {end} record of the {index} index"
+TENANT = " of the caller's tenant"
+DOCS = {
+    "table_open": Doc("Opens the {table} table named name in the database (unless name holds a \"/\", its "
+                      "full name is name, a \"/\" and the identifier text table_{table}_luid_text)." + OPEN,
+                      owns=OPEN_OWNS, errors=OPEN_ERR),
+    "table_open_by_id": Doc("Opens the {table} table of number id in the database." + OPEN,
+                            owns=OPEN_OWNS, errors=OPEN_ERR),
+    "table_open_auto_id": Doc("Creates a dynamic {table} table under the next free number (0, 1, 2 ... in a "
+                              "fresh database); open_type must be 0.",
+                              owns=OPEN_OWNS, errors=OPEN_ERR),
+    "table_open_by_ior_with_name": Doc("Opens the {table} table named name, handing ior to the object-id "
+                                       "mapping; a non-zero dynamic makes a new table dynamic." + OPEN,
+                                       owns=OPEN_OWNS, errors=OPEN_ERR),
+    "table_open_by_ior_with_id": Doc("Opens the {table} table of number id, handing ior to the object-id "
+                                     "mapping; a non-zero dynamic makes a new table dynamic." + OPEN,
+                                     owns=OPEN_OWNS, errors=OPEN_ERR),
+    "table_open_cr": Doc("Opens a {table} table, chained-error form: mode 0 by name, 1 by id, 2 under the "
+                         "next free number (dynamic)." + OPEN,
+                         owns=OPEN_OWNS, errors="as {table}_table_open, in the handle's err"),
+    "table_close": Doc("Closes a {table} table for this opener: it clears the handle's last error and "
+                       "nothing else; the table lives on in its database.",
+                       owns="the table stays; {table}_table_free releases it."),
+    "table_close_cr": Doc("Closes a {table} table, chained-error form: how 1 frees it ({table}_table_free), "
+                          "2 requests its release ({table}_request_table_free), anything else does nothing.",
+                          owns="as the form how chooses.",
+                          errors="as the form how chooses, in the handle's err"),
+    "table_free": Doc("Releases a {table} table now: out of the database's table of contents, its object-id "
+                      "mapping and the table list.",
+                      owns="the table handle is released; records still in it stay their holders', in no "
+                           "table.",
+                      errors="LOMARI_ERR_AGAIN when the object-id mapping is still referenced; "
+                             "LOMARI_ERR_NOT_FOUND when the number root of a numbered table is missing"),
+    "request_table_free": Doc("Asks for a {table} table of a shared database to be released: taken out of the "
+                              "table of contents, then freed unless cursors are enabled on it (the collector "
+                              "then frees it).",
+                              owns="as {table}_table_free once it is freed.",
+                              errors="as {table}_table_free"),
+    "get_luid": Doc("Writes the 16-byte identifier of obj's type to luid (the runtime's qel_get_luid); returns "
+                    "its answer.",
+                    errors="as qel_get_luid reports"),
+    "create_record": Doc("Creates a {table} record of source 1, with no field objects and in no table.",
+                         owns="the caller holds the record's one reference; {table}_destroy_record drops it.",
+                         errors="none: null when memory runs out"),
+    "create_record_w_src": Doc("Creates a {table} record of the given source (1 default, 255 shadow), with no "
+                               "field objects.",
+                               owns="the caller holds the record's one reference.",
+                               errors="none: null when memory runs out"),
+    "record_create_cr": Doc("Creates a {table} record of source 1, chained-error form; with with_fields "
+                            "non-zero each field gets a new object.",
+                            owns="the caller holds the record's one reference; the record owns its field "
+                                 "objects.  After an error the result is the table's null record.",
+                            errors="LOMARI_ERR_NO_MEMORY in the handle's err"),
+    "record_add_ref": Doc("Adds a reference to a {table} record; returns the count before it.",
+                          owns="the caller holds one more reference.",
+                          errors="LOMARI_ERR_NOT_FOUND for a null record"),
+    "destroy_record": Doc("Drops one reference of a {table} record; the last one takes it out of its table, "
+                          "destroys its field objects and releases it.",
+                          owns="the caller holds one reference fewer.",
+                          errors="LOMARI_ERR_NOT_FOUND for a null record; the runtime's error when a mapping or "
+                                 "location cannot be released (the record is then kept)"),
+    "record_destroy_cr": Doc("Drops one reference of a {table} record, chained-error form.",
+                             owns="as {table}_destroy_record.",
+                             errors="as {table}_destroy_record, in the handle's err"),
+    "request_record_destroy": Doc("Hands a {table} record in a table with cursors enabled to the runtime's "
+                                  "deferred destruction.",
+                                  owns="the runtime destroys the record later.",
+                                  errors="LOMARI_ERR_INVALID without a record or without cursors on the table"),
+    "request_record_destroy_cr": Doc("Requests the deferred destruction of a {table} record, chained-error "
+                                     "form; returns the handle's err.",
+                                     owns="as {table}_request_record_destroy.",
+                                     errors="as {table}_request_record_destroy, in the handle's err"),
+    "pkey_create": Doc("Creates a key object of {table}: a {keytype} whose key field names a record.",
+                       owns="the caller owns the key: {table}_pkey_destroy.",
+                       errors="none: null when memory runs out"),
+    "pkey_destroy": Doc("Destroys a key object of {table}.", owns="releases the key."),
+    "insert": Doc("Inserts a {table} record into every index of the table (ordered by tenant, key, source).",
+                  owns="the table refers to the record without holding a reference: the record stays in the "
+                       "table only while someone holds it.",
+                  errors="LOMARI_ERR_EXISTS for a null record or when an index holds the same tenant, key and "
+                         "source; " + E_TBL),
+    "pkey_insert": Doc("Inserts a {table} record into the primary index only, marked primary-key-only.",
+                       owns="as {table}_insert.",
+                       errors="LOMARI_ERR_EXISTS for a null record or a key already present; " + E_TBL),
+    "delete": Doc("Takes a {table} record out of every index of its table and lowers the counts.",
+                  owns="the record is not released: its holders keep it.",
+                  errors="LOMARI_ERR_NOT_FOUND when the record is not in the index; LOMARI_ERR_INVALID on a "
+                         "table with cursors enabled (replication); " + E_TBL),
+    "pkey_delete": Doc("Takes a {table} record out of every index but the primary one and marks it "
+                       "primary-key-only; it stays in the table and counted.",
+                       owns="nothing changes owner.",
+                       errors="LOMARI_ERR_NOT_FOUND when the record is not in the second index; "
+                              "LOMARI_ERR_INVALID on a table with cursors enabled; " + E_TBL),
+    "insert_cr": Doc("Inserts a {table} record, chained-error form: pkey_only non-zero inserts into the "
+                     "primary index only.  Returns the handle's err.",
+                     owns="as {table}_insert.", errors="as {table}_insert, in the handle's err"),
+    "delete_cr": Doc("Deletes a {table} record from its table, chained-error form; with destroy non-zero and "
+                     "no error the record then loses one reference.  Returns the handle's err.",
+                     owns="with destroy, the caller's reference is dropped.",
+                     errors="as {table}_delete, in the handle's err"),
+    "idx.avl_compare": Doc("Orders two index nodes of the {index} index by tenant, {keydesc}, then source: 0 "
+                           "when a comes first, 1 when equal, 2 when a comes after (a null node first).",
+                           worker="the comparison the AVL container calls"),
+    "idx.get_next": Doc(STEP.format(dir="next", index="{index}") + TENANT + " with source 1, or null.",
+                        owns=NOREF, errors=E_TBL),
+    "idx.get_next_not_pending_destroy": Doc(STEP.format(dir="next", index="{index}") + TENANT + " with the "
+                                            "given source that is not pending destruction, or null.",
+                                            owns=NOREF, errors=E_TBL),
+    "idx.get_next_by_src": Doc(STEP.format(dir="next", index="{index}") + TENANT + " with the given source, or "
+                               "null.", owns=NOREF, errors=E_TBL),
+    "idx.get_prev": Doc(STEP.format(dir="previous", index="{index}") + TENANT + " with source 1, or null.",
+                        owns=NOREF, errors=E_TBL),
+    "idx.get_prev_not_pending_destroy": Doc(STEP.format(dir="previous", index="{index}") + TENANT + " with the "
+                                            "given source that is not pending destruction, or null.",
+                                            owns=NOREF, errors=E_TBL),
+    "idx.get_next_ignore_src": Doc("The record right after record in the {index} index, whatever its source or "
+                                   "flags; null at the end or at another tenant.", owns=NOREF, errors=E_TBL),
+    "idx.get_sub_next": Doc("The record right after record in the {index} index if it has the same key "
+                            "(any source, flags or tenant), else null.", owns=NOREF, errors=E_TBL),
+    "idx.get_shadow": Doc("From record on, the first record of the same key with source 255 (a shadow) in the "
+                          "{index} index, or null.", owns=NOREF, errors=E_TBL),
+    "idx.get_first": Doc(FIRST.format(end="first", index="{index}") + TENANT + " with source 1, or null.",
+                         owns=NOREF, errors=E_TBL),
+    "idx.get_first_not_pending_destroy": Doc(FIRST.format(end="first", index="{index}") + TENANT + " not pending "
+                                             "destruction, with the given source (0: any but a shadow), or null.",
+                                             owns=NOREF, errors=E_TBL),
+    "idx.get_first_by_src": Doc(FIRST.format(end="first", index="{index}") + TENANT + " with the given source, "
+                                "or null.", owns=NOREF, errors=E_TBL),
+    "idx.get_first_ignore_src": Doc(FIRST.format(end="first", index="{index}") + TENANT + ", whatever its "
+                                    "source, or null.", owns=NOREF, errors=E_TBL),
+    "idx.get_last": Doc(FIRST.format(end="last", index="{index}") + TENANT + " with source 1, or null.",
+                        owns=NOREF, errors=E_TBL),
+    "idx.get_last_not_pending_destroy": Doc(FIRST.format(end="last", index="{index}") + TENANT + " with the "
+                                            "given source that is not pending destruction, or null.",
+                                            owns=NOREF, errors=E_TBL),
+    "idx.search": Doc("The record of the caller's tenant with source 1 whose key is key ({keyarg}) in the "
+                      "{index} index, or null (not an error).",
+                      owns=NOREF, errors="LOMARI_ERR_NOT_FOUND for a null table or key; " + E_TBL),
+    "idx.search_w_src": Doc("The record of the given source (0: 1) whose key is key ({keyarg}) in the {index} "
+                            "index, or null.",
+                            owns=NOREF, errors="LOMARI_ERR_NOT_FOUND for a null table or key; " + E_TBL),
+    "idx.search_nearest": Doc("The record whose key is key ({keyarg}) in the {index} index, else the first "
+                              "one after it, of the caller's tenant with source 1, or null.",
+                              owns=NOREF, errors="LOMARI_ERR_NOT_FOUND for a null table or key; " + E_TBL),
+    "idx.search_internal": Doc("The search behind every search form of the {index} index, with its switches: "
+                               "nearest, forward, probe and filter source, skip pending, same key.",
+                               owns=NOREF, errors="LOMARI_ERR_NOT_FOUND for a null table or key; " + E_TBL,
+                               worker="the worker behind the search forms"),
+    "idx.search_not_pending_destroy": Doc("The record of the given source whose key is key ({keyarg}) in the "
+                                          "{index} index and which is not pending destruction; with nearest, "
+                                          "else the next such record.",
+                                          owns=NOREF,
+                                          errors="LOMARI_ERR_NOT_FOUND for a null table or key; " + E_TBL),
+    "idx.get_next_by_key": Doc("The record after key ({keyarg}, itself excluded) in the {index} index, of the "
+                               "caller's tenant with source 1, or null.", owns=NOREF, errors=E_TBL),
+    "idx.get_prev_by_key": Doc("The record before key ({keyarg}, itself excluded) in the {index} index, of the "
+                               "caller's tenant with source 1, or null.", owns=NOREF, errors=E_TBL),
+    "idx.get_next_by_key_not_pending_destroy": Doc("The record after key ({keyarg}) in the {index} index that is "
+                                                   "not pending destruction, by the probe and filter sources, or "
+                                                   "null.", owns=NOREF, errors=E_TBL),
+    "idx.get_prev_by_key_not_pending_destroy": Doc("The record before key ({keyarg}) in the {index} index that "
+                                                   "is not pending destruction, by the probe and filter sources, "
+                                                   "or null.", owns=NOREF, errors=E_TBL),
+    "idx.get_next_by_key_w_src": Doc("The record after key ({keyarg}) in the {index} index with the given "
+                                     "source, or null.", owns=NOREF, errors=E_TBL),
+    "idx.search_cr": Doc("Searches the {index} index, chained-error form: flags 0x1 nearest, 0x2 keeps records "
+                         "pending destruction, 0x4 stops at the first other key.",
+                         owns=NOREF, errors="as {index}_search, in the handle's err"),
+    "idx.get_cr": Doc("A record of the {index} index, chained-error form: op 0 first, 1 last, 2 before record, "
+                      "3 after record, filtered by source (0: 1) and flags (0x1 any source, 0x2 keep pending).",
+                      owns=NOREF, errors="LOMARI_ERR_INVALID in the handle's err for another op"),
+    "idx.walk": Doc("Calls callback(record, context, ...) for every record of the {index} index in order.",
+                    owns=NOREF),
+    "idx.avl_internal_walk": Doc("Adapts one node of the {index} index to the walk's record callback.",
+                                 worker="the visitor {index}_walk hands to the AVL container"),
+    "idx.unordered_traversal": Doc("Does nothing.", worker="a hook of the runtime"),
+    "pkey_get_next": Doc("The next record of the primary index after record, source 1, or null.",
+                         owns=NOREF, errors=E_TBL),
+    "pkey_get_next_by_src": Doc("The next record of the primary index after record with the given source, or "
+                                "null.", owns=NOREF, errors=E_TBL),
+    "pkey_get_prev": Doc("The previous record of the primary index before record, source 1, or null.",
+                         owns=NOREF, errors=E_TBL),
+    "pkey_get_next_ignore_src": Doc("The record right after record in the primary index, whatever its source, "
+                                    "or null.", owns=NOREF, errors=E_TBL),
+    "pkey_get_sub_next": Doc("The record right after record in the primary index if it has the same key, else "
+                             "null.", owns=NOREF, errors=E_TBL),
+    "pkey_get_shadow": Doc("From record on, the first shadow record (source 255) of the same key in the "
+                           "primary index, or null.", owns=NOREF, errors=E_TBL),
+    "pkey_get_first": Doc("The first record of the primary index, source 1, or null.", owns=NOREF, errors=E_TBL),
+    "pkey_get_first_by_src": Doc("The first record of the primary index with the given source, or null.",
+                                 owns=NOREF, errors=E_TBL),
+    "pkey_get_first_ignore_src": Doc("The first record of the primary index, whatever its source, or null.",
+                                     owns=NOREF, errors=E_TBL),
+    "pkey_get_last": Doc("The last record of the primary index, source 1, or null.", owns=NOREF, errors=E_TBL),
+    "search": Doc("The record named by the key object pkey ({keytype}) in the primary index (with nearest, "
+                  "else the first one after it), source 1, or null.",
+                  owns=NOREF, errors="LOMARI_ERR_NOT_FOUND for a null table or key; " + E_TBL),
+    "search_w_src": Doc("The record of the given source named by the key object pkey in the primary index "
+                        "(with nearest, else the next one), or null.",
+                        owns=NOREF, errors="LOMARI_ERR_NOT_FOUND for a null table or key; " + E_TBL),
+    "get_next_by_key": Doc("The record after the key object pkey in the primary index, source 1, or null.",
+                           owns=NOREF, errors=E_TBL),
+    "get_prev_by_key": Doc("The record before the key object pkey in the primary index, source 1, or null.",
+                           owns=NOREF, errors=E_TBL),
+    "get_next_by_key_w_src": Doc("The record after the key object pkey in the primary index with the given "
+                                 "source, or null.", owns=NOREF, errors=E_TBL),
+    "table_get_count": Doc("The number of records in a {table} table (the caller's tenant's, when it has one); "
+                           "0 for a null table."),
+    "table_get_count_cr": Doc("The number of records in a {table} table, with the handle's database_id."),
+    "table_get_count_by_src": Doc("The number of records of the given source: without a tenant, the shadow "
+                                  "count for 255 and 0 for any other source."),
+    "record_walk_cr": Doc("Walks index number index (0 the primary one) of a {table} table, calling callback "
+                          "for every record in order, unless the handle holds an error.",
+                          owns=NOREF),
+}
+
 
 def shape(M, tb):
     """Record parts, pkey type, tag base and index rows of a table."""
@@ -81,7 +307,7 @@ def entries(M, Entry):
         n, d = tb.name, "kTableDefs[%d]" % tb.ordinal
         parts, pkey, tag, rows = shape(M, tb)
         k = pkey.name
-        add = lambda r, s, p, b: out.append(Entry(r, n + "_" + s, p, b))
+        add = adder(out, Entry, n + "_", table=n, keytype=k)
         # catalogue and lifecycle
         add("void *", "table_open", params(H, DB, "const char *name", "uint32_t open_type", ERR),
             "return tbl_open(%s, h, db, name, open_type, 0, 0, 0, 0, err);" % d)
@@ -135,8 +361,8 @@ def entries(M, Entry):
             "return tbl_delete_cr(%s, h, table, record, destroy);" % d)
         for i, r in enumerate(rows):
             out.append(Entry("uint32_t", r["prefix"] + "_avl_compare", "const void *a, const void *b",
-                             "return idx_compare(%s, %d, a, b);" % (d, i)))
-            out += index_lookups(Entry, d, i, r)
+                             "return idx_compare(%s, %d, a, b);" % (d, i), "idx.avl_compare", index_ctx(n, r)))
+            out += index_lookups(Entry, d, i, r, index_ctx(n, r))
         out += table_lookups(Entry, n, d, k)
     return out
 
@@ -203,12 +429,24 @@ def key_param(r, pkey=None):
         r["kind"], "const %s *key" % r.get("keytype", ""))
 
 
-def index_lookups(Entry, d, i, r):
+def index_ctx(table, r):
+    """What an index's comments name: the table, the index prefix, its key."""
+    keytype, field = r["keytype"], r["label"].partition(" ")[2]
+    desc = {"Str31": "the 31-character %s of %s" % (field, keytype),
+            "U32": "the unsigned 32-bit %s of %s" % (field, keytype)}.get(
+        r["kind"], "the whole %s (as %s_compare orders it)" % (keytype, keytype))
+    arg = {"Str31": "a string of at most 31 characters", "U32": "a pointer to the value"}.get(
+        r["kind"], "a %s object" % keytype)
+    return dict(table=table, index=r["prefix"], keydesc=desc, keyarg=arg)
+
+
+def index_lookups(Entry, d, i, r, ctx):
     out = []
     p = r["prefix"]
     cr = p.rstrip("_") if p.endswith("_") else p  # the two chained forms keep one underscore
     K = key_param(r)
-    add = lambda ret, s, ps, b, name=None: out.append(Entry(ret, name or (p + "_" + s), ps, b))
+    add = lambda ret, s, ps, b, name=None: out.append(  # noqa: E731
+        Entry(ret, name or (p + "_" + s), ps, b, "idx." + (s or name[len(cr) + 1:]), ctx))
     fmt = lambda b: b.replace("{d}", d).replace("{i}", str(i))
     for s, extra, call in STEPS:
         add("void *", s, params(H, DB, TBL, REC, extra, ERR), "return " + fmt(call) + ";")
@@ -238,7 +476,7 @@ def index_lookups(Entry, d, i, r):
 def table_lookups(Entry, n, d, k):
     """The primary-key forms: the primary index, keyed by a pkey object."""
     out = []
-    add = lambda ret, s, ps, b: out.append(Entry(ret, n + "_" + s, ps, b))
+    add = adder(out, Entry, n + "_", table=n, keytype=k)
     P = key_param(None, k)
     for s, extra, call in STEPS + ENDS:
         if s.endswith("not_pending_destroy"):
