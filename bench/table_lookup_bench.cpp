@@ -32,9 +32,9 @@ struct Key31 {
 
 // The key of record i, spaced by 2 so that odd values fall between records.
 U Key32(size_t i) { return U(i) * 2 + 2; }
-Key31 KeyStr(size_t i, int delta = 0) {
+Key31 KeyStr(size_t i) {
     Key31 k{};
-    std::snprintf(k.s, sizeof k.s, "adapter/%010zu/slot-bay-hdr%c", i * 2 + 2, delta ? '~' : '\0');
+    std::snprintf(k.s, sizeof k.s, "adapter/%010zu/slot-bay-hdr", i * 2 + 2);
     return k;
 }
 
