@@ -1,10 +1,8 @@
-// The six tables, over the generated table views: opening, closing and
-// freeing (names, automatic ids, the id-keyed root and its cache, database
-// failures, fatal faults); records (references, the last destroy, insert
-// and delete, the second index, counts that must not wrap, a randomized
-// sequence and every lookup form against models); bytes, keys, text and
-// XML; default callbacks; field objects and containment reports; and one
-// runner for every refusal.  Allocation failure: see alloc_sweep_test.cpp.
+// The six tables over the generated table views: opening, closing, freeing
+// and database failures; records, insert and delete, counts, a randomized
+// sequence and every lookup form against models; bytes, keys, text and XML;
+// callbacks, field objects and containment reports; one runner for every
+// refusal.  Allocation failure: see alloc_sweep_test.cpp.
 #include <cmath>
 #include <map>
 #include <set>
@@ -24,14 +22,9 @@ using SetFn = void(H, U, P, P);
 using GetFn = P(H, U, P);
 using CmpFn = U(const void *, const void *);
 constexpr U kRecHead = sizeof(Rec), kNode = sizeof(e_avl_node_t), kFrame = 43, kBig = 1u << 16;
-constexpr U kSome = LOMARI_ERR_AGAIN;  // an error the caller already has
-constexpr U kDbErr = 5;                // an error the database runtime reports
-constexpr U kInvalid = LOMARI_ERR_INVALID, kNotFound = LOMARI_ERR_NOT_FOUND, kShort = LOMARI_ERR_SHORT,
-            kExists = LOMARI_ERR_EXISTS;
-struct Root {
-    e_avl_node_t *root;
-    uint64_t companion;
-};
+constexpr U kSome = LOMARI_ERR_AGAIN, kDbErr = 5;  // an error the caller already has; one the database reports
+constexpr U kInvalid = LOMARI_ERR_INVALID, kNotFound = LOMARI_ERR_NOT_FOUND, kShort = LOMARI_ERR_SHORT, kExists = LOMARI_ERR_EXISTS;
+struct Root { e_avl_node_t *root; uint64_t companion; };
 uint64_t W(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 Tbl *Tb(P t) { return static_cast<Tbl *>(t); }
 Rec *Rc(P r) { return static_cast<Rec *>(r); }
@@ -41,8 +34,7 @@ int Collect(P rec, P ctx, U *, P, P) { return static_cast<std::vector<P> *>(ctx)
 // An entry point by name, typed by the pointer it initialises.
 struct Sym {
     std::string type, op;
-    template <class F>
-    operator F *() const { return Api<F>(type, op); }
+    template <class F> operator F *() const { return Api<F>(type, op); }
 };
 
 // A table's entry points (t: the table's, x: its primary index's).
@@ -51,8 +43,7 @@ struct Entries {
     Sym T(const char *op) const { return {t, op}; }
     Sym X(const char *op) const { return {x, op}; }
     P (*open)(H, U, const char *, U, U *) = T("table_open");
-    P (*open_id)(H, U, uint64_t, U, U *) = T("table_open_by_id");
-    P (*open_auto)(H, U, U, U *) = T("table_open_auto_id");
+    P (*open_id)(H, U, uint64_t, U, U *) = T("table_open_by_id"), (*open_auto)(H, U, U, U *) = T("table_open_auto_id");
     void (*close)(H, U, P, U *) = T("table_close"), (*free)(H, U, P, U *) = T("table_free");
     void (*request_free)(H, U, P, U *) = T("request_table_free"), (*close_cr)(H, P, U) = T("table_close_cr");
     P (*create)(H, U, U *) = T("create_record"), (*create_cr)(H, U) = T("record_create_cr");
@@ -62,20 +53,17 @@ struct Entries {
     void (*request_destroy)(H, U, P, P, U *) = T("request_record_destroy"), (*del)(H, U, P, P, U *) = T("delete");
     void (*pkey_insert)(H, U, P, P, U *) = T("pkey_insert"), (*pkey_del)(H, U, P, P, U *) = T("pkey_delete");
     U (*insert_cr)(H, P, P, U) = T("insert_cr"), (*delete_cr)(H, P, P, U) = T("delete_cr");
-    U (*request_destroy_cr)(H, P, P) = T("request_record_destroy_cr");
+    U (*request_destroy_cr)(H, P, P) = T("request_record_destroy_cr"), (*count)(H, U, P) = T("table_get_count");
     void (*walk_cr)(H, P, U, WalkFn, P, P) = T("record_walk_cr");
-    U (*count)(H, U, P) = T("table_get_count");
-    P (*pkey_create)(H, U) = T("pkey_create");
+    P (*pkey_create)(H, U) = T("pkey_create"), (*pkey_search)(H, U, P, P, U, U *) = T("search");
     void (*pkey_destroy)(H, U, P) = T("pkey_destroy");
-    P (*pkey_search)(H, U, P, P, U, U *) = T("search");
     P (*next)(H, U, P, P, U *) = X("get_next"), (*raw_next)(H, U, P, P, U *) = X("get_next_ignore_src");
     P (*sub_next)(H, U, P, P, U *) = X("get_sub_next"), (*shadow)(H, U, P, P, U *) = X("get_shadow");
     P (*first)(H, U, P, U *) = X("get_first"), (*search_cr)(H, P, const void *, U, U) = X("search_cr");
     P (*search)(H, U, P, const void *, U *) = X("search"), (*next_by_key)(H, U, P, const void *, U *) = X("get_next_by_key");
     void (*walk)(P, WalkFn, P, U *, P, P) = X("walk");
     U (*len)(H, U, P) = T("table_record_len"), (*len_cr)(H, P) = T("record_len_cr");
-    U (*marshal)(H, U, uint8_t *, P, U, U *) = T("table_record_marshal");
-    U (*marshal_cr)(H, P, uint8_t *, U) = T("record_marshal_cr");
+    U (*marshal)(H, U, uint8_t *, P, U, U *) = T("table_record_marshal"), (*marshal_cr)(H, P, uint8_t *, U) = T("record_marshal_cr");
     U (*key_len)(H, U, P) = T("table_pkey_len"), (*key_marshal)(H, U, uint8_t *, P, U, U *) = T("table_pkey_marshal");
     U (*unmarshal)(H, U, P *, const uint8_t *, U, U, U *) = T("table_record_unmarshal");
     U (*key_unmarshal)(H, U, P *, const uint8_t *, U, U *) = T("table_pkey_unmarshal");
@@ -88,8 +76,7 @@ struct Entries {
 // One table per test, its entry points bound once; tables and records made
 // here are released at its end, and nothing may outlive it.
 class Tables : public Lomari, public ::testing::WithParamInterface<const TableView *> {
-protected:
-    void TearDown() override {
+protected: void TearDown() override {
         EXPECT_EQ(err, 0u);
         qelrt_db_reset();
         qelrt_fail_alloc_at(0);
@@ -110,8 +97,7 @@ protected:
     bool Str() const { return Key().field->kind == Kind::Str; }  // a 31-character key, else 32 bits
     Ty Part(U p) const { return Ty{*Tv().parts[p]}; }
     U Last() const { return Tv().nparts - 1; }
-    template <class F>
-    F *Field(U p, const std::string &op) const { return Api<F>(Name() + "_" + Tv().parts[p]->name, op); }
+    template <class F> F *Field(U p, const std::string &op) const { return Api<F>(Name() + "_" + Tv().parts[p]->name, op); }
     std::string Luid() const { return *Api<const char[33]>("table", Name() + "_luid_text"); }
 
     // ---- tables: the test's until freed (or the free is refused)
@@ -132,8 +118,7 @@ protected:
     P Make(uint32_t key, uint8_t source = 1) {
         P r = recs_.emplace_back(E.create_cr(h, 1));
         Rc(r)->source = source;
-        WriteKey(Bytes(Slot(r, Key().part), Key().field->offset), key);
-        return r;
+        return WriteKey(Bytes(Slot(r, Key().part), Key().field->offset), key), r;
     }
     void WriteKey(P o, uint32_t key) const {  // "key-" and ten digits, padded to the 31 characters a key holds
         if (Str()) std::snprintf(static_cast<char *>(o), 32, "key-%010u-padding-to-31chr", key);
@@ -168,13 +153,11 @@ protected:
     P Fill(uint32_t seed, U parts = 2) {  // the first `parts` fields filled at random
         P r = Bare();
         Filler f(seed);
-        for (U p = 0; p < std::min(parts, Tv().nparts); ++p)
-            Field<SetFn>(p, "set_field")(h, db, r, f.Make(h, db, *Tv().parts[p], 3));
+        for (U p = 0; p < std::min(parts, Tv().nparts); ++p) Field<SetFn>(p, "set_field")(h, db, r, f.Make(h, db, *Tv().parts[p], 3));
         return r;
     }
     bool Same(P a, P b) {
-        for (U p = 0; p < Tv().nparts; ++p)
-            if (Part(p).Compare(Slot(a, p), Slot(b, p)) != 0) return false;
+        for (U p = 0; p < Tv().nparts; ++p) if (Part(p).Compare(Slot(a, p), Slot(b, p)) != 0) return false;
         return true;
     }
     std::vector<uint8_t> Encode(P r) {
@@ -207,10 +190,8 @@ protected:
 
 // ---- tables ---------------------------------------------------------------------------
 
-// Opening by name creates once and finds after; names are completed with the
-// type's id, up to 207 characters; close changes nothing, the chained close
-// frees or requests the free; automatic ids follow the largest id, counted
-// in the type's id-keyed root.
+// Open creates once and finds after, names completed with the type's id up to
+// 207 characters; chained close frees; automatic ids follow the largest id.
 TEST_P(Tables, OpenCloseAndAutomaticIds) {
     EXPECT_EQ((std::tuple{Open("absent", 1), err}), (std::tuple{P(nullptr), 0u}));  // open-existing of nothing
     qelrt_db_set_shared(1);  // create mode in a shared database, holding the write lock
@@ -249,9 +230,8 @@ TEST_P(Tables, OpenCloseAndAutomaticIds) {
     EXPECT_EQ((std::tuple{IdCount(root), Word<uint64_t>(root, 16)}), (std::tuple{5u, uint64_t{13}}));
 }
 
-// In a shared database a free is refused; with cursors a request leaves the
-// table to the collector, which frees it and takes it off its list.  Where
-// the database is not shared, a request frees at once.
+// Shared, a free is refused and a request (with cursors) left to the collector;
+// not shared, a request frees at once.
 TEST_P(Tables, FreeInASharedDatabaseIsTheCollectorsJob) {
     P t = Open("shared");
     qelrt_db_toc_mark_shared(h, 1);
@@ -277,8 +257,7 @@ TEST_P(Tables, FreeInASharedDatabaseIsTheCollectorsJob) {
                           qelrt_db_table_list_size(h)}), (std::tuple{0u, 1u, 0u}));
 }
 
-// A type's id-keyed root is cached process-wide, checked against the
-// handle's store and the type's tag before use, else looked up again.
+// The id-keyed root's process-wide cache is checked against the handle's store and the type's tag.
 TEST_P(Tables, TheIdRootCacheIsCheckedBeforeUse) {
     P one = OpenId(1), root = IdRoot(h);
     ASSERT_NE(root, nullptr);
@@ -312,9 +291,8 @@ TEST_P(Tables, TheIdRootCacheIsCheckedBeforeUse) {
     qelrt_handle_free(bare);
 }
 
-// A database failure: the call made to fail, what the test does (o open, e
-// open existing, i open existing by id, a automatic id, f free, r request
-// free), the trace left and the error.
+// The call made to fail, what fails (o open, e open existing, i open existing
+// by id, a automatic id, f free, r request free), the trace left, the error.
 struct DbFailure {
     const char *fail;
     char op;
@@ -322,9 +300,8 @@ struct DbFailure {
     U error;
 };
 
-// Database failures are passed on, traced, and leave nothing behind: a handle
-// listed before the failure and a refused free are freed by a retry, which
-// disturbs no other table.  Some faults end the process.
+// Database failures are passed on, traced and leave nothing behind: a retry
+// frees, disturbing no other table.  Some faults end the process.
 TEST_P(Tables, DatabaseFailures) {
     const std::string t = Name();
     const DbFailure cases[] = {
@@ -368,8 +345,7 @@ TEST_P(Tables, DatabaseFailures) {
         qelrt_db_reset();
         qelrt_set_oid_mapping_answer(1, 0);
         const bool listed_anyway = fail == "toc_insert";  // made, listed and counted before the TOC refused it
-        if (listed_anyway)
-            for (Tbl *x = qellib_database_table_toc_get(h, db, &err)->first; x; x = x->next) victim = Keep(x);
+        if (listed_anyway) for (Tbl *x = qellib_database_table_toc_get(h, db, &err)->first; x; x = x->next) victim = Keep(x);
         EXPECT_EQ(counts(), (std::tuple{listed + listed_anyway, counted + (c.op == 'a')}));
         if (victim) {  // a table opened after the refusal is not disturbed by the retry
             P later = OpenId(++id);
@@ -409,10 +385,8 @@ TEST_P(Tables, DatabaseFailures) {
 
 // ---- records, insert and delete -------------------------------------------------------
 
-// A record starts with one reference, its source, the caller's tenant and no
-// field objects; each destroy drops a reference, the last releases it (out
-// of its table); the count never wraps.  A field object whose creation fails
-// leaves its field empty; the others' call-site tags run from the table's base.
+// References (the last destroy releases, out of the table; no wrap); new
+// records' source, tenant, field objects and their call-site tags.
 TEST_P(Tables, RecordReferencesAndFields) {
     qelrt_set_domain_variant_error(kDbErr);
     P empty = recs_.emplace_back(E.create_cr(h, 1));
@@ -455,9 +429,8 @@ TEST_P(Tables, RecordReferencesAndFields) {
     Rc(w)->ref_word = 1;
 }
 
-// The last destroy releases a record through the runtime: a kept record
-// stays in its table; a mapping or location is released first (a refusal
-// keeps the record); a failing delete is traced, the record released.
+// The last destroy goes through the runtime: kept records stay, mappings and
+// locations go first (a refusal keeps the record), a failing delete is traced.
 TEST_P(Tables, LastDestroyReleasesThroughTheRuntime) {
     const std::string t = Name();
     P tbl = Open("leaving"), kept = Make(1);
@@ -505,10 +478,8 @@ TEST_P(Tables, LastDestroyReleasesThroughTheRuntime) {
               (std::tuple{0u, 1u, 0u}));
 }
 
-// Insert refuses a record of the same tenant, key and source (traced unless
-// quiet), a record already in and no record; shadows and other tenants'
-// records coexist, counted; primary-key-only records are in the primary
-// index alone, marked; the replication rule; delete_cr with destroy.
+// Duplicates refused (traced unless quiet); shadows and tenants coexist,
+// counted; primary-key-only states; the replication rule; delete_cr.
 TEST_P(Tables, InsertAndDeleteStatesAndCounts) {
     db = 0;  // a database of its own: stores into table memory are reported to it
     P t = Open("rows");
@@ -549,9 +520,8 @@ TEST_P(Tables, InsertAndDeleteStatesAndCounts) {
     std::erase(recs_, twin);
 }
 
-// A destroy request needs cursors and is counted pending until the collector
-// deletes the record; with cursors an insert moves the implicit write
-// cursor.  Counts a table lost track of stay at zero instead of wrapping.
+// Destroy requests need cursors and count pending; inserts move the implicit
+// write cursor; lost counts stay at zero instead of wrapping.
 TEST_P(Tables, PendingDestroyCursorsAndCountsThatMustNotWrap) {
     P t = Open("cursors"), r = Make(1), moved = Make(2), unmoved = Make(3);
     Tbl *T = Tb(t);
@@ -594,11 +564,9 @@ TEST_P(Tables, PendingDestroyCursorsAndCountsThatMustNotWrap) {
 }
 
 class SecondIndex : public Tables {
-protected:
-    U &At(P r, const char *field) {
+protected: U &At(P r, const char *field) {
         const TypeDesc &body = *Tv().index[1].keytype;
-        for (U i = 0; i < body.nfields; ++i)
-            if (std::strcmp(body.fields[i].name, field) == 0)
+        for (U i = 0; i < body.nfields; ++i) if (std::strcmp(body.fields[i].name, field) == 0)
                 return *reinterpret_cast<U *>(Bytes(Slot(r, Tv().index[1].part), body.fields[i].offset));
         ADD_FAILURE() << "no field " << field;
         static U none;
@@ -610,11 +578,9 @@ protected:
     }
 };
 
-// Equal bodies have equal primary keys: only a primary key changed under the
-// index lets the second index see an equal body.  A record equal to d there
-// is refused (traced unless quiet) and left out of both; d with its slot
-// changed in place is missing there: both deletes report it, the full one
-// still takes d out of the primary index and its count.
+// A record the second index refuses is left out of both; one missing there
+// is reported by both deletes, the full one still taking it out.  (Only a
+// primary key changed under the index lets it see an equal body.)
 TEST_P(SecondIndex, RefusalsAndMissingNodes) {
     const char *key = Key().field->name;
     const std::string body = Tv().index[1].keytype->name;
@@ -624,8 +590,7 @@ TEST_P(SecondIndex, RefusalsAndMissingNodes) {
     P c = With(3, 2);
     for (int quiet : {0, 1}) EXPECT_EQ((h->quiet_duplicates = quiet, Insert(t, c)), kExists);
     EXPECT_EQ((std::tuple{Traced((Name() + " insert record exists for " + body).c_str()), Tb(t)->record_count,
-                          Roots(t)[0].companion, P(Rc(c)->table), Rc(c)->flags}),
-              (std::tuple{1u, 3u, uint64_t{3}, P(nullptr), 0u}));
+                          Roots(t)[0].companion, P(Rc(c)->table), Rc(c)->flags}), (std::tuple{1u, 3u, uint64_t{3}, P(nullptr), 0u}));
     At(d, key) = 20;
     At(d, "slot") = 0;
     EXPECT_EQ((std::tuple{Delete(t, d, true), Traced((Name() + " delete, record not found for " + body).c_str()),
@@ -637,8 +602,7 @@ TEST_P(SecondIndex, RefusalsAndMissingNodes) {
                            Api<CmpFn>(Tv().index[1].prefix, "avl_compare")), 1);
 }
 
-// A randomized sequence of inserts and deletes (full and primary-key-only,
-// several tenants, both sources) against an ordered model.
+// Random inserts and deletes (full and primary-key-only, tenants, sources) against an ordered model.
 TEST_P(Tables, RandomSequenceMatchesOrderedModel) {
     P t = Open("model");
     using Key = std::tuple<uint16_t, uint32_t, uint8_t>;  // tenant, key, source: the index order
@@ -685,10 +649,8 @@ TEST_P(Tables, RandomSequenceMatchesOrderedModel) {
 }
 // ---- lookups --------------------------------------------------------------------------
 
-// Every lookup form of every index and the primary-key forms, against a
-// sorted vector of (tenant, key, source) with the same filters written out
-// plainly, over a population of three tenants, sources 1 and 255 and
-// records pending destruction.
+// Every lookup form against a sorted vector of (tenant, key, source) with the
+// filters written out plainly: three tenants, two sources, pending records.
 TEST_P(Tables, LookupsMatchTheReferenceModel) {
     struct Row {
         uint16_t tenant;
@@ -805,8 +767,7 @@ TEST_P(Tables, LookupsMatchTheReferenceModel) {
             EXPECT_EQ(S4("get_next_by_key")(h, db, t, key, &err), by_key(k, true, 1, 1, false));
             EXPECT_EQ(S4("get_prev_by_key")(h, db, t, key, &err), by_key(k, false, 1, 1, false));
             EXPECT_EQ(S5("get_next_by_key_w_src")(h, db, t, key, s, &err), by_key(k, true, s, s, false));
-            EXPECT_EQ(S6("get_next_by_key_not_pending_destroy")(h, db, t, key, s, near * 255, &err),
-                      by_key(k, true, s, near * 255, true));
+            EXPECT_EQ(S6("get_next_by_key_not_pending_destroy")(h, db, t, key, s, near * 255, &err), by_key(k, true, s, near * 255, true));
             EXPECT_EQ(S6("get_prev_by_key_not_pending_destroy")(h, db, t, key, s, s, &err), by_key(k, false, s, s, true));
             // From a record of the population.
             const long x = rng() % n;
@@ -819,8 +780,7 @@ TEST_P(Tables, LookupsMatchTheReferenceModel) {
             EXPECT_EQ(R4("get_next_ignore_src")(h, db, t, r, &err), x + 1 < n && rows[x + 1].tenant == tn ? rows[x + 1].rec : nullptr);
             EXPECT_EQ(R4("get_sub_next")(h, db, t, r, &err), x + 1 < n && rows[x + 1].key == rows[x].key ? rows[x + 1].rec : nullptr);
             P shadow = nullptr;
-            for (long j = x; j < n && rows[j].key == rows[x].key && !shadow; ++j)
-                if (rows[j].src == 255) shadow = rows[j].rec;
+            for (long j = x; j < n && rows[j].key == rows[x].key && !shadow; ++j) if (rows[j].src == 255) shadow = rows[j].rec;
             EXPECT_EQ(R4("get_shadow")(h, db, t, r, &err), shadow);
             EXPECT_EQ(E3("get_first")(h, db, t, &err), end(false, 1, true, false));
             EXPECT_EQ(E3("get_last")(h, db, t, &err), end(true, 1, true, false));
@@ -829,8 +789,7 @@ TEST_P(Tables, LookupsMatchTheReferenceModel) {
             EXPECT_EQ(E4("get_first_not_pending_destroy")(h, db, t, s, &err), end(false, s, s != 0, true));
             EXPECT_EQ(E4("get_last_not_pending_destroy")(h, db, t, s, &err), end(true, s, true, true));
             const uint32_t op = rng() % 4, gs = s ? s : 1;
-            EXPECT_EQ((Api<V(H, V, U, V, U, U)>(cr, "get_cr")(h, t, op, r, s, flags)),
-                      op < 2 ? end(op == 1, gs, !(flags & 1), !(flags & 2))
+            EXPECT_EQ((Api<V(H, V, U, V, U, U)>(cr, "get_cr")(h, t, op, r, s, flags)), op < 2 ? end(op == 1, gs, !(flags & 1), !(flags & 2))
                              : step(op == 3 ? x + 1 : x - 1, op == 3, gs, !(flags & 1), !(flags & 2), false, 0));
             if (i == 0) {  // the primary-key forms
                 auto K = [&](const char *op2) { return Api<V(H, U, V, V, U *)>(Name(), op2); };
@@ -872,9 +831,7 @@ TEST_P(Tables, LookupsMatchTheReferenceModel) {
 
 // ---- records as bytes, keys, text and XML ---------------------------------------------
 
-// The frame (marker, tracking flag, header word, length, the table's id) and
-// the fields filled at random, decoded new and in place; the chained forms
-// agree with the plain ones.
+// The frame and random fields, decoded new and in place; chained forms agree.
 TEST_P(Tables, RecordBytesRoundTripInBothModes) {
     for (bool track : {false, true}) {
         SCOPED_TRACE(track ? "tracking" : "plain");
@@ -899,9 +856,8 @@ TEST_P(Tables, RecordBytesRoundTripInBothModes) {
     }
 }
 
-// A missing last field stops the encoding after the frame and the fields
-// before it, unwritten; short buffers; every cut of an encoding and faulty
-// headers are refused with nothing handed out; a table the domain refuses.
+// A missing field, short buffers, every cut, faulty headers and a refused
+// domain: refused, nothing written or handed out.
 TEST_P(Tables, RefusedEncodings) {
     P partial = Fill(5, Last()), r = Fill(11);
     std::vector<uint8_t> b(kBig, 0xAA);
@@ -939,8 +895,7 @@ TEST_P(Tables, RefusedEncodings) {
     EXPECT_EQ(Traced(("domainfail: Table " + Name() + " (" + Luid() + ") is not allowed for the current domain").c_str()), 1u);
 }
 
-// Keys: length, bytes and print; short buffers and every cut refused with
-// nothing handed out, as is a decoder without memory.
+// Keys: length, bytes, print; short buffers, cuts and no memory refused.
 TEST_P(Tables, KeysRoundTripAndPrint) {
     P r = Fill(9), key = nullptr;
     uint8_t *k = Bytes(Slot(r, Key().part), Key().field->offset), b[64];
@@ -968,9 +923,8 @@ TEST_P(Tables, KeysRoundTripAndPrint) {
     EXPECT_EQ((std::tuple{E.key_print(h, db, &table_stand_in, r, text, want - 1, &err), Err()}), (std::tuple{0u, kShort}));
 }
 
-// Text frames every field under its type name; XML reads back equal in both
-// modes, an absent last element leaving that field at its initial values;
-// buffers short at any point are refused.
+// Text frames every field; XML reads back equal in both modes (an absent
+// element gives an initial field); short buffers are refused.
 TEST_P(Tables, RecordTextAndXml) {
     P r = Fill(4), plain = Make(1);
     std::string s(kBig, '\0');
@@ -997,9 +951,8 @@ TEST_P(Tables, RecordTextAndXml) {
     Part(Last()).Destroy(h, db, fresh);
 }
 
-// Records without field objects order before keyed ones of their tenant (two
-// are equal), are never taken for a key's records, and encode without their
-// objects or are refused where the key is needed.
+// Records without field objects order first (two are equal), match no key,
+// and encode without them or are refused where the key is needed.
 TEST_P(Tables, RecordsWithoutFieldObjects) {
     P t = Open("bare"), keyless = Bare(), keyed = Make(5), twin = Bare();
     EXPECT_EQ((std::tuple{Insert(t, keyless), Insert(t, keyed), Insert(t, twin)}), (std::tuple{0u, 0u, kExists}));
@@ -1036,9 +989,8 @@ TEST_P(Tables, RecordsWithoutFieldObjects) {
 
 // ---- callbacks and field objects ------------------------------------------------------
 
-// Without the application's handlers the callbacks trace their defaults (a
-// DM event falls back to the plain event's); with an error present nothing
-// happens; grouping answers the value given.
+// Default callbacks trace (DM events fall back to the plain ones), do nothing
+// with an error present; grouping answers the value given.
 TEST_P(Tables, CallbacksWithoutHandlersTraceTheirDefaults) {
     const std::string pre = "default lomari_" + Name() + "_record ";
     int w;
@@ -1061,10 +1013,8 @@ TEST_P(Tables, CallbacksWithoutHandlersTraceTheirDefaults) {
     EXPECT_EQ(err, 0u);
 }
 
-// A field object belongs to one record however it got there (set, decoded,
-// read from XML): others, and null, are refused and change nothing; set
-// leaves the object it replaces to the caller, still marked; free-and-set
-// destroys it, never the one it sets; detach hands the object out.
+// A field object belongs to one record however it got there; set leaves the
+// replaced object to the caller, free-and-set destroys it; detach hands out.
 TEST_P(Tables, FieldObjectsBelongToOneRecord) {
     P src = Make(1), decoded = nullptr;
     Decode(&decoded, Encode(src));
@@ -1079,8 +1029,7 @@ TEST_P(Tables, FieldObjectsBelongToOneRecord) {
         set(h, db, r, a);
         EXPECT_EQ((std::tuple{Field<GetFn>(p, "get_field")(h, db, r), bool(Flags(a) & QEL_OF_EMBEDDED)}), (std::tuple{a, true}));
         qelrt_trace_clear();
-        for (SetFn *put : {set, free_and_set})
-            for (P owner : {src, decoded, read, P(nullptr)})
+        for (SetFn *put : {set, free_and_set}) for (P owner : {src, decoded, read, P(nullptr)})
                 EXPECT_EQ((h->err = 0, put(h, db, r, owner ? Slot(owner, p) : nullptr), std::tuple{h->err, Slot(r, p)}),
                           (std::tuple{kInvalid, a}));
         EXPECT_EQ((std::tuple{Traced("Object is either nested or already embedded. Cannot set such objects into the record"),
@@ -1102,8 +1051,7 @@ TEST_P(Tables, FieldObjectsBelongToOneRecord) {
     }
 }
 
-// The runtime calls logged since the last look: containment reports (kind,
-// object, parent); and platform marks of an object.
+// Containment reports (kind, object, parent) since the last look; platform marks of an object.
 using Report = std::tuple<uint64_t, P, P>;
 std::vector<Report> Contained() {
     std::vector<Report> v;
@@ -1118,8 +1066,8 @@ uint32_t Marks(const char *fn, const void *obj) {
     return n;
 }
 
-// Containment tracking reports every table, record and field object handed
-// out or linked; platform reports mark them dirty, destroyed or detached.
+// Containment reports of every table, record and field object handed out or
+// linked; platform marks of dirty, destroyed and detached ones.
 TEST_P(Tables, TrackingReportsContainmentAndPlatformMarks) {
     for (U platform : {0u, 1u}) {
         SCOPED_TRACE(platform ? "platform reports" : "containment only");
@@ -1176,19 +1124,17 @@ TEST_P(Tables, TrackingReportsContainmentAndPlatformMarks) {
 }
 // ---- refusals -------------------------------------------------------------------------
 
-// The arguments an entry is called with, each of which a refusal replaces
-// with null or another table's: the table, a record in it and one that is
-// not, a key and a field object, and b: the entry's buffer, name, callback
-// or result place is given.
+// An entry's arguments, which refusals replace with null or another table's:
+// the table, a record in it and one not, a key, a field object, and b: its
+// buffer, name, callback or result place is given.
 struct Args {
     P t, in, out, key, field;
     bool b;
 };
 constexpr U X = ~0u;  // not tried
-// An entry point: the call (0 when it hands out nothing); whether it is
-// refused with an error present in the word (1) or, chained, in the handle
-// (2); the error a null table, record or b gets, and another table's table,
-// record or object; whether it takes an error word.
+// An entry: the call (0: nothing handed out); refused with an error present
+// in the word (1) or the handle (2, chained); the error for a null table,
+// record or b, and for another table's table, record or object.
 struct Refusal {
     const char *what;
     std::function<uint64_t(const Args &, U *)> call;
@@ -1196,9 +1142,8 @@ struct Refusal {
     bool word = true;
 };
 
-// Every entry is refused with an error present (kept, and traced by the
-// decoders), null arguments and another table's objects, handing out
-// nothing and changing nothing.
+// Every entry refuses an error present (traced by decoders), null arguments
+// and another table's objects, handing out nothing, changing nothing.
 TEST_P(Tables, RefusalsChangeNothing) {
     P t = Open("mine"), r = Make(1), bare = Bare(), key = E.pkey_create(h, db), field = Part(0).Create(h, db);
     ASSERT_EQ(Insert(t, r), 0u);
@@ -1287,8 +1232,7 @@ TEST_P(Tables, RefusalsChangeNothing) {
         const std::pair<Args, U> nulls[] = {{{nullptr, r, bare, key, field, true}, c.no_t},
                                             {{t, nullptr, nullptr, key, field, true}, c.no_r},
                                             {{t, r, bare, nullptr, nullptr, false}, c.no_b}};
-        for (const auto &[a, code] : nulls)
-            for (bool word : {true, false}) {
+        for (const auto &[a, code] : nulls) for (bool word : {true, false}) {
                 if (code == X) continue;
                 U w = 0;
                 h->err = 0;
