@@ -1,7 +1,8 @@
 // The database side of the runtime stand-in: the AVL container checked
 // against an ordered model over randomized sequences (order, counts, the
-// height bound, neighbours of probes that are not in the tree), and the
-// TOC, table list and tenant counters the table layer relies on.
+// height bound, unlinked nodes cleared, neighbours of probes that are not in
+// the tree), and the TOC, tenant counters and destroy requests the table
+// layer relies on.
 #include <cmath>
 #include <set>
 #include <thread>
@@ -17,12 +18,10 @@ struct Item {
     e_avl_node_t node;
     uint32_t key;
 };
-
 uint32_t Cmp(const void *a, const void *b) {
     const uint32_t x = static_cast<const Item *>(a)->key, y = static_cast<const Item *>(b)->key;
     return x < y ? 0 : x == y ? 1 : 2;
 }
-
 // Height of the subtree, checking every node's stored height and balance.
 int Height(const e_avl_node_t *n) {
     if (!n) return 0;
@@ -31,10 +30,8 @@ int Height(const e_avl_node_t *n) {
     EXPECT_EQ(n->height, std::max(l, r) + 1);
     return std::max(l, r) + 1;
 }
-
 int Collect(void *node, void *ctx, void *, void *, void *) {
-    static_cast<std::vector<uint32_t> *>(ctx)->push_back(static_cast<Item *>(node)->key);
-    return 0;
+    return static_cast<std::vector<uint32_t> *>(ctx)->push_back(static_cast<Item *>(node)->key), 0;
 }
 
 class Avl : public ::testing::TestWithParam<uint32_t> {};
@@ -59,6 +56,7 @@ TEST_P(Avl, RandomSequenceMatchesOrderedModel) {
         } else {
             EXPECT_EQ(e_avl_delete(nullptr, 0, &root, &twin, &count, Cmp), 0);
             EXPECT_EQ(e_avl_delete(nullptr, 0, &root, &it, &count, Cmp), in ? 1 : 0);
+            EXPECT_EQ(std::tuple(it.node.left, it.node.right, it.node.height), std::tuple(nullptr, nullptr, 0));
             model.erase(it.key);
         }
         ASSERT_EQ(count, model.size());
@@ -71,88 +69,67 @@ TEST_P(Avl, RandomSequenceMatchesOrderedModel) {
         // Search and neighbours of a probe, in the tree or not.
         Item probe{{}, static_cast<uint32_t>(rng() % (span + 2)) - 1};
         auto key = [](void *i) { return i ? static_cast<Item *>(i)->key : ~0u; };
-        EXPECT_EQ(e_avl_search(root, &probe, Cmp) != nullptr, model.count(probe.key) == 1);
         auto nx = model.upper_bound(probe.key), pv = model.lower_bound(probe.key);
-        EXPECT_EQ(key(e_avl_get_next(root, &probe, Cmp)), nx == model.end() ? ~0u : *nx);
-        EXPECT_EQ(key(e_avl_get_prev(root, &probe, Cmp)), pv == model.begin() ? ~0u : *std::prev(pv));
+        EXPECT_EQ(std::tuple(e_avl_search(root, &probe, Cmp) != nullptr, key(e_avl_get_next(root, &probe, Cmp)),
+                             key(e_avl_get_prev(root, &probe, Cmp))),
+                  std::tuple(model.count(probe.key) == 1, nx == model.end() ? ~0u : *nx, pv == model.begin() ? ~0u : *std::prev(pv)));
     }
     EXPECT_EQ(static_cast<Item *>(e_avl_get_first(root)), model.empty() ? nullptr : &items[*model.begin()]);
     EXPECT_EQ(static_cast<Item *>(e_avl_get_last(root)), model.empty() ? nullptr : &items[*model.rbegin()]);
 }
 INSTANTIATE_TEST_SUITE_P(Spans, Avl, ::testing::Values(1u, 7u, 300u, 5000u));
 
-TEST(AvlOrder, AscendingInsertsStayBalanced) {
-    std::vector<Item> items(1 << 16);
-    e_avl_node_t *root = nullptr;
-    uint64_t count = 0;
-    for (uint32_t i = 0; i < items.size(); ++i) {
-        items[i].key = i;
-        ASSERT_EQ(e_avl_insert(nullptr, 0, &root, &items[i], &count, Cmp), 1);
-    }
-    EXPECT_LE(Height(root), 17);  // a perfect tree of 2^16 - 1 nodes has 16 levels
-    for (uint32_t i = 0; i < items.size(); i += 2) ASSERT_EQ(e_avl_delete(nullptr, 0, &root, &items[i], &count, Cmp), 1);
-    EXPECT_EQ(count, items.size() / 2);
-    Height(root);
-    EXPECT_EQ(items[0].node.height, 0);  // unlinked nodes are cleared
-}
-
 class Db : public Lomari {};
 
-qeldb_table_head_t Table(qel_type_info_t *ti, uint32_t mode, const char *name, uint64_t id) {
-    qeldb_table_head_t t{};
-    t.tinfo = ti;
-    t.open_mode = mode;
-    std::snprintf(t.name, sizeof t.name, "%s", name);
-    t.table_id = id;
-    return t;
-}
-
-TEST_F(Db, TocFilesTablesByTypeAndNameOrId) {
+// The TOC files tables by type and name or id, refusing one filed twice and
+// a delete of one not filed; tenant counters count per tenant and source;
+// the tenant is per thread; a destroy request is counted once.
+TEST_F(Db, TocTenantCountersAndDestroyRequests) {
     qel_type_info_t a{}, b{};
     a.luid[0] = 1;
     b.luid[0] = 2;
     EXPECT_EQ(qeldb_database_toc_get(h, db, &err), nullptr);
     ASSERT_NE(qeldb_database_toc_open(h, db, &err), nullptr);
-    qeldb_table_head_t byname = Table(&a, 0, "x/1", 0), byid = Table(&a, 1, "", 7), other = Table(&b, 1, "", 7);
+    qeldb_table_head_t byname{}, byid{}, other{};  // by name, and by id 7 for two types
+    byname.tinfo = byid.tinfo = &a;
+    other.tinfo = &b;
+    std::strcpy(byname.name, "x/1");
+    byid.table_id = other.table_id = 7;
+    byid.open_mode = other.open_mode = 1;
     for (auto *t : {&byname, &byid, &other}) qeldb_database_toc_insert(h, db, t, 0, &err);
     EXPECT_EQ(Err(), 0u);
     qeldb_database_toc_insert(h, db, &byid, 0, &err);
     EXPECT_EQ(Err(), 17u);
-    EXPECT_EQ(qeldb_database_toc_get_table_root(h, db, "x/1", 3, 0, a.luid, 16, 1, &err), &byname);
-    EXPECT_EQ(qeldb_database_toc_get_table_root(h, db, "x/1", 3, 0, b.luid, 16, 1, &err), nullptr);
-    EXPECT_EQ(qeldb_database_toc_get_table_root(h, db, nullptr, 0, 7, a.luid, 16, 0, &err), &byid);
-    EXPECT_EQ(qeldb_database_toc_get_table_root(h, db, nullptr, 0, 7, b.luid, 16, 0, &err), &other);
+    auto find = [&](const char *name, uint64_t id, const qel_type_info_t &t) {
+        return qeldb_database_toc_get_table_root(h, db, name, name ? 3 : 0, id, t.luid, 16, name != nullptr, &err);
+    };
+    EXPECT_EQ((std::vector<void *>{find("x/1", 0, a), find("x/1", 0, b), find(nullptr, 7, a), find(nullptr, 7, b)}),
+              (std::vector<void *>{&byname, nullptr, &byid, &other}));
     qeldb_database_toc_delete(h, db, &byid, &err);
     qeldb_database_toc_delete(h, db, &byid, &err);
-    EXPECT_EQ(Err(), 2u);
-    EXPECT_EQ(qelrt_db_toc_size(h), 2u);
+    EXPECT_EQ((std::tuple{Err(), qelrt_db_toc_size(h)}), (std::tuple{2u, 2u}));
     qelrt_db_fail("toc_find", 5);
-    EXPECT_EQ(qeldb_database_toc_get_table_root(h, db, "x/1", 3, 0, a.luid, 16, 1, &err), nullptr);
-    EXPECT_EQ(Err(), 5u);
-}
+    EXPECT_EQ((std::tuple{find("x/1", 0, a), Err()}), (std::tuple{static_cast<void *>(nullptr), 5u}));
+    qelrt_db_reset();
 
-TEST_F(Db, TenantCountersAndDeferredDestruction) {
     qeldb_table_head_t t{};
     for (uint8_t src : {1, 1, 255}) qeldb_update_tenant_counter(h, db, &t, 1, 3, src, &err);
     qeldb_update_tenant_counter(h, db, &t, 1, 4, 1, &err);
     qeldb_update_tenant_counter(h, db, &t, 0, 3, 1, &err);
-    uint32_t n = 0;
+    uint32_t n = 0, shadows = 0;
     const uint8_t shadow = 255;
     EXPECT_EQ(qeldb_get_tenant_counter(h, db, &t, &n, 3, nullptr), 0u);
-    EXPECT_EQ(n, 2u);
-    qeldb_get_tenant_counter(h, db, &t, &n, 3, &shadow);
-    EXPECT_EQ(n, 1u);
+    qeldb_get_tenant_counter(h, db, &t, &shadows, 3, &shadow);
+    EXPECT_EQ((std::tuple{n, shadows}), (std::tuple{2u, 1u}));
     qelrt_set_tenant_id(9);
     EXPECT_EQ(mt_get_tenant_id(), 9);
     std::thread([] { EXPECT_EQ(mt_get_tenant_id(), 0); }).join();  // per thread
-
     qeldb_record_head_t r{};
     r.table = &t;
     qeldb_request_record_destroy(h, db, &r, &err);
     qeldb_request_record_destroy(h, db, &r, &err);  // once only
-    EXPECT_EQ(r.flags, QELDB_REC_PENDING);
-    EXPECT_EQ(t.pending_destroy_count, 1u);
-    EXPECT_EQ(h->db_stats->pending_destroy, 1u);
+    EXPECT_EQ((std::tuple{r.flags, t.pending_destroy_count, h->db_stats->pending_destroy}),
+              (std::tuple{U(QELDB_REC_PENDING), 1u, uint64_t{1}}));
 }
 
 }  // namespace
