@@ -63,8 +63,9 @@ class BinaryOwner : public Binary {};
 // plus the state allowance when tracking, per element the same (array
 // elements: and their byte), an empty object sending its scalar state bytes
 // only.  They come back equal and re-encode identically, read as a newer
-// writer sends them: flag bits beyond those that travel (0x08, 0x20) not
-// taken over (they would misdirect destroy), appended bytes jumped over.
+// writer sends them: a later variant capped, flag bits beyond those that
+// travel (0x08, 0x20) not taken over (they would misdirect destroy),
+// appended bytes jumped over.
 TEST_P(Binary, LengthsAndRoundTripsAsANewerWriterSendsThem) {
     U states = 0;
     for (unsigned i = 0; i < T().nfields; ++i)
@@ -80,6 +81,7 @@ TEST_P(Binary, LengthsAndRoundTripsAsANewerWriterSendsThem) {
             EXPECT_EQ(ty.Len(h, db, o), want);
             EXPECT_EQ(std::make_tuple(U(b.size()), b[1], Be32(&b[2])),
                       std::make_tuple(n ? want : T().enc_fixed + (track ? states : 0), uint8_t(track ? 8 : 0), U(b.size() - 2)));
+            newer[0] = 100;  // a later variant than this reader knows: capped
             newer[1] |= uint8_t(~(QEL_OF_TRACKED | QEL_OF_RA_DATA));
             newer.insert(newer.end(), {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0x77});  // 0x77: the caller's next thing
             PutBe32(&newer[2], U(b.size()) + 3);
