@@ -1,7 +1,5 @@
-// The counted arrays of every array owner: growth with values and state
-// bytes, the once-per-process reallocation trace, the copying and moving set,
-// range checks, emptying, refusals, whole and per-element state bytes,
-// counting and containment of elements, and the whole-object set of owners.
+// The counted arrays of every array owner: growth, sets, range checks, emptying, refusals,
+// state bytes, counting and containment of elements, whole-object sets of owners.
 #include "fixture.h"
 
 namespace {
@@ -63,11 +61,8 @@ protected:
     }
 };
 
-// Growth from empty gives index + 1 zeroed, nested slots; growth of a block
-// moves every element with its value and state bytes, even when the value
-// set is itself an element of the block being moved.  The chained set
-// copies (move 0) or moves (move 1) a value into its slot, which stays an
-// element of the block while the value stays the caller's.
+// Growth keeps values and state bytes, even setting an element of the block being moved;
+// the chained set copies or moves a value into its slot, the value staying the caller's.
 TEST_P(Arrays, GrowthKeepsValuesAndStateBytesChainedSetCopiesOrMoves) {
     Modes([&](bool track) {
         qelrt_trace_clear();
@@ -103,8 +98,7 @@ TEST_P(Arrays, GrowthKeepsValuesAndStateBytesChainedSetCopiesOrMoves) {
     });
 }
 
-// In a fresh process (the trace is process-wide): the first growth of a
-// block of each owner type traces, later ones don't; another type traces its own.
+// In a fresh process, the first regrowth of each owner type's blocks is traced, later ones not.
 TEST_P(Arrays, ReallocationIsTracedOncePerOwnerType) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto grow = [&](const TypeDesc &t, U n) {
@@ -173,10 +167,7 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 
-// A refused set changes nothing: an untracked owner or value on a tracking
-// handle, or an unplaceable state area (22, traced); an index too large
-// (12); a refused lookup of the element type (its code).  Without a check
-// record an untracked owner has no state bytes (22, traced).
+// A refused set changes nothing: untracked (22, traced), too large (12), refused lookup (its code).
 TEST_P(Arrays, RefusedSetsChangeNothing) {
     void *plain_owner = Make(), *plain_val = el.Create(h, db);
     Track();
@@ -235,8 +226,7 @@ TEST_P(Arrays, RefusalsOfEveryOperation) {
     el.Destroy(h, db, v);
 }
 
-// A block grown while not tracking, once tracking: takes no element (22,
-// traced), has no per-element bytes, and the reset leaves its elements alone.
+// A block grown while not tracking takes no element once tracking, and has no per-element bytes.
 TEST_P(Arrays, BlockGrownWhileNotTracking) {
     Track();
     void *o = Make(), *v = el.Create(h, db);
@@ -260,10 +250,7 @@ TEST_P(Arrays, BlockGrownWhileNotTracking) {
     EXPECT_TRUE(std::equal(elems.begin(), elems.end(), Block(o)));
 }
 
-// Elements are counted each in its variant's record (a negative one in
-// record 0; a variant count short of it is noticed per element), and are
-// made even when their counting fails: the set reports the code and the
-// owner holds the grown block (plain, observed writes, tracking).
+// Elements count in their variant's record, and are made even when their counting fails.
 TEST_P(Arrays, ElementsAreCountedInTheirVariantsRecordAndMadeWhenCountingFails) {
     h->per_handle_types = 1;  // the counts skewed are the handle's own
     void *v = el.Create(h, db);
@@ -301,8 +288,7 @@ TEST_P(Arrays, ElementsAreCountedInTheirVariantsRecordAndMadeWhenCountingFails) 
     }
 }
 
-// Containment: a read is reported; growth reports each moved element in its
-// new place and, with platform reports, its old place as detached.
+// A read is reported; growth reports each moved element in its new place, the old one detached.
 TEST_P(Arrays, ContainmentReports) {
     h->containment_tracking = h->per_handle_types = 1;
     db = 3;
@@ -323,8 +309,7 @@ TEST_P(Arrays, ContainmentReports) {
     el.Destroy(h, db, v);
 }
 
-// Element state bytes sit after the elements; a setter on a slot reaches
-// them, and the owner's reset reaches every one, keeping the per-element pointer.
+// Element state bytes sit after the elements, reached by a slot's setters and the owner's reset.
 TEST_P(Arrays, ElementStateBytesLiveInTheBlock) {
     Track();
     const FieldDesc &ef = E.fields[E.nfields - 1];
@@ -347,8 +332,7 @@ TEST_P(Arrays, ElementStateBytesLiveInTheBlock) {
     for (U j = 0; j < 2u * E.n_state_fields; ++j) EXPECT_EQ(bytes[j], 3) << j;
 }
 
-// The whole-object set hands the block (and per-element bytes) over,
-// releasing the destination's own; each element is released once.
+// The whole-object set hands the block over, releasing the destination's; each element goes once.
 TEST_P(Arrays, WholeObjectSetMovesTheBlock) {
     Modes([&](bool track) {
         void *src = Create(), *dst = Create();

@@ -1,6 +1,4 @@
-// clone_test.cpp -- deep copies of every type: copies owning their elements
-// and outliving the source, slot and buffer rules, the chained form through
-// the handle's workspace, and what a failed copy leaves behind.
+// clone_test.cpp -- deep copies of every type: ownership, slots, refusals, the chained form, failures.
 #include <algorithm>
 
 #include "fixture.h"
@@ -16,10 +14,7 @@ protected:
     }
 };
 
-// A copy owns its own elements and outlives its source, state bytes
-// included.  clone fills an empty slot and replaces a filled one;
-// clone_internal decodes into what the slot holds, so that a list there
-// keeps its own elements and receives the source's after them.
+// Copies own their elements and outlive the source; clone_internal decodes into what a slot holds.
 TEST_P(Clone, CopiesOutliveTheirSourceInEmptyAndFilledSlots) {
     Modes([&](bool) {
         void *src = Fill(60 + T().ordinal, Elems()), *twin = Fill(60 + T().ordinal, Elems());
@@ -46,10 +41,7 @@ TEST_P(Clone, CopiesOutliveTheirSourceInEmptyAndFilledSlots) {
     });
 }
 
-// Refused, allocating nothing: no room (90); no slot or buffer (2); an
-// error present, or the shared null object as destination (the slot
-// untouched).  The chained form copies through the handle's workspace, and
-// gives nothing while an error is held or the workspace is too small.
+// Refusals allocate nothing; the chained form copies through the handle's workspace.
 TEST_P(Clone, RefusalsAndTheChainedForm) {
     auto clone_cr = Op<void *(H, void *)>("clone_cr");
     void *src = made_.emplace_back(Fill(1, Elems()));
@@ -82,9 +74,7 @@ TEST_P(Clone, RefusalsAndTheChainedForm) {
     EXPECT_EQ(h->err, 90u);
 }
 
-// A nested destination is decoded into but never freed when the decode
-// fails; a free-standing one goes with the failed copy (other failing
-// allocations: alloc_sweep_test.cpp).
+// A failed copy frees a free-standing destination, never a nested one (others: alloc_sweep_test).
 TEST_P(Clone, FailedAllocationLeavesTheNestedDestination) {
     if (!ty.Owned()) GTEST_SKIP() << "no elements";
     void *src = Fill(7, 3);

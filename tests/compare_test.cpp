@@ -1,6 +1,4 @@
-// compare_test.cpp -- order and hash of every structured type: their laws
-// over random objects, field order, missing objects, fixed strings over 31
-// bytes, list length first, array storage.  Enumerations: binary_test.
+// compare_test.cpp -- order and hash of every structured type (enumerations: binary_test).
 #include "fixture.h"
 
 namespace {
@@ -17,9 +15,7 @@ protected:
     static U Top(const FieldDesc &f) { return f.kind == Kind::Enum ? f.en->bound - 1 : ~0u >> (32 - 8 * Width(f.kind)); }
 };
 
-// Antisymmetry, equal objects hashing equal, different ones told apart,
-// missing objects first and hashed as the seed; header and state bytes
-// (changed on one of two twins) take no part.
+// Antisymmetric, equal hashing equal, missing first; header and state bytes take no part.
 TEST_P(Compare, LawsOverRandomObjectsHeadersAndStateBytesAside) {
     Track();
     std::vector<void *> objs;
@@ -45,8 +41,7 @@ TEST_P(Compare, LawsOverRandomObjectsHeadersAndStateBytesAside) {
     EXPECT_EQ(std::make_tuple(Cmp(nullptr, objs[0]), Cmp(objs[0], nullptr), Cmp(nullptr, nullptr)), std::make_tuple(-1, 1, 0));
 }
 
-// Numbers give -1/1, enumerations the difference of their values; fields
-// decide in declaration order.
+// Numbers give -1/1, enumerations their difference; fields decide in declaration order.
 TEST_P(Compare, FieldResultsAndOrder) {
     for (unsigned i = 0; i < T().nfields; ++i) {
         const FieldDesc &fi = T().fields[i];
@@ -68,8 +63,7 @@ TEST_P(Compare, FieldResultsAndOrder) {
     }
 }
 
-// All 31 characters of a fixed string count, those after a terminator too;
-// the 32nd byte, the terminator's own place, does not.
+// All 31 characters of a fixed string count, past a terminator too; the 32nd does not.
 TEST_P(Compare, FixedStringsOverThirtyOneBytes) {
     if (!HasKind(T(), Kind::Str)) GTEST_SKIP() << "no fixed string";
     unsigned k = 0;
@@ -90,10 +84,7 @@ TEST_P(Compare, FixedStringsOverThirtyOneBytes) {
     ka[31] = 0;
 }
 
-// A longer list or array is greater whatever its elements hold; with equal
-// lengths the elements decide, the last one included; then array storage:
-// with equal counts a side without its block is the missing one, and with
-// no elements a stale block is never looked at.
+// Length first, then every element; a missing block orders first, a stale one with no count is ignored.
 TEST_P(Compare, ListsAndArrays) {
     if (!ty.Owned()) GTEST_SKIP() << "no elements";
     void *a = Fill(3, 3), *b = Fill(3, 2), *c = Fill(3, 3);  // same seed: equal up to the elements

@@ -1,7 +1,5 @@
-// Field access and state tracking over every field of every type: setters
-// write their own bytes and state byte, the enumeration range check, the
-// fixed string's lengths and buffers, what each mode refuses, get/set all
-// at each width, the whole-object set and the state reset.
+// Field access and state tracking over every field of every type: setters, ranges, fixed
+// strings, what each mode refuses, get/set all, the whole-object set and the state reset.
 #include <utility>
 
 #include "fixture.h"
@@ -40,11 +38,8 @@ protected:
     std::vector<uint8_t> Snap(void *o, U n) { return {Bytes(o), Bytes(o) + n}; }
 };
 
-// Each setter writes its field's bytes and state byte only; the object set
-// copies a scalar or an enumeration instance.  An enumeration value at the
-// bound is refused on variant 0 (43, nothing written, yet the state byte
-// marked) and taken on variant 1.  The fixed string holds 31 characters, a
-// NUL ends it and clears the rest, a short buffer gets the leading part with 28.
+// Setters write their own bytes and state byte only; an enumeration's bound only past variant 0;
+// the fixed string holds 31 characters, a NUL clears the rest, a short buffer gets 28.
 TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
     Track();
     for (unsigned i = 0; i < T().nfields; ++i) {
@@ -110,11 +105,8 @@ TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
     EXPECT_EQ(qelrt_trace_count(), 0u);
 }
 
-// 0xDDDD writes values but refuses state bytes, quietly; the same untracked
-// instance on a tracking handle is refused and traced; a tracked one is read
-// without a check record, and a corrupted mode word is fatal.  The state
-// reset marks every byte, and touches nothing without an object, on an
-// untracked one or on a handle without tracking.
+// 0xDDDD refuses state bytes quietly, tracking refuses untracked objects aloud, a bad mode is
+// fatal; the reset marks every state byte, and nothing when untracked.
 TEST_P(Fields, ModesAndTrackingDecideWhatIsRefused) {
     Plain();
     void *o = Make();
@@ -210,9 +202,7 @@ TEST_P(Fields, RefusalsOfEveryAccessor) {
     ExpectRefusals(calls);
 }
 
-// Each result fills only its field's width, set_all marks no state byte and
-// a result not asked for is skipped; set_all stops at the first enumeration
-// value refused, the fields before it written.
+// Results fill their field's width only; set_all marks nothing and stops at a refused enumeration.
 TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
     Track();
     void *o = Make();
@@ -250,11 +240,8 @@ TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
         if (Valued(T().fields[i])) { EXPECT_EQ(Raw(fresh, T().fields[i]), int(i) < first_enum ? Sample(T().fields[i]) : 0u); }
 }
 
-// A source of a later variant or with other second header bytes is refused
-// (43), the destination unchanged; a runtime-placed destination keeps its
-// placement and gets the source's state bytes there.  A set onto itself and
-// the copy-out clean-up without two distinct owners change nothing; an
-// untracked source is refused after the copy, which leaves the destination untracked.
+// Another variant is refused (43); a runtime-placed destination keeps its place; self-sets and
+// lone clean-ups change nothing; an untracked source is refused after the copy.
 TEST_P(Fields, WholeObjectSet) {
     Track();
     void *src = Make(), *dst = Make();

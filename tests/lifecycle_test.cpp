@@ -1,12 +1,6 @@
-// Life of every object the library makes -- the 17 structured types, the 4
-// enumerations and the 9 messages: new objects per handle mode, counting,
-// the chained-error constructor, the fatal destroy paths.  Structured types
-// and enumerations: header announcements, containment reports, the
-// domain's variant, the internal constructor and destructor, LUID and
-// variant adjustment, the embedded flag and the reference queries.
-// Structured types only: nested initialize, OID-mapping outcomes, pointer
-// getters and member validity.  Enumerations only: the embedded
-// initialize, value get and set with the range check, validity.
+// Life of every object the library makes (17 structured types, 4 enumerations, 9 messages):
+// creation per mode, counting, announcements, the domain's variant, internal forms, queries,
+// destroy paths; nested initialize and validity of structured types; enumeration values.
 #include <functional>
 #include <set>
 
@@ -56,10 +50,7 @@ protected:
     void Destroy(void *o) { Fn<void(H, U, void *)>("destroy")(h, db, o); }
 };
 
-// Structured types also have the sizes the domain fixes, nested
-// enumeration fields and an empty list (both ends at the anchor).  With
-// per-handle types an object refers to the handle's registered copy, whose
-// counters are plain adds of their own.
+// Sizes, nested enumerations and an empty list; with per-handle types the handle's copy counts.
 TEST_P(Objects, NewInEachModeSizedCountedAndReleased) {
     for (uint32_t mode : {0u, QEL_CHECK_PLAIN, QEL_CHECK_TRACK}) {
         qelrt_handle_set_mode(h, mode);
@@ -95,9 +86,7 @@ TEST_P(Objects, NewInEachModeSizedCountedAndReleased) {
     EXPECT_EQ(std::make_pair(qelrt_live_bytes(), qelrt_trace_count()), std::make_pair(int64_t{0}, 0u));
 }
 
-// With an error present the chained constructor gives the null object,
-// allocating nothing, and destroying it (or null) frees and counts nothing;
-// a failing allocation stores 12 only in the chained form.
+// An error present gives the null object, which destroy ignores; a failed allocation: 12 if chained.
 TEST_P(Objects, ChainedConstructorAndItsNullObject) {
     auto create_cr = Fn<void *(H)>("create_cr");
     h->err = 22;
@@ -120,8 +109,7 @@ TEST_P(Objects, ChainedConstructorAndItsNullObject) {
     EXPECT_EQ(std::make_pair(h->err, qelrt_live_bytes()), std::make_pair(0u, int64_t{0}));
 }
 
-// A damaged type-info record or a corrupted handle is fatal; a variant
-// count short of the object's variant is only a notice.
+// A damaged type-info record or handle is fatal; a short variant count only a notice.
 TEST_P(Objects, DestroyChecksTheTypeInfo) {
     h->per_handle_types = 1;  // damage the handle's copy, not the shared record
     void *o = Create();
@@ -151,9 +139,7 @@ INSTANTIATE_TEST_SUITE_P(All, Objects, ::testing::ValuesIn(MadeWhere(0)), ParamN
 
 using Instances = Objects;
 
-// Creation announces the header bytes and counts, in the handle's database;
-// containment is reported on creation and reads, platform reports (dirty,
-// destroy) only with per-handle types and a database.
+// Creation announces the header and counts in the handle's database; containment and platform reports.
 TEST_P(Instances, CreateAnnouncesCountsAndReportsContainment) {
     h->database_id = 7;
     h->containment_tracking = 1;
@@ -183,8 +169,7 @@ TEST_P(Instances, CreateAnnouncesCountsAndReportsContainment) {
     EXPECT_EQ(std::make_pair(qelrt_call_count("qeldb_plat_set_dirty"), qelrt_call_count("qeldb_plat_set_destroy")), std::make_pair(1u, 1u));
 }
 
-// A negative variant is kept, a raised one is not; a refused lookup is
-// traced, an enumeration made anyway, a structured instance not.
+// A negative variant is kept, a raised one not; a refused lookup is traced (enumerations made anyway).
 TEST_P(Instances, DomainDecidesTheVariantAndItsLookupErrorIsTraced) {
     for (int v : {-2, 3}) {
         qelrt_set_domain_variant(v);
@@ -205,10 +190,7 @@ TEST_P(Instances, DomainDecidesTheVariantAndItsLookupErrorIsTraced) {
     EXPECT_EQ(std::make_pair(h->err, qelrt_live_bytes()), std::make_pair(0u, int64_t{0}));
 }
 
-// The internal constructor and destructor count like the public ones (the
-// destructor frees only when asked); the LUID is the type-info record's;
-// the variant adjustment has nothing to do; index bytes with the high bit
-// keep their value, others keep the upper bits.
+// Internal constructor and destructor (freeing only when asked), LUID, variant adjustment and cap.
 TEST_P(Instances, InternalConstructorDestructorLuidAndVariant) {
     for (bool track : {false, true}) {
         track ? Track() : Plain();
@@ -237,16 +219,14 @@ TEST_P(Instances, InternalConstructorDestructorLuidAndVariant) {
     }
 }
 
-// The queries below work on raw zeroed storage; their five trace points
-// follow each other in the type's or enumeration's block.
+// Queries on raw zeroed storage; their five trace points follow each other in the type's block.
 class Queries : public Objects {
 protected:
     std::vector<uint8_t> mem = std::vector<uint8_t>(M().type ? M().type->plain_size : 16, 0);
     uint32_t Point(uint32_t k) const { return M().trace_base + (M().en ? 4 : 10) + k; }
 };
 
-// The embedded flag goes on each enumeration field, then on the instance,
-// each write announced; a null object is traced.
+// The embedded flag goes on each enumeration field, then the instance, each write announced.
 TEST_P(Queries, EmbeddedFlagGoesOnEnumerationFieldsThenTheInstance) {
     std::vector<size_t> flag_bytes;
     for (unsigned i = 0; M().type && i < M().type->nfields; ++i)
@@ -273,8 +253,7 @@ TEST_P(Queries, EmbeddedFlagGoesOnEnumerationFieldsThenTheInstance) {
     EXPECT_EQ(h->err, 0u);
 }
 
-// Nothing here holds OIDs or table references: a null object is refused
-// with 22, an error already present is only traced.
+// No OIDs or table references: a null object is refused with 22, an error present only traced.
 TEST_P(Queries, ReferenceQueriesRefuseNullAndTraceAnErrorPresent) {
     auto oid = Fn<U(H, U, void *, U *)>("get_oid_count");
     auto refs = Fn<void(H, U, void *, void *, void *, U *)>("get_object_references");
@@ -304,10 +283,7 @@ INSTANTIATE_TEST_SUITE_P(All, Queries, ::testing::ValuesIn(MadeWhere(1)), ParamN
 
 using Lifecycle = TypeTest;
 
-// A nested initialize needs a state base; without notify it counts
-// nothing.  A runtime-placed state area is looked up; without notify a list
-// owner's anchor is left alone: zeroed, it hashes as an empty list and its
-// destroy finds nothing to release.
+// A nested initialize needs a state base and counts nothing; a runtime-placed area is looked up.
 TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     Track();
     qel_type_info_t *ti = Tinfo(Make());
@@ -333,11 +309,7 @@ TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     EXPECT_EQ(Tinfo(again.data()), ti);
 }
 
-// What destroy asks of the runtime follows the object's flags: an OID
-// mapping is removed first (still referenced: the object stays; failed: its
-// code, and it stays); a runtime-placed state area is looked up; a handle
-// mapping is removed when the handle keeps them (failed: its code, and the
-// object stays); a type-info record of the object's own goes with it.
+// Destroy follows the flags: OID and handle mappings removed (refused: the object stays), own records freed.
 TEST_P(Lifecycle, DestroyFollowsTheFlags) {
     const char *failed = " destroy: Failed to remove oid mapping for object. Error Input/output error";
     struct { uint8_t flags; int answer; uint32_t error, hd_error; const char *tail; } cases[] = {
@@ -382,8 +354,7 @@ TEST_P(Lifecycle, DestroyFollowsTheFlags) {
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 
-// The pointer getters land on the field (an enumeration: its embedded
-// instance), and the validity query answers by member index.
+// Pointer getters land on their field; validity answers by member index.
 TEST_P(Lifecycle, PointerGettersAndMemberValidity) {
     void *o = made_.emplace_back(Filler(T().ordinal).Make(h, db, T(), 0));
     for (unsigned i = 0; i < T().nfields; ++i)
@@ -420,9 +391,7 @@ protected:
     static std::vector<uint8_t> Raw(const Inst *o) { return {Bytes((void *)o), Bytes((void *)o) + sizeof *o}; }
 };
 
-// Initialize prepares an embedded instance (the domain's variant, the flags
-// given) without counting, announcing only when asked; with no record given
-// it takes the handle's copy of its own.
+// Initialize prepares an embedded instance without counting; with no record, the handle's copy.
 TEST_P(Enums, InitializePreparesAnEmbeddedInstanceWithoutCounting) {
     auto init = Fn<void(H, U, void *, qel_type_info_t *, U, U, uint8_t, uint8_t *, U *)>("initialize");
     qel_type_info_t *ti = M().Ti();
@@ -444,10 +413,7 @@ TEST_P(Enums, InitializePreparesAnEmbeddedInstanceWithoutCounting) {
     EXPECT_EQ(slot.tinfo, h->type_dict_lookup_fn(h->type_dict_ctx, db, ti->signature));
 }
 
-// Values below the bound are stored (only the value announced, the variant
-// adjusted, the last error cleared); the bound only past variant 0, for
-// set_value and for the whole-instance set alike, which copies the header
-// too.  is_valid_cr compares with the bound and reports a refused lookup.
+// Values below the bound are stored, the bound only past variant 0; set copies the header too.
 TEST_P(Enums, ValuesBelowTheBoundSetCopiesTheWholeInstanceAndValidity) {
     Inst *o = New(), *dst = New(), *fresh = New();
     qelrt_calls_log(1);
@@ -483,8 +449,7 @@ TEST_P(Enums, ValuesBelowTheBoundSetCopiesTheWholeInstanceAndValidity) {
     for (Inst *x : {o, dst, fresh}) Destroy(x);
 }
 
-// With an error present value get, set and copy do nothing (no trace, no
-// write, the last error kept); a null instance is refused with 22.
+// An error present makes value operations inert; a null instance is refused with 22.
 TEST_P(Enums, ErrorPresentMakesValueOperationsInertANullOneIs22) {
     Inst *o = New();
     o->value = 1;

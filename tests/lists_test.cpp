@@ -1,6 +1,5 @@
-// The ordered lists of every list owner: reading, insertion at every
-// position, removal, owners, position flags, membership, registered link
-// writes, the list's state byte, whole-object sets of owners and elements.
+// The ordered lists of every list owner: reading, insertion, removal, membership, position
+// flags, link registration, the list's state byte, whole-object sets.
 #include <algorithm>
 #include <functional>
 #include <utility>
@@ -109,9 +108,7 @@ TEST_P(Lists, RemovesFirstMiddleLastAndOnly) {
     }
 }
 
-// An element not in this owner's list is not found (2); one already in a
-// list is refused (22), as is an element's whole-object set while either
-// side is in a list; nothing changes, an empty list's count never wraps.
+// Another list's element is not found (2), a linked one refused (22, also as set); nothing changes.
 TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     void *a = Make(), *b = Make(), *c = Make();
     auto e = NewElems(3);
@@ -177,8 +174,7 @@ TEST_P(Lists, RefusalsOfEveryOperation) {
     el.Destroy(h, db, e[1]);
 }
 
-// A removal reports the element; with platform reports also its detachment
-// and each link word written as dirty.  A refused link registration is fatal.
+// A removal reports the element (detached and dirty links too); a refused link registration is fatal.
 TEST_P(Lists, RemovalReportsTheElementAndRefusedLinkRegistrationIsFatal) {
     h->containment_tracking = 1;
     qelrt_handle_use_quarl(h, 1);
@@ -209,8 +205,7 @@ TEST_P(Lists, RemovalReportsTheElementAndRefusedLinkRegistrationIsFatal) {
     for (void *p : {e[1], e[2]}) el.Destroy(h, db, p);
 }
 
-// Insertion marks the list's state byte; an owner made before tracking was
-// turned on still gets the element but the insertion is refused, traced.
+// Insertion marks the list's state byte; an untracked owner gets the element but reports 22.
 TEST_P(Lists, InsertionMarksTheListStateByte) {
     Plain();
     void *untracked = Make();
@@ -225,8 +220,7 @@ TEST_P(Lists, InsertionMarksTheListStateByte) {
     EXPECT_EQ(Walk(untracked).size(), 1u);
 }
 
-// A whole-object set of owners moves the list and destroys the destination's
-// own elements; every link word written is registered.
+// A whole-object set moves the list, destroys the destination's, registers every link word.
 TEST_P(Lists, WholeObjectSetMovesTheList) {
     for (bool track : {false, true}) {
         SCOPED_TRACE(track);

@@ -1,7 +1,5 @@
-// The type registry: registration into a handle's dictionary, records
-// without variant information, the variant dump, the type manifest in the
-// library file, the type list's records, identifiers and catalogue.
-// (Exact counting on the static records under concurrent use: thread_test.)
+// The type registry: registration, records without variant information, the variant dump,
+// the manifest section and the catalogue.  (Concurrent counting: thread_test.)
 #include <elf.h>
 
 #include <cstdarg>
@@ -24,10 +22,7 @@ protected:
     void *Lookup(const qel_type_info_t *t) { return h->type_dict_lookup_fn(h->type_dict_ctx, db, t->signature); }
 };
 
-// Registration copies each of the 42 records once; a failing n-th copy
-// stops with 12 and keeps the first n-1.  A later registration copies only
-// what is missing and refreshes every record, telling the runtime which
-// copies are new.
+// Each record is copied once; a failing n-th copy stops with 12, a later call completes and refreshes.
 TEST_P(Registry, CopiesOnceStopsWith12AndCompletesLater) {
     const uint32_t n = GetParam(), kept = n ? n - 1 : 42;
     const auto types = TypeList();
@@ -67,9 +62,7 @@ int CapturePrint(const char *fmt, ...) {
     return n;
 }
 
-// A record without variant information is copied as it is: the runtime is
-// not asked to refresh it, and the copy, sharing the record's (absent)
-// counters, counts atomically.  The variant dump traces and skips it.
+// A record without variant information is copied as it is, and the dump traces and skips it.
 TEST_F(Lomari, RecordWithoutVariantInfoIsCopiedAsItIsAndLeftOutOfTheDump) {
     qel_type_info_t *t = Record("which_vep", "type");
     qel_variant_info_t *saved = t->varinfo;
@@ -128,13 +121,8 @@ bool ReadSection(const char *path, const std::string &want, std::string *bytes) 
     return false;
 }
 
-// The manifest is a non-loaded section of two zero-padded records: the
-// type list (group 0: structured types and enumerations by name, with
-// their used lengths; 1: messages and 2: tables with their records, by
-// identifier) and the domain.  Each record of the type list is well formed,
-// its signature the text of its binary identifier and listed once; the
-// catalogue the programs walk is this list, record for record, with each
-// structured type's sizes; an exported identifier is its record's.
+// A non-loaded section: the type list in three sorted groups, then the domain; the records,
+// the catalogue and the exported identifiers agree with it.
 TEST(Manifest, IsANonLoadedSectionListingEveryRecordOfTheCatalogue) {
     std::string s;
     ASSERT_TRUE(ReadSection(LOMARI_SO_PATH, ".ostrel", &s));
