@@ -67,7 +67,11 @@ TEST_P(Binary, LengthsAndRoundTripsAsANewerWriterSendsThem) {
             void *o = Fill(n * 31 + T().ordinal, n);
             const U want = T().enc_fixed + (track ? T().enc_state : 0) + (n ? n * (ElemLen(track) + (track && ty.Array())) : 0);
             Ty e{ty.Array() ? *ty.Array()->elem : T()};
-            if (track && n && ty.Array()) e.StateSet(h, db, ty.Block(o), e.t.fields[0], 7, &err);
+            auto per = [&](void *x) { return ty.FOp<uint8_t(H, U, void *, U, U *)>(*ty.Array(), "state_flag_get")(h, db, x, 0, &err); };
+            if (track && n && ty.Array()) {  // an element's own state byte and its per-element byte
+                e.StateSet(h, db, ty.Block(o), e.t.fields[0], 7, &err);
+                ty.FOp<void(H, U, void *, U, uint8_t, U *)>(*ty.Array(), "state_flag_set")(h, db, o, 0, 5, &err);
+            }
             Buf b = Encode(o), newer = b;
             EXPECT_EQ(ty.Len(h, db, o), want);
             EXPECT_EQ(std::make_tuple(U(b.size()), b[1], Be32(&b[2])),
@@ -88,8 +92,8 @@ TEST_P(Binary, LengthsAndRoundTripsAsANewerWriterSendsThem) {
             EXPECT_EQ(ty.Compare(o, d), 0);
             EXPECT_EQ(Encode(d), b);
             if (track && n && ty.Array()) {
-                EXPECT_EQ(e.StateGet(h, db, ty.Block(d), e.t.fields[0], &err), 7);
-                EXPECT_TRUE(Flags(ty.Block(d)) & QEL_OF_NESTED);
+                EXPECT_EQ(std::make_tuple(e.StateGet(h, db, ty.Block(d), e.t.fields[0], &err), per(d), bool(Flags(ty.Block(d)) & QEL_OF_NESTED)),
+                          std::make_tuple(uint8_t(7), uint8_t(5), true));
             }
             for (void *x : {o, d}) Destroy(x);
         }

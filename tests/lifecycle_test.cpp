@@ -287,7 +287,7 @@ using Lifecycle = TypeTest;
 TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     Track();
     qel_type_info_t *ti = Tinfo(Make());
-    std::vector<uint8_t> buf(T().tracked_size), again(T().tracked_size);
+    std::vector<uint8_t> buf(T().tracked_size), fresh(buf), again(buf);
     uint8_t base[16];
     auto init = Op<void(H, U, void *, qel_type_info_t *, U, U, uint8_t, uint8_t *, U *)>("initialize");
     init(h, db, buf.data(), ti, 1, 0, QEL_OF_NESTED, nullptr, &err);
@@ -295,8 +295,8 @@ TEST_P(Lifecycle, NestedInitializeNeedsAStateBase) {
     EXPECT_EQ(Traced("sttr_base can not be NULL in NESTED case. Please check the parent object "
                      "and provide the correct state tracking base pointer"), 1u);
     const uint64_t made = ti->varinfo->variants[0].created;
-    init(h, db, buf.data(), ti, 0, 1, QEL_OF_NESTED, base, &err);
-    EXPECT_EQ(std::make_tuple(err, Flags(buf.data()), ti->varinfo->variants[0].created),
+    init(h, db, fresh.data(), ti, 0, 1, QEL_OF_NESTED, base, &err);
+    EXPECT_EQ(std::make_tuple(err, Flags(fresh.data()), ti->varinfo->variants[0].created),
               std::make_tuple(0u, uint8_t(QEL_OF_NESTED | QEL_OF_TRACKED), made));
     qelrt_calls_log(1);
     init(h, db, again.data(), ti, 0, 0, QEL_OF_STTR_RT, nullptr, &err);
