@@ -102,6 +102,15 @@ TEST_F(Lomari, RecordWithoutVariantInfoIsCopiedAsItIsAndLeftOutOfTheDump) {
     EXPECT_EQ(g_dump, want);
 }
 
+// Registering a bundle handler hands back the one it replaces, unregistering the one it drops.
+TEST_F(Lomari, BundleHandlerIsHeldUntilUnregistered) {
+    int a, b;
+    void *const first = lomari_bundle_handler_register(&a), *second = lomari_bundle_handler_register(&b);
+    void *const held = lomari_bundle_registered_handler, *dropped = lomari_bundle_handler_unregister();
+    EXPECT_EQ(std::make_tuple(first, second, held, dropped, lomari_bundle_registered_handler),
+              std::make_tuple((void *)nullptr, (void *)&a, (void *)&b, (void *)&b, (void *)nullptr));
+}
+
 // The bytes of a named section of a 64-bit ELF file; false if it has none or is allocated.
 bool ReadSection(const char *path, const std::string &want, std::string *bytes) {
     std::ifstream f(path, std::ios::binary);
