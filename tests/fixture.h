@@ -60,10 +60,7 @@ inline std::vector<const qelrt_call_t *> Calls(const char *fn) {
 
 // A kept trace point: text, index and level.
 using TracePoint = std::tuple<std::string, uint32_t, uint32_t>;
-inline TracePoint TraceAt(uint32_t i) {
-    const qelrt_trace_t *t = qelrt_trace_at(i);
-    return {t->text, t->index, t->level};
-}
+inline TracePoint TraceAt(uint32_t i) { return {qelrt_trace_at(i)->text, qelrt_trace_at(i)->index, qelrt_trace_at(i)->level}; }
 
 // Releases the id-keyed roots a handle's key/range store holds, which live
 // as long as the store, so that a test can count its bytes before the
@@ -125,18 +122,12 @@ struct Ty {
     void Destroy(H h, U db, void *o) const { Op<void(H, U, void *)>("destroy")(h, db, o); }
     void Set(H h, U db, void *dst, void *src, U *err) const { Op<void(H, U, void *, void *, U *)>("set")(h, db, dst, src, err); }
     U Get(H h, U db, void *o, const FieldDesc &f, U *err) const {
-        switch (f.kind) {
-        case Kind::U8: return FOp<uint8_t(H, U, void *, U *)>(f, "get_value")(h, db, o, err);
-        case Kind::U16: return FOp<uint16_t(H, U, void *, U *)>(f, "get_value")(h, db, o, err);
-        default: return FOp<U(H, U, void *, U *)>(f, "get_value")(h, db, o, err);
-        }
+        auto get = [&](auto w) -> U { return FOp<decltype(w)(H, U, void *, U *)>(f, "get_value")(h, db, o, err); };
+        return f.kind == Kind::U8 ? get(uint8_t()) : f.kind == Kind::U16 ? get(uint16_t()) : get(U());
     }
     void SetValue(H h, U db, void *o, const FieldDesc &f, U v, U *err) const {
-        switch (f.kind) {
-        case Kind::U8: return FOp<void(H, U, void *, uint8_t, U *)>(f, "set_value")(h, db, o, uint8_t(v), err);
-        case Kind::U16: return FOp<void(H, U, void *, uint16_t, U *)>(f, "set_value")(h, db, o, uint16_t(v), err);
-        default: return FOp<void(H, U, void *, U, U *)>(f, "set_value")(h, db, o, v, err);
-        }
+        auto set = [&](auto w) { FOp<void(H, U, void *, decltype(w), U *)>(f, "set_value")(h, db, o, decltype(w)(v), err); };
+        f.kind == Kind::U8 ? set(uint8_t()) : f.kind == Kind::U16 ? set(uint16_t()) : set(U());
     }
     uint8_t StateGet(H h, U db, void *o, const FieldDesc &f, U *err) const {
         return FOp<uint8_t(H, U, void *, U *)>(f, "state_flag_get")(h, db, o, err);
@@ -170,8 +161,7 @@ struct Ty {
     std::vector<void *> Elements(void *o) const {
         std::vector<void *> v;
         void *anchor = Bytes(o, List()->offset);
-        for (void *el = Word(o, List()->offset); el && el != anchor; el = Word(el, List()->elem->link_off + 8))
-            v.push_back(el);
+        for (void *el = Word(o, List()->offset); el && el != anchor; el = Word(el, List()->elem->link_off + 8)) v.push_back(el);
         return v;
     }
     uint32_t &PairCount(void *o) const { return *reinterpret_cast<uint32_t *>(Bytes(o, t.fields[t.count_field].offset)); }
@@ -298,9 +288,7 @@ protected:
             qelrt_calls_log(1);
             c.run(c.subject, &e);
             qelrt_calls_log(0);
-            EXPECT_EQ(e, 22u);
-            EXPECT_EQ(qelrt_call_count("qel_clear_last_error"), 0u);
-            EXPECT_TRUE(unchanged());
+            EXPECT_EQ(std::make_tuple(e, qelrt_call_count("qel_clear_last_error"), unchanged()), std::make_tuple(22u, 0u, true));
             if (c.on_null) {
                 e = 0;
                 c.run(nullptr, &e);
@@ -311,8 +299,7 @@ protected:
                 qelrt_force_instance_variant(1, -1);
                 c.run(c.subject, &e);
                 qelrt_force_instance_variant(0, 0);
-                EXPECT_EQ(e, 43u) << "variant";
-                EXPECT_TRUE(unchanged()) << "variant";
+                EXPECT_EQ(std::make_pair(e, unchanged()), std::make_pair(43u, true)) << "variant";
             }
             h->err = 0;
         }
