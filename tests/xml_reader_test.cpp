@@ -45,66 +45,44 @@ protected:
     char msg[256] = {};
 };
 
+// Paths asked in turn for a value, a count or both get the same answers
+// from the direct walk as from the XPath engine, cached or not: a fixed
+// list over the fixture (names with digits, dashes and dots, a namespaced
+// element, mixed content; what the walk leaves to XPath: empty steps, open
+// or long positions; XPath's own: text and attribute nodes, a number, not
+// an expression), each path asked three ways; then random simple paths,
+// repeated and revisited, over the fixture's short sibling lists and over
+// sixty same-named siblings (others between them, some nested) whose
+// positions are asked forward, back, from the start, past the end and at
+// random, and whose value is asked before their children.
 TEST_F(Reader, WalkAgreesWithXPath) {
-    const char *paths[] = {"//a", "//a/n", "//a[1]/n", "//a[2]", "/root/b/a[2]/n", "root/b[2]/a/n",
-                           "//b/a[2]/a/n", "//a[0]", "//nothing", "/b", "//root/u8", "//n",
-                           "//b[2]", "//a/a/n", "/root/b/a[3]",
-                           // names with digits, dashes and dots; a namespaced element; mixed content
-                           "//x-1.y", "/root/x-1.y", "//q", "//p:q", "//w", "//1a", "//-a",
-                           // what the walk leaves to XPath: empty steps, open or long positions
-                           "/", "//", "//a//n", "//a/", "//a[", "//a[x]", "//a[1", "//a[1234567890]",
-                           "/root/b/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/n",
-                           // XPath's own: text and attribute nodes, a number, not an expression
-                           "//n/text()", "/root/@v", "count(//a)", "//a[@"};
-    for (const char *p : paths) {
-        std::vector<std::pair<U, std::string>> seen;
-        for (auto mode : {QELRT_XML_PATH_WALK, QELRT_XML_PATH_XPATH_CACHED, QELRT_XML_PATH_XPATH}) {
-            qelrt_xml_set_path_mode(mode);
-            for (int twice = 0; twice < 2; ++twice) seen.emplace_back(Count(p), Value(p));
-        }
-        for (auto &s : seen) EXPECT_EQ(s, seen[0]) << p;
-    }
-    EXPECT_EQ(Count("//a"), 5u);
-    const std::vector<std::string> values = {Value("//a[2]/n"), Value("//mixed"), Value("//cd"), Value("/root/@v"),
-                                             Value("//n/text()"), Value("count(//a)"), Value("//s")};
-    EXPECT_EQ(values, (std::vector<std::string>{" 2 ", "12", "7", "6", "1", "rc22", "x&y"}));
-    qelrt_xml_stats_t st;
-    qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
-    qelrt_xml_stats_reset();
-    Count("//a/n");
-    Count("//count(a)|");  // not a simple path: the XPath engine refuses it
-    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
-    qelrt_xml_stats(&st);
-    EXPECT_EQ(std::make_pair(st.walked, st.xpath), std::make_pair(uint64_t(1), uint64_t(1)));
-}
-
-// Random simple paths, asked in a random order for a value, a count or
-// both, get XPath's answers: over the fixture's short sibling lists, and
-// over sixty same-named siblings (with others between them and some
-// nested) whose positions are asked forward, back, from the start, past
-// the end and at random, and whose value is asked before their children.
-TEST_F(Reader, RandomPathsAgreeWithXPath) {
     std::string many = "<r>";
     for (int i = 0; i < 60; ++i)
         many += std::string(i % 3 ? "" : "<b/>") + "<a><n>" + std::to_string(i) + "</n>" + (i % 7 ? "" : "<a><n>x</n></a>") + "</a>";
     many += "</r>";
-    qel_xml_doc_t *d2 = qel_xml_parse_memory(h, many.data(), U(many.size()), 0, msg, sizeof msg, &err);
+    qel_xml_doc_t *fixture = d, *d2 = qel_xml_parse_memory(h, many.data(), U(many.size()), 0, msg, sizeof msg, &err);
     ASSERT_NE(d2, nullptr) << msg;
-    struct Row {
+    std::vector<std::string> fixed;
+    for (const char *p : {"//a", "//a/n", "//a[1]/n", "//a[2]", "/root/b/a[2]/n", "root/b[2]/a/n", "//b/a[2]/a/n", "//a[0]", "//nothing",
+                          "/b", "//root/u8", "//n", "//b[2]", "//a/a/n", "/root/b/a[3]", "//x-1.y", "/root/x-1.y", "//q", "//p:q", "//w",
+                          "//1a", "//-a", "/", "//", "//a//n", "//a/", "//a[", "//a[x]", "//a[1", "//a[1234567890]",
+                          "/root/b/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/n", "//n/text()", "/root/@v",
+                          "count(//a)", "//a[@"})
+        fixed.insert(fixed.end(), 3, p);
+    const struct {
         qel_xml_doc_t *doc;
         std::vector<const char *> names;
         U positions;
         std::string start;               // of every random path: "" or a step to position
         std::vector<std::string> paths;  // asked first, in this order
-    };
-    const Row rows[] = {
-        {d, {"root", "a", "b", "n", "c", "u8"}, 4, "", {}},
+    } rows[] = {
+        {d, {"root", "a", "b", "n", "c", "u8"}, 4, "", fixed},
         {d2, {"a", "b", "n"}, 64, "/r/a",
          {"/r/a", "/r/a/n", "/r/b", "/r/a", "/r/a/a/n", "/r/a[30]/n", "/r/a[1]/n", "/r/a[35]/n", "/r/a[61]/n", "/r/a[60]/n", "/r/a[58]/n", "/r/a[59]/n",
           "/r/a[62]", "/r/a[20]/n", "/r/a[0]", "/r/a[29]/a/n", "//a[43]/n", "//a[1]/n", "/r/a[43]/a[1]/n"}},
     };
     std::mt19937 rng(9);
-    for (const Row &row : rows) {
+    for (const auto &row : rows) {
         std::vector<std::string> paths = row.paths;
         const bool any = row.start.empty();
         for (int i = 0; i < 400; ++i) {
@@ -126,14 +104,28 @@ TEST_F(Reader, RandomPathsAgreeWithXPath) {
             const std::string c = std::to_string(Count(p));
             return i % 3 == 1 ? c : c + " " + Value(p);
         };
-        qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
-        std::vector<std::string> walked;
-        for (size_t i = 0; i < paths.size(); ++i) walked.push_back(ask(i));
-        qelrt_xml_set_path_mode(QELRT_XML_PATH_XPATH_CACHED);
-        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(walked[i], ask(i)) << paths[i];
+        std::vector<std::string> seen[3];
+        for (auto mode : {QELRT_XML_PATH_WALK, QELRT_XML_PATH_XPATH_CACHED, QELRT_XML_PATH_XPATH}) {
+            qelrt_xml_set_path_mode(mode);
+            for (size_t i = 0; i < paths.size(); ++i) seen[mode].push_back(ask(i));
+        }
+        for (size_t i = 0; i < paths.size(); ++i)
+            EXPECT_EQ(std::pair(seen[1][i], seen[2][i]), std::pair(seen[0][i], seen[0][i])) << paths[i];
     }
-    d = rows[0].doc;
+    d = fixture;
     qel_xml_doc_free(d2);
+    EXPECT_EQ(Count("//a"), 5u);
+    const std::vector<std::string> values = {Value("//a[2]/n"), Value("//mixed"), Value("//cd"), Value("/root/@v"),
+                                             Value("//n/text()"), Value("count(//a)"), Value("//s")};
+    EXPECT_EQ(values, (std::vector<std::string>{" 2 ", "12", "7", "6", "1", "rc22", "x&y"}));
+    qelrt_xml_stats_t st;
+    qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
+    qelrt_xml_stats_reset();
+    Count("//a/n");
+    Count("//count(a)|");  // not a simple path: the XPath engine refuses it
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    qelrt_xml_stats(&st);
+    EXPECT_EQ(std::pair(st.walked, st.xpath), std::pair(uint64_t(1), uint64_t(1)));
 }
 
 // Numbers of each width read or refused (the destination kept): with an
