@@ -1,14 +1,10 @@
-// ops_fuzz.cpp -- drives a random sequence of operations on objects of one
-// structured type: create (plain and chained-error forms), field and string
-// setters, list append and remove, array growth and element set (copy and
-// move), clone, whole-object set, encode, decode (fresh and in place) and
-// destroy.
-//
-// Byte 0 picks the type (modulo 17) and the mode (0x40); every later byte
-// is an operation on one of four slots, its arguments read from the bytes
-// after it.  Refused calls are fine; what must hold is that nothing
-// crashes, an object that encodes decodes to an equal one, and at the end
-// no byte and no counted object outlives the sequence.
+// ops_fuzz.cpp -- random sequences of operations on objects of one
+// structured type: create (plain and chained), setters, list append and
+// remove, array growth and element set (copy and move), clone, whole-object
+// set, encode, decode (fresh and in place), destroy.  Byte 0: the type
+// (modulo 17) and tracking mode (0x40); every later byte an operation on
+// one of four slots, its arguments in the bytes after it.  Refusals are
+// fine; no crash, every encoding decodes to an equal object, no leak.
 #include <vector>
 
 #include "fuzz_common.h"

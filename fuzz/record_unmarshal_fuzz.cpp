@@ -1,12 +1,9 @@
-// record_unmarshal_fuzz.cpp -- feeds arbitrary bytes to the record and key
-// unmarshal of every table, in plain and tracking mode.
-//
-// The first input byte picks the table (low bits), the mode (0x40), key
-// rather than record (0x20) and, for records, a second decode in place
-// into a record with fields (0x80); the rest is the input.  Whatever the
-// bytes: no crash, no read past the input, nothing leaked, nothing handed
-// out after a failure.  What decodes encodes again, and that encoding
-// decodes to an equal record (or, for a key, the same key bytes).
+// record_unmarshal_fuzz.cpp -- arbitrary bytes to every table's record and
+// key unmarshal.  Byte 0: the table (low bits), tracking mode (0x40), key
+// rather than record (0x20) and a second decode in place into a record with
+// fields (0x80); the rest is the input.  No crash, overread, leak or object
+// handed out after a failure; what decodes re-encodes to an equal record
+// (a key: to the same bytes).
 #include <vector>
 
 #include "fuzz_common.h"

@@ -1,10 +1,7 @@
-// record_xml_fuzz.cpp -- feeds arbitrary documents to the record from-XML
-// of every table, in plain and tracking mode, strict and recovering.
-//
-// The first input byte picks the table (low bits), the mode (0x40) and
-// recovery (0x80); the rest is the document.  Whatever the text: no crash,
-// nothing leaked; a record that was read renders as XML that reads again
-// to a record whose fields compare equal.
+// record_xml_fuzz.cpp -- arbitrary documents to every table's record
+// from-XML.  Byte 0: the table (low bits), tracking mode (0x40) and recovery
+// (0x80); the rest is the document.  No crash or leak; a record read renders
+// as XML that reads again to a record with equal fields.
 #include <vector>
 
 #include "fuzz_common.h"

@@ -1,14 +1,10 @@
-// unmarshal_fuzz.cpp -- feeds arbitrary bytes to the decoder of every
-// structured type and enumeration, in plain and tracking mode, into a fresh
-// object or in place into one that already holds list or array elements.
-//
-// Byte 0 picks the type (modulo 21: structured types, then enumerations),
-// the mode (0x40) and in-place decoding (0x80); for in place, byte 1 is the
-// number of elements the target holds first and the fields are set from the
-// next bytes.  The rest is the encoding.  Whatever the bytes: no crash, no
-// read past the input (the copy is exact), nothing leaked, counters
-// balanced.  What decodes encodes within its measured length, and that
-// encoding decodes to an equal object that encodes to the same bytes.
+// unmarshal_fuzz.cpp -- arbitrary bytes to every structured type's and
+// enumeration's decoder.  Byte 0: the type (modulo 21, enumerations last),
+// tracking mode (0x40) and in place (0x80: byte 1 is how many elements the
+// target holds, its fields set from the next bytes); the rest is the
+// encoding.  No crash, overread, leak or unbalanced counter; what decodes
+// encodes within its length to bytes that decode to an equal object
+// encoding the same.
 #include <algorithm>
 #include <vector>
 
