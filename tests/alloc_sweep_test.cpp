@@ -1,9 +1,5 @@
-// alloc_sweep_test.cpp -- every allocation of every allocating operation may
-// fail: each operation runs once to count its allocations, then once per
-// allocation with that one failing, and must report NO_MEMORY, leave no byte
-// and no counted object behind, and leave its inputs usable.  Operations are
-// rows over the schema (types, enumerations, messages, tables and records),
-// in both handle modes; a new operation is one Row(...) in Cases().
+// alloc_sweep_test.cpp -- each allocation of each allocating operation (rows over the
+// schema, both modes) fails in turn: NO_MEMORY, nothing left behind, inputs usable.
 #include <functional>
 
 #include "fixture.h"
@@ -12,8 +8,7 @@ namespace {
 
 using namespace lt;
 
-// What one run of a row works on: the handle, its inputs (made in
-// prepare, outside the sweep) and what to undo afterwards, last first.
+// A row's run: the handle, inputs made outside the sweep, what to undo (last first).
 struct Ctx {
     H h = nullptr;
     U db = 0;
@@ -41,8 +36,7 @@ struct Ctx {
     }
     void *Make(const TypeDesc &t, U elems, uint32_t seed = 3) { return Keep(t.name, Filler(seed).Make(h, db, t, elems)); }
     void *Create(const std::string &name) { return Keep(name, Api<void *(H, U)>(name, "create")(h, db)); }
-    // What name_op(h, db, [name,] buffer, object, room, ..., &e) writes: marshal, and the to_xml of types
-    // (which take the element's name) and of messages and records.
+    // The encoding, or the XML rendering (types take their element's name).
     std::vector<uint8_t> Encode(const std::string &name, const void *o) {
         std::vector<uint8_t> b(1 << 16);
         U e = 0;
@@ -61,8 +55,7 @@ struct Ctx {
     qel_xml_doc_t *Doc(U *e, char *msg = nullptr, U room = 0) {
         return qel_xml_parse_memory(h, text.data(), U(text.size()), 0, msg, room, e);
     }
-    // A handle of the run's own, in the same mode: a database without tables
-    // or the id-keyed roots that outlive them; table memory is range-registered.
+    // A handle of the run's own, same mode, range-registered, no tables or id roots yet.
     void OwnHandle() {
         const H outer = h;
         h = qelrt_handle_new();
@@ -106,8 +99,7 @@ void *MakeMessage(Ctx &c, const MessageDesc &m) {
     c.Err<void *, void *>(m.full_name, std::string(m.body->name) + "_set", msg, Filler(9).Make(c.h, c.db, *m.body, 3));
     return msg;
 }
-// A table record with every field filled; its fields are the types the
-// table has field setters for.
+// A record with every field its table has a setter for filled.
 void *MakeRecord(Ctx &c, const std::string &table, uint32_t seed, U elems) {
     void *r = c.KeepIn(table, "destroy_record", Api<void *(H, U)>(table, "record_create_cr")(c.h, 0));
     Filler f(seed);
@@ -117,8 +109,7 @@ void *MakeRecord(Ctx &c, const std::string &table, uint32_t seed, U elems) {
             set(c.h, c.db, r, f.Make(c.h, c.db, t, elems));
     return r;
 }
-// Messages and records read back from the prepared text: nothing handed
-// out on failure.
+// Messages and records read from the prepared text; nothing handed out on failure.
 U FromXml(Ctx &c, const std::string &name, const std::function<void(void *)> &keep) {
     U e = 0;
     qel_xml_doc_t *d = c.Doc(&e);
@@ -243,8 +234,7 @@ std::vector<Case> Cases() {
         Row(n + "_create_record", none, [n](Ctx &c) {
             U e = 0;
             void *r = Api<void *(H, U, U *)>(n, "create_record")(c.h, c.db, &e);
-            // Out of memory, the record's creation gives null and leaves the
-            // error word as it was.
+            // Out of memory: null, the error word as it was.
             if (!r) return e ? ~0u : U(LOMARI_ERR_NO_MEMORY);
             c.KeepIn(n, "destroy_record", r);
             return e;

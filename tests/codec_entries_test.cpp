@@ -1,10 +1,5 @@
-// codec_entries_test.cpp -- how every codec entry (print, to_xml, from_xml,
-// marshal, unmarshal) of every structured type and enumeration starts: an
-// error already present leaves buffer, object and error as they were; a
-// missing buffer, document, name, path or object is refused with INVALID
-// (a structured type's element in no document is absent, NOT_FOUND), as is
-// a path that would not fit the parser's room; the binary codec takes a
-// missing error word.
+// codec_entries_test.cpp -- how every codec entry of every structured type and
+// enumeration starts: an error present, a missing argument, an unusable path.
 #include "fixture.h"
 
 namespace lt {
@@ -31,9 +26,7 @@ protected:
             if (N() == e.name) return true;
         return false;
     }
-    // One entry with its arguments: the object, the name (from_xml: the
-    // path), the buffer (from_xml: the document), the room and the error
-    // word; bytes written (0 for from_xml).
+    // An entry with (object, name or path, buffer or document, room, error word).
     U Call(const std::string &op, void *obj, const char *name, void *buf, U len, U *e) {
         if (op == "print")
             return Api<U(H, U, char *, U, const char *, const void *, U, U *)>(N(), op)(h, db, static_cast<char *>(buf), 0, name, obj, len, e);
@@ -71,10 +64,8 @@ TEST_P(Entries, AnErrorPresentOrAMissingArgumentLeavesEverythingAsItWas) {
         EXPECT_EQ(Err(), 7u) << op;
         EXPECT_EQ(buf[before.size() + 1], 'Z') << op;
         EXPECT_EQ(Bytes(), before) << op;
-        // Each argument missing in turn: the object, the name or path, the
-        // buffer or document.  Rendering a missing object of a structured
-        // type shows its empty frame; a structured type's element in no
-        // document is absent.
+        // Each missing in turn: INVALID; but a structured type renders its empty frame
+        // and its element in no document is absent.
         for (int missing = 0; missing < 3; ++missing) {
             if (missing == 1 && binary) continue;
             SCOPED_TRACE(op + " missing " + std::to_string(missing));
@@ -89,9 +80,7 @@ TEST_P(Entries, AnErrorPresentOrAMissingArgumentLeavesEverythingAsItWas) {
     EXPECT_EQ(Bytes(), before);
 }
 
-// The binary codec takes a missing error word (a short room is then stored
-// in the handle).  An enumeration's length is fixed; a missing structured
-// object has none.
+// The binary codec takes a missing error word; a missing object's length.
 TEST_P(Entries, BinaryCodecWithoutAnErrorWord) {
     const std::vector<uint8_t> b = Bytes();
     std::vector<uint8_t> out(b.size());
@@ -103,9 +92,7 @@ TEST_P(Entries, BinaryCodecWithoutAnErrorWord) {
     EXPECT_EQ(Api<U(H, U, const void *)>(N(), "len")(h, db, nullptr), IsEnum() ? 5u : 0u);
 }
 
-// A path whose field paths would not fit is refused with INVALID (the
-// document's root has a name that long); one that is not a path finds no
-// element of a structured type and fails an enumeration's lookup.
+// Paths too long for field paths, or not paths at all, are refused.
 TEST_P(Entries, FromXmlRefusesPathsItCannotTake) {
     const std::string root(250, 'r');
     const std::string x = "<" + root + "><x/></" + root + ">", p = "/" + root;

@@ -1,8 +1,5 @@
-// The binary codec's paths: the unchecked walk and the checked walk give
-// the same bytes and the same objects, a decode makes exactly the runtime
-// calls it is known to make, in order, so that speed work cannot drop an
-// announcement, a link registration or a statistics call, and the block
-// loops' short way still counts every element.
+// codec_paths_test.cpp -- the binary codec's walks give the same bytes and objects;
+// a decode makes exactly its known runtime calls; block loops count every element.
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,10 +15,7 @@ using namespace lt;
 
 // ---- both walks --------------------------------------------------------------------
 
-// What one walk produces, for every type in both handle modes: the encoding
-// of a random object with elements, then for the object decoded fresh and
-// the one decoded in place over it, the result, error, hash and encoding;
-// then the outcome of every shorter buffer and every cut-off input.
+// Every type, both modes: an encoding, decodes fresh and in place, every short room and cut.
 TEST_F(Lomari, DISABLED_WriteWalkDump) {
     const char *path = std::getenv("LOMARI_WALK_DUMP");
     ASSERT_NE(path, nullptr);
@@ -80,10 +74,7 @@ TEST(CodecWalks, CheckedAndUncheckedGiveTheSameBytesAndObjects) {
 
 // ---- the runtime calls of a decode ------------------------------------------------------
 
-// The call log of decoding a two-element list owner and a two-element array
-// owner into a new object, on a tracking handle with the key/range store
-// and containment tracking on: which runtime functions are called, in
-// which order, and how many writes are announced.
+// The runtime calls of decoding two-element owners on a tracking handle, in order.
 struct DecodeLog {
     const TypeDesc *type;
     std::vector<std::string> calls;
@@ -123,16 +114,13 @@ std::vector<std::string> Log(std::vector<std::string> start, const std::vector<s
     return start;
 }
 
-// The element type's and its enumeration's domain variant are asked once
-// per list; each element is created (its header, statistics, containment),
-// and its four link words are registered as it is appended.
+// List: variants asked once; per element: create, containment, four link ranges.
 const std::vector<std::string> kListOwnerCalls =
     Log({"qel_clear_last_error", "qel_domain_lookup_variant", "qel_domain_lookup_variant"},
         {"qel_get_manifested_type_info_ptr_mem", "qellib_type_stats_create_object", "stats_inc_fn",
          "qeldb_record_containment2", "quarl_set_range", "quarl_set_range", "quarl_set_range", "quarl_set_range",
          "qeldb_record_containment2"});
-// The block is built once: each element's state place is registered and
-// the element initialized (header, statistics).
+// Array: one block; per element: its state place registered, then created.
 const std::vector<std::string> kArrayOwnerCalls =
     Log({"qel_clear_last_error", "qel_clear_last_error", "qel_domain_lookup_variant"},
         {"qellib_update_sttr_offset", "qel_get_manifested_type_info_ptr_mem", "qellib_type_stats_create_object",
@@ -143,9 +131,7 @@ INSTANTIATE_TEST_SUITE_P(Decode, DecodeCalls,
                                            DecodeLog{&kTypes[12], kArrayOwnerCalls, 13, "cc_ids"}),
                          [](const auto &i) { return std::string(i.param.name); });
 
-// With no one observing, the block loops take their short way: an in-place
-// decode over the same count still counts one destruction and one creation
-// per element, and gives back the object it was given the bytes of.
+// Unobserved in-place decodes still count one destroy and one create per element.
 TEST_F(Lomari, InPlaceDecodesOfEveryArrayOwnerCountOneDestroyAndOneCreatePerElement) {
     for (const TypeDesc *t : TypesWhere(IsArrayOwner)) {
         SCOPED_TRACE(t->name);

@@ -1,13 +1,5 @@
-// messages_test.cpp -- the message objects and their wire form, in a
-// program that defines no application handler.  Objects, beyond what every
-// object shares (lifecycle_test): the 16-byte header and the handle mode
-// fixed at creation, the body tagged, built and counted with the message,
-// the null message's body, failures while building, ownership of the body
-// through the four accessors.  Wire: the envelope round trip and the
-// length, dispatch (given handler, none at all), the buffer-length cases,
-// the domain check, the bundle steps, hostile input, the recorder, the
-// text and XML renderings, and what every entry does with an error present
-// or an argument missing.
+// messages_test.cpp -- message objects (header, body, ownership, failures) and the
+// wire (envelope, dispatch, refusals, hostile input, recorder, renderings), no app handlers.
 #include <libxml/parser.h>
 
 #include <cstdio>
@@ -39,8 +31,7 @@ protected:
 
 // ---- objects --------------------------------------------------------------------
 
-// The header carries the handle's mode; the body follows it, tagged before
-// anything is built and counted with the message (a shallow one has none).
+// The header holds the mode; the body is tagged before it is built, counted with the message.
 TEST_P(Messages, HeaderModeAndTheBodyTaggedBuiltAndCounted) {
     qelrt_calls_log(1);
     for (uint32_t mode : {0u, QEL_CHECK_PLAIN, QEL_CHECK_TRACK})
@@ -68,9 +59,7 @@ TEST_P(Messages, HeaderModeAndTheBodyTaggedBuiltAndCounted) {
     ExpectNoLeak();
 }
 
-// The null message carries the body type's null object; a failed
-// allocation (of the message, or of its body: the message goes too) hands
-// out nothing and counts nothing; a corrupted handle ends the process.
+// The null message's body; failed allocations hand out and count nothing; a bad handle aborts.
 TEST_P(Messages, NullMessageAndFailuresWhileBuilding) {
     h->err = 22;
     EXPECT_EQ(BodyOf(Fn<void *(H)>("create_cr")(h)), Body().Op<void *(H)>("create_cr")(h));
@@ -86,9 +75,7 @@ TEST_P(Messages, NullMessageAndFailuresWhileBuilding) {
     EXPECT_DEATH(New(true), "Corrupted QEL Handle");
 }
 
-// get looks, get_detach hands the body out (it outlives the message), set
-// replaces it without destroying the old one, free_and_set destroys what it
-// replaces (nothing, on an empty message).
+// get looks, get_detach hands out, set replaces, free_and_set destroys what it replaces.
 TEST_P(Messages, BodyOwnershipThroughGetDetachSetAndFreeAndSet) {
     void *m = New();
     void *first = BodyOf(m), *second = Body().Create(h, db);
@@ -117,11 +104,7 @@ TEST_P(Messages, BodyOwnershipThroughGetDetachSetAndFreeAndSet) {
 
 // ---- wire ------------------------------------------------------------------------
 
-// The envelope: marker, mode, the handle's header word, the length (the
-// three forms of it agree) and the message's identifier; decoding stops at
-// the envelope's end and reaches the given handler with its context.  With
-// no handler anywhere: 38 and the default's trace, the message the
-// caller's (released, if the caller gave no place for it).
+// The envelope's fields and length; dispatch to the handler given, else 38 and a trace.
 TEST_P(Messages, RoundTripCarriesLengthWordAndIdentifierAndReachesTheHandler) {
     h->header_word = 0xA1B2C3D4u;
     for (uint32_t mode : {0u, QEL_CHECK_TRACK}) {
@@ -154,11 +137,7 @@ TEST_P(Messages, RoundTripCarriesLengthWordAndIdentifierAndReachesTheHandler) {
     EXPECT_EQ(std::pair(Err(), qelrt_live_bytes()), std::pair(38u, live));
 }
 
-// Marshal refuses (and traces): a short buffer, without writing the header
-// once it would not fit whole (the trace at debug level when messages are
-// suppressed; the chained form answers all ones); a type the domain
-// refuses; a message the bundle refuses to add or count, the header then
-// written.
+// Marshal refuses short buffers (no partial header), the domain's refusal and the bundle's.
 TEST_P(Messages, MarshalRefusesShortBuffersTheDomainAndTheBundle) {
     void *m = Make(3);
     const U full = U(Encode(m).size());
@@ -207,8 +186,7 @@ TEST_P(Messages, HostileEnvelopesReachNoHandlerAndLeakNothing) {
     Free(made_.back());
     made_.clear();
     live0 = qelrt_live_bytes();
-    // Every cut; no marker; a length too short to hold the identifier; a
-    // length covering a byte the body does not hold.
+    // Every cut; no marker; too short for the identifier; longer than the body.
     std::vector<std::vector<uint8_t>> bad(3, good);
     bad[0][0] = 0xBD;
     bad[1][15] = 30;
@@ -233,10 +211,7 @@ TEST_P(Messages, HostileEnvelopesReachNoHandlerAndLeakNothing) {
     ExpectNoLeak();
 }
 
-// With an error present every entry and every body accessor leaves its
-// point with the error's text and does nothing; so does an accessor without
-// a message; a missing message or buffer is refused with INVALID and
-// nothing written.
+// An error present: every entry and accessor traces and does nothing; a missing argument: 22.
 TEST_P(Messages, ErrorPresentOrMissingArgumentsDoNothing) {
     void *m = Make(1), *out = nullptr, *held = BodyOf(m), *other = Body().Create(h, db);
     std::vector<uint8_t> b(64);
@@ -311,9 +286,7 @@ TEST_P(Messages, RecorderWritesOneWellFormedElementNeverTouchesTheErrorAndNeedsI
     qelrt_set_recorder(0, nullptr);
 }
 
-// Printed in its frame and rendered as XML that reads back to the same
-// body; every cut of the buffer writes no byte past the room and reports
-// 90; a document without the body element gives an empty message.
+// Print and XML round trip; cut buffers never overrun; no body element: an empty message.
 TEST_P(Messages, TextAndXmlRenderingsRoundTrip) {
     void *m = Make(21);
     char text[1 << 14];

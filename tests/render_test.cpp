@@ -1,9 +1,5 @@
 // render_test.cpp -- text and XML renderings of enumerations and structured
-// types: round trips of random objects of every type in both handle modes
-// and buffers cut at every length; the exact text frame of nested objects
-// and XML element forms, out-of-range enumerations, negative variants,
-// chained forms; documents with absent, extra, malformed or out-of-range
-// parts, and a list and an array of 200,000 elements read whole.
+// types: random round trips, cut buffers, exact frames, bad and long documents.
 #include <libxml/parser.h>
 
 #include "fixture.h"
@@ -42,11 +38,7 @@ protected:
     char msg[256] = {};
 };
 
-// Random objects render as well-formed XML (state bytes only when
-// tracking) that reads back to an equal object rendering the same text; a
-// cut document is refused by the parser.  Print and render into buffers
-// cut at every length write nothing past the room, report 90 and leave a
-// prefix of the whole.
+// Random objects round-trip through well-formed XML; cut buffers are never overrun.
 TEST_P(Render, RandomObjectsRoundTripThroughXmlAndCutBuffersAreNeverOverrun) {
     Modes([&](bool track) {
         for (uint32_t seed = 1; seed <= 3; ++seed) {
@@ -64,8 +56,7 @@ TEST_P(Render, RandomObjectsRoundTripThroughXmlAndCutBuffersAreNeverOverrun) {
             Destroy(o);
         }
     });
-    // Without the top element: not found; an element with no known child
-    // keeps every field and appends nothing.
+    // No top element: not found; no known child: nothing changes.
     void *o = Fill(7, Elems()), *copy = Fill(7, Elems());
     EXPECT_EQ(Parse("<other><x/></other>", o), U(LOMARI_ERR_NOT_FOUND));
     const std::string t = T().name;
@@ -157,8 +148,7 @@ TEST_F(Rendered, NestedObjectsPrintExactly) {
     cc_ids_destroy(h, db, c);
 }
 
-// Out-of-range enumerations, a negative variant, an error held by the
-// handle or the caller, and a corrupted handle, in text and XML.
+// Out-of-range enumerations, a negative variant, a held error, a corrupted handle.
 TEST_F(RenderedDeathTest, OutOfRangeEnumerationNegativeVariantHeldErrorAndCorruptedHandle) {
     which_fp *f = which_fp_create(h, db);
     const FieldDesc &how = kTypes[3].fields[2];
@@ -192,11 +182,7 @@ TEST_F(RenderedDeathTest, OutOfRangeEnumerationNegativeVariantHeldErrorAndCorrup
     spi4_priority_destroy(h, db, p);
 }
 
-// An enumeration renders as an element named after its value; out of
-// range it is not well-formed, refused strictly and read as holding no
-// enumerator when recovering.  Reading keeps the value when the element
-// names no enumerator; a bad path and malformed or too large numbers stop
-// the parse with INVALID and a message naming the path, the value kept.
+// Enumeration elements in and out of range; bad paths and numbers stop the parse.
 TEST_F(Rendered, EnumerationElementsAndMalformedNumbers) {
     spi4_priority *p = spi4_priority_create(h, db);
     spi4_priority_set_value(h, db, p, 2, &err);
@@ -240,12 +226,8 @@ TEST_F(Rendered, EnumerationElementsAndMalformedNumbers) {
     which_fp_destroy(h, db, f);
 }
 
-// A list of 200,000 elements and a counted array of as many are read whole
-// and in document order, with the fields after them (reading them must
-// cost in proportion to the document; the test checks only the result); a
-// second document appends to the list; an array takes its count from its
-// elements, not from pair_count; a u8 field refuses 256 and nothing is
-// appended.
+// 200,000 list and array elements read whole, in order (the cost is a benchmark's);
+// lists append; arrays count their elements; a refused element appends nothing.
 TEST_F(Rendered, ListsAppendArraysCountFromElementsAndLongOnesReadWhole) {
     constexpr U kN = 200000;
     std::string x = "<r><vep_tarnok_body><slot_number>7</slot_number><junk/>";

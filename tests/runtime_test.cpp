@@ -1,10 +1,7 @@
-// The parts of the runtime stand-in (qelrt) the library's behaviour rests
-// on: the failing-allocation knobs, the pooling allocator, the observing
-// hooks, the type dictionary behind per-handle types, trace capture and
-// formatting, the key/range store's refusal knob, refusal of missing
-// arguments, and SuperFastHash over every tail length.  (The scalar codecs
-// are in codec_inline_test; atomic statistics counters are watched through
-// the library, in registry_test.)
+// runtime_test.cpp -- the runtime stand-in (qelrt) the library's behaviour
+// rests on: failing-allocation knobs, the pool, the observing hooks, the
+// type dictionary, traces, the key/range store, refusal of missing
+// arguments, SuperFastHash.  (Scalar codecs: codec_inline_test.)
 #include <set>
 #include <tuple>
 
@@ -36,10 +33,8 @@ TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
     }
 }
 
-// Same-size blocks come from slabs: freed blocks are handed out again
-// before any new memory, every block is counted while allocations are
-// watched, and large blocks (malloc with a header) free through the same
-// free_fn.
+// Same-size blocks are carved from slabs and reused once freed; large ones
+// free through the same free_fn; every block counted while watched.
 TEST_F(Qelrt, PoolServesSameSizeBlocksFromSlabsAndReusesFreedOnes) {
     qelrt_handle_use_pool(h, 1);
     qelrt_calls_log(1);  // watched: counted
@@ -66,10 +61,8 @@ TEST_F(Qelrt, PoolServesSameSizeBlocksFromSlabsAndReusesFreedOnes) {
 #endif
 }
 
-// A handle carries the write and statistics hooks only while logging is on,
-// so unobserved writes cost the library one test; turning logging on
-// reaches handles made before, every write is still logged, and a hook the
-// caller installed stays.
+// Hooks are on only while logging (for every handle, made before or after);
+// every write is logged; a hook the caller installed stays.
 TEST_F(Qelrt, HooksAreOnOnlyWhileLoggingAndTheWriteLogStaysComplete) {
     auto hooks = [](H x) { return std::make_pair(x->write_hook_fn, (void *)x->stats_inc_fn); };
     const auto off = std::make_pair(qel_write_hook_fn(nullptr), (void *)nullptr);
@@ -159,9 +152,7 @@ TEST_F(Qelrt, QuarlRangesAndTheRefusalKnob) {
               std::make_tuple(1, 0, 0, 2u));
 }
 
-// Every runtime call the library or a program may reach with a missing
-// handle, store, node or output answers with its documented refusal and
-// follows no pointer.
+// A missing handle, store, node or output gets its refusal, no pointer followed.
 TEST_F(Qelrt, MissingArgumentsAreRefusedNotFollowed) {
     qelrt_handle_use_quarl(h, 1);
     void *q = h->alloc_ctx;

@@ -1,9 +1,5 @@
-// text_writers_test.cpp -- the runtime's bounded text and XML writers:
-// exact output, escaping that keeps any string well-formed and readable
-// back, room cut at every length (no byte past the room, 90 reported, a
-// clean NUL-terminated prefix), refusal of a missing name, value or buffer
-// with INVALID, and nothing done under an error already present.  (The
-// parsed-document readers are in xml_reader_test.)
+// text_writers_test.cpp -- the runtime's bounded text and XML writers: exact
+// output, escaping, every room, refusals, an error present.  (Readers: xml_reader_test.)
 #include <regex>
 
 #include "fixture.h"
@@ -68,8 +64,7 @@ TEST_P(Writers, ExactTextEveryCutLengthAndRefusals) {
         EXPECT_EQ(std::make_tuple(got, Err(), std::exchange(h->err, 0), room && !fits ? b[0] : '\0'),
                   std::make_tuple(fits ? n : 0u, fits ? 0u : QEL_TEXT_SHORT, fits ? 0u : QEL_TEXT_SHORT, '\0')) << room;
     }
-    // No buffer and no room; room but no buffer; a missing name, or value
-    // where the writer takes one.
+    // No buffer; a missing name or value.
     auto result = [&](U got) { return std::pair{got, Err()}; };  // the error word read after the call
     EXPECT_EQ(result(write(nullptr, 0)), std::pair(0u, QEL_TEXT_SHORT));
     EXPECT_EQ(result(write(nullptr, sizeof full)), std::pair(0u, QEL_TEXT_INVALID));

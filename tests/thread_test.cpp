@@ -1,8 +1,5 @@
-// thread_test.cpp -- several threads at once, each on handles of its own
-// (one plain, one with per-handle types): creating, encoding, decoding,
-// cloning and destroying every type.  The counts in the shared static
-// records (counter mode 0, atomic adds) and in each handle's own copies come
-// out exact; under ThreadSanitizer (-DLOMARI_TSAN=ON) no access races.
+// thread_test.cpp -- threads on handles of their own (plain, per-handle types) make,
+// encode, decode, clone and destroy every type; every count comes out exact.
 #include <thread>
 
 #include "fixture.h"
@@ -13,8 +10,7 @@ using namespace lt;
 
 constexpr int kThreads = 4, kRounds = 8;
 
-// One thread's work on one handle: per type, kRounds objects made, encoded,
-// decoded into a second object, cloned, compared and destroyed.
+// Per type, kRounds objects made, encoded, decoded, cloned, compared and destroyed.
 void Work(H h, uint32_t seed) {
     const U db = h->database_id;
     std::vector<uint8_t> buf(1 << 16);

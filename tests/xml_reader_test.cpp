@@ -1,8 +1,5 @@
-// xml_reader_test.cpp -- the runtime's parsed documents and path readers:
-// the direct walk agrees with the XPath engine, values, numbers and strings
-// are read or refused with a clear code and message (with or without an
-// error word or a message buffer), missing arguments are refused, and
-// documents that are not well-formed are refused or recovered as asked.
+// xml_reader_test.cpp -- the runtime's parsed documents and path readers: the
+// walk agrees with XPath; values read or refused; bad documents refused or recovered.
 #include "fixture.h"
 #include "qel/rt_control_text.h"
 
@@ -45,16 +42,7 @@ protected:
     char msg[256] = {};
 };
 
-// Paths asked in turn for a value, a count or both get the same answers
-// from the direct walk as from the XPath engine, cached or not: a fixed
-// list over the fixture (names with digits, dashes and dots, a namespaced
-// element, mixed content; what the walk leaves to XPath: empty steps, open
-// or long positions; XPath's own: text and attribute nodes, a number, not
-// an expression), each path asked three ways; then random simple paths,
-// repeated and revisited, over the fixture's short sibling lists and over
-// sixty same-named siblings (others between them, some nested) whose
-// positions are asked forward, back, from the start, past the end and at
-// random, and whose value is asked before their children.
+// Fixed and random paths (long sibling runs asked in every order) get XPath's answers.
 TEST_F(Reader, WalkAgreesWithXPath) {
     std::string many = "<r>";
     for (int i = 0; i < 60; ++i)
@@ -128,9 +116,7 @@ TEST_F(Reader, WalkAgreesWithXPath) {
     EXPECT_EQ(std::pair(st.walked, st.xpath), std::pair(uint64_t(1), uint64_t(1)));
 }
 
-// Numbers of each width read or refused (the destination kept): with an
-// error word and a message buffer, the message names the path; without
-// them, the result alone, the refusal still stored in the handle.
+// Numbers of each width read or refused, with or without error word and message.
 TEST_F(Reader, NumbersReadOrRefused) {
     const struct { const char *path; int width; U rc, value; } cases[] = {
         {"//u8", 8, 0, 255},          {"//u8big", 8, 22, 0},  {"//u16", 16, 0, 65535},
@@ -163,10 +149,7 @@ TEST_F(Reader, NumbersReadOrRefused) {
         }
 }
 
-// Strings within their bound and values within the caller's room are read
-// (entities resolved), without an error word too; longer ones are refused
-// and leave the destination as it was.  Private-use characters stand for
-// bytes; a NUL among them is refused.
+// Strings and values within their room read, else refused; private-use bytes, not NUL.
 TEST_F(Reader, StringsAndValuesReadOrRefused) {
     char s[8] = "xxxxxxx", v[4];
     EXPECT_EQ(null_string_from_xml(h, db, "//u32", d, s, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
@@ -196,8 +179,7 @@ TEST_F(Reader, StringsAndValuesReadOrRefused) {
     qel_xml_doc_free(d2);
 }
 
-// A missing document, path or destination is refused with 22 and a message
-// naming the path; nothing is written.  So is a missing text or file name.
+// A missing document, path, destination, text or file name: 22, nothing written.
 TEST_F(Reader, MissingArgumentsAreRefused) {
     char v[8] = "x";
     U c = 7;
@@ -221,11 +203,7 @@ TEST_F(Reader, MissingArgumentsAreRefused) {
     qel_xml_doc_free(nullptr);
 }
 
-// Not well-formed: refused strictly, with the line and the first error (not
-// what followed from it), recovered when asked; a type declaration, no
-// text and plain text are refused even then; an absent file is absent,
-// reported with or without a message buffer, and a document parses without
-// an error word.
+// Not well-formed: refused with line and first error, or recovered; DTDs never.
 TEST_F(Lomari, DocumentsRefusedOrRecovered) {
     char msg[256];
     const std::string bad = "<a>\n<pri>\n<spi4_priority value out of range/></pri></a>";

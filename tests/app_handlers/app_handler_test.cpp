@@ -1,10 +1,5 @@
-// Dispatch in a program that defines the application's handlers.  A
-// received message without a handler argument reaches the application's
-// handler for its type, and a handler argument takes precedence over it.
-// Every record callback reaches the handler of its table and event with its
-// arguments unchanged; the DM callbacks reach their own handler where the
-// application has one (two tables here), else the plain create or delete
-// handler as (null, word) after the DM default trace.
+// app_handler_test.cpp -- dispatch where the application defines its handlers: messages
+// reach its handler unless one is given; record callbacks reach theirs, DM ones fall back.
 #include "lomari/lomari_catalogue.h"
 #include "message_wire.h"
 

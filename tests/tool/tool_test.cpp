@@ -1,10 +1,5 @@
-// The command-line tool as a person runs it: every message and table record
-// encoded by the library decodes to an XML document and to JSON, and each
-// encodes back to the same bytes (JSON through standard input, and back to
-// the same JSON); a stream of many items decodes item by item; bad binary
-// input and bad documents end in one line naming the error and where it is
-// (exit status 1), and the demo runs end to end, its recording encoding
-// back to what it sent.
+// tool_test.cpp -- the command-line tool as a person runs it: round trips through XML
+// and JSON, many-item streams, bad input named in one line, the demo end to end.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +20,7 @@ struct Outcome {
     std::string out;
 };
 
-// Runs the tool with arguments (shell words, redirections and pipes
-// included), standard error folded in.
+// Runs the tool with shell arguments, standard error folded in.
 Outcome Tool(const std::string &args) {
     std::string cmd = "{ " + std::string(LOMARI_TOOL_PATH) + " " + args + "; } 2>&1";
     FILE *p = popen(cmd.c_str(), "r");
@@ -37,8 +31,7 @@ Outcome Tool(const std::string &args) {
     return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
 }
 
-// Per process (test programs of other builds may run beside this one), and
-// removed when the process ends.
+// A temporary file of this process, removed at its end.
 std::string Temp(const std::string &name) {
     static struct Made : std::set<std::string> {
         ~Made() {
@@ -61,9 +54,7 @@ std::string Text(const std::string &path) {
     return {std::istreambuf_iterator<char>(f), {}};
 }
 
-// An item through the tool: decoded to an XML document holding its element
-// and to JSON, each encoded back to the same bytes, the JSON back to the
-// same JSON, and decoded to text in its frame.
+// Decoded to XML and JSON, both encode back to the bytes, JSON to the same JSON; text framed.
 void RoundTrip(const std::string &name, const std::vector<uint8_t> &bytes, const std::string &frame) {
     const std::string bin = Temp(name + ".bin"), doc = Temp(name + ".doc"), back = Temp(name + ".back");
     Write(bin, bytes);
@@ -92,8 +83,7 @@ INSTANTIATE_TEST_SUITE_P(All, ToolMessages, ::testing::ValuesIn(AllMessages()), 
 
 class ToolRecords : public Lomari, public ::testing::WithParamInterface<const TableView *> {};
 
-// A record with every field filled at random (arrays and lists with a few
-// elements, strings with XML's special characters among others).
+// Records with every field filled at random (a few elements, any characters).
 TEST_P(ToolRecords, DecodeToXmlAndEncodeBackGiveTheSameBytes) {
     const TableView &tv = *GetParam();
     const std::string t = tv.desc->name;
@@ -128,8 +118,7 @@ TEST(ToolDemo, RunsEndToEndAndItsMessagesDecode) {
     size_t records = 0;
     for (size_t at = 0; (at = recorded.find("<lomari time=\"", at)) != std::string::npos; ++at) ++records;
     EXPECT_EQ(records, 8u) << "one recorded element per received message";
-    // The recording, and the many-item documents decode writes, encode
-    // back to the sent bytes.
+    // The recording and the documents decode writes encode back to the sent bytes.
     for (const std::string &cmd : {"encode " + rec, "decode --format xml " + bin + " | " + LOMARI_TOOL_PATH + " encode",
                                    "decode --format json " + bin + " | " + LOMARI_TOOL_PATH + " encode"}) {
         Outcome e = Tool(cmd + " > " + back);
@@ -159,9 +148,7 @@ TEST_F(ToolStream, CountsAManyItemStreamAndNamesBadInput) {
     EXPECT_NE(c.out.find("vep_tarnok_headers           50"), std::string::npos) << c.out;
     EXPECT_NE(c.out.find("total                        450"), std::string::npos) << c.out;
 
-    // Bad binary input and bad documents: one line naming the error (with
-    // the library's own text when the library found it) and where it is,
-    // status 1; the byte offset only for binary input.
+    // Bad input: status 1 and one line naming the error and where (offsets for binary only).
     auto cut = all, unknown = all;
     cut.resize(all.size() - 3);
     unknown[30] ^= 0xFF;
