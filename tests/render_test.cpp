@@ -117,29 +117,16 @@ TEST_F(Rendered, NestedObjectsPrintExactly) {
     U n = vep_tarnok_body_print(h, db, buf, 2, "body", b, sizeof buf, &err);
     EXPECT_EQ(std::make_pair(Err(), n), std::make_pair(0u, U(std::strlen(buf))));
     EXPECT_STREQ(buf,
-                 "  body@vep_tarnok_body: {\n"
-                 "    slot_number: 3\n"
-                 "    bay_number: 1\n"
-                 "    vep_type: 70000\n"
-                 "    scheme: 9\n"
+                 "  body@vep_tarnok_body: {\n    slot_number: 3\n    bay_number: 1\n    vep_type: 70000\n    scheme: 9\n"
                  "    list spi4_id_mappings count: 2\n"
-                 "    list spi4_id_mappings@spi4_mapping: {\n"
-                 "      portnum: 10\n"
-                 "      header_id: 200\n"
-                 "      pri@spi4_priority:SPI4_PRI_HI\n"
-                 "    }\n"
-                 "    list spi4_id_mappings@spi4_mapping: {\n"
-                 "      portnum: 11\n"
-                 "      header_id: 201\n"
-                 "      pri@spi4_priority:SPI4_PRI_LO\n"
-                 "    }\n"
-                 "  }\n");
+                 "    list spi4_id_mappings@spi4_mapping: {\n      portnum: 10\n      header_id: 200\n"
+                 "      pri@spi4_priority:SPI4_PRI_HI\n    }\n"
+                 "    list spi4_id_mappings@spi4_mapping: {\n      portnum: 11\n      header_id: 201\n"
+                 "      pri@spi4_priority:SPI4_PRI_LO\n    }\n  }\n");
     n = cc_ids_print_cr(h, c, buf, sizeof buf);
     EXPECT_EQ(n, std::strlen(buf));
     EXPECT_STREQ(buf,
-                 "cc_ids@cc_ids: {\n"
-                 "  cc_slot: 5\n"
-                 "  pair_count: 3\n"
+                 "cc_ids@cc_ids: {\n  cc_slot: 5\n  pair_count: 3\n"
                  "  pairs[0]@cc_pair: {\n    lower_bits: 1\n    leased: 0\n  }\n"
                  "  pairs[1]@cc_pair: {\n    lower_bits: 2\n    leased: 1\n  }\n"
                  "  pairs[2]@cc_pair: {\n    lower_bits: 3\n    leased: 0\n  }\n"

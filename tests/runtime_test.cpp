@@ -162,8 +162,9 @@ TEST_F(Qelrt, MissingArgumentsAreRefusedNotFollowed) {
     for (e_avl_node_t **r : {static_cast<e_avl_node_t **>(nullptr), &root})
         for (void *n : {static_cast<void *>(nullptr), static_cast<void *>(&node)})
             for (e_avl_compare_fn c : {static_cast<e_avl_compare_fn>(nullptr), +cmp})
-                if (!(r && n && c)) EXPECT_EQ(std::make_pair(e_avl_insert(nullptr, 0, r, n, nullptr, c),
-                                                             e_avl_delete(nullptr, 0, r, n, nullptr, c)), std::make_pair(0, 0));
+                if (!(r && n && c)) {
+                    EXPECT_EQ(std::pair(e_avl_insert(nullptr, 0, r, n, nullptr, c), e_avl_delete(nullptr, 0, r, n, nullptr, c)), std::pair(0, 0));
+                }
     // Not a store; no store; below every range; no key; no store.
     EXPECT_EQ((std::vector<int>{quarl_set_range(&word, &word, 8, 0), quarl_in_range(nullptr, &word, 8),
                                 quarl_in_range(q, &word, 8), quarl_set_key(q, nullptr, &word), quarl_set_key(nullptr, "k", &word)}),
