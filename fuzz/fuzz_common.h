@@ -19,10 +19,7 @@
 
 namespace fz {
 
-using lt::FieldDesc;
-using lt::Kind;
-using lt::TableView;
-using lt::TypeDesc;
+using namespace lt;
 using H = qel_handle_t *;
 using U = uint32_t;
 
@@ -130,11 +127,8 @@ inline void DestroyRecord(H h, const TableView &t, void *r) {
 inline int64_t LiveObjects() {
     int64_t n = 0;
     for (qel_module_desc_t *d = qel_module_tot_root.first; d; d = d->next)
-        for (qel_type_info_t *const *p = d->types; std::strcmp(d->name, "lomari") == 0 && *p; ++p) {
-            if (!(*p)->varinfo) continue;
-            const qel_variant_record_t &r = (*p)->varinfo->variants[0];
-            n += int64_t(r.created) - int64_t(r.destroyed);
-        }
+        for (qel_type_info_t *const *p = d->types; std::strcmp(d->name, "lomari") == 0 && *p; ++p)
+            if (const qel_variant_info_t *v = (*p)->varinfo) n += int64_t(v->variants[0].created) - int64_t(v->variants[0].destroyed);
     return n;
 }
 

@@ -60,10 +60,6 @@ struct Seen {
     void *msg = nullptr;
 };
 inline Seen g_seen;
-inline void Recorder(H, U, uint64_t ctx, void *m, U *) {
-    ++g_seen.calls;
-    g_seen.ctx = ctx;
-    g_seen.msg = m;
-}
+inline void Recorder(H, U, uint64_t ctx, void *m, U *) { g_seen = {g_seen.calls + 1, ctx, m}; }
 
 }  // namespace lt

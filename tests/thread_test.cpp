@@ -23,9 +23,7 @@ void Work(H h, uint32_t seed) {
             void *back = ty.Create(h, db), *copy = nullptr;
             ty.Unmarshal(h, db, buf.data(), back, n, 0, &err);
             ty.Clone(h, db, o, &copy, buf.data(), U(buf.size()), &err);
-            EXPECT_EQ(err, 0u) << t.name;
-            EXPECT_EQ(ty.Compare(o, back), 0) << t.name;
-            EXPECT_EQ(ty.Compare(o, copy), 0) << t.name;
+            EXPECT_EQ((std::tuple{err, ty.Compare(o, back), ty.Compare(o, copy)}), std::tuple(0u, 0, 0)) << t.name;
             for (void *x : {o, back, copy}) ty.Destroy(h, db, x);
         }
 }
@@ -59,18 +57,15 @@ TEST(Threads, OwnHandlesCountExactly) {
     for (auto &t : threads) t.join();
     for (const TypeDesc &t : kTypes) {
         const qel_variant_record_t &s = StaticCounts(t);
-        EXPECT_EQ(s.created - created0[t.ordinal], kThreads * Made(t)) << t.name;
-        EXPECT_EQ(s.created, s.destroyed) << t.name;
+        EXPECT_EQ(std::pair(s.created - created0[t.ordinal], s.destroyed), std::pair(kThreads * Made(t), s.created)) << t.name;
         for (H h : own) {
             auto *copy = static_cast<qel_type_info_t *>(h->type_dict_lookup_fn(h->type_dict_ctx, h->database_id, Record(t.name, "type")->signature));
             ASSERT_NE(copy, nullptr) << t.name;
             EXPECT_EQ(copy->varinfo->variants[0].created, Made(t)) << t.name;
         }
     }
-    for (int i = 0; i < kThreads; ++i) {
-        qelrt_handle_free(plain[i]);
-        qelrt_handle_free(own[i]);
-    }
+    for (H x : plain) qelrt_handle_free(x);
+    for (H x : own) qelrt_handle_free(x);
     EXPECT_EQ(qelrt_live_bytes(), 0);
     qelrt_reset();
 }
