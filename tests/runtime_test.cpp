@@ -132,7 +132,7 @@ TEST_F(Qelrt, TraceCapturesFormattedPoints) {
     __PDf_0(nullptr, 0, 7, QEL_TL_ERROR);
     std::vector<std::string> texts;
     for (U i = 0; i < qelrt_trace_count(); ++i) texts.push_back(qelrt_trace_at(i)->text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"plain", "value 3 of 1", "name cc_ids", "slot=4", "<unknown trace point>",
+    ASSERT_EQ(texts, (std::vector<std::string>{"plain", "value 3 of 1", "name cc_ids", "slot=4", "<unknown trace point>",
                                                "<unknown trace point>"}));
     const qelrt_trace_t t = *qelrt_trace_at(2);
     EXPECT_EQ(std::make_tuple(t.table_no, t.index, t.module, t.level), std::make_tuple(2, 2u, 9, QEL_TL_ERROR));
