@@ -34,20 +34,12 @@ F *Api(const std::string &name, const std::string &op) {
     return reinterpret_cast<F *>(p);
 }
 
-// The input as a stream of choices; an exhausted stream answers zeros.
-class Source {
-public:
-    Source(const uint8_t *d, size_t n) : d_(d), n_(n) {}
-    uint8_t Byte() { return pos_ < n_ ? d_[pos_++] : 0; }
+// The input as a stream of choices (pos: bytes read); an exhausted stream answers zeros.
+struct Source {
+    const uint8_t *d;
+    size_t n, pos = 0;
+    uint8_t Byte() { return pos < n ? d[pos++] : 0; }
     U Word() { return U(Byte()) | U(Byte()) << 8 | U(Byte()) << 16 | U(Byte()) << 24; }
-    bool Empty() const { return pos_ >= n_; }
-    const uint8_t *Rest() const { return d_ + pos_; }
-    size_t RestSize() const { return n_ - pos_; }
-    size_t Consumed() const { return pos_; }
-
-private:
-    const uint8_t *d_;
-    size_t n_, pos_ = 0;
 };
 
 // Sets one scalar, enumeration or string field from the stream (any value:

@@ -131,11 +131,11 @@ struct Machine {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Source s(data, size);
+    Source s{data, size};
     const uint8_t pick = s.Byte();
     Run run(pick & 0x40);
     Machine m(lt::kTypes[pick % lomari::kTypeCount], run.h, run.db);
-    for (unsigned steps = 0; !s.Empty() && steps < 256; ++steps) m.Step(s);
+    for (unsigned steps = 0; s.pos < s.n && steps < 256; ++steps) m.Step(s);
     for (void *&o : m.slot) m.Free(o);
     return 0;
 }

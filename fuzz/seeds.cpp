@@ -33,15 +33,15 @@ void Write(const char *target, const std::string &name, std::initializer_list<ui
 Bytes FillBytes(H h, U db, const TypeDesc &t, U elems, std::mt19937 &rng) {
     Bytes r(4096);
     for (uint8_t &b : r) b = uint8_t(rng() % 7);
-    Source s(r.data(), r.size());
+    Source s{r.data(), r.size()};
     Destroy(h, db, t, Fill(h, db, t, s, elems));
-    r.resize(s.Consumed());
+    r.resize(s.pos);
     return r;
 }
 
 void *Make(H h, U db, const TypeDesc &t, U elems, std::mt19937 &rng) {
     Bytes b = FillBytes(h, db, t, elems, rng);
-    Source s(b.data(), b.size());
+    Source s{b.data(), b.size()};
     return Fill(h, db, t, s, elems);
 }
 

@@ -13,7 +13,7 @@
 using namespace fz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Source s(data, size);
+    Source s{data, size};
     const uint8_t pick = s.Byte();
     const U which = pick % (lomari::kTypeCount + lomari::kEnumCount);
     const bool in_place = pick & 0x80;
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const U db = run.db;
     const U held = in_place && t ? s.Byte() % 8 : 0;  // the elements the target holds, read before its fields
     void *o = in_place && t ? Fill(h, db, *t, s, held) : create(h, db);
-    std::vector<uint8_t> in(s.Rest(), s.Rest() + s.RestSize());  // exact-size copy: overreads trip ASan
+    std::vector<uint8_t> in(s.d + s.pos, s.d + s.n);  // exact-size copy: overreads trip ASan
     U err = 0;
     const U got = unmarshal(h, db, in.data(), o, U(in.size()), in_place, &err);
     if (!err) {
