@@ -24,14 +24,11 @@ struct Ctx {
         Api<void(H, U, P..., U *)>(name, op)(h, db, a..., &e);
         return e;
     }
-    // Released by <name>_destroy (objects, messages, keys).
-    void *Keep(const std::string &name, void *o) {
-        if (o) undo.push_back([this, name, o] { Api<void(H, U, void *)>(name, "destroy")(h, db, o); });
-        return o;
-    }
-    // Released by a table's entry point taking an error word (records, tables).
-    void *KeepIn(const std::string &table, const char *op, void *o) {
-        if (o) undo.push_back([this, table, op, o] { Err<void *>(table, op, o); });
+    // Released by <name>_destroy (objects, messages, keys), or by a table's
+    // entry point taking an error word (records, tables).
+    void *Keep(const std::string &name, void *o, const char *table_op = nullptr) {
+        if (o && table_op) undo.push_back([this, name, table_op, o] { Err<void *>(name, table_op, o); });
+        if (o && !table_op) undo.push_back([this, name, o] { Api<void(H, U, void *)>(name, "destroy")(h, db, o); });
         return o;
     }
     void *Make(const TypeDesc &t, U elems, uint32_t seed = 3) { return Keep(t.name, Filler(seed).Make(h, db, t, elems)); }
@@ -101,7 +98,7 @@ void *MakeMessage(Ctx &c, const MessageDesc &m) {
 }
 // A record with every field its table has a setter for filled.
 void *MakeRecord(Ctx &c, const std::string &table, uint32_t seed, U elems) {
-    void *r = c.KeepIn(table, "destroy_record", Api<void *(H, U)>(table, "record_create_cr")(c.h, 0));
+    void *r = c.Keep(table, Api<void *(H, U)>(table, "record_create_cr")(c.h, 0), "destroy_record");
     Filler f(seed);
     for (const TypeDesc &t : kTypes)
         if (auto set = reinterpret_cast<void (*)(H, U, void *, void *)>(
@@ -123,7 +120,7 @@ U FromXml(Ctx &c, const std::string &name, const std::function<void(void *)> &ke
 // Opens in create mode: by name (mode 0), id 5 (1) or an automatic id (2).
 void *OpenTable(Ctx &c, const std::string &table, U mode) {
     void *t = Api<void *(H, U, U, const char *, uint64_t)>(table, "table_open_cr")(c.h, 0, mode, "sweep", 5);
-    return c.KeepIn(table, "table_free", t);
+    return c.Keep(table, t, "table_free");
 }
 
 std::vector<Case> Cases() {
@@ -236,13 +233,13 @@ std::vector<Case> Cases() {
             void *r = Api<void *(H, U, U *)>(n, "create_record")(c.h, c.db, &e);
             // Out of memory: null, the error word as it was.
             if (!r) return e ? ~0u : U(LOMARI_ERR_NO_MEMORY);
-            c.KeepIn(n, "destroy_record", r);
+            c.Keep(n, r, "destroy_record");
             return e;
         });
         // Chained creation hands out the null record when it cannot allocate one.
         for (U fields : {0u, 1u})
             Row(n + "_record_create_cr" + (fields ? "_with_fields" : ""), none, [n, fields](Ctx &c) {
-                void *r = c.KeepIn(n, "destroy_record", Api<void *(H, U)>(n, "record_create_cr")(c.h, fields));
+                void *r = c.Keep(n, Api<void *(H, U)>(n, "record_create_cr")(c.h, fields), "destroy_record");
                 return r ? std::exchange(c.h->err, 0) : ~0u;
             });
         Row(n + "_pkey_create", none, [n](Ctx &c) {
@@ -262,7 +259,7 @@ std::vector<Case> Cases() {
                 void *r = c.in[0];
                 const U e = c.Err<void **, const uint8_t *, U, U>(n, "table_record_unmarshal", &r, c.bytes.data(),
                                                                   U(c.bytes.size()), in_place);
-                EXPECT_TRUE(in_place || !c.KeepIn(n, "destroy_record", r) || !e) << "nothing handed out on failure";
+                EXPECT_TRUE(in_place || !c.Keep(n, r, "destroy_record") || !e) << "nothing handed out on failure";
                 return e;
             });
         Row(n + "_table_pkey_unmarshal", [n](Ctx &c) { c.bytes = c.Encode(n + "_table_pkey", MakeRecord(c, n, 9, 0)); },
@@ -272,7 +269,7 @@ std::vector<Case> Cases() {
                 return Reported(e, c.Keep(n + "_pkey", key));
             });
         Row(rec + "_from_xml", [rec, n](Ctx &c) { c.text = c.Xml(rec, MakeRecord(c, n, 10, 4)); },
-            [rec, n](Ctx &c) { return FromXml(c, rec, [&c, n](void *r) { c.KeepIn(n, "destroy_record", r); }); });
+            [rec, n](Ctx &c) { return FromXml(c, rec, [&c, n](void *r) { c.Keep(n, r, "destroy_record"); }); });
     }
     return v;
 }
