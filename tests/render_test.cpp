@@ -213,7 +213,7 @@ TEST_F(Rendered, EnumerationElementsAndMalformedNumbers) {
     which_fp_destroy(h, db, f);
 }
 
-// 200,000 list and array elements read whole, in order (the cost is a benchmark's);
+// 200,000 list and array elements read whole, in order (the cost: BM_XmlFillMany);
 // lists append; arrays count their elements; a refused element appends nothing.
 TEST_F(Rendered, ListsAppendArraysCountFromElementsAndLongOnesReadWhole) {
     constexpr U kN = 200000;
