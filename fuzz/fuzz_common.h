@@ -1,6 +1,7 @@
 // fuzz_common.h -- what the fuzz targets share: entry points reached by
 // name, input bytes read as a stream of choices, objects filled from those
-// choices, and the leak and counter balance every target checks at the end.
+// choices, table records compared field by field, and the leak and counter
+// balance every target checks at the end.
 #pragma once
 
 #include <dlfcn.h>
@@ -18,9 +19,7 @@
 
 namespace fz {
 
-using lt::FieldDesc;
-using lt::Kind;
-using lt::TypeDesc;
+using namespace lt;
 using H = qel_handle_t *;
 using U = uint32_t;
 
@@ -35,20 +34,12 @@ F *Api(const std::string &name, const std::string &op) {
     return reinterpret_cast<F *>(p);
 }
 
-// The input as a stream of choices; an exhausted stream answers zeros.
-class Source {
-public:
-    Source(const uint8_t *d, size_t n) : d_(d), n_(n) {}
-    uint8_t Byte() { return pos_ < n_ ? d_[pos_++] : 0; }
+// The input as a stream of choices (pos: bytes read); an exhausted stream answers zeros.
+struct Source {
+    const uint8_t *d;
+    size_t n, pos = 0;
+    uint8_t Byte() { return pos < n ? d[pos++] : 0; }
     U Word() { return U(Byte()) | U(Byte()) << 8 | U(Byte()) << 16 | U(Byte()) << 24; }
-    bool Empty() const { return pos_ >= n_; }
-    const uint8_t *Rest() const { return d_ + pos_; }
-    size_t RestSize() const { return n_ - pos_; }
-    size_t Consumed() const { return pos_; }
-
-private:
-    const uint8_t *d_;
-    size_t n_, pos_ = 0;
 };
 
 // Sets one scalar, enumeration or string field from the stream (any value:
@@ -74,6 +65,7 @@ inline void SetField(H h, U db, const TypeDesc &t, void *o, const FieldDesc &f, 
 inline const FieldDesc *Owned(const TypeDesc &t) {
     return t.list_field >= 0 ? &t.fields[t.list_field] : t.array_field >= 0 ? &t.fields[t.array_field] : nullptr;
 }
+inline void Destroy(H h, U db, const TypeDesc &t, void *o) { Api<void(H, U, void *)>(t.name, "destroy")(h, db, o); }
 
 // A new object with every field set from the stream and `elems` list or
 // array elements filled the same way.
@@ -94,21 +86,41 @@ inline void *Fill(H h, U db, const TypeDesc &t, Source &s, U elems) {
         } else {
             Api<void(H, U, void *, U, void *, U *)>(n, "set")(h, db, o, k, el, &e);
         }
-        Api<void(H, U, void *)>(of->elem->name, "destroy")(h, db, el);
+        Destroy(h, db, *of->elem, el);
     }
     return o;
 }
+
+// ---- table records ------------------------------------------------------------
+
+template <class F>
+F *Op(const TableView &t, const std::string &op) { return Api<F>(t.desc->name, op); }
+inline void *Field(H h, const TableView &t, unsigned p, void *r) {
+    return Op<void *(H, U, void *)>(t, std::string(t.parts[p]->name) + "_get_field")(h, h->database_id, r);
+}
+// True when every field of a compares equal to the same field of b.
+inline bool Same(H h, const TableView &t, void *a, void *b) {
+    for (unsigned p = 0; p < t.nparts; ++p) {
+        void *x = Field(h, t, p, a), *y = Field(h, t, p, b);
+        if (!x || !y || Api<int32_t(const void *, const void *)>(t.parts[p]->name, "compare")(x, y) != 0) return false;
+    }
+    return true;
+}
+inline void DestroyRecord(H h, const TableView &t, void *r) {
+    U e = 0;
+    Op<void(H, U, void *, U *)>(t, "destroy_record")(h, h->database_id, r, &e);
+    FZ_CHECK(e == 0);
+}
+
+// ---- one input's handle ---------------------------------------------------------
 
 // Objects alive per the static counting records the library publishes
 // (variant 0, the one the default domain answers) of every kind.
 inline int64_t LiveObjects() {
     int64_t n = 0;
     for (qel_module_desc_t *d = qel_module_tot_root.first; d; d = d->next)
-        for (qel_type_info_t *const *p = d->types; std::strcmp(d->name, "lomari") == 0 && *p; ++p) {
-            if (!(*p)->varinfo) continue;
-            const qel_variant_record_t &r = (*p)->varinfo->variants[0];
-            n += int64_t(r.created) - int64_t(r.destroyed);
-        }
+        for (qel_type_info_t *const *p = d->types; std::strcmp(d->name, "lomari") == 0 && *p; ++p)
+            if (const qel_variant_info_t *v = (*p)->varinfo) n += int64_t(v->variants[0].created) - int64_t(v->variants[0].destroyed);
     return n;
 }
 

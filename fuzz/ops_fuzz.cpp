@@ -1,14 +1,10 @@
-// ops_fuzz.cpp -- drives a random sequence of operations on objects of one
-// structured type: create (plain and chained-error forms), field and string
-// setters, list append and remove, array growth and element set (copy and
-// move), clone, whole-object set, encode, decode (fresh and in place) and
-// destroy.
-//
-// Byte 0 picks the type (modulo 17) and the mode (0x40); every later byte
-// is an operation on one of four slots, its arguments read from the bytes
-// after it.  Refused calls are fine; what must hold is that nothing
-// crashes, an object that encodes decodes to an equal one, and at the end
-// no byte and no counted object outlives the sequence.
+// ops_fuzz.cpp -- random sequences of operations on objects of one
+// structured type: create (plain and chained), setters, list append and
+// remove, array growth and element set (copy and move), clone, whole-object
+// set, encode, decode (fresh and in place), destroy.  Byte 0: the type
+// (modulo 17) and tracking mode (0x40); every later byte an operation on
+// one of four slots, its arguments in the bytes after it.  Refusals are
+// fine; no crash, every encoding decodes to an equal object, no leak.
 #include <vector>
 
 #include "fuzz_common.h"
@@ -17,16 +13,18 @@ namespace {
 
 using namespace fz;
 
-constexpr unsigned kSlots = 4;
-
 struct Machine {
     Machine(const TypeDesc &t, H h, U db) : t(t), h(h), db(db), of(Owned(t)) {}
 
-    std::string Sub() const { return std::string(t.name) + "_" + of->name; }
-    void Destroy(void *&o) {
-        if (o) Api<void(H, U, void *)>(t.name, "destroy")(h, db, o);
+    template <class F>
+    F *Fn(const char *op) const { return Api<F>(t.name, op); }
+    template <class F>
+    F *Sub(const char *op) const { return Api<F>(std::string(t.name) + "_" + of->name, op); }
+    void Free(void *&o) {
+        if (o) Destroy(h, db, t, o);
         o = nullptr;
     }
+    void FreeElement(void *el) { Destroy(h, db, *of->elem, el); }
     void *Element(Source &s) { return Fill(h, db, *of->elem, s, 0); }
 
     void Step(Source &s) {
@@ -39,14 +37,14 @@ struct Machine {
         switch (op & 15) {
         case 0: {
             const U elems = s.Byte() % 6;  // read before the fields, whatever the compiler's argument order
-            Destroy(a);
+            Free(a);
             a = Fill(h, db, t, s, elems);
             break;
         }
         case 1:
-            Destroy(a);
+            Free(a);
             h->err = 0;  // a chain already failed would hand out the shared null object
-            a = Api<void *(H)>(t.name, "create_cr")(h);
+            a = Fn<void *(H)>("create_cr")(h);
             if (h->err) a = nullptr;
             h->err = 0;
             break;
@@ -57,66 +55,64 @@ struct Machine {
                 SetField(h, db, t, a, f, s, &err);
             }
             break;
-        case 3:  // append, or grow the array to the given index
+        case 3: {  // append, or grow the array to the given index
             if (!a || !of) break;
+            void *el = Element(s);
             if (t.list_field >= 0) {
-                void *el = Element(s);
-                Api<void(H, U, void *, void *, U *)>(Sub(), "set_last")(h, db, a, el, &err);
-                if (err) Api<void(H, U, void *)>(of->elem->name, "destroy")(h, db, el);
-            } else {
-                void *el = Element(s);
-                const U at = s.Byte() % 24;
-                if (s.Byte() & 1) {
-                    Api<void(H, U, void *, U, void *, U *)>(Sub(), "set")(h, db, a, at, el, &err);
-                } else {
-                    Api<U(H, void *, U, void *, U)>(Sub(), "set_cr")(h, a, at, el, s.Byte() & 1);
-                }
-                Api<void(H, U, void *)>(of->elem->name, "destroy")(h, db, el);
+                Sub<void(H, U, void *, void *, U *)>("set_last")(h, db, a, el, &err);
+                if (err) FreeElement(el);
+                break;
             }
+            const U at = s.Byte() % 24;
+            if (s.Byte() & 1)
+                Sub<void(H, U, void *, U, void *, U *)>("set")(h, db, a, at, el, &err);
+            else
+                Sub<U(H, void *, U, void *, U)>("set_cr")(h, a, at, el, s.Byte() & 1);
+            FreeElement(el);
             break;
-        case 4:  // remove one element, or all of the array's
+        }
+        case 4: {  // remove one element, or all of the array's
             if (!a || !of) break;
-            if (t.list_field >= 0) {
-                void *el = Api<void *(H, U, void *, U *)>(Sub(), "get_first")(h, db, a, &err);
-                for (U k = s.Byte() % 4; el && k; --k)
-                    el = Api<void *(H, U, void *, void *, U *)>(Sub(), "get_next")(h, db, a, el, &err);
-                if (!el) break;
-                Api<void(H, U, void *, void *, U *)>(Sub(), "remove")(h, db, a, el, &err);
-                if (!err) Api<void(H, U, void *)>(of->elem->name, "destroy")(h, db, el);
-            } else {
-                Api<void(H, U, void *)>(Sub(), "remove_elements")(h, db, a);
+            if (t.list_field < 0) {
+                Sub<void(H, U, void *)>("remove_elements")(h, db, a);
+                break;
             }
+            void *el = Sub<void *(H, U, void *, U *)>("get_first")(h, db, a, &err);
+            for (U k = s.Byte() % 4; el && k; --k) el = Sub<void *(H, U, void *, void *, U *)>("get_next")(h, db, a, el, &err);
+            if (!el) break;
+            Sub<void(H, U, void *, void *, U *)>("remove")(h, db, a, el, &err);
+            if (!err) FreeElement(el);
             break;
+        }
         case 5:  // clone a into b
             if (!a || &a == &b) break;
-            Destroy(b);
-            Api<void(H, U, void *, void **, uint8_t *, U, U *)>(t.name, "clone")(h, db, a, &b, work.data(), U(work.size()), &err);
+            Free(b);
+            Fn<void(H, U, void *, void **, uint8_t *, U, U *)>("clone")(h, db, a, &b, work.data(), U(work.size()), &err);
             if (err) b = nullptr;
             break;
         case 6:  // whole-object set of a from b
-            if (a && b) Api<void(H, U, void *, void *, U *)>(t.name, "set")(h, db, a, b, &err);
+            if (a && b) Fn<void(H, U, void *, void *, U *)>("set")(h, db, a, b, &err);
             break;
         case 7: {  // encode a, decode into b (fresh or in place) and compare
             if (!a) break;
-            const U n = Api<U(H, U, const void *)>(t.name, "len")(h, db, a);
+            const U n = Fn<U(H, U, const void *)>("len")(h, db, a);
             std::vector<uint8_t> buf(n);
-            const U wrote = Api<U(H, U, uint8_t *, const void *, U, U *)>(t.name, "marshal")(h, db, buf.data(), a, n, &err);
+            const U wrote = Fn<U(H, U, uint8_t *, const void *, U, U *)>("marshal")(h, db, buf.data(), a, n, &err);
             FZ_CHECK(err == 0 && wrote <= n);
             if (&a == &b) break;
             const U in_place = b && (s.Byte() & 1);
             if (!in_place) {
-                Destroy(b);
-                b = Api<void *(H, U)>(t.name, "create")(h, db);
+                Free(b);
+                b = Fn<void *(H, U)>("create")(h, db);
             }
-            const U got = Api<U(H, U, const uint8_t *, void *, U, U, U *)>(t.name, "unmarshal")(h, db, buf.data(), b,
-                                                                                           wrote, in_place, &err);
+            const U got = Fn<U(H, U, const uint8_t *, void *, U, U, U *)>("unmarshal")(h, db, buf.data(), b, wrote, in_place, &err);
             FZ_CHECK(err == 0 && got == wrote);
-            FZ_CHECK(Api<int32_t(const void *, const void *)>(t.name, "compare")(a, b) == 0);
+            FZ_CHECK(Fn<int32_t(const void *, const void *)>("compare")(a, b) == 0);
             break;
         }
-        case 8: Destroy(a); break;
+        case 8: Free(a); break;
         case 9:
-            if (a) Api<void(H, void *)>(t.name, "destroy_cr")(h, a);
+            if (a) Fn<void(H, void *)>("destroy_cr")(h, a);
             a = nullptr;
             break;
         default: break;
@@ -128,18 +124,18 @@ struct Machine {
     H h;
     U db;
     const FieldDesc *of;
-    void *slot[kSlots] = {};
+    void *slot[4] = {};
     std::vector<uint8_t> work = std::vector<uint8_t>(1 << 16);
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Source s(data, size);
+    Source s{data, size};
     const uint8_t pick = s.Byte();
     Run run(pick & 0x40);
     Machine m(lt::kTypes[pick % lomari::kTypeCount], run.h, run.db);
-    for (unsigned steps = 0; !s.Empty() && steps < 256; ++steps) m.Step(s);
-    for (void *&o : m.slot) m.Destroy(o);
+    for (unsigned steps = 0; s.pos < s.n && steps < 256; ++steps) m.Step(s);
+    for (void *&o : m.slot) m.Free(o);
     return 0;
 }

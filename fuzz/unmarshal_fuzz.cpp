@@ -1,14 +1,10 @@
-// unmarshal_fuzz.cpp -- feeds arbitrary bytes to the decoder of every
-// structured type and enumeration, in plain and tracking mode, into a fresh
-// object or in place into one that already holds list or array elements.
-//
-// Byte 0 picks the type (modulo 21: structured types, then enumerations),
-// the mode (0x40) and in-place decoding (0x80); for in place, byte 1 is the
-// number of elements the target holds first and the fields are set from the
-// next bytes.  The rest is the encoding.  Whatever the bytes: no crash, no
-// read past the input (the copy is exact), nothing leaked, counters
-// balanced.  What decodes encodes within its measured length, and that
-// encoding decodes to an equal object that encodes to the same bytes.
+// unmarshal_fuzz.cpp -- arbitrary bytes to every structured type's and
+// enumeration's decoder.  Byte 0: the type (modulo 21, enumerations last),
+// tracking mode (0x40) and in place (0x80: byte 1 is how many elements the
+// target holds, its fields set from the next bytes); the rest is the
+// encoding.  No crash, overread, leak or unbalanced counter; what decodes
+// encodes within its length to bytes that decode to an equal object
+// encoding the same.
 #include <algorithm>
 #include <vector>
 
@@ -17,7 +13,7 @@
 using namespace fz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    Source s(data, size);
+    Source s{data, size};
     const uint8_t pick = s.Byte();
     const U which = pick % (lomari::kTypeCount + lomari::kEnumCount);
     const bool in_place = pick & 0x80;
@@ -33,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const U db = run.db;
     const U held = in_place && t ? s.Byte() % 8 : 0;  // the elements the target holds, read before its fields
     void *o = in_place && t ? Fill(h, db, *t, s, held) : create(h, db);
-    std::vector<uint8_t> in(s.Rest(), s.Rest() + s.RestSize());  // exact-size copy: overreads trip ASan
+    std::vector<uint8_t> in(s.d + s.pos, s.d + s.n);  // exact-size copy: overreads trip ASan
     U err = 0;
     const U got = unmarshal(h, db, in.data(), o, U(in.size()), in_place, &err);
     if (!err) {

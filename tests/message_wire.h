@@ -1,6 +1,5 @@
-// message_wire.h -- the message tests' shared ground: one message type per
-// test, its entry points by name, messages with random bodies, and the
-// envelope's header fields as the receiver reads them.
+// message_wire.h -- the message tests' fixture: one message type per test,
+// its entry points by name, random messages, and a handler that records.
 #pragma once
 
 #include "fixture.h"
@@ -25,8 +24,7 @@ protected:
     template <class F>
     F *Fn(const std::string &op) const { return Api<F>(M().full_name, op); }
 
-    // A message whose body is filled at random (lists and arrays with elems
-    // elements); it dies with the test.
+    // A message with a random body (elems list or array elements), freed with the test.
     void *Make(uint32_t seed, U elems = 3) {
         void *m = Fn<void *(H, U)>("create_shallow")(h, db);
         void *b = Filler(seed).Make(h, db, *M().body, elems);
@@ -62,10 +60,6 @@ struct Seen {
     void *msg = nullptr;
 };
 inline Seen g_seen;
-inline void Recorder(H, U, uint64_t ctx, void *m, U *) {
-    ++g_seen.calls;
-    g_seen.ctx = ctx;
-    g_seen.msg = m;
-}
+inline void Recorder(H, U, uint64_t ctx, void *m, U *) { g_seen = {g_seen.calls + 1, ctx, m}; }
 
 }  // namespace lt

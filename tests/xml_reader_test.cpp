@@ -1,7 +1,5 @@
-// xml_reader_test.cpp -- the runtime's parsed documents and path readers:
-// the direct walk agrees with the XPath engine, values and numbers are
-// read or refused with a clear code and message, and documents that are
-// not well-formed are refused or recovered as asked.
+// xml_reader_test.cpp -- the runtime's parsed documents and path readers: the
+// walk agrees with XPath; values read or refused; bad documents refused or recovered.
 #include "fixture.h"
 #include "qel/rt_control_text.h"
 
@@ -15,7 +13,7 @@ const char kDoc[] =
     "<u8>255</u8><u8big>256</u8big><u16>65535</u16><u16big>65536</u16big>"
     "<u32>4294967295</u32><u32big>99999999999999999999</u32big>"
     "<neg>-1</neg><hex>0x10</hex><empty/><mixed>1<x/>2</mixed><cd><![CDATA[7]]></cd>"
-    "<x-1.y>9</x-1.y><p:q xmlns:p=\"urn:q\">8</p:q><!-- note --><?pi x?><w>a<!-- c -->b</w>"
+    "<x-1.y>9</x-1.y><p:q xmlns:p=\"urn:q\">8</p:q><!-- note --><?pi x?><w>a<!-- c -->b</w><s>x&amp;y</s>"
     "</root>";
 
 class Reader : public Lomari {
@@ -44,70 +42,35 @@ protected:
     char msg[256] = {};
 };
 
+// Fixed and random paths (long sibling runs asked in every order) get XPath's answers.
 TEST_F(Reader, WalkAgreesWithXPath) {
-    const char *paths[] = {"//a", "//a/n", "//a[1]/n", "//a[2]", "/root/b/a[2]/n", "root/b[2]/a/n",
-                           "//b/a[2]/a/n", "//a[0]", "//nothing", "/b", "//root/u8", "//n",
-                           "//b[2]", "//a/a/n", "/root/b/a[3]",
-                           // names with digits, dashes and dots; a namespaced element; mixed content
-                           "//x-1.y", "/root/x-1.y", "//q", "//p:q", "//w", "//1a", "//-a",
-                           // what the walk leaves to XPath: empty steps, open or long positions
-                           "/", "//", "//a//n", "//a/", "//a[", "//a[x]", "//a[1", "//a[1234567890]",
-                           "/root/b/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/n",
-                           // XPath's own: text and attribute nodes, a number, not an expression
-                           "//n/text()", "/root/@v", "count(//a)", "//a[@"};
-    for (const char *p : paths) {
-        std::vector<std::pair<U, std::string>> seen;
-        for (auto mode : {QELRT_XML_PATH_WALK, QELRT_XML_PATH_XPATH_CACHED, QELRT_XML_PATH_XPATH}) {
-            qelrt_xml_set_path_mode(mode);
-            for (int twice = 0; twice < 2; ++twice) seen.emplace_back(Count(p), Value(p));
-        }
-        for (auto &s : seen) EXPECT_EQ(s, seen[0]) << p;
-    }
-    EXPECT_EQ(Count("//a"), 5u);
-    EXPECT_EQ(Value("//a[2]/n"), " 2 ");
-    EXPECT_EQ(Value("//mixed"), "12");
-    EXPECT_EQ(Value("//cd"), "7");
-    EXPECT_EQ(Value("/root/@v"), "6");
-    EXPECT_EQ(Value("//n/text()"), "1");
-    EXPECT_EQ(Value("count(//a)"), "rc22");
-    qelrt_xml_stats_t st;
-    qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
-    qelrt_xml_stats_reset();
-    Count("//a/n");
-    Count("//count(a)|");  // not a simple path: the XPath engine refuses it
-    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
-    qelrt_xml_stats(&st);
-    EXPECT_EQ(st.walked, 1u);
-    EXPECT_EQ(st.xpath, 1u);
-}
-
-// Random simple paths, asked in a random order for a value, a count or
-// both, get XPath's answers: over the fixture's short sibling lists, and
-// over sixty same-named siblings (with others between them and some
-// nested) whose positions are asked forward, back, from the start, past
-// the end and at random, and whose value is asked before their children.
-TEST_F(Reader, RandomPathsAgreeWithXPath) {
     std::string many = "<r>";
     for (int i = 0; i < 60; ++i)
         many += std::string(i % 3 ? "" : "<b/>") + "<a><n>" + std::to_string(i) + "</n>" + (i % 7 ? "" : "<a><n>x</n></a>") + "</a>";
     many += "</r>";
-    qel_xml_doc_t *d2 = qel_xml_parse_memory(h, many.data(), U(many.size()), 0, msg, sizeof msg, &err);
+    qel_xml_doc_t *fixture = d, *d2 = qel_xml_parse_memory(h, many.data(), U(many.size()), 0, msg, sizeof msg, &err);
     ASSERT_NE(d2, nullptr) << msg;
-    struct Row {
+    std::vector<std::string> fixed;
+    for (const char *p : {"//a", "//a/n", "//a[1]/n", "//a[2]", "/root/b/a[2]/n", "root/b[2]/a/n", "//b/a[2]/a/n", "//a[0]", "//nothing",
+                          "/b", "//root/u8", "//n", "//b[2]", "//a/a/n", "/root/b/a[3]", "//x-1.y", "/root/x-1.y", "//q", "//p:q", "//w",
+                          "//1a", "//-a", "/", "//", "//a//n", "//a/", "//a[", "//a[x]", "//a[1", "//a[1234567890]",
+                          "/root/b/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/a/n", "//n/text()", "/root/@v",
+                          "count(//a)", "//a[@"})
+        fixed.insert(fixed.end(), 3, p);
+    const struct {
         qel_xml_doc_t *doc;
         std::vector<const char *> names;
         U positions;
         std::string start;               // of every random path: "" or a step to position
         std::vector<std::string> paths;  // asked first, in this order
-    };
-    const Row rows[] = {
-        {d, {"root", "a", "b", "n", "c", "u8"}, 4, "", {}},
+    } rows[] = {
+        {d, {"root", "a", "b", "n", "c", "u8"}, 4, "", fixed},
         {d2, {"a", "b", "n"}, 64, "/r/a",
          {"/r/a", "/r/a/n", "/r/b", "/r/a", "/r/a/a/n", "/r/a[30]/n", "/r/a[1]/n", "/r/a[35]/n", "/r/a[61]/n", "/r/a[60]/n", "/r/a[58]/n", "/r/a[59]/n",
           "/r/a[62]", "/r/a[20]/n", "/r/a[0]", "/r/a[29]/a/n", "//a[43]/n", "//a[1]/n", "/r/a[43]/a[1]/n"}},
     };
     std::mt19937 rng(9);
-    for (const Row &row : rows) {
+    for (const auto &row : rows) {
         std::vector<std::string> paths = row.paths;
         const bool any = row.start.empty();
         for (int i = 0; i < 400; ++i) {
@@ -129,98 +92,124 @@ TEST_F(Reader, RandomPathsAgreeWithXPath) {
             const std::string c = std::to_string(Count(p));
             return i % 3 == 1 ? c : c + " " + Value(p);
         };
-        qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
-        std::vector<std::string> walked;
-        for (size_t i = 0; i < paths.size(); ++i) walked.push_back(ask(i));
-        qelrt_xml_set_path_mode(QELRT_XML_PATH_XPATH_CACHED);
-        for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(walked[i], ask(i)) << paths[i];
+        std::vector<std::string> seen[3];
+        for (auto mode : {QELRT_XML_PATH_WALK, QELRT_XML_PATH_XPATH_CACHED, QELRT_XML_PATH_XPATH}) {
+            qelrt_xml_set_path_mode(mode);
+            for (size_t i = 0; i < paths.size(); ++i) seen[mode].push_back(ask(i));
+        }
+        for (size_t i = 0; i < paths.size(); ++i)
+            EXPECT_EQ(std::pair(seen[1][i], seen[2][i]), std::pair(seen[0][i], seen[0][i])) << paths[i];
     }
-    d = rows[0].doc;
+    d = fixture;
     qel_xml_doc_free(d2);
+    EXPECT_EQ(Count("//a"), 5u);
+    const std::vector<std::string> values = {Value("//a[2]/n"), Value("//mixed"), Value("//cd"), Value("/root/@v"),
+                                             Value("//n/text()"), Value("count(//a)"), Value("//s")};
+    EXPECT_EQ(values, (std::vector<std::string>{" 2 ", "12", "7", "6", "1", "rc22", "x&y"}));
+    qelrt_xml_stats_t st;
+    qelrt_xml_set_path_mode(QELRT_XML_PATH_WALK);
+    qelrt_xml_stats_reset();
+    Count("//a/n");
+    Count("//count(a)|");  // not a simple path: the XPath engine refuses it
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    qelrt_xml_stats(&st);
+    EXPECT_EQ(std::pair(st.walked, st.xpath), std::pair(uint64_t(1), uint64_t(1)));
 }
 
-struct Num { const char *path; int width; U rc, value; };
-
+// Numbers of each width read or refused, with or without error word and message.
 TEST_F(Reader, NumbersReadOrRefused) {
-    const Num cases[] = {
+    const struct { const char *path; int width; U rc, value; } cases[] = {
         {"//u8", 8, 0, 255},          {"//u8big", 8, 22, 0},  {"//u16", 16, 0, 65535},
         {"//u16big", 16, 22, 0},      {"//u32", 32, 0, 4294967295u}, {"//u32big", 32, 22, 0},
         {"//a[2]/n", 8, 0, 2},        {"//neg", 32, 22, 0},   {"//hex", 32, 22, 0},
-        {"//empty", 32, 22, 0},       {"//missing", 8, 2, 0}, {"//a[", 16, 22, 0},
+        {"//empty", 32, 22, 0},       {"//missing", 8, 2, 0}, {"//a[", 16, 22, 0},  {"//s", 32, 22, 0},
     };
-    for (const Num &c : cases) {
-        u_int32 v32 = 77;
-        u_int16 v16 = 77;
-        u_int8 v8 = 77;
-        msg[0] = 0;
-        U rc = c.width == 8    ? u_int8_from_xml(h, db, c.path, d, &v8, &err, msg, sizeof msg)
-               : c.width == 16 ? u_int16_from_xml(h, db, c.path, d, &v16, &err, msg, sizeof msg)
-                               : u_int32_from_xml(h, db, c.path, d, &v32, &err, msg, sizeof msg);
-        U got = c.width == 8 ? v8 : c.width == 16 ? v16 : v32;
-        EXPECT_EQ(rc, c.rc) << c.path;
-        EXPECT_EQ(Err(), c.rc) << c.path;
-        EXPECT_EQ(got, c.rc ? 77u : c.value) << c.path;
-        if (c.rc == QEL_TEXT_INVALID) {
-            EXPECT_EQ(std::string(msg).rfind(std::string("Failed xpath: ") + c.path, 0), 0u) << msg;
-            EXPECT_EQ(h->err, QEL_TEXT_INVALID);
-        } else {
-            EXPECT_STREQ(msg, "");
+    for (const auto &c : cases)
+        for (bool words : {true, false}) {
+            SCOPED_TRACE(std::string(c.path) + (words ? "" : " without error word or message"));
+            u_int32 v32 = 77;
+            u_int16 v16 = 77;
+            u_int8 v8 = 77;
+            std::strcpy(msg, "");
+            U *e = words ? &err : nullptr;
+            char *m = words ? msg : nullptr;
+            const U room = words ? 8 + U(std::strlen(c.path)) + 16 : 0;  // the message cut to its room
+            U rc = c.width == 8    ? u_int8_from_xml(h, db, c.path, d, &v8, e, m, room)
+                   : c.width == 16 ? u_int16_from_xml(h, db, c.path, d, &v16, e, m, room)
+                                   : u_int32_from_xml(h, db, c.path, d, &v32, e, m, room);
+            EXPECT_EQ(std::make_tuple(rc, Err(), U(c.width == 8 ? v8 : c.width == 16 ? v16 : v32)),
+                      std::make_tuple(c.rc, words ? c.rc : 0u, c.rc ? 77u : c.value));
+            EXPECT_EQ(std::exchange(h->err, 0), c.rc == QEL_TEXT_INVALID ? QEL_TEXT_INVALID : 0u);
+            if (c.rc == QEL_TEXT_INVALID && words) {
+                EXPECT_EQ(std::string(msg).rfind(std::string("Failed xpath: ") + c.path, 0), 0u) << msg;
+                EXPECT_LT(std::strlen(msg), room);
+            } else {
+                EXPECT_STREQ(msg, "");
+            }
         }
-        h->err = 0;
-    }
 }
 
-TEST_F(Reader, StringsAndValueRoom) {
-    char s[8] = "xxxxxxx";
+// Strings and values within their room read, else refused; private-use bytes, not NUL.
+TEST_F(Reader, StringsAndValuesReadOrRefused) {
+    char s[8] = "xxxxxxx", v[4];
     EXPECT_EQ(null_string_from_xml(h, db, "//u32", d, s, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
     EXPECT_STREQ(s, "xxxxxxx");
+    EXPECT_EQ(std::exchange(h->err, 0), QEL_TEXT_INVALID);
     EXPECT_EQ(null_string_from_xml(h, db, "//u16", d, s, 7, &err, msg, sizeof msg), 0u);
     EXPECT_STREQ(s, "65535");
-    char v[4];
+    EXPECT_EQ(null_string_from_xml(h, db, "//s", d, s, 3, nullptr, nullptr, 0), 0u);
+    EXPECT_STREQ(s, "x&y");
+    EXPECT_EQ(null_string_from_xml(h, db, "//s", d, s, 2, nullptr, nullptr, 0), QEL_TEXT_INVALID);
     EXPECT_EQ(xml_get_element_value(h, d, "//u16", v, sizeof v, &err), QEL_TEXT_SHORT);
+    EXPECT_EQ(xml_get_element_value(h, d, "//s", v, sizeof v, nullptr), 0u);
+    EXPECT_STREQ(v, "x&y");
+    EXPECT_EQ(xml_get_element_value(h, d, "//s", v, 3, nullptr), QEL_TEXT_SHORT);
+    U c = 9;
+    EXPECT_EQ(xml_get_element_nodecount(h, d, "/root/b/*", &c, nullptr), 0u);
+    EXPECT_EQ(c, 5u);
     Err();
+    h->err = 0;
+    const std::string x = "<r><s>a\xEE\x81\x81" "b</s><z>\xEE\x80\x80</z></r>";
+    qel_xml_doc_t *d2 = qel_xml_parse_memory(h, x.data(), U(x.size()), 0, msg, sizeof msg, &err);
+    ASSERT_NE(d2, nullptr) << msg;
+    EXPECT_EQ(null_string_from_xml(h, db, "/r/s", d2, s, 7, &err, msg, sizeof msg), 0u);
+    EXPECT_STREQ(s, "aAb");
+    EXPECT_EQ(null_string_from_xml(h, db, "/r/z", d2, s, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
+    EXPECT_EQ(Err(), QEL_TEXT_INVALID);
+    qel_xml_doc_free(d2);
 }
 
-// A missing document, path or destination is refused with 22 and a message
-// naming the path; nothing is written.
+// A missing document, path, destination, text or file name: 22, nothing written.
 TEST_F(Reader, MissingArgumentsAreRefused) {
     char v[8] = "x";
     U c = 7;
     u_int32 n = 5;
-    const char *p = "//u8";
     for (int k = 0; k < 3; ++k) {
         qel_xml_doc_t *doc = k == 0 ? nullptr : d;
-        const char *path = k == 1 ? nullptr : p;
+        const char *path = k == 1 ? nullptr : "//u8";
         EXPECT_EQ(xml_get_element_value(h, doc, path, k == 2 ? nullptr : v, sizeof v, &err), QEL_TEXT_INVALID);
         EXPECT_EQ(xml_get_element_nodecount(h, doc, path, k == 2 ? nullptr : &c, &err), QEL_TEXT_INVALID);
+        EXPECT_EQ(xml_get_element_nodecount(h, doc, path, k == 2 ? nullptr : &c, nullptr), QEL_TEXT_INVALID);
         EXPECT_EQ(u_int32_from_xml(h, db, path, doc, k == 2 ? nullptr : &n, &err, msg, sizeof msg), QEL_TEXT_INVALID);
         EXPECT_EQ(std::string(msg).rfind(std::string("Failed xpath: ") + (path ? path : "(null)"), 0), 0u) << msg;
         EXPECT_EQ(null_string_from_xml(h, db, path, doc, k == 2 ? nullptr : v, 7, &err, nullptr, 0), QEL_TEXT_INVALID);
         EXPECT_EQ(Err(), QEL_TEXT_INVALID);
     }
-    EXPECT_STREQ(v, "x");
-    EXPECT_EQ(c, 0u);
-    EXPECT_EQ(n, 5u);
+    EXPECT_EQ(std::make_tuple(std::string(v), c, n), std::make_tuple(std::string("x"), 0u, 5u));
     EXPECT_EQ(qel_xml_parse_memory(h, nullptr, 4, 0, msg, sizeof msg, &err), nullptr);
     EXPECT_EQ(Err(), QEL_TEXT_INVALID);
-    // Private-use characters stand for bytes; a NUL among them is refused.
-    const std::string x = "<r><s>a\xEE\x81\x81" "b</s><z>\xEE\x80\x80</z></r>";
-    qel_xml_doc_t *d2 = qel_xml_parse_memory(h, x.data(), U(x.size()), 0, msg, sizeof msg, &err);
-    ASSERT_NE(d2, nullptr) << msg;
-    EXPECT_EQ(null_string_from_xml(h, db, "/r/s", d2, v, 7, &err, msg, sizeof msg), 0u);
-    EXPECT_STREQ(v, "aAb");
-    EXPECT_EQ(null_string_from_xml(h, db, "/r/z", d2, v, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
+    EXPECT_EQ(qel_xml_parse_file(h, nullptr, 0, msg, sizeof msg, &err), nullptr);
     EXPECT_EQ(Err(), QEL_TEXT_INVALID);
-    qel_xml_doc_free(d2);
+    qel_xml_doc_free(nullptr);
 }
 
+// Not well-formed: refused with line and first error, or recovered; DTDs never.
 TEST_F(Lomari, DocumentsRefusedOrRecovered) {
     char msg[256];
     const std::string bad = "<a>\n<pri>\n<spi4_priority value out of range/></pri></a>";
     EXPECT_EQ(qel_xml_parse_memory(h, bad.data(), U(bad.size()), 0, msg, sizeof msg, &err), nullptr);
     EXPECT_EQ(Err(), QEL_TEXT_INVALID);
     EXPECT_EQ(std::string(msg).rfind("line 3: ", 0), 0u) << msg;
-    // The first error is the one reported, not what followed from it.
     std::string huge = "<a>";
     for (int i = 0; i < 6'000'000; ++i) huge += "\xC3\xA9";
     huge += "</a>";
@@ -232,13 +221,18 @@ TEST_F(Lomari, DocumentsRefusedOrRecovered) {
     xml_get_element_nodecount(h, d, "/a/pri/spi4_priority", &c, &err);
     EXPECT_EQ(c, 1u);
     qel_xml_doc_free(d);
-    for (std::string t : {std::string("<!DOCTYPE a [<!ENTITY x \"y\">]><a>&x;</a>"), std::string(""),
-                          std::string("text")}) {
+    for (std::string t : {std::string("<!DOCTYPE a [<!ENTITY x \"y\">]><a>&x;</a>"), std::string(""), std::string("text")}) {
         EXPECT_EQ(qel_xml_parse_memory(h, t.data(), U(t.size()), QEL_XML_RECOVER, msg, sizeof msg, &err), nullptr) << t;
         EXPECT_EQ(Err(), QEL_TEXT_INVALID) << t;
     }
     EXPECT_EQ(qel_xml_parse_file(h, "/nonexistent/x.xml", 0, msg, sizeof msg, &err), nullptr);
     EXPECT_EQ(Err(), QEL_TEXT_ABSENT);
+    EXPECT_EQ(qel_xml_parse_file(h, "/nonexistent/x.xml", 0, nullptr, 0, &err), nullptr);
+    EXPECT_EQ(Err(), QEL_TEXT_ABSENT);
+    EXPECT_EQ(qel_xml_parse_memory(h, "<a>", 3, 0, nullptr, 0, nullptr), nullptr);
+    d = qel_xml_parse_memory(h, "<a/>", 4, 0, nullptr, 0, nullptr);
+    EXPECT_NE(d, nullptr);
+    qel_xml_doc_free(d);
 }
 
 }  // namespace

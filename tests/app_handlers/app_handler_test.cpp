@@ -1,63 +1,49 @@
-// Dispatch in a program that defines the application's handlers.  A
-// received message without a handler argument reaches the application's
-// handler for its type, and a handler argument takes precedence over it.
-// Every record callback reaches the handler of its table and event with its
-// arguments unchanged; the DM callbacks reach their own handler where the
-// application has one (two tables here), else the plain create or delete
-// handler as (null, word) after the DM default trace.
-#include <set>
-
+// app_handler_test.cpp -- dispatch where the application defines its handlers: messages
+// reach its handler unless one is given; record callbacks reach theirs, DM ones fall back.
 #include "lomari/lomari_catalogue.h"
 #include "message_wire.h"
 
 namespace {
 
-struct Call {
-    std::string fn;
-    qel_handle_t *h;
-    uint32_t db;
-    std::vector<void *> words;
-    uint32_t value;
-};
+// A handler call: which, the handle, the database, the words and the value.
+using Call = std::tuple<std::string, qel_handle_t *, uint32_t, std::vector<void *>, uint32_t>;
 std::vector<Call> g_calls;
 lt::Seen g_app;
 
 }  // namespace
 
-#define DEFINE_APP_HANDLER(name)                                                            \
-    extern "C" void lomari_##name##_message_handler(qel_handle_t *, uint32_t, uint64_t ctx, \
-                                                     name##_message *m, uint32_t *) {       \
-        ++g_app.calls;                                                                      \
-        g_app.ctx = ctx;                                                                    \
-        g_app.msg = m;                                                                      \
+#define DEFINE_APP_HANDLER(name)                                                                         \
+    extern "C" void lomari_##name##_message_handler(qel_handle_t *, uint32_t, uint64_t ctx, name##_message *m, \
+                                                     uint32_t *) {                                       \
+        g_app = {g_app.calls + 1, ctx, m};                                                               \
     }
 LOMARI_FOR_EACH_MESSAGE(DEFINE_APP_HANDLER)
 
-// One handler that records its call: (a, b) for the record events, (w) for the DM ones.
+// Handlers that record their call: (a, b) for the record events, (w) for the DM ones.
 #define PAIR_HANDLER(t, ev)                                                                                   \
     extern "C" void lomari_##t##_table_record_##ev##_handler(qel_handle_t *h, uint32_t db, void *a, void *b,    \
                                                              uint32_t *) {                                    \
-        g_calls.push_back({#t " " #ev, h, db, {a, b}, 0});                                                     \
-    }
-#define ONE_HANDLER(t, ev)                                                                                    \
-    extern "C" void lomari_##t##_table_record_##ev##_handler(qel_handle_t *h, uint32_t db, void *w, uint32_t *) { \
-        g_calls.push_back({#t " " #ev, h, db, {w}, 0});                                                        \
+        g_calls.emplace_back(#t " " #ev, h, db, std::vector<void *>{a, b}, 0);                                 \
     }
 #define DEFINE_RECORD_HANDLERS(t)                                                                             \
     PAIR_HANDLER(t, create) PAIR_HANDLER(t, modify) PAIR_HANDLER(t, delete)                                   \
     extern "C" uint32_t lomari_##t##_table_record_grouping_handler(qel_handle_t *h, uint32_t db, void *a,       \
                                                                    uint32_t *, void *b, void *c, uint32_t v,   \
                                                                    void *d) {                                  \
-        g_calls.push_back({#t " grouping", h, db, {a, b, c, d}, v});                                           \
+        g_calls.emplace_back(#t " grouping", h, db, std::vector<void *>{a, b, c, d}, v);                       \
         return v + 1;                                                                                         \
     }                                                                                                         \
     extern "C" void lomari_##t##_table_record_free_handler(qel_handle_t *h, uint32_t db, void *a, uint32_t v,   \
                                                            uint32_t *, void *d) {                              \
-        g_calls.push_back({#t " free", h, db, {a, d}, v});                                                     \
+        g_calls.emplace_back(#t " free", h, db, std::vector<void *>{a, d}, v);                                 \
     }
 LOMARI_FOR_EACH_TABLE(DEFINE_RECORD_HANDLERS)
-ONE_HANDLER(tarnok_header_ids, create_dm) ONE_HANDLER(tarnok_header_ids, delete_dm)
-ONE_HANDLER(global_flow_control, create_dm) ONE_HANDLER(global_flow_control, delete_dm)
+#define DM_HANDLER(t, ev)                                                                                     \
+    extern "C" void lomari_##t##_table_record_##ev##_handler(qel_handle_t *h, uint32_t db, void *w, uint32_t *) { \
+        g_calls.emplace_back(#t " " #ev, h, db, std::vector<void *>{w}, 0);                                    \
+    }
+DM_HANDLER(tarnok_header_ids, create_dm) DM_HANDLER(tarnok_header_ids, delete_dm)
+DM_HANDLER(global_flow_control, create_dm) DM_HANDLER(global_flow_control, delete_dm)
 
 namespace {
 
@@ -70,15 +56,10 @@ TEST_P(AppDispatch, ApplicationHandlerUnlessOneIsGiven) {
     g_app = g_seen = {};
     void *m = nullptr;
     Unmarshal(b, &m, nullptr, 5);
-    EXPECT_EQ(Err(), 0u);
-    EXPECT_EQ(g_app.calls, 1);
-    EXPECT_EQ(g_app.ctx, 5u);
-    EXPECT_EQ(g_app.msg, m);
-    EXPECT_EQ(Traced("handler called"), 0u);
+    EXPECT_EQ(std::tuple(Err(), g_app.calls, g_app.ctx, g_app.msg, Traced("handler called")), std::tuple(0u, 1, uint64_t(5), m, 0u));
     Free(m);
     Unmarshal(b, &m, Recorder, 6);
-    EXPECT_EQ(g_app.calls, 1);
-    EXPECT_EQ(g_seen.calls, 1);
+    EXPECT_EQ(std::pair(g_app.calls, g_seen.calls), std::pair(1, 1));
     Free(m);
 }
 
@@ -88,17 +69,10 @@ class RecordHandlers : public Lomari, public ::testing::WithParamInterface<const
 protected:
     template <class F>
     F *Cb(const std::string &ev) const { return Api<F>(GetParam()->name, "table_record_" + ev + "_cb"); }
-    // The one handler call since the last check, with this handle and database.
-    Call Only(const std::string &fn, std::vector<void *> words, uint32_t value = 0) {
-        EXPECT_EQ(g_calls.size(), 1u);
-        Call c = g_calls.empty() ? Call{} : g_calls.back();
-        g_calls.clear();
-        EXPECT_EQ(c.fn, std::string(GetParam()->name) + " " + fn);
-        EXPECT_EQ(c.h, h);
-        EXPECT_EQ(c.db, 9u);
-        EXPECT_EQ(c.words, words);
-        EXPECT_EQ(c.value, value);
-        return c;
+    // The handler calls since the last look.
+    std::vector<Call> Seen() { return std::exchange(g_calls, {}); }
+    Call Want(const std::string &ev, std::vector<void *> words, uint32_t value = 0) {
+        return {std::string(GetParam()->name) + " " + ev, h, 9, words, value};
     }
     int w[4];
 };
@@ -108,30 +82,24 @@ TEST_P(RecordHandlers, EveryEventReachesItsHandlerWithItsArguments) {
     g_calls.clear();
     for (const char *ev : {"create", "modify", "delete"}) {
         Cb<void(H, U, void *, void *, U *)>(ev)(h, 9, &w[0], &w[1], &err);
-        Only(ev, {&w[0], &w[1]});
+        EXPECT_EQ(Seen(), std::vector<Call>{Want(ev, {&w[0], &w[1]})});
     }
-    EXPECT_EQ(Cb<U(H, U, void *, U *, void *, void *, U, void *)>("grouping")(h, 9, &w[0], &err, &w[1], &w[2], 41, &w[3]),
-              42u);
-    Only("grouping", {&w[0], &w[1], &w[2], &w[3]}, 41);
+    EXPECT_EQ(Cb<U(H, U, void *, U *, void *, void *, U, void *)>("grouping")(h, 9, &w[0], &err, &w[1], &w[2], 41, &w[3]), 42u);
+    EXPECT_EQ(Seen(), std::vector<Call>{Want("grouping", {&w[0], &w[1], &w[2], &w[3]}, 41)});
     Cb<void(H, U, void *, U, U *, void *)>("free")(h, 9, &w[0], 6, &err, &w[3]);
-    Only("free", {&w[0], &w[3]}, 6);
+    EXPECT_EQ(Seen(), std::vector<Call>{Want("free", {&w[0], &w[3]}, 6)});
     EXPECT_EQ(qelrt_trace_count(), 0u);
-
     const bool own_dm = t == "tarnok_header_ids" || t == "global_flow_control";
     for (const std::string ev : {"create", "delete"}) {
         qelrt_trace_clear();
         Cb<void(H, U, void *, U *)>(ev + "_dm")(h, 9, &w[2], &err);
-        if (own_dm) {
-            Only(ev + "_dm", {&w[2]});
-        } else {
-            Only(ev, {nullptr, &w[2]});
-        }
+        EXPECT_EQ(Seen(), std::vector<Call>{own_dm ? Want(ev + "_dm", {&w[2]}) : Want(ev, {nullptr, &w[2]})});
         EXPECT_EQ(Traced(("default lomari_" + t + "_record " + ev + " DM handler called").c_str()), own_dm ? 0u : 1u);
+        EXPECT_EQ(qelrt_trace_count(), own_dm ? 0u : 1u);
     }
-    EXPECT_EQ(qelrt_trace_count(), own_dm ? 0u : 1u);
     err = LOMARI_ERR_INVALID;
     Cb<void(H, U, void *, void *, U *)>("create")(h, 9, &w[0], &w[1], &err);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(Seen().empty());
     err = 0;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "qel/runtime.h"
 
@@ -25,33 +26,26 @@ TEST(ModuleLink, LoadLinksTheDescriptorUnloadUnlinksIt) {
     other.prev_link = l.last_link;
     *l.last_link = &other;
     l.last_link = &other.next;
-    l.count += 1;
-    const uint32_t count0 = l.count;
-
+    const uint32_t count0 = l.count += 1;
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         void *lib = dlopen(LOMARI_SO_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(lib, nullptr) << dlerror();
         void *again = dlopen(LOMARI_SO_PATH, RTLD_NOW | RTLD_LOCAL);
         EXPECT_EQ(again, lib);
-        EXPECT_EQ(l.count, count0 + 1);
         qel_module_desc_t *d = other.next;
         ASSERT_NE(d, nullptr);
         EXPECT_STREQ(d->name, "lomari");
-        EXPECT_EQ(d->prev_link, &other.next);
-        EXPECT_EQ(d->next, nullptr);
-        EXPECT_EQ(l.last_link, &d->next);
+        EXPECT_EQ(std::make_tuple(l.count, d->prev_link, d->next, l.last_link), std::make_tuple(count0 + 1, &other.next, nullptr, &d->next));
         size_t n = 0;
         while (d->types[n]) ++n;
-        EXPECT_EQ(n, 42u);
+        ASSERT_EQ(n, 42u);
         EXPECT_STREQ(d->types[0]->name, "spi4_mapping");
         EXPECT_STREQ(d->types[41]->kind, "message");
         dlclose(again);
         ASSERT_EQ(dlclose(lib), 0);
         EXPECT_FALSE(Loaded()) << "the library stayed mapped";
-        EXPECT_EQ(l.count, count0);
-        EXPECT_EQ(other.next, nullptr);
-        EXPECT_EQ(l.last_link, &other.next);
+        EXPECT_EQ(std::make_tuple(l.count, other.next, l.last_link), std::make_tuple(count0, nullptr, &other.next));
     }
     *other.prev_link = nullptr;
     l.last_link = other.prev_link;
