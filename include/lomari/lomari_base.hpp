@@ -260,34 +260,19 @@ protected:
     C *p_ = nullptr;
 };
 
-/* The C entry points of one structured type, specialised by lomari.hpp. */
-template <class C>
-struct Ops;
-
-/* A non-owning view: an object another one owns (a list element, an array
- * slot, a message's body, a record's field). */
-template <class C>
-class RefBase : public Bound<C> {
+/* The renderings every object, message and record has, in both forms
+ * (std::error_code and throwing), over three primitives of S:
+ * c_len(), c_marshal(buf, room, &err) and c_render(xml, buf, room, &err). */
+template <class S>
+class Renderings {
 public:
-    RefBase() noexcept = default;
-    /** @brief A view of @p p, made through @p h in @p db. */
-    RefBase(qel_handle_t *h, std::uint32_t db, C *p) noexcept : Bound<C>(h, db, p) {}
-};
-
-/* The operations every structured object has, owning or not; D is the
- * owning class (decode, clone and from_xml give one). */
-template <class C, class D>
-class Common : public Bound<C> {
-public:
-    using lomari_hashable = void;
     /** @brief Bytes the binary encoding takes. */
-    std::uint32_t encoded_size() const noexcept { return Ops<C>::len(this->h_, this->db_, this->p_); }
+    std::uint32_t encoded_size() const noexcept { return self().c_len(); }
     /** @brief Encodes into @p out; returns the bytes written
      *  (errc::too_short when @p out is too small). */
     std::uint32_t encode(std::span<std::byte> out, std::error_code &ec) const noexcept {
         std::uint32_t err = 0;
-        const std::uint32_t n = Ops<C>::marshal(this->h_, this->db_, reinterpret_cast<std::uint8_t *>(out.data()),
-                                                this->p_, length(out.size()), &err);
+        const std::uint32_t n = self().c_marshal(reinterpret_cast<std::uint8_t *>(out.data()), length(out.size()), &err);
         set_error(ec, err);
         return err ? 0 : n;
     }
@@ -309,6 +294,62 @@ public:
         std::vector<std::byte> out = encode(ec);
         return checked(std::move(out), ec, "lomari: encode");
     }
+    /** @brief The text rendering (what the print entry point writes). */
+    std::string to_text(std::error_code &ec) const { return rendered(false, ec); }
+    /** @brief The text rendering; throws std::system_error. */
+    std::string to_text() const {
+        std::error_code ec;
+        std::string s = to_text(ec);
+        return checked(std::move(s), ec, "lomari: to_text");
+    }
+    /** @brief The XML rendering: one element named after the type (a
+     *  message's around its body's element). */
+    std::string to_xml(std::error_code &ec) const { return rendered(true, ec); }
+    /** @brief The XML rendering; throws std::system_error. */
+    std::string to_xml() const {
+        std::error_code ec;
+        std::string s = to_xml(ec);
+        return checked(std::move(s), ec, "lomari: to_xml");
+    }
+
+private:
+    const S &self() const noexcept { return static_cast<const S &>(*this); }
+    std::string rendered(bool xml, std::error_code &ec) const {
+        return render([&](char *b, std::uint32_t room, std::uint32_t *err) { return self().c_render(xml, b, room, err); },
+                      ec);
+    }
+};
+
+/* The C entry points of one structured type, specialised by lomari.hpp. */
+template <class C>
+struct Ops;
+
+/* A non-owning view: an object another one owns (a list element, an array
+ * slot, a message's body, a record's field). */
+template <class C>
+class RefBase : public Bound<C> {
+public:
+    RefBase() noexcept = default;
+    /** @brief A view of @p p, made through @p h in @p db. */
+    RefBase(qel_handle_t *h, std::uint32_t db, C *p) noexcept : Bound<C>(h, db, p) {}
+};
+
+/* The operations every structured object has, owning or not; D is the
+ * owning class (decode, clone and from_xml give one). */
+template <class C, class D>
+class Common : public Bound<C>, public Renderings<Common<C, D>> {
+    friend class Renderings<Common>;
+    std::uint32_t c_len() const noexcept { return Ops<C>::len(this->h_, this->db_, this->p_); }
+    std::uint32_t c_marshal(std::uint8_t *b, std::uint32_t room, std::uint32_t *err) const noexcept {
+        return Ops<C>::marshal(this->h_, this->db_, b, this->p_, room, err);
+    }
+    std::uint32_t c_render(bool xml, char *b, std::uint32_t room, std::uint32_t *err) const noexcept {
+        return xml ? Ops<C>::to_xml(this->h_, this->db_, Ops<C>::name, b, this->p_, room, 0, err)
+                   : Ops<C>::print(this->h_, this->db_, b, 0, Ops<C>::name, this->p_, room, err);
+    }
+
+public:
+    using lomari_hashable = void;
     /** @brief Decodes @p in into this object, updating it in place: a list
      *  of the same length keeps its elements, a counted array of the same
      *  count its element block.  Returns the bytes consumed.  On error the
@@ -325,37 +366,13 @@ public:
         const std::uint32_t n = decode_in_place(in, ec);
         return checked(n, ec, "lomari: decode_in_place");
     }
-    /** @brief The text rendering (what the print entry point writes). */
-    std::string to_text(std::error_code &ec) const {
-        return render([&](char *b, std::uint32_t room, std::uint32_t *err) {
-            return Ops<C>::print(this->h_, this->db_, b, 0, Ops<C>::name, this->p_, room, err);
-        }, ec);
-    }
-    /** @brief The text rendering; throws std::system_error. */
-    std::string to_text() const {
-        std::error_code ec;
-        std::string s = to_text(ec);
-        return checked(std::move(s), ec, "lomari: to_text");
-    }
-    /** @brief The XML rendering: one element named after the type. */
-    std::string to_xml(std::error_code &ec) const {
-        return render([&](char *b, std::uint32_t room, std::uint32_t *err) {
-            return Ops<C>::to_xml(this->h_, this->db_, Ops<C>::name, b, this->p_, room, 0, err);
-        }, ec);
-    }
-    /** @brief The XML rendering; throws std::system_error. */
-    std::string to_xml() const {
-        std::error_code ec;
-        std::string s = to_xml(ec);
-        return checked(std::move(s), ec, "lomari: to_xml");
-    }
     /** @brief A deep copy, a new object of the caller's. */
     D clone(std::error_code &ec) const {
         // The library copies by encoding the object into a scratch buffer
         // and decoding a new one from it.
         std::uint8_t small[256];
         std::vector<std::uint8_t> large;
-        const std::uint32_t need = encoded_size();
+        const std::uint32_t need = this->encoded_size();
         std::uint8_t *buf = small;
         if (need > sizeof small) large.resize(need), buf = large.data();
         std::uint32_t err = 0;
@@ -486,6 +503,56 @@ struct Arrow {
     V *operator->() noexcept { return &v; }
 };
 
+/* A bidirectional iterator over a chain the library walks one step at a
+ * time: S supplies next, prev and last over (handle, database, owner,
+ * element); E is the C element (a list's element type, a table's record);
+ * end() is the null element, and stepping back from it gives the last. */
+template <class S, class O, class E, class V>
+class ChainIterator {
+public:
+    using value_type = V;
+    using reference = V;
+    using difference_type = std::ptrdiff_t;
+    using iterator_concept = std::bidirectional_iterator_tag;
+    using iterator_category = std::input_iterator_tag;
+
+    ChainIterator() noexcept = default;
+    ChainIterator(qel_handle_t *h, std::uint32_t db, O *o, E *e) noexcept : h_(h), db_(db), o_(o), e_(e) {}
+
+    V operator*() const noexcept { return V(h_, db_, e_); }
+    /** @brief it->field(): the element's view, through a proxy. */
+    Arrow<V> operator->() const noexcept { return {**this}; }
+    ChainIterator &operator++() noexcept {
+        std::uint32_t err = 0;
+        e_ = S::next(h_, db_, o_, e_, &err);
+        return *this;
+    }
+    ChainIterator operator++(int) noexcept {
+        ChainIterator t = *this;
+        ++*this;
+        return t;
+    }
+    ChainIterator &operator--() noexcept {
+        std::uint32_t err = 0;
+        e_ = e_ ? S::prev(h_, db_, o_, e_, &err) : S::last(h_, db_, o_, &err);
+        return *this;
+    }
+    ChainIterator operator--(int) noexcept {
+        ChainIterator t = *this;
+        --*this;
+        return t;
+    }
+    friend bool operator==(const ChainIterator &a, const ChainIterator &b) noexcept { return a.e_ == b.e_; }
+    /** @brief The C element, for the C interface (null at the end). */
+    E *get() const noexcept { return e_; }
+
+private:
+    qel_handle_t *h_ = nullptr;
+    std::uint32_t db_ = 0;
+    O *o_ = nullptr;
+    E *e_ = nullptr;
+};
+
 /* ---- ordered lists ------------------------------------------------------ */
 
 /* A list field's entry points come from lomari.hpp, one struct per field:
@@ -494,52 +561,8 @@ struct Arrow {
  *   first, last, next, prev, count, set_first, set_last, set_before,
  *   remove, parent    the entry points */
 template <class L, bool Mutable>
-class ListIterator {
-public:
-    using Ref = std::conditional_t<Mutable, typename L::Ref, typename L::ConstRef>;
-    using value_type = Ref;
-    using reference = Ref;
-    using difference_type = std::ptrdiff_t;
-    using iterator_concept = std::bidirectional_iterator_tag;
-    using iterator_category = std::input_iterator_tag;
-
-    ListIterator() noexcept = default;
-    ListIterator(qel_handle_t *h, std::uint32_t db, typename L::owner *o, typename L::elem *e) noexcept
-        : h_(h), db_(db), o_(o), e_(e) {}
-
-    Ref operator*() const noexcept { return Ref(h_, db_, e_); }
-    /** @brief it->field(): the element's view, through a proxy. */
-    Arrow<Ref> operator->() const noexcept { return {**this}; }
-    ListIterator &operator++() noexcept {
-        std::uint32_t err = 0;
-        e_ = L::next(h_, db_, o_, e_, &err);
-        return *this;
-    }
-    ListIterator operator++(int) noexcept {
-        ListIterator t = *this;
-        ++*this;
-        return t;
-    }
-    ListIterator &operator--() noexcept {
-        std::uint32_t err = 0;
-        e_ = e_ ? L::prev(h_, db_, o_, e_, &err) : L::last(h_, db_, o_, &err);
-        return *this;
-    }
-    ListIterator operator--(int) noexcept {
-        ListIterator t = *this;
-        --*this;
-        return t;
-    }
-    friend bool operator==(const ListIterator &a, const ListIterator &b) noexcept { return a.e_ == b.e_; }
-    /** @brief The element, for the C interface (null at the end). */
-    typename L::elem *get() const noexcept { return e_; }
-
-private:
-    qel_handle_t *h_ = nullptr;
-    std::uint32_t db_ = 0;
-    typename L::owner *o_ = nullptr;
-    typename L::elem *e_ = nullptr;
-};
+using ListIterator = ChainIterator<L, typename L::owner, typename L::elem,
+                                   std::conditional_t<Mutable, typename L::Ref, typename L::ConstRef>>;
 
 /**
  * @brief A list field of a structured object, as a range of its elements
@@ -891,8 +914,20 @@ void ignore_received(qel_handle_t *, std::uint32_t, std::uint64_t, M *, std::uin
 /* An owning message: created with an empty body, decoded, received or
  * parsed; destroyed with its body when the wrapper goes.  Move-only. */
 template <class M, class D>
-class Message : public Bound<M> {
+class Message : public Bound<M>, public Renderings<Message<M, D>> {
     using O = MsgOps<M>;
+    friend class Renderings<Message>;
+    // The envelope: 27 header bytes, the 16-byte identifier and the body's
+    // encoding; marshalling fails with errc::domain when the message is not
+    // allowed in the handle's domain.
+    std::uint32_t c_len() const noexcept { return O::len(this->h_, this->db_, this->p_); }
+    std::uint32_t c_marshal(std::uint8_t *b, std::uint32_t room, std::uint32_t *err) const noexcept {
+        return O::marshal(this->h_, this->db_, b, this->p_, room, err);
+    }
+    std::uint32_t c_render(bool xml, char *b, std::uint32_t room, std::uint32_t *err) const noexcept {
+        return xml ? O::to_xml(this->h_, this->db_, b, this->p_, room, err)
+                   : O::print(this->h_, this->db_, b, this->p_, room, err);
+    }
 
 public:
     using lomari_hashable = void;
@@ -964,38 +999,6 @@ public:
         return O::Body::adopt(this->h_, this->db_, O::body_detach(this->h_, this->db_, this->p_, &err));
     }
 
-    /** @brief Bytes the envelope takes: 27 header bytes, the 16-byte
-     *  identifier and the body's encoding. */
-    std::uint32_t encoded_size() const noexcept { return O::len(this->h_, this->db_, this->p_); }
-    /** @brief Marshals the envelope into @p out; returns the bytes written
-     *  (errc::too_short when @p out is too small, errc::domain when the
-     *  message is not allowed in the handle's domain). */
-    std::uint32_t encode(std::span<std::byte> out, std::error_code &ec) const noexcept {
-        std::uint32_t err = 0;
-        const std::uint32_t n = O::marshal(this->h_, this->db_, reinterpret_cast<std::uint8_t *>(out.data()),
-                                           this->p_, length(out.size()), &err);
-        set_error(ec, err);
-        return err ? 0 : n;
-    }
-    /** @brief Marshals into @p out; throws std::system_error. */
-    std::uint32_t encode(std::span<std::byte> out) const {
-        std::error_code ec;
-        const std::uint32_t n = encode(out, ec);
-        return checked(n, ec, "lomari: encode");
-    }
-    /** @brief The envelope as a new vector. */
-    std::vector<std::byte> encode(std::error_code &ec) const {
-        std::vector<std::byte> out(encoded_size());
-        out.resize(encode(std::span<std::byte>(out), ec));
-        return out;
-    }
-    /** @brief The envelope as a new vector; throws std::system_error. */
-    std::vector<std::byte> encode() const {
-        std::error_code ec;
-        std::vector<std::byte> out = encode(ec);
-        return checked(std::move(out), ec, "lomari: encode");
-    }
-
     /** @brief True when @p in starts with an envelope of this message. */
     static bool matches(std::span<const std::byte> in) noexcept {
         return in.size() >= kEnvelopeMin && std::memcmp(in.data() + kIdOffset, O::id, 16) == 0;
@@ -1038,31 +1041,6 @@ public:
         return d;
     }
 
-    /** @brief The text rendering of the message and its body. */
-    std::string to_text(std::error_code &ec) const {
-        return render([&](char *b, std::uint32_t room, std::uint32_t *err) {
-            return O::print(this->h_, this->db_, b, this->p_, room, err);
-        }, ec);
-    }
-    /** @brief The text rendering; throws std::system_error. */
-    std::string to_text() const {
-        std::error_code ec;
-        std::string s = to_text(ec);
-        return checked(std::move(s), ec, "lomari: to_text");
-    }
-    /** @brief The XML rendering: an element named after the message
-     *  around its body's element. */
-    std::string to_xml(std::error_code &ec) const {
-        return render([&](char *b, std::uint32_t room, std::uint32_t *err) {
-            return O::to_xml(this->h_, this->db_, b, this->p_, room, err);
-        }, ec);
-    }
-    /** @brief The XML rendering; throws std::system_error. */
-    std::string to_xml() const {
-        std::error_code ec;
-        std::string s = to_xml(ec);
-        return checked(std::move(s), ec, "lomari: to_xml");
-    }
     /** @brief A new message read from an XML document holding the body's
      *  element (as to_xml() writes it); a document without it gives an
      *  empty body.  Empty on error. */
@@ -1149,7 +1127,18 @@ struct TableOps;
 
 /* What every record wrapper holds. */
 template <class T>
-class RecordBound {
+class RecordBound : public Renderings<RecordBound<T>> {
+    friend class Renderings<RecordBound>;
+    // The record's encoding is its record frame and field encodings.
+    std::uint32_t c_len() const noexcept { return TableOps<T>::record_len(h_, db_, r_); }
+    std::uint32_t c_marshal(std::uint8_t *b, std::uint32_t room, std::uint32_t *err) const noexcept {
+        return TableOps<T>::record_marshal(h_, db_, b, r_, room, err);
+    }
+    std::uint32_t c_render(bool xml, char *b, std::uint32_t room, std::uint32_t *err) const noexcept {
+        return xml ? TableOps<T>::record_to_xml(h_, db_, b, r_, room, err)
+                   : TableOps<T>::record_print(h_, db_, b, r_, room, err);
+    }
+
 public:
     /** @brief The C record, for the C interface (null when empty). */
     void *get() const noexcept { return r_; }
@@ -1161,52 +1150,6 @@ public:
     std::uint32_t database() const noexcept { return db_; }
     /** @brief The same C record. */
     friend bool operator==(const RecordBound &a, const RecordBound &b) noexcept { return a.r_ == b.r_; }
-
-    /** @brief The record's binary encoding (record frame and field
-     *  encodings) into @p out; returns the bytes written. */
-    std::uint32_t encode(std::span<std::byte> out, std::error_code &ec) const noexcept {
-        std::uint32_t err = 0;
-        const std::uint32_t n = TableOps<T>::record_marshal(h_, db_, reinterpret_cast<std::uint8_t *>(out.data()), r_,
-                                                            length(out.size()), &err);
-        set_error(ec, err);
-        return err ? 0 : n;
-    }
-    /** @brief The encoding as a new vector. */
-    std::vector<std::byte> encode(std::error_code &ec) const {
-        std::vector<std::byte> out(TableOps<T>::record_len(h_, db_, r_));
-        out.resize(encode(std::span<std::byte>(out), ec));
-        return out;
-    }
-    /** @brief The encoding as a new vector; throws std::system_error. */
-    std::vector<std::byte> encode() const {
-        std::error_code ec;
-        std::vector<std::byte> out = encode(ec);
-        return checked(std::move(out), ec, "lomari: encode");
-    }
-    /** @brief The text rendering of the record. */
-    std::string to_text(std::error_code &ec) const {
-        return render([&](char *b, std::uint32_t room, std::uint32_t *err) {
-            return TableOps<T>::record_print(h_, db_, b, r_, room, err);
-        }, ec);
-    }
-    /** @brief The text rendering; throws std::system_error. */
-    std::string to_text() const {
-        std::error_code ec;
-        std::string s = to_text(ec);
-        return checked(std::move(s), ec, "lomari: to_text");
-    }
-    /** @brief The XML rendering of the record. */
-    std::string to_xml(std::error_code &ec) const {
-        return render([&](char *b, std::uint32_t room, std::uint32_t *err) {
-            return TableOps<T>::record_to_xml(h_, db_, b, r_, room, err);
-        }, ec);
-    }
-    /** @brief The XML rendering; throws std::system_error. */
-    std::string to_xml() const {
-        std::error_code ec;
-        std::string s = to_xml(ec);
-        return checked(std::move(s), ec, "lomari: to_xml");
-    }
 
 protected:
     RecordBound() noexcept = default;
@@ -1342,50 +1285,7 @@ enum class KeyKind { u32, str, object };
  * caller's tenant with source 1 onwards (I: the index's entry points,
  * specialised by lomari.hpp; V: the record view class). */
 template <class I, class V>
-class IndexIterator {
-public:
-    using value_type = V;
-    using reference = V;
-    using difference_type = std::ptrdiff_t;
-    using iterator_concept = std::bidirectional_iterator_tag;
-    using iterator_category = std::input_iterator_tag;
-
-    IndexIterator() noexcept = default;
-    IndexIterator(qel_handle_t *h, std::uint32_t db, void *t, void *r) noexcept : h_(h), db_(db), t_(t), r_(r) {}
-
-    V operator*() const noexcept { return V(h_, db_, r_); }
-    /** @brief it->field(): the record's view, through a proxy. */
-    Arrow<V> operator->() const noexcept { return {**this}; }
-    IndexIterator &operator++() noexcept {
-        std::uint32_t err = 0;
-        r_ = I::next(h_, db_, t_, r_, &err);
-        return *this;
-    }
-    IndexIterator operator++(int) noexcept {
-        IndexIterator i = *this;
-        ++*this;
-        return i;
-    }
-    IndexIterator &operator--() noexcept {
-        std::uint32_t err = 0;
-        r_ = r_ ? I::prev(h_, db_, t_, r_, &err) : I::last(h_, db_, t_, &err);
-        return *this;
-    }
-    IndexIterator operator--(int) noexcept {
-        IndexIterator i = *this;
-        --*this;
-        return i;
-    }
-    friend bool operator==(const IndexIterator &a, const IndexIterator &b) noexcept { return a.r_ == b.r_; }
-    /** @brief The C record (null at the end). */
-    void *get() const noexcept { return r_; }
-
-private:
-    qel_handle_t *h_ = nullptr;
-    std::uint32_t db_ = 0;
-    void *t_ = nullptr;
-    void *r_ = nullptr;
-};
+using IndexIterator = ChainIterator<I, void, void, V>;
 
 /**
  * @brief One index of a table: its records in key order (the caller's
