@@ -1,8 +1,5 @@
-// cpp_api_test.cpp -- the C++ interface (lomari/lomari.hpp) over the
-// catalogue's lists of classes: ownership (moves, adoption, copies of
-// records; nothing released twice, nothing left behind, counted by the
-// runtime's allocations), lists and counted arrays as ranges, table indexes
-// in key order, dispatch of every message type, and the error category.
+// cpp_api_test.cpp -- the C++ interface (lomari/lomari.hpp) over the catalogue's classes: ownership
+// without leaks, lists and arrays as ranges, indexes in key order, dispatch, the error category.
 #include <ranges>
 #include <string>
 #include <vector>
@@ -30,8 +27,7 @@ protected:
         base = Live();
     }
     void TearDown() override { EXPECT_EQ(Live(), base) << "blocks left behind"; }
-    // A filled object of the i-th structured type (lists and arrays with 3
-    // elements), owned by class T.
+    // A filled object of the i-th structured type (3 list or array elements), owned by class T.
     template <class T>
     T Filled(size_t i, uint32_t seed = 7) {
         return T::adopt(h.get(), h.database(),

@@ -31,50 +31,6 @@ protected:
 
 // ---- objects --------------------------------------------------------------------
 
-// The header holds the mode; the body is tagged before it is built, counted with the message.
-TEST_P(Messages, HeaderModeAndTheBodyTaggedBuiltAndCounted) {
-    qelrt_calls_log(1);
-    for (uint32_t mode : {0u, QEL_CHECK_PLAIN, QEL_CHECK_TRACK})
-        for (bool shallow : {false, true}) {
-            SCOPED_TRACE(std::to_string(mode) + (shallow ? " shallow" : " with body"));
-            qelrt_handle_set_mode(h, mode);
-            const uint8_t track = mode == QEL_CHECK_TRACK, flags = track ? QEL_OF_TRACKED : 0;
-            const uint64_t made = BodyCounts().created, gone = BodyCounts().destroyed;
-            qelrt_calls_clear();
-            void *m = New(shallow);
-            ASSERT_NE(m, nullptr);
-            EXPECT_EQ(std::vector<uint8_t>(Bytes(m, 11), Bytes(m, 28)),
-                      (std::vector<uint8_t>{0, 0xBC, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, track, 0, 0, 0, 0, 0, 0, 0, 0}));
-            EXPECT_EQ(std::tuple(Flags(m), BodyCounts().created, BodyOf(m) != nullptr), std::tuple(flags, made + !shallow, !shallow));
-            const auto tags = Calls("vindel_set_callsite_tag"), built = Calls("qellib_type_stats_create_object");
-            ASSERT_EQ(tags.size(), shallow ? 0u : 1u);
-            if (!shallow) {
-                EXPECT_EQ(std::tuple(Tinfo(BodyOf(m)), Flags(BodyOf(m)), tags[0]->a[0]), std::tuple(BodyTi(), flags, uint64_t(M().body_tag)));
-                ASSERT_FALSE(built.empty());
-                EXPECT_LT(tags[0], built[0]);
-            }
-            Free(m);
-            EXPECT_EQ(BodyCounts().destroyed, gone + !shallow);
-        }
-    ExpectNoLeak();
-}
-
-// The null message's body; failed allocations hand out and count nothing; a bad handle aborts.
-TEST_P(Messages, NullMessageAndFailuresWhileBuilding) {
-    h->err = 22;
-    EXPECT_EQ(BodyOf(Fn<void *(H)>("create_cr")(h)), Body().Op<void *(H)>("create_cr")(h));
-    h->err = 0;
-    qelrt_fail_alloc_at(1);
-    EXPECT_EQ(std::pair(New(true), h->err), std::pair((void *)nullptr, 0u));
-    qel_variant_record_t &counts = Record(M().name, "message")->varinfo->variants[0];
-    const uint64_t made = counts.created;
-    qelrt_fail_alloc_at(2);
-    EXPECT_EQ(New(), nullptr);
-    EXPECT_EQ(std::tuple(qelrt_live_bytes(), counts.created), std::tuple(int64_t(0), made));
-    qelrt_handle_set_mode(h, 0x1234);
-    EXPECT_DEATH(New(true), "Corrupted QEL Handle");
-}
-
 // get looks, get_detach hands out, set replaces, free_and_set destroys what it replaces.
 TEST_P(Messages, BodyOwnershipThroughGetDetachSetAndFreeAndSet) {
     void *m = New();
