@@ -64,8 +64,7 @@ TEST_P(Entries, AnErrorPresentAMissingArgumentOrABadPathLeavesEverythingAsItWas)
         EXPECT_EQ(Err(), 7u) << op;
         EXPECT_EQ(buf[before.size() + 1], 'Z') << op;
         EXPECT_EQ(Bytes(), before) << op;
-        // Each missing in turn: INVALID; but a structured type renders its empty frame
-        // and its element in no document is absent.
+        // Each missing in turn: INVALID; a type's frame renders, its element in no document is absent.
         for (int missing = 0; missing < 3; ++missing) {
             if (missing == 1 && binary) continue;
             SCOPED_TRACE(op + " missing " + std::to_string(missing));

@@ -1,5 +1,5 @@
-// messages_test.cpp -- message objects (header, body, ownership, failures) and the
-// wire (envelope, dispatch, refusals, hostile input, recorder, renderings), no app handlers.
+// messages_test.cpp -- message objects' body ownership and the wire (envelope, dispatch, refusals,
+// hostile input, recorder, renderings), no app handlers.
 #include <libxml/parser.h>
 
 #include <cstdio>
@@ -13,7 +13,6 @@ using namespace lt;
 
 class Messages : public MessageTest {
 protected:
-    // A message: header bytes at 12, the body at 32.
     void *New(bool shallow = false) { return Fn<void *(H, U)>(shallow ? "create_shallow" : "create")(h, db); }
     // The body accessors: get, get_detach, set, free_and_set.
     std::string Acc(const char *op) const { return std::string(M().body->name) + "_" + op; }
@@ -28,8 +27,6 @@ protected:
     }
     void *FromXml(qel_xml_doc_t *d) { return Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, d, &err, nullptr, 0); }
 };
-
-// ---- objects --------------------------------------------------------------------
 
 // get looks, get_detach hands out, set replaces, free_and_set destroys what it replaces.
 TEST_P(Messages, BodyOwnershipThroughGetDetachSetAndFreeAndSet) {
@@ -57,8 +54,6 @@ TEST_P(Messages, BodyOwnershipThroughGetDetachSetAndFreeAndSet) {
     EXPECT_EQ(std::pair(err, qelrt_trace_count()), std::pair(0u, 0u));
     ExpectNoLeak();
 }
-
-// ---- wire ------------------------------------------------------------------------
 
 // The envelope's fields and length; dispatch to the handler given, else 38 and a trace.
 TEST_P(Messages, RoundTripCarriesLengthWordAndIdentifierAndReachesTheHandler) {
