@@ -11,10 +11,7 @@ using MsgHandler = void (*)(H, U, uint64_t, void *, U *);
 class MessageTest : public Lomari, public ::testing::WithParamInterface<const MessageDesc *> {
 protected:
     static constexpr U kBig = 1u << 16;
-    void SetUp() override {
-        Lomari::SetUp();
-        live0 = qelrt_live_bytes();
-    }
+    void SetUp() override { Lomari::SetUp(); live0 = qelrt_live_bytes(); }
     void TearDown() override {
         for (void *m : made_) Free(m);
         Lomari::TearDown();
@@ -54,11 +51,7 @@ protected:
 };
 
 // What a handler saw.
-struct Seen {
-    int calls = 0;
-    uint64_t ctx = 0;
-    void *msg = nullptr;
-};
+struct Seen { int calls = 0; uint64_t ctx = 0; void *msg = nullptr; };
 inline Seen g_seen;
 inline void Recorder(H, U, uint64_t ctx, void *m, U *) { g_seen = {g_seen.calls + 1, ctx, m}; }
 
