@@ -12,10 +12,7 @@ class MessageTest : public Lomari, public ::testing::WithParamInterface<const Me
 protected:
     static constexpr U kBig = 1u << 16;
     void SetUp() override { Lomari::SetUp(); live0 = qelrt_live_bytes(); }
-    void TearDown() override {
-        for (void *m : made_) Free(m);
-        Lomari::TearDown();
-    }
+    void TearDown() override { for (void *m : made_) Free(m); Lomari::TearDown(); }
     const MessageDesc &M() const { return *GetParam(); }
     Ty Body() const { return Ty{*M().body}; }
     template <class F>

@@ -22,9 +22,7 @@ protected:
     qel_type_info_t *BodyTi() const { return Record(M().body->name, "type"); }
     // print or to_xml into b; unmarshal_only; from_xml.
     U Text(const char *op, void *m, char *b, U room) { return Fn<U(H, U, char *, void *, U, U *)>(op)(h, db, b, m, room, &err); }
-    U UnmarshalOnly(void **out, const uint8_t *b, U n) {
-        return Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, out, b, n, &err);
-    }
+    U UnmarshalOnly(void **out, const uint8_t *b, U n) { return Fn<U(H, U, void **, const uint8_t *, U, U *)>("unmarshal_only")(h, db, out, b, n, &err); }
     void *FromXml(qel_xml_doc_t *d) { return Fn<void *(H, U, qel_xml_doc_t *, U *, char *, U)>("from_xml")(h, db, d, &err, nullptr, 0); }
 };
 
