@@ -1,5 +1,5 @@
 // render_test.cpp -- text and XML renderings of enumerations and structured
-// types: random round trips, cut buffers, exact frames, bad and long documents.
+// types: random round trips, cut buffers, exact frames, list appends, bad documents.
 #include <libxml/parser.h>
 
 #include "fixture.h"
