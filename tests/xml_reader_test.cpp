@@ -152,8 +152,7 @@ TEST_F(Reader, NumbersReadOrRefused) {
 // Strings and values within their room read, else refused; private-use bytes, not NUL.
 TEST_F(Reader, StringsAndValuesReadOrRefused) {
     char s[8] = "xxxxxxx", v[4];
-    // The result and the string after it; with or without the error word and message.
-    auto str = [&](qel_xml_doc_t *doc, const char *p, U room, bool words = false) {
+    auto str = [&](qel_xml_doc_t *doc, const char *p, U room, bool words = false) {  // the result, the string after it
         const U rc = null_string_from_xml(h, db, p, doc, s, room, words ? &err : nullptr, words ? msg : nullptr, words ? sizeof msg : 0);
         return std::pair(rc, std::string(s));
     };
