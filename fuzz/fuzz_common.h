@@ -1,7 +1,5 @@
-// fuzz_common.h -- what the fuzz targets share: entry points reached by
-// name, input bytes read as a stream of choices, objects filled from those
-// choices, table records compared field by field, and the leak and counter
-// balance every target checks at the end.
+// fuzz_common.h -- what the fuzz targets share: entry points by name, input read as choices, objects
+// filled from them, records compared field by field, the leak and counter balance of each input.
 #pragma once
 
 #include <dlfcn.h>
@@ -42,8 +40,7 @@ struct Source {
     U Word() { return U(Byte()) | U(Byte()) << 8 | U(Byte()) << 16 | U(Byte()) << 24; }
 };
 
-// Sets one scalar, enumeration or string field from the stream (any value:
-// out-of-range enumerators are the setter's to refuse).
+// Sets one scalar, enumeration or string field from the stream (out-of-range values: the setter refuses).
 inline void SetField(H h, U db, const TypeDesc &t, void *o, const FieldDesc &f, Source &s, U *err) {
     std::string n = std::string(t.name) + "_" + f.name;
     switch (f.kind) {
@@ -67,8 +64,7 @@ inline const FieldDesc *Owned(const TypeDesc &t) {
 }
 inline void Destroy(H h, U db, const TypeDesc &t, void *o) { Api<void(H, U, void *)>(t.name, "destroy")(h, db, o); }
 
-// A new object with every field set from the stream and `elems` list or
-// array elements filled the same way.
+// A new object, every field and `elems` list or array elements filled from the stream.
 inline void *Fill(H h, U db, const TypeDesc &t, Source &s, U elems) {
     void *o = Api<void *(H, U)>(t.name, "create")(h, db);
     for (unsigned i = 0; i < t.nfields; ++i) {
@@ -114,8 +110,7 @@ inline void DestroyRecord(H h, const TableView &t, void *r) {
 
 // ---- one input's handle ---------------------------------------------------------
 
-// Objects alive per the static counting records the library publishes
-// (variant 0, the one the default domain answers) of every kind.
+// Objects alive per the library's static counting records (variant 0: the default domain's).
 inline int64_t LiveObjects() {
     int64_t n = 0;
     for (qel_module_desc_t *d = qel_module_tot_root.first; d; d = d->next)
@@ -124,8 +119,7 @@ inline int64_t LiveObjects() {
     return n;
 }
 
-// A fresh handle for one input, and the balance checked when it goes: no
-// byte and no counted object outlives the input.
+// A fresh handle for one input; no byte and no counted object outlives it.
 class Run {
 public:
     explicit Run(bool track) : h(qelrt_handle_new()), db(h->database_id) {

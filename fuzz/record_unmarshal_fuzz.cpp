@@ -1,9 +1,6 @@
-// record_unmarshal_fuzz.cpp -- arbitrary bytes to every table's record and
-// key unmarshal.  Byte 0: the table (low bits), tracking mode (0x40), key
-// rather than record (0x20) and a second decode in place into a record with
-// fields (0x80); the rest is the input.  No crash, overread, leak or object
-// handed out after a failure; what decodes re-encodes to an equal record
-// (a key: to the same bytes).
+// record_unmarshal_fuzz.cpp -- arbitrary bytes to every table's record and key unmarshal.  Byte 0:
+// the table (low bits), tracking (0x40), key (0x20), also in place (0x80).  No crash, overread, leak
+// or object handed out after a failure; a record re-encodes to an equal one, a key to its bytes.
 #include <vector>
 
 #include "fuzz_common.h"

@@ -1,8 +1,5 @@
-// seeds.cpp -- writes the seed inputs of every fuzz target from valid
-// encodings and renderings of filled objects:
-//   lomari_fuzz_seeds <fuzz/corpus>
-// Each target's directory gets seed-* files (tens per target); inputs kept
-// from findings sit beside them under other names and are left alone.
+// seeds.cpp -- `lomari_fuzz_seeds <fuzz/corpus>` writes every target's seed-* inputs from valid
+// encodings and renderings of filled objects; kept findings (other names) are left alone.
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -28,8 +25,7 @@ void Write(const char *target, const std::string &name, std::initializer_list<ui
     std::ofstream(g_root / target / ("seed-" + name), std::ios::binary).write(reinterpret_cast<const char *>(r.data()), r.size());
 }
 
-// The bytes a Fill of t with elems elements reads: small random values
-// (short strings).
+// The bytes a Fill of t with elems elements reads: small random values (short strings).
 Bytes FillBytes(H h, U db, const TypeDesc &t, U elems, std::mt19937 &rng) {
     Bytes r(4096);
     for (uint8_t &b : r) b = uint8_t(rng() % 7);
@@ -45,8 +41,7 @@ void *Make(H h, U db, const TypeDesc &t, U elems, std::mt19937 &rng) {
     return Fill(h, db, t, s, elems);
 }
 
-// The output of name_op(h, db, buffer, object, room, err) (marshal,
-// to_xml): checked to succeed.
+// The output of name_op(h, db, buffer, object, room, err) (marshal, to_xml): checked to succeed.
 template <class O>
 Bytes Out(H h, U db, const std::string &name, const char *op, void *o, U room = 1 << 16) {
     Bytes b(room);
@@ -59,8 +54,7 @@ Bytes Encode(H h, U db, const char *name, void *o) {
     return Out<uint8_t>(h, db, name, "marshal", o, Api<U(H, U, const void *)>(name, "len")(h, db, o));
 }
 
-// The record, key and XML seeds of one table: a record whose fields hold
-// `elems` list or array elements, encoded, rendered and keyed.
+// A table's record, key and XML seeds: a record whose fields hold `elems` elements.
 void TableSeeds(H h, U db, const TableView &t, uint8_t mode, const std::string &tag, U elems, std::mt19937 &rng) {
     const std::string name = t.desc->name;
     U err = 0;

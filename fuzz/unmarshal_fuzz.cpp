@@ -1,10 +1,7 @@
-// unmarshal_fuzz.cpp -- arbitrary bytes to every structured type's and
-// enumeration's decoder.  Byte 0: the type (modulo 21, enumerations last),
-// tracking mode (0x40) and in place (0x80: byte 1 is how many elements the
-// target holds, its fields set from the next bytes); the rest is the
-// encoding.  No crash, overread, leak or unbalanced counter; what decodes
-// encodes within its length to bytes that decode to an equal object
-// encoding the same.
+// unmarshal_fuzz.cpp -- arbitrary bytes to every type's and enumeration's decoder.  Byte 0: the type
+// (modulo 21, enumerations last), tracking (0x40), in place (0x80: byte 1 the target's elements, then
+// its fields); the rest is the encoding.  No crash, overread or leak; what decodes encodes within its
+// length to bytes that decode to an equal object encoding the same.
 #include <algorithm>
 #include <vector>
 
@@ -44,9 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FZ_CHECK(unmarshal(h, db, out.data(), back, wrote, 0, &e) == wrote && e == 0);
         FZ_CHECK(marshal(h, db, again.data(), back, n, &e) == wrote && e == 0 &&
                  std::equal(out.begin(), out.end(), again.begin()));
-        // In place, what the input does not carry (the fields of a body with
-        // a negative variant, state bytes the sender left out) stays as the
-        // target held it: only the encoding must survive the round trip.
+        // In place, what the input does not carry (a negative variant's fields, state bytes left
+        // out) stays as the target held it: only the encoding must survive.
         FZ_CHECK(in_place || Api<int32_t(const void *, const void *)>(name, "compare")(o, back) == 0);
         destroy(h, db, back);
     }

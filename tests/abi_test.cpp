@@ -1,6 +1,5 @@
-// The library's exported interface: its dynamic symbols against the
-// project's list of exported names, the families still pending, and the
-// names the generator stamped.
+// abi_test.cpp -- the library's dynamic symbols against the list of exported names, the families
+// still pending, the names the generator stamped and the weakly referenced handlers.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -24,8 +23,7 @@ std::vector<std::string> Lines(const char *path) {
     return v;
 }
 
-// The built library's dynamic symbols, version suffixes dropped: the
-// defined ones, or the undefined references of one kind of nm's ("w": weak).
+// The library's dynamic symbols without version suffixes: defined, or undefined of nm's kind ("w": weak).
 std::set<std::string> Symbols(const char *kind = nullptr) {
     std::set<std::string> s;
     FILE *p = popen(kind ? "nm -D --undefined-only '" LOMARI_SO_PATH "'" : "nm -D --defined-only '" LOMARI_SO_PATH "'", "r");
@@ -66,8 +64,7 @@ TEST(Abi, ExportsEveryListedNameOfTheFamiliesBuiltAndEveryStampedOne) {
     for (const auto &n : stamped) EXPECT_TRUE(Exported().count(n)) << "stamped but not exported: " << n;
 }
 
-// The application's handlers are referenced weakly, every one of them and
-// nothing else weak.
+// The application's handlers are referenced weakly, every one of them and nothing else.
 TEST(Abi, ReferencesExactlyTheApplicationsHandlersWeakly) {
     const auto listed = Lines(LOMARI_WEAK_PATH);
     std::set<std::string> weak;

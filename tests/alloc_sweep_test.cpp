@@ -314,10 +314,8 @@ TEST_P(Sweep, EveryAllocationFailureIsReportedAndLeavesNothing) {
 INSTANTIATE_TEST_SUITE_P(Ops, Sweep, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<Case> &i) { return i.param.name; });
 
-class Report : public ::testing::Environment {
-    void TearDown() override {
-        if (g_points) std::printf("allocation failure points swept: %llu\n", static_cast<unsigned long long>(g_points));
-    }
+struct Report : ::testing::Environment {
+    void TearDown() override { if (g_points) std::printf("allocation failure points swept: %llu\n", static_cast<unsigned long long>(g_points)); }
 };
 const auto *g_report = ::testing::AddGlobalTestEnvironment(new Report);
 

@@ -11,14 +11,8 @@ using MsgHandler = void (*)(H, U, uint64_t, void *, U *);
 class MessageTest : public Lomari, public ::testing::WithParamInterface<const MessageDesc *> {
 protected:
     static constexpr U kBig = 1u << 16;
-    void SetUp() override {
-        Lomari::SetUp();
-        live0 = qelrt_live_bytes();
-    }
-    void TearDown() override {
-        for (void *m : made_) Free(m);
-        Lomari::TearDown();
-    }
+    void SetUp() override { Lomari::SetUp(); live0 = qelrt_live_bytes(); }
+    void TearDown() override { for (void *m : made_) Free(m); Lomari::TearDown(); }
     const MessageDesc &M() const { return *GetParam(); }
     Ty Body() const { return Ty{*M().body}; }
     template <class F>
@@ -54,11 +48,7 @@ protected:
 };
 
 // What a handler saw.
-struct Seen {
-    int calls = 0;
-    uint64_t ctx = 0;
-    void *msg = nullptr;
-};
+struct Seen { int calls = 0; uint64_t ctx = 0; void *msg = nullptr; };
 inline Seen g_seen;
 inline void Recorder(H, U, uint64_t ctx, void *m, U *) { g_seen = {g_seen.calls + 1, ctx, m}; }
 

@@ -1,7 +1,5 @@
-// runtime_test.cpp -- the runtime stand-in (qelrt) the library's behaviour
-// rests on: failing-allocation knobs, the pool, the observing hooks, the
-// type dictionary, traces, the key/range store, refusal of missing
-// arguments, SuperFastHash.  (Scalar codecs: codec_inline_test.)
+// runtime_test.cpp -- the runtime stand-in (qelrt): failing-allocation knobs, the pool, hooks, the type
+// dictionary, traces, the key/range store, missing arguments, SuperFastHash.
 #include <set>
 #include <tuple>
 
@@ -33,8 +31,7 @@ TEST_F(Qelrt, FailKnobsFailExactlyTheCallsAsked) {
     }
 }
 
-// Same-size blocks are carved from slabs and reused once freed; large ones
-// free through the same free_fn; every block counted while watched.
+// Same-size blocks are carved from slabs and reused once freed; every block counted while watched.
 TEST_F(Qelrt, PoolServesSameSizeBlocksFromSlabsAndReusesFreedOnes) {
     qelrt_handle_use_pool(h, 1);
     qelrt_calls_log(1);  // watched: counted
@@ -61,8 +58,7 @@ TEST_F(Qelrt, PoolServesSameSizeBlocksFromSlabsAndReusesFreedOnes) {
 #endif
 }
 
-// Hooks are on only while logging (for every handle, made before or after);
-// every write is logged; a hook the caller installed stays.
+// Hooks are on only while logging, on every handle; every write is logged; a caller's hook stays.
 TEST_F(Qelrt, HooksAreOnOnlyWhileLoggingAndTheWriteLogStaysComplete) {
     auto hooks = [](H x) { return std::make_pair(x->write_hook_fn, (void *)x->stats_inc_fn); };
     const auto off = std::make_pair(qel_write_hook_fn(nullptr), (void *)nullptr);

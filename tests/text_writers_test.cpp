@@ -11,13 +11,8 @@ namespace {
 // One writer with its other arguments fixed: (handle, buffer, name, value, room, err).
 using Writer = U (*)(H, char *, const char *, const void *, U, U *);
 
-struct Case {
-    const char *what;
-    Writer write;
-    const char *name;   // the sample's name and value (both null: the writer takes neither)
-    const void *value;
-    const char *expect;
-};
+// The sample's name and value (both null: the writer takes neither), and the text expected.
+struct Case { const char *what; Writer write; const char *name; const void *value; const char *expect; };
 
 const u_int8 k8 = 200;
 const u_int16 k16 = 65535;

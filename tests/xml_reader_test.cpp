@@ -152,14 +152,15 @@ TEST_F(Reader, NumbersReadOrRefused) {
 // Strings and values within their room read, else refused; private-use bytes, not NUL.
 TEST_F(Reader, StringsAndValuesReadOrRefused) {
     char s[8] = "xxxxxxx", v[4];
-    EXPECT_EQ(null_string_from_xml(h, db, "//u32", d, s, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
-    EXPECT_STREQ(s, "xxxxxxx");
+    auto str = [&](qel_xml_doc_t *doc, const char *p, U room, bool words = false) {  // the result, the string after it
+        const U rc = null_string_from_xml(h, db, p, doc, s, room, words ? &err : nullptr, words ? msg : nullptr, words ? sizeof msg : 0);
+        return std::pair(rc, std::string(s));
+    };
+    EXPECT_EQ(str(d, "//u32", 7, true), std::pair(QEL_TEXT_INVALID, std::string("xxxxxxx")));
     EXPECT_EQ(std::exchange(h->err, 0), QEL_TEXT_INVALID);
-    EXPECT_EQ(null_string_from_xml(h, db, "//u16", d, s, 7, &err, msg, sizeof msg), 0u);
-    EXPECT_STREQ(s, "65535");
-    EXPECT_EQ(null_string_from_xml(h, db, "//s", d, s, 3, nullptr, nullptr, 0), 0u);
-    EXPECT_STREQ(s, "x&y");
-    EXPECT_EQ(null_string_from_xml(h, db, "//s", d, s, 2, nullptr, nullptr, 0), QEL_TEXT_INVALID);
+    EXPECT_EQ(str(d, "//u16", 7, true), std::pair(0u, std::string("65535")));
+    EXPECT_EQ(str(d, "//s", 3), std::pair(0u, std::string("x&y")));
+    EXPECT_EQ(str(d, "//s", 2).first, QEL_TEXT_INVALID);
     EXPECT_EQ(xml_get_element_value(h, d, "//u16", v, sizeof v, &err), QEL_TEXT_SHORT);
     EXPECT_EQ(xml_get_element_value(h, d, "//s", v, sizeof v, nullptr), 0u);
     EXPECT_STREQ(v, "x&y");
@@ -172,9 +173,8 @@ TEST_F(Reader, StringsAndValuesReadOrRefused) {
     const std::string x = "<r><s>a\xEE\x81\x81" "b</s><z>\xEE\x80\x80</z></r>";
     qel_xml_doc_t *d2 = qel_xml_parse_memory(h, x.data(), U(x.size()), 0, msg, sizeof msg, &err);
     ASSERT_NE(d2, nullptr) << msg;
-    EXPECT_EQ(null_string_from_xml(h, db, "/r/s", d2, s, 7, &err, msg, sizeof msg), 0u);
-    EXPECT_STREQ(s, "aAb");
-    EXPECT_EQ(null_string_from_xml(h, db, "/r/z", d2, s, 7, &err, msg, sizeof msg), QEL_TEXT_INVALID);
+    EXPECT_EQ(str(d2, "/r/s", 7, true), std::pair(0u, std::string("aAb")));
+    EXPECT_EQ(str(d2, "/r/z", 7, true).first, QEL_TEXT_INVALID);
     EXPECT_EQ(Err(), QEL_TEXT_INVALID);
     qel_xml_doc_free(d2);
 }

@@ -1,6 +1,5 @@
-// Loading and unloading the library links its module descriptor into the
-// runtime's module list and takes it out again.  This binary links the
-// runtime but not the library, so the library's load is the test's own.
+// module_link_test.cpp -- loading the library links its module descriptor into the runtime's list,
+// unloading takes it out.  This binary links the runtime but not the library: the load is its own.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -17,8 +16,7 @@ bool Loaded() {
     return p != nullptr;
 }
 
-// A stand-in module already in the list stays linked and in front; each
-// load appends the descriptor once, each unload takes it out again.
+// A module already in the list stays in front; each load appends the descriptor once, unload removes it.
 TEST(ModuleLink, LoadLinksTheDescriptorUnloadUnlinksIt) {
     ASSERT_FALSE(Loaded());
     static qel_module_desc_t other = {"other", nullptr, nullptr, nullptr};

@@ -16,10 +16,7 @@ namespace {
 
 using namespace lt;
 
-struct Outcome {
-    int status;
-    std::string out;
-};
+struct Outcome { int status; std::string out; };
 
 // Runs the tool with shell arguments, standard error folded in.
 Outcome Tool(const std::string &args) {
@@ -35,9 +32,7 @@ Outcome Tool(const std::string &args) {
 // A temporary file of this process, removed at its end.
 std::string Temp(const std::string &name) {
     static struct Made : std::set<std::string> {
-        ~Made() {
-            for (const std::string &p : *this) std::remove(p.c_str());
-        }
+        ~Made() { for (const std::string &p : *this) std::remove(p.c_str()); }
     } made;
     return *made.insert(::testing::TempDir() + "lomari_tool_" + std::to_string(getpid()) + "_" + name).first;
 }
@@ -146,9 +141,7 @@ TEST_F(Lomari, ToolCountsAManyItemStreamAndNamesBadInput) {
     unknown[30] ^= 0xFF;
     const std::string vep = "<vep_tarnok_ready><which_vep><slot>1</slot><bay>2</bay></which_vep></vep_tarnok_ready>";
     const std::string fp = "\n{\"fp_tarnok_ready\":{\"which_fp\":{\"slot\":1,\"bay\":2,\"how_much\":\"REQ_IF_NONE\"}}}";
-    auto swap = [](std::string s, const std::string &from, const std::string &to) {
-        return s.replace(s.find(from), from.size(), to);
-    };
+    auto swap = [](std::string s, const std::string &from, const std::string &to) { return s.replace(s.find(from), from.size(), to); };
     const struct {
         std::string input, cmd;
         std::vector<std::string> said;
