@@ -585,22 +585,23 @@ TEST_P(Tables, SecondIndexRefusalsAndMissingNodes) {
                            Api<CmpFn>(Tv().index[1].prefix, "avl_compare")), 1);
 }
 
-// Random inserts and deletes (full and primary-key-only, tenants, sources) against an ordered model.
-TEST_P(Tables, RandomSequenceMatchesOrderedModel) {
+// Random inserts and deletes (full and primary-key-only, tenants, sources) against an ordered model; then every
+// lookup form against the sorted rows left: three tenants, two sources, pending records.
+TEST_P(Tables, RandomSequenceThenEveryLookupForm) {
     P t = Open("model");
-    using Key = std::tuple<uint16_t, uint32_t, uint8_t>;  // tenant, key, source: the index order
-    std::map<Key, P> model;
+    using Ord = std::tuple<uint16_t, uint32_t, uint8_t>;  // tenant, key, source: the index order
+    std::map<Ord, P> model;
     std::set<P> pkey_only;
     std::vector<P> pool;
     std::mt19937 rng(1234 + Tv().nparts);
     for (int i = 0; i < 400; ++i) {
         qelrt_set_tenant_id(static_cast<uint16_t>(rng() % 3));
-        pool.push_back(Make(rng() % 150, rng() % 4 ? 1 : 255));
+        pool.push_back(Make(rng() % 60, rng() % 3 ? 1 : 255));
     }
     h->quiet_duplicates = 1;
     for (int step = 0; step < 4000; ++step) {
         P r = pool[rng() % pool.size()];
-        const Key key{Rc(r)->tenant_id, KeyOf(r), Rc(r)->source};
+        const Ord key{Rc(r)->tenant_id, KeyOf(r), Rc(r)->source};
         const bool in = Rc(r)->table != nullptr;
         qelrt_set_tenant_id(Rc(r)->tenant_id);
         const U op = rng() % 4;  // insert (a quarter of them primary-key-only), delete, primary-key delete
@@ -629,30 +630,14 @@ TEST_P(Tables, RandomSequenceMatchesOrderedModel) {
         }
     }
     EXPECT_GT(model.size(), 100u);
-}
-// ---- lookups --------------------------------------------------------------------------
-
-// Every lookup form against a sorted vector of (tenant, key, source): three tenants, two sources, pending records.
-TEST_P(Tables, LookupsMatchTheReferenceModel) {
+    for (P r : pkey_only) ASSERT_EQ(Delete(t, r) + Insert(t, r), 0u);  // back in every index
     struct Row {
         uint16_t tenant; uint32_t key; uint8_t src; bool pending; P rec;
         auto ord() const { return std::tuple(tenant, key, src); }
     };
-    P t = Open("lookups");
-    std::mt19937 rng(99);
     std::vector<Row> rows;
-    for (int i = 0; i < 300; ++i) {
-        const uint16_t tn = rng() % 3;
-        const uint32_t k = rng() % 60;
-        const uint8_t src = rng() % 3 ? 1 : 255;
-        qelrt_set_tenant_id(tn);
-        P r = Make(k, src);
-        if (Insert(t, r) && Destroy(r) == 0) continue;
-        const bool pending = rng() % 5 == 0;
-        if (pending) Rc(r)->flags |= QELDB_REC_PENDING;
-        rows.push_back({tn, k, src, pending, r});
-    }
-    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.ord() < b.ord(); });
+    for (auto &[k, r] : model) rows.push_back({std::get<0>(k), std::get<1>(k), std::get<2>(k), rng() % 5 == 0, r});
+    for (const Row &w : rows) if (w.pending) Rc(w.rec)->flags |= QELDB_REC_PENDING;
     h->err = 0;  // the refused duplicates stored theirs
     const long n = static_cast<long>(rows.size());
     uint16_t tn = 0;  // the caller's tenant of the current query
@@ -1057,22 +1042,16 @@ TEST_P(Tables, TrackingReportsContainmentAndPlatformMarks) {
 }
 // ---- refusals -------------------------------------------------------------------------
 
-// An entry's arguments, which refusals replace with null or another table's:
-// the table, a record in it and one not, a key, a field object, and b: its
-// buffer, name, callback or result place is given.
-struct Args {
-    P t, in, out, key, field;
-    bool b;
-};
+// An entry's arguments: the table, a record in it and one not, a key, a field object; b: its buffer, name, callback or result place is given.
+struct Args { P t, in, out, key, field; bool b; };
 constexpr U X = ~0u;  // not tried
-// An entry: the call (0: nothing handed out); refused with an error present
-// in the word (1) or the handle (2, chained); the error for a null table,
-// record or b, and for another table's table, record or object.
+// An entry: the call (0: nothing handed out); an error present refused in the word (1) or the handle (2, chained); the
+// error for a null table, record or b, and for another table's table, record or object; whether it takes an error word, a handle.
 struct Refusal {
     const char *what;
     std::function<uint64_t(const Args &, U *)> call;
     U present, no_t, no_r, no_b, other_t, other_r, other_b;
-    bool word = true, handle = true;  // takes an error word, a handle
+    bool word = true, handle = true;
 };
 
 // Every entry refuses an error present (traced by decoders), null arguments and another table's objects, changing nothing.
