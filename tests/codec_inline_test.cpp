@@ -1,8 +1,5 @@
-// codec_inline_test.cpp -- the runtime's scalar codecs (the exported forms,
-// thin wrappers over qel/codec_inline.h): each writes and reads its fixed
-// width in network byte order, and with less room than that touches
-// nothing and reports 90 -- in the error word and, when there is a handle,
-// in the handle.
+// codec_inline_test.cpp -- the runtime's exported scalar codecs: their fixed width in network
+// byte order; with less room nothing is touched and 90 is reported (in the handle too, if any).
 #include "fixture.h"
 
 namespace {

@@ -65,9 +65,9 @@ TEST_P(Compare, FieldResultsAndOrder) {
 
 // All 31 characters of a fixed string count, past a terminator too; the 32nd does not.
 TEST_P(Compare, FixedStringsOverThirtyOneBytes) {
-    if (!HasKind(T(), Kind::Str)) GTEST_SKIP() << "no fixed string";
     unsigned k = 0;
-    while (T().fields[k].kind != Kind::Str) ++k;
+    while (k < T().nfields && T().fields[k].kind != Kind::Str) ++k;
+    if (k == T().nfields) GTEST_SKIP() << "no fixed string";
     void *a = Make(), *b = Make();
     uint8_t *ka = Bytes(a, T().fields[k].offset), *kb = Bytes(b, T().fields[k].offset);
     auto order = [&] { return std::make_pair(Sign(Cmp(a, b)), ty.Hash(a, 1) == ty.Hash(b, 1)); };

@@ -38,8 +38,7 @@ protected:
     std::vector<uint8_t> Snap(void *o, U n) { return {Bytes(o), Bytes(o) + n}; }
 };
 
-// Setters write their own bytes and state byte only; an enumeration's bound only past variant 0;
-// the fixed string holds 31 characters, a NUL clears the rest, a short buffer gets 28.
+// Setters write their bytes and state byte only; enumeration bounds; fixed strings of 31, NULs, short buffers.
 TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
     Track();
     for (unsigned i = 0; i < T().nfields; ++i) {
@@ -105,8 +104,7 @@ TEST_P(Fields, SettersWriteTheirBytesAndMarkTheirStateByte) {
     EXPECT_EQ(qelrt_trace_count(), 0u);
 }
 
-// 0xDDDD refuses state bytes quietly, tracking refuses untracked objects aloud, a bad mode is
-// fatal; the reset marks every state byte, and nothing when untracked.
+// Plain mode refuses state bytes quietly, tracking refuses untracked objects aloud; the reset; a bad mode is fatal.
 TEST_P(Fields, ModesAndTrackingDecideWhatIsRefused) {
     Plain();
     void *o = Make();
@@ -240,8 +238,7 @@ TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
         if (Valued(T().fields[i])) { EXPECT_EQ(Raw(fresh, T().fields[i]), int(i) < first_enum ? Sample(T().fields[i]) : 0u); }
 }
 
-// Another variant is refused (43); a runtime-placed destination keeps its place; self-sets and
-// lone clean-ups change nothing; an untracked source is refused after the copy.
+// Another variant: 43; a runtime-placed destination keeps its place; self-sets, clean-ups inert; untracked source: 22.
 TEST_P(Fields, WholeObjectSet) {
     Track();
     void *src = Make(), *dst = Make();

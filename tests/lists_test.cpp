@@ -45,8 +45,7 @@ protected:
         for (void *e : els) Insert(o, 1, nullptr, e);
         EXPECT_EQ(err, 0u);
     }
-    // The list walked both ways (at most 16 steps), checked against the count,
-    // the anchor words and each element's owner.
+    // The list walked both ways (at most 16 steps), checked against count, anchor words and owners.
     std::vector<void *> Walk(void *o) {
         err = 0;
         std::vector<void *> fwd, back;
@@ -222,9 +221,7 @@ TEST_P(Lists, InsertionMarksTheListStateByte) {
 
 // A whole-object set moves the list, destroys the destination's, registers every link word.
 TEST_P(Lists, WholeObjectSetMovesTheList) {
-    for (bool track : {false, true}) {
-        SCOPED_TRACE(track);
-        track ? Track() : Plain();
+    Modes([&](bool) {
         qelrt_handle_use_quarl(h, 1);
         void *src = Create(), *dst = Create();
         auto theirs = NewElems(3);
@@ -241,7 +238,7 @@ TEST_P(Lists, WholeObjectSetMovesTheList) {
             for (U w = 0; w < 3; ++w) EXPECT_EQ(quarl_in_range(h->alloc_ctx, Bytes(p, E.link_off + 8 * w), 8), 1);
         for (void *x : {src, dst}) Destroy(x);
         EXPECT_EQ(std::make_pair(destroyed, qelrt_live_bytes()), std::make_pair(before + 5, int64_t{0}));
-    }
+    }, QEL_CHECK_PLAIN);
 }
 
 INSTANTIATE_TEST_SUITE_P(Owners, Lists, ::testing::ValuesIn(TypesWhere(IsListOwner)), ParamName());

@@ -81,10 +81,7 @@ TEST_F(Lomari, RecordWithoutVariantInfoIsCopiedAsItIsAndLeftOutOfTheDump) {
     ASSERT_EQ(qelrt_trace_count(), 1u);
     EXPECT_STREQ(qelrt_trace_at(0)->text, "type variant cached info is NULL during usage dump");
     EXPECT_EQ(std::make_pair(qelrt_trace_at(0)->table_no, qelrt_trace_at(0)->level), std::make_pair(uint16_t{1}, uint32_t(QEL_TL_ERROR)));
-    // Every other record's used length and slop, in type-list order: a
-    // structured type's slop brings its used length up to the instance
-    // size; enumerations, tables and their records, and messages have fixed
-    // lengths and no slop.
+    // Every other record's used length and slop: a type's add up to its size, the rest fixed, no slop.
     const std::map<std::string, uint32_t> fixed = {{"enum", 16}, {"table", 8}, {"table_record", 8}, {"message", 40}};
     std::string want;
     const auto list = TypeList();
@@ -130,8 +127,7 @@ bool ReadSection(const char *path, const std::string &want, std::string *bytes) 
     return false;
 }
 
-// A non-loaded section: the type list in three sorted groups, then the domain; the records,
-// the catalogue and the exported identifiers agree with it.
+// A non-loaded section lists the types in three sorted groups, agreeing with records and catalogue.
 TEST(Manifest, IsANonLoadedSectionListingEveryRecordOfTheCatalogue) {
     std::string s;
     ASSERT_TRUE(ReadSection(LOMARI_SO_PATH, ".ostrel", &s));

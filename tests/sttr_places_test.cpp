@@ -1,7 +1,5 @@
-// sttr_places_test.cpp -- the state-area places a handle keeps
-// (qellib_update_sttr_offset, qellib_get_sttr_offset): many places, changed,
-// a distance of 0, never placed, the knob's place first, one handle's only,
-// and lookups while another thread keeps placing (the table grows under them).
+// sttr_places_test.cpp -- the state-area places a handle keeps (qellib_update/get_sttr_offset):
+// many, changed, a distance of 0, never placed, the knob's first, per handle, under a writer thread.
 #include <atomic>
 #include <thread>
 
@@ -41,8 +39,7 @@ TEST_F(SttrPlaces, PlacesComeBackChangedAndOnlyOnTheirHandle) {
     EXPECT_EQ(std::make_pair(Get(h, 1), (void *)qellib_get_sttr_offset(h, nullptr)), std::make_pair((void *)Obj(1, 41), (void *)nullptr));
 }
 
-// Readers never see a wrong place, nor lose one, while a writer adds many
-// more and changes some: the table is replaced several times meanwhile.
+// Readers never see a wrong place, nor lose one, while a writer adds and changes places (the table grows).
 TEST_F(SttrPlaces, LookupsWhileAnotherThreadPlaces) {
     constexpr uint32_t kFirst = 500;
     for (uint32_t i = 0; i < kFirst; ++i) Put(h, i, 16 + i);
