@@ -1,4 +1,4 @@
-// clone_test.cpp -- deep copies of every type: ownership, slots, refusals, the chained form, failures.
+// clone_test.cpp -- deep copies of every type: refusals, the chained form, failed allocations.
 #include <algorithm>
 
 #include "fixture.h"
@@ -13,33 +13,6 @@ protected:
         ty.Clone(h, db, src, slot, buf.data(), room, &err, op);
     }
 };
-
-// Copies own their elements and outlive the source; clone_internal decodes into what a slot holds.
-TEST_P(Clone, CopiesOutliveTheirSourceInEmptyAndFilledSlots) {
-    Modes([&](bool) {
-        void *src = Fill(60 + T().ordinal, Elems()), *twin = Fill(60 + T().ordinal, Elems());
-        void *mine = Fill(5, ty.Owned() ? 2 : 0), *copy = nullptr, *slot = mine, *into = mine;
-        Copy(src, &copy);
-        Copy(src, &slot);
-        Copy(src, &into, kBig, "clone_internal");
-        ASSERT_EQ(Err(), 0u);
-        ASSERT_NE(copy, nullptr);
-        EXPECT_EQ(std::make_tuple(copy != src, slot != mine, into), std::make_tuple(true, true, mine));
-        if (ty.Array()) { EXPECT_NE(ty.Block(copy), ty.Block(src)); }
-        if (ty.List()) {
-            const auto theirs = ty.Elements(src);
-            for (void *e : ty.Elements(copy)) EXPECT_EQ(std::count(theirs.begin(), theirs.end(), e), 0);
-            EXPECT_EQ(ty.Count(mine), 5u);
-        } else {
-            EXPECT_EQ(ty.Compare(mine, src), 0);
-        }
-        Destroy(src);
-        EXPECT_EQ(std::make_pair(ty.Compare(copy, twin), ty.Compare(slot, twin)), std::make_pair(0, 0));
-        EXPECT_EQ(Encode(copy), Encode(twin));  // state bytes came along too
-        for (void *x : {copy, slot, mine, twin}) Destroy(x);
-        ExpectNoLeak();
-    });
-}
 
 // Refusals allocate nothing; the chained form copies through the handle's workspace.
 TEST_P(Clone, RefusalsAndTheChainedForm) {

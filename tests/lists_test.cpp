@@ -219,28 +219,6 @@ TEST_P(Lists, InsertionMarksTheListStateByte) {
     EXPECT_EQ(Walk(untracked).size(), 1u);
 }
 
-// A whole-object set moves the list, destroys the destination's, registers every link word.
-TEST_P(Lists, WholeObjectSetMovesTheList) {
-    Modes([&](bool) {
-        qelrt_handle_use_quarl(h, 1);
-        void *src = Create(), *dst = Create();
-        auto theirs = NewElems(3);
-        Append(src, theirs);
-        Append(dst, NewElems(2));
-        uint64_t &destroyed = StaticCounts(E).destroyed;
-        const uint64_t before = destroyed;
-        ty.Set(h, db, dst, src, &err);
-        EXPECT_EQ(std::make_pair(err, destroyed), std::make_pair(0u, before + 2));
-        EXPECT_TRUE(Walk(src).empty());
-        EXPECT_EQ(Walk(dst), theirs);
-        for (int w = 0; w < 2; ++w) EXPECT_EQ(quarl_in_range(h->alloc_ctx, Anchor(dst) + w, 8), 1);
-        for (void *p : theirs)  // every link word, the re-anchored ones included
-            for (U w = 0; w < 3; ++w) EXPECT_EQ(quarl_in_range(h->alloc_ctx, Bytes(p, E.link_off + 8 * w), 8), 1);
-        for (void *x : {src, dst}) Destroy(x);
-        EXPECT_EQ(std::make_pair(destroyed, qelrt_live_bytes()), std::make_pair(before + 5, int64_t{0}));
-    }, QEL_CHECK_PLAIN);
-}
-
 INSTANTIATE_TEST_SUITE_P(Owners, Lists, ::testing::ValuesIn(TypesWhere(IsListOwner)), ParamName());
 
 }  // namespace
