@@ -148,11 +148,17 @@ TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     el.Destroy(h, db, e[2]);
 }
 
+// Insertion marks the list's state byte; an untracked owner takes an element but reports 22.
 TEST_P(Lists, RefusalsOfEveryOperation) {
+    Plain();
+    void *untracked = Make();
     Track();
     void *o = Make();
+    auto state = L<uint8_t(H, U, void *, U *)>("state_flag_get");
+    EXPECT_EQ(state(h, db, o, &err), 0);
     auto e = NewElems(2);  // e[0] in the list, e[1] free
     Append(o, {e[0]});
+    EXPECT_EQ(state(h, db, o, &err), 2);
     const U so = T().tracked_size, se = E.tracked_size;
     ExpectRefusals({
         {"get_first", o, so, [&](void *s, U *r) { L<FnGet>("get_first")(h, db, s, r); }, 22, true},
@@ -170,7 +176,10 @@ TEST_P(Lists, RefusalsOfEveryOperation) {
         {"get_parent", e[0], se, [&](void *s, U *r) { el.FOp<FnGet>(lf, "get_parent")(h, db, s, r); }, 22, true},
     });
     EXPECT_EQ(Walk(o), std::vector<void *>{e[0]});
-    el.Destroy(h, db, e[1]);
+    qelrt_trace_clear();
+    Insert(untracked, 0, nullptr, e[1]);
+    EXPECT_EQ(std::make_pair(Err(), Traced("The object is not state tracked")), std::make_pair(22u, 1u));
+    EXPECT_EQ(Walk(untracked), std::vector<void *>{e[1]});
 }
 
 // A removal reports the element (detached and dirty links too); a refused link registration is fatal.
@@ -202,21 +211,6 @@ TEST_P(Lists, RemovalReportsTheElementAndRefusedLinkRegistrationIsFatal) {
     EXPECT_DEATH({ qelrt_quarl_fail_at(2); Remove(o, e[0]); }, "quarl internal error");
     EXPECT_DEATH({ qelrt_quarl_fail_at(1); Destroy(o); }, "quarl internal error");
     for (void *p : {e[1], e[2]}) el.Destroy(h, db, p);
-}
-
-// Insertion marks the list's state byte; an untracked owner gets the element but reports 22.
-TEST_P(Lists, InsertionMarksTheListStateByte) {
-    Plain();
-    void *untracked = Make();
-    Track();
-    void *o = Make();
-    auto state = L<uint8_t(H, U, void *, U *)>("state_flag_get");
-    EXPECT_EQ(state(h, db, o, &err), 0);
-    Append(o, NewElems(1));
-    EXPECT_EQ(state(h, db, o, &err), 2);
-    Insert(untracked, 0, nullptr, el.Create(h, db));
-    EXPECT_EQ(std::make_pair(Err(), Traced("The object is not state tracked")), std::make_pair(22u, 1u));
-    EXPECT_EQ(Walk(untracked).size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Owners, Lists, ::testing::ValuesIn(TypesWhere(IsListOwner)), ParamName());
