@@ -200,7 +200,8 @@ TEST_P(Fields, RefusalsOfEveryAccessor) {
     ExpectRefusals(calls);
 }
 
-// Results fill their field's width only; set_all marks nothing and stops at a refused enumeration.
+// Results fill their field's width only, pointers land on their field; set_all marks nothing, stops at a refused
+// enumeration; validity answers by member index.
 TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
     Track();
     void *o = Make();
@@ -217,19 +218,23 @@ TEST_P(Fields, SetAllAndGetAllAtEachFieldsWidth) {
     for (auto &x : outs) ptrs.push_back(&x);
     CallAll("set_all", o, vals);
     CallAll("get_all", o, ptrs);
-    ASSERT_EQ(err, 0u);
     for (unsigned i = 0, k = 0, v = 0; i < T().nfields; ++i) {
         const FieldDesc &f = T().fields[i];
         if (!Valued(f) && f.kind != Kind::PairCount) continue;
         const uint64_t w = f.kind == Kind::PairCount ? 4 : Width(f.kind), want = f.kind == Kind::PairCount ? 0 : vals[v++];
         EXPECT_EQ(outs[k++], want | (~0ull << (8 * w))) << f.name;
-        if (f.kind != Kind::PairCount) { EXPECT_EQ(StateByte(o, f), 0) << "set all marks nothing"; }
+        if (f.kind == Kind::PairCount) continue;
+        EXPECT_EQ(std::make_pair(StateByte(o, f), ty.FOp<void *(H, U, void *, U *)>(f, "get")(h, db, o, &err)), std::make_pair(uint8_t(0), (void *)Bytes(o, f.offset)));
     }
+    ASSERT_EQ(err, 0u);
     ptrs[0] = nullptr;
     std::fill(outs.begin(), outs.end(), ~0ull);
     CallAll("get_all", o, ptrs);
     EXPECT_EQ(outs[0], ~0ull);
     if (outs.size() > 1) { EXPECT_NE(outs[1], ~0ull); }
+    auto valid = Op<int(H, void *, U, U)>("is_valid_cr");
+    for (U flags : {0u, 1u})
+        EXPECT_EQ(std::make_tuple(valid(h, o, 0, flags), valid(h, o, T().member_bound - 1, flags), valid(h, o, T().member_bound, flags)), std::make_tuple(1, 1, 0));
     if (first_enum < 0) return;
     void *fresh = Make();
     CallAll("set_all", fresh, bad);

@@ -354,20 +354,6 @@ TEST_P(Lifecycle, DestroyFollowsTheFlags) {
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 
-// Pointer getters land on their field; validity answers by member index.
-TEST_P(Lifecycle, PointerGettersAndMemberValidity) {
-    void *o = made_.emplace_back(Filler(T().ordinal).Make(h, db, T(), 0));
-    for (unsigned i = 0; i < T().nfields; ++i)
-        if (const FieldDesc &f = T().fields[i]; Valued(f)) {
-            EXPECT_EQ(ty.FOp<void *(H, U, void *, U *)>(f, "get")(h, db, o, &err), Bytes(o, f.offset)) << f.name;
-        }
-    EXPECT_EQ(err, 0u);
-    auto valid = Op<int(H, void *, U, U)>("is_valid_cr");
-    for (U flags : {0u, 1u})
-        EXPECT_EQ(std::make_tuple(valid(h, o, 0, flags), valid(h, o, T().member_bound - 1, flags), valid(h, o, T().member_bound, flags)),
-                  std::make_tuple(1, 1, 0));
-}
-
 INSTANTIATE_TEST_SUITE_P(Types, Lifecycle, ::testing::ValuesIn(AllTypes()), ParamName());
 
 // ---- what only enumerations have -------------------------------------------------------
