@@ -137,7 +137,12 @@ INSTANTIATE_TEST_SUITE_P(All, Objects, ::testing::ValuesIn(MadeWhere(0)), ParamN
 
 // ---- what structured types share with enumerations ------------------------------------
 
-using Instances = Objects;
+// Raw zeroed storage for the queries, whose five trace points follow each other in the type's block.
+class Instances : public Objects {
+protected:
+    std::vector<uint8_t> mem = std::vector<uint8_t>(M().type ? M().type->plain_size : 16, 0);
+    uint32_t Point(uint32_t k) const { return M().trace_base + (M().en ? 4 : 10) + k; }
+};
 
 // Creation announces the header and counts in the handle's database; containment and platform reports.
 TEST_P(Instances, CreateAnnouncesCountsAndReportsContainment) {
@@ -219,15 +224,8 @@ TEST_P(Instances, InternalConstructorDestructorLuidAndVariant) {
     }
 }
 
-// Queries on raw zeroed storage; their five trace points follow each other in the type's block.
-class Queries : public Objects {
-protected:
-    std::vector<uint8_t> mem = std::vector<uint8_t>(M().type ? M().type->plain_size : 16, 0);
-    uint32_t Point(uint32_t k) const { return M().trace_base + (M().en ? 4 : 10) + k; }
-};
-
 // The embedded flag goes on each enumeration field, then the instance, each write announced.
-TEST_P(Queries, EmbeddedFlagGoesOnEnumerationFieldsThenTheInstance) {
+TEST_P(Instances, EmbeddedFlagGoesOnEnumerationFieldsThenTheInstance) {
     std::vector<size_t> flag_bytes;
     for (unsigned i = 0; M().type && i < M().type->nfields; ++i)
         if (M().type->fields[i].kind == Kind::Enum) flag_bytes.push_back(M().type->fields[i].offset + 10);
@@ -254,7 +252,7 @@ TEST_P(Queries, EmbeddedFlagGoesOnEnumerationFieldsThenTheInstance) {
 }
 
 // No OIDs or table references: a null object is refused with 22, an error present only traced.
-TEST_P(Queries, ReferenceQueriesRefuseNullAndTraceAnErrorPresent) {
+TEST_P(Instances, ReferenceQueriesRefuseNullAndTraceAnErrorPresent) {
     auto oid = Fn<U(H, U, void *, U *)>("get_oid_count");
     auto refs = Fn<void(H, U, void *, void *, void *, U *)>("get_object_references");
     const std::function<void(void *)> queries[] = {[&](void *o) { EXPECT_EQ(oid(h, db, o, &err), 0u); },
@@ -277,7 +275,6 @@ TEST_P(Queries, ReferenceQueriesRefuseNullAndTraceAnErrorPresent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Instances, ::testing::ValuesIn(MadeWhere(1)), ParamName());
-INSTANTIATE_TEST_SUITE_P(All, Queries, ::testing::ValuesIn(MadeWhere(1)), ParamName());
 
 // ---- what only structured types have --------------------------------------------------
 
@@ -399,10 +396,24 @@ TEST_P(Enums, InitializePreparesAnEmbeddedInstanceWithoutCounting) {
     EXPECT_EQ(slot.tinfo, h->type_dict_lookup_fn(h->type_dict_ctx, db, ti->signature));
 }
 
-// Values below the bound are stored, the bound only past variant 0; set copies the header too.
+// Values below the bound are stored, the bound only past variant 0; set copies the header too; errors.
 TEST_P(Enums, ValuesBelowTheBoundSetCopiesTheWholeInstanceAndValidity) {
     Inst *o = New(), *dst = New(), *fresh = New();
+    o->value = 1;
+    err = 22;  // an error present makes value operations inert; a null instance is refused with 22
     qelrt_calls_log(1);
+    EXPECT_EQ(Value(o), 0u);
+    Put(o, 0);
+    Copy(o, o);
+    EXPECT_EQ(std::make_pair(o->value, err), std::make_pair(1u, 22u));
+    EXPECT_EQ(qelrt_trace_count() + qelrt_call_count("qel_clear_last_error") + qelrt_write_count(), 0u);
+    err = 0;
+    EXPECT_EQ(Value(nullptr), 0u);
+    EXPECT_EQ(std::make_pair(Err(), h->err), std::make_pair(22u, 22u));
+    Copy(o, nullptr);
+    EXPECT_EQ(std::make_pair(Err(), Fn<void *(H, U, void *)>("get")(h, db, nullptr)), std::make_pair(22u, (void *)nullptr));
+    h->err = 0;
+    qelrt_calls_clear();
     Put(o, E().bound - 1);
     EXPECT_EQ(std::make_tuple(err, qelrt_call_count("qellib_adjust_variant"), qelrt_call_count("qel_clear_last_error")), std::make_tuple(0u, 1u, 1u));
     ASSERT_EQ(qelrt_write_count(), 1u) << "only the value is announced";
@@ -433,25 +444,6 @@ TEST_P(Enums, ValuesBelowTheBoundSetCopiesTheWholeInstanceAndValidity) {
     valid(h, 0);
     EXPECT_EQ(h->err, 5u);
     for (Inst *x : {o, dst, fresh}) Destroy(x);
-}
-
-// An error present makes value operations inert; a null instance is refused with 22.
-TEST_P(Enums, ErrorPresentMakesValueOperationsInertANullOneIs22) {
-    Inst *o = New();
-    o->value = 1;
-    err = 22;
-    qelrt_calls_log(1);
-    EXPECT_EQ(Value(o), 0u);
-    Put(o, 0);
-    Copy(o, o);
-    EXPECT_EQ(std::make_pair(o->value, err), std::make_pair(1u, 22u));
-    EXPECT_EQ(qelrt_trace_count() + qelrt_call_count("qel_clear_last_error") + qelrt_write_count(), 0u);
-    err = 0;
-    EXPECT_EQ(Value(nullptr), 0u);
-    EXPECT_EQ(std::make_pair(Err(), h->err), std::make_pair(22u, 22u));
-    Copy(o, nullptr);
-    EXPECT_EQ(std::make_pair(Err(), Fn<void *(H, U, void *)>("get")(h, db, nullptr)), std::make_pair(22u, (void *)nullptr));
-    Destroy(o);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Enums, ::testing::ValuesIn(MadeWhere(2)), ParamName());
