@@ -141,8 +141,8 @@ TEST_P(Arrays, StateBytesRangeChecksAndRemoveElementsThenRegrowth) {
     EXPECT_EQ(qelrt_live_bytes(), 0);
 }
 
-// A refused set changes nothing: untracked (22, traced), too large (12), refused lookup (its code).
-TEST_P(Arrays, RefusedSetsChangeNothing) {
+// A refused set changes nothing: untracked (22, traced), too large (12), refused lookup (its code); refusals.
+TEST_P(Arrays, RefusalsOfEveryOperation) {
     void *plain_owner = Make(), *plain_val = el.Create(h, db);
     Track();
     void *o = Make(), *v = el.Create(h, db), *placed = Make();
@@ -164,21 +164,11 @@ TEST_P(Arrays, RefusedSetsChangeNothing) {
         EXPECT_EQ(std::make_tuple(Err(), qelrt_trace_count(), Traced(c.text), Count(c.o), Word(c.o, af.offset)),
                   std::make_tuple(c.code, *c.text ? 1u : 0u, *c.text ? 1u : 0u, 0u, (void *)nullptr)) << c.idx;
     }
-    for (void *p : {plain_val, v}) el.Destroy(h, db, p);
-    qelrt_handle_set_mode(h, 0);
-    Whole(plain_owner);
-    EXPECT_EQ(std::make_pair(Err(), Traced("The object is non state tracked")), std::make_pair(22u, 1u));
-    SetWhole(plain_owner, 1);
-    EXPECT_EQ(std::make_pair(Err(), Traced(untracked)), std::make_pair(22u, 1u));
-}
-
-TEST_P(Arrays, RefusalsOfEveryOperation) {
-    Track();
-    void *o = Make(), *v = el.Create(h, db);
+    el.Destroy(h, db, plain_val);
     Put(o, 0, 1);
     uint8_t *per = nullptr, bytes[1] = {5};
     const U so = T().tracked_size;
-    using Whole = void(H, U, void *, U *);
+    using WholeGet = void(H, U, void *, U *);
     using GetArr = void(H, U, void *, void *, U *);
     using Set1 = void(H, U, void *, const void *, U, U *);
     using St = void(H, U, void *, U, uint8_t, U *);
@@ -188,7 +178,7 @@ TEST_P(Arrays, RefusalsOfEveryOperation) {
         {"set", o, so, [&](void *s, U *e) { A<SetFn>("set")(h, db, s, 0, v, e); }, 22, true},
         {"set of", v, E.tracked_size, [&](void *s, U *e) { A<SetFn>("set")(h, db, o, 0, s, e); }, 22, true},
         {"set_cr", o, so, Chained([&](void *s) { A<SetCr>("set_cr")(h, s, 0, v, 1); }), 22, true},
-        {"whole get", o, so, [&](void *s, U *e) { A<Whole>("state_flag_whole_get")(h, db, s, e); }, 22, false},
+        {"whole get", o, so, [&](void *s, U *e) { A<WholeGet>("state_flag_whole_get")(h, db, s, e); }, 22, false},
         {"whole set", o, so, [&](void *s, U *e) { A<void(H, U, void *, uint8_t, U *)>("state_flag_whole_set")(h, db, s, 7, e); }, 22, true},
         {"state get", o, so, [&](void *s, U *e) { A<Get>("state_flag_get")(h, db, s, 0, e); }, 22, false},
         {"state set", o, so, [&](void *s, U *e) { A<St>("state_flag_set")(h, db, s, 0, 7, e); }, 22, true},
@@ -198,6 +188,12 @@ TEST_P(Arrays, RefusalsOfEveryOperation) {
         {"set_arr from", bytes, 1, [&](void *s, U *e) { A<Set1>("state_flag_set_arr")(h, db, o, s, 1, e); }, 22, true},
     });
     el.Destroy(h, db, v);
+    qelrt_handle_set_mode(h, 0);
+    qelrt_trace_clear();
+    Whole(plain_owner);
+    EXPECT_EQ(std::make_pair(Err(), Traced("The object is non state tracked")), std::make_pair(22u, 1u));
+    SetWhole(plain_owner, 1);
+    EXPECT_EQ(std::make_pair(Err(), Traced(untracked)), std::make_pair(22u, 1u));
 }
 
 // A block grown while not tracking takes no element once tracking, and has no per-element bytes.
