@@ -34,8 +34,7 @@ TEST_F(Lomari, WhichVepEncodesAsWorkedOut) {
         EXPECT_EQ(t.Unmarshal(h, db, b.data(), d, n, 0, &err), n);
         EXPECT_EQ(t.Compare(o, d), 0);
         if (&want == forms + 2) { EXPECT_EQ(std::make_pair(t.StateGet(h, db, d, t.t.fields[0], &err), t.StateGet(h, db, d, t.t.fields[1], &err)), std::make_pair(uint8_t(2), uint8_t(0))); }
-        EXPECT_EQ(Err(), 0u);
-        EXPECT_EQ(Traced("offset_jump"), 0u);
+        EXPECT_EQ(std::make_pair(Err(), Traced("offset_jump")), std::make_pair(0u, 0u));
         for (void *x : {o, d}) t.Destroy(h, db, x);
     }
 }
