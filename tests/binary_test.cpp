@@ -264,12 +264,7 @@ INSTANTIATE_TEST_SUITE_P(Types, BinaryOwner,
 
 // ---- clones ---------------------------------------------------------------------------
 
-class Clone : public CodecTest {
-protected:
-    void Copy(void *src, void **slot, U room = kBig, const char *op = "clone") {
-        ty.Clone(h, db, src, slot, buf.data(), room, &err, op);
-    }
-};
+using Clone = CodecTest;
 
 // Refusals allocate nothing; the chained form copies through the handle's workspace.
 TEST_P(Clone, RefusalsAndTheChainedForm) {
@@ -313,7 +308,7 @@ TEST_P(Clone, FailedAllocationLeavesTheNestedDestination) {
         if (nested) Flags(dst) |= QEL_OF_NESTED;
         const uint64_t frees = qelrt_free_count();
         qelrt_fail_alloc_at(1);
-        Copy(src, &slot, kBig, "clone_internal");
+        ty.Clone(h, db, src, &slot, buf.data(), kBig, &err, "clone_internal");
         qelrt_fail_alloc_at(0);
         EXPECT_EQ(std::make_pair(Err(), slot), std::make_pair(12u, (void *)nullptr));
         if (!nested) continue;
