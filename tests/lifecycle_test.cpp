@@ -325,11 +325,7 @@ TEST_P(Lifecycle, DestroyFollowsTheFlags) {
         qelrt_trace_clear();
         void *o = Create();
         Flags(o) |= c.flags;
-        if (c.flags & QEL_OF_OWN_TINFO) {
-            auto *own = static_cast<qel_type_info_t *>(h->alloc_fn(h->alloc_ctx, db, sizeof(qel_type_info_t)));
-            *own = *Tinfo(o);
-            Tinfo(o) = own;
-        }
+        if (c.flags & QEL_OF_OWN_TINFO) Tinfo(o) = new (h->alloc_fn(h->alloc_ctx, db, sizeof(qel_type_info_t))) qel_type_info_t(*Tinfo(o));
         qelrt_set_oid_mapping_answer(c.answer, c.error);
         qelrt_set_hd_mapping_answer(c.hd_error);
         qelrt_calls_clear();
