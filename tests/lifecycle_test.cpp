@@ -50,7 +50,7 @@ protected:
     void Destroy(void *o) { Fn<void(H, U, void *)>("destroy")(h, db, o); }
 };
 
-// Sizes, nested enumerations and an empty list; with per-handle types the handle's copy counts.
+// Sizes and nested enumerations (an empty list: lists_test); with per-handle types the handle's copy counts.
 TEST_P(Objects, NewInEachModeSizedCountedAndReleased) {
     for (uint32_t mode : {0u, QEL_CHECK_PLAIN, QEL_CHECK_TRACK}) {
         qelrt_handle_set_mode(h, mode);
@@ -68,10 +68,6 @@ TEST_P(Objects, NewInEachModeSizedCountedAndReleased) {
                 if (void *e = Bytes(o, t->fields[i].offset); t->fields[i].kind == Kind::Enum) {
                     EXPECT_EQ(std::make_pair(Tinfo(e), Flags(e)), std::make_pair(Record(t->fields[i].en->name, "enum"), uint8_t(QEL_OF_NESTED)));
                 }
-            if (void *anchor = Bytes(o, t->anchor_off); IsListOwner(*t)) {
-                EXPECT_EQ(std::make_tuple(Word(o, t->anchor_off), Word(o, t->anchor_off + 8), Word(o, t->anchor_off + 16)),
-                          std::make_tuple(anchor, anchor, o));
-            }
         }
         const uint64_t made = Counts(o).created, gone = Counts(o).destroyed;
         Destroy(Create());
