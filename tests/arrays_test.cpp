@@ -1,5 +1,5 @@
 // The counted arrays of every array owner: growth, sets, range checks, emptying, refusals,
-// state bytes, counting and containment of elements, whole-object sets of owners.
+// state bytes, counting and containment of elements.
 #include "fixture.h"
 
 namespace {

@@ -1,7 +1,5 @@
 // Field access and state tracking over every field of every type: setters, ranges, fixed
 // strings, what each mode refuses, get/set all, the whole-object set and the state reset.
-#include <utility>
-
 #include "fixture.h"
 
 namespace {

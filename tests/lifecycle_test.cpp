@@ -1,7 +1,6 @@
 // Life of every object the library makes (17 structured types, 4 enumerations, 9 messages):
 // creation per mode, counting, announcements, the domain's variant, internal forms, queries,
 // destroy paths; nested initialize and validity of structured types; enumeration values.
-#include <functional>
 #include <set>
 
 #include "fixture.h"

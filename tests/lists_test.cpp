@@ -1,8 +1,6 @@
 // The ordered lists of every list owner: reading, insertion, removal, membership, position
-// flags, link registration, the list's state byte, whole-object sets.
+// flags, link registration, the list's state byte.
 #include <algorithm>
-#include <functional>
-#include <utility>
 
 #include "fixture.h"
 
