@@ -78,8 +78,8 @@ TEST_F(Lomari, RecordWithoutVariantInfoIsCopiedAsItIsAndLeftOutOfTheDump) {
     EXPECT_EQ(std::make_pair(copy->varinfo, copy->counter_mode), std::make_pair((qel_variant_info_t *)nullptr, 0u));
     for (auto *c : Calls("qel_update_variant_info")) EXPECT_NE(c->a[1], reinterpret_cast<uint64_t>(t));
     ASSERT_EQ(qelrt_trace_count(), 1u);
-    EXPECT_STREQ(qelrt_trace_at(0)->text, "type variant cached info is NULL during usage dump");
-    EXPECT_EQ(std::make_pair(qelrt_trace_at(0)->table_no, qelrt_trace_at(0)->level), std::make_pair(uint16_t{1}, uint32_t(QEL_TL_ERROR)));
+    EXPECT_EQ(std::make_tuple(std::string(qelrt_trace_at(0)->text), qelrt_trace_at(0)->table_no, qelrt_trace_at(0)->level),
+              std::make_tuple(std::string("type variant cached info is NULL during usage dump"), uint16_t{1}, uint32_t(QEL_TL_ERROR)));
     // Every other record's used length and slop: a type's add up to its size, the rest fixed, no slop.
     const std::map<std::string, uint32_t> fixed = {{"enum", 16}, {"table", 8}, {"table_record", 8}, {"message", 40}};
     std::string want;
