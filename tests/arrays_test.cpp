@@ -35,11 +35,7 @@ protected:
         const uint8_t *p = Arr(o, &e);
         return p ? std::vector<uint8_t>(p, p + n) : std::vector<uint8_t>{};
     }
-    U Count(void *o) {
-        U e = 0;
-        return Op<U(H, U, void *, U *)>("pair_count_get_value")(h, db, o, &e);
-    }
-    uint8_t *Block(void *o) { return ty.Block(o); }
+    U Count(void *o) { U e = 0; return Op<U(H, U, void *, U *)>("pair_count_get_value")(h, db, o, &e); }
     // Moves a free-standing value with first field v into slot i.
     void Put(void *o, U i, U v) {
         void *val = el.Create(h, db);
@@ -203,7 +199,7 @@ TEST_P(Arrays, BlockGrownWhileNotTracking) {
     Plain();
     Put(o, 1, 5);
     Track();
-    const std::vector<uint8_t> elems(Block(o), Block(o) + 2 * E.plain_size);
+    const std::vector<uint8_t> elems(ty.Block(o), ty.Block(o) + 2 * E.plain_size);
     for (U idx : {0u, 2u})
         for (U move : {0u, 1u}) {
             qelrt_trace_clear();
@@ -217,7 +213,7 @@ TEST_P(Arrays, BlockGrownWhileNotTracking) {
     EXPECT_EQ(std::make_pair(Err(), Count(o)), std::make_pair(2u, 2u));
     Op<Reset>("set_all_state_tracking_flag")(h, db, o, 0x103);
     EXPECT_EQ(Whole(o), 3);
-    EXPECT_TRUE(std::equal(elems.begin(), elems.end(), Block(o)));
+    EXPECT_TRUE(std::equal(elems.begin(), elems.end(), ty.Block(o)));
 }
 
 // Elements count in their variant's record, and are made even when their counting fails.

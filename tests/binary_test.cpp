@@ -147,8 +147,7 @@ TEST_P(Binary, EveryRoomWithRaData) {
     Modes([&](bool track) {
         void *o = Fill(15, Elems());
         void *first = ty.List() ? ty.Elements(o).at(0) : ty.Array() ? ty.Block(o) : nullptr;
-        for (void *x : {o, first})
-            if (x) Flags(x) |= QEL_OF_RA_DATA;
+        for (void *x : {o, first}) if (x) Flags(x) |= QEL_OF_RA_DATA;
         const Buf whole = Encode(o);
         EXPECT_EQ(whole[1] & QEL_OF_RA_DATA, QEL_OF_RA_DATA);
         EXPECT_GE(ty.Len(h, db, o), whole.size());
@@ -175,8 +174,7 @@ TEST_P(Binary, EveryRoomWithRaData) {
         void *d = Create();
         EXPECT_EQ(Decode(whole, d), whole.size());
         EXPECT_EQ(std::make_pair(Err(), ty.Compare(o, d)), std::make_pair(0u, 0));
-        for (void *x : {o, first})
-            if (x) Flags(x) &= ~QEL_OF_RA_DATA;
+        for (void *x : {o, first}) if (x) Flags(x) &= ~QEL_OF_RA_DATA;
         for (void *x : {o, d}) Destroy(x);
     });
 }

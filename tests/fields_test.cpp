@@ -156,9 +156,7 @@ TEST_P(Fields, RefusalsOfEveryAccessor) {
     std::vector<void *> outs;
     std::vector<U> vals;
     std::vector<Refusal> calls;
-    auto add = [&](std::string what, void *subject, U n, std::function<void(void *, U *)> run, U on_null, bool variant = true) {
-        calls.push_back({std::move(what), subject, n, std::move(run), on_null, variant});
-    };
+    auto add = [&](std::string what, void *subject, U n, std::function<void(void *, U *)> run, U on_null, bool variant = true) { calls.push_back({std::move(what), subject, n, std::move(run), on_null, variant}); };
     for (unsigned i = 0; i < T().nfields; ++i) {
         const FieldDesc *f = &T().fields[i];
         const std::string n = f->name;

@@ -368,8 +368,7 @@ TEST_P(Enums, InitializePreparesAnEmbeddedInstanceWithoutCounting) {
     qelrt_calls_log(1);
     for (U notify : {0u, 1u}) {
         qelrt_calls_clear();
-        Inst slot{};
-        slot.flags = QEL_OF_EMBEDDED;
+        Inst slot{nullptr, 0, 0, QEL_OF_EMBEDDED, 0};
         qelrt_set_domain_variant(-1);
         init(h, db, &slot, ti, notify, 0, QEL_OF_NESTED, nullptr, &err);
         EXPECT_EQ(std::make_tuple(slot.tinfo, slot.variant, slot.flags, slot.value, err, qelrt_write_count() > 0, qelrt_call_count("stats_inc_fn")),

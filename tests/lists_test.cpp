@@ -34,11 +34,7 @@ protected:
     void *Parent(void *e) { return el.FOp<FnGet>(lf, "get_parent")(h, db, e, &err); }
     void **Anchor(void *o) { return reinterpret_cast<void **>(Bytes(o, T().anchor_off)); }
     void *AnchorWord(void *e) { return Word(e, E.link_off); }
-    std::vector<void *> NewElems(int n) {
-        std::vector<void *> v;
-        while (n--) v.push_back(el.Create(h, db));
-        return v;
-    }
+    std::vector<void *> NewElems(int n) { std::vector<void *> v; while (n--) v.push_back(el.Create(h, db)); return v; }
     void Append(void *o, const std::vector<void *> &els) {
         for (void *e : els) Insert(o, 1, nullptr, e);
         EXPECT_EQ(err, 0u);
@@ -111,11 +107,7 @@ TEST_P(Lists, ElementsOfOtherListsAreRefused) {
     auto e = NewElems(3);
     Append(a, {e[0]});
     Append(b, {e[1]});
-    auto bytes = [&] {
-        std::vector<uint8_t> v;
-        for (void *p : e) v.insert(v.end(), Bytes(p), Bytes(p) + E.plain_size);
-        return v;
-    };
+    auto bytes = [&] { std::vector<uint8_t> v; for (void *p : e) v.insert(v.end(), Bytes(p), Bytes(p) + E.plain_size); return v; };
     const auto before = bytes();
     struct { const char *what; std::function<void()> op; uint32_t code; } cases[] = {
         {"remove foreign", [&] { Remove(a, e[1]); }, 2},
