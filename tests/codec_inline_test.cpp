@@ -1,8 +1,5 @@
-// codec_inline_test.cpp -- the runtime's scalar codecs (the exported forms,
-// thin wrappers over qel/codec_inline.h): each writes and reads its fixed
-// width in network byte order, and with less room than that touches
-// nothing and reports 90 -- in the error word and, when there is a handle,
-// in the handle.
+// codec_inline_test.cpp -- the runtime's exported scalar codecs: their fixed width in network
+// byte order; with less room nothing is touched and 90 is reported (in the handle too, if any).
 #include "fixture.h"
 
 namespace {
@@ -37,12 +34,7 @@ const Codec kCodecs[] = {
     {"ra_data", {1, 2, 3, 4, 5, 6, 7, 8, 0x99}, 0x0102030405060708ull ^ 0x99,
      [](H h, uint8_t *b, U r, U *e) { return _qel_instance_ra_data_marshal(h, b, 0x0102030405060708ull, 0x99, r, e); },
      [](H h, const uint8_t *b, U r, U *e, uint64_t *o) {
-         uint64_t v = 0;
-         uint8_t byte = 0;
-         U n = _qel_instance_ra_data_unmarshal(h, b, &v, &byte, r, e);
-         if (n) *o = v ^ byte;
-         return n;
-     }},
+         uint64_t v = 0; uint8_t byte = 0; U n = _qel_instance_ra_data_unmarshal(h, b, &v, &byte, r, e); if (n) *o = v ^ byte; return n; }},
 };
 
 class ScalarCodec : public Lomari, public ::testing::WithParamInterface<const Codec *> {};

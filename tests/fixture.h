@@ -1,7 +1,6 @@
-// fixture.h -- what every library test stands on: a fresh handle per test,
-// the schema description as test parameters, raw views of an instance, and
-// the entry points of any type reached by name -- field accessors at the
-// width of their field -- so that one test runs over the whole schema.
+// fixture.h -- what every library test stands on: a fresh handle per test, the schema
+// description as test parameters, raw views of an instance, and the entry points of any
+// type reached by name (field accessors at their field's width).
 #pragma once
 
 #include <dlfcn.h>
@@ -33,9 +32,7 @@ F *Api(const std::string &type, const std::string &op) {
     return reinterpret_cast<F *>(p);
 }
 
-// The static type-info records the library publishes through its module
-// descriptor, in the order of its type list; one of them by name and kind
-// ("type", "enum", "message", "table", "table_record").
+// The library's static type-info records in type-list order; one by name and kind ("type", "enum", ...).
 inline std::vector<qel_type_info_t *> TypeList() {
     std::vector<qel_type_info_t *> v;
     for (qel_module_desc_t *d = qel_module_tot_root.first; d; d = d->next)
@@ -62,9 +59,7 @@ inline std::vector<const qelrt_call_t *> Calls(const char *fn) {
 using TracePoint = std::tuple<std::string, uint32_t, uint32_t>;
 inline TracePoint TraceAt(uint32_t i) { return {qelrt_trace_at(i)->text, qelrt_trace_at(i)->index, qelrt_trace_at(i)->level}; }
 
-// Releases the id-keyed roots a handle's key/range store holds, which live
-// as long as the store, so that a test can count its bytes before the
-// handle goes.
+// Releases the id-keyed roots a handle's key/range store keeps, so a test can count bytes before the handle goes.
 inline void ReleaseIdRoots(qel_handle_t *h) {
     for (const TableDesc &t : kTables) {
         const std::string key = std::string("__qel_TBI__") + *Api<const char[33]>("table", std::string(t.name) + "_luid_text");
@@ -93,8 +88,7 @@ inline bool Valued(const FieldDesc &f) {
     return f.kind == Kind::U8 || f.kind == Kind::U16 || f.kind == Kind::U32 || f.kind == Kind::Enum;
 }
 inline uint32_t Width(Kind k) { return k == Kind::U8 ? 1 : k == Kind::U16 ? 2 : 4; }
-// Fills the field's width (enumerations: the last name), so that a write to
-// the wrong place or width shows.
+// Fills the field's width (enumerations: the last name), so a write to the wrong place or width shows.
 inline uint32_t Sample(const FieldDesc &f) {
     return f.kind == Kind::Enum ? f.en->bound - 1 : 0xDEADBEEFu & (~0u >> (32 - 8 * Width(f.kind)));
 }
@@ -169,9 +163,7 @@ struct Ty {
     U Count(void *o) const { return List() ? Word<uint32_t>(o, List()->offset + 24) : PairCount(o); }
 };
 
-// Objects filled at random through the exported setters: every scalar and
-// enumeration field, fixed strings of random length and characters, and
-// list or array elements filled the same way.
+// Objects filled at random through the exported setters, elements included.
 class Filler {
 public:
     explicit Filler(uint32_t seed) : rng_(seed) {}
@@ -211,8 +203,7 @@ private:
 
 // ---- fixtures ------------------------------------------------------------------------
 
-// A fresh handle per test with every runtime knob at its default and all
-// observations cleared.
+// A fresh handle per test, every runtime knob at its default, all observations cleared.
 class Lomari : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -234,8 +225,7 @@ protected:
     uint32_t err = 0;
 };
 
-// An entry point run on one of its arguments, the subject (size bytes
-// from its address): run(subject or null, error word).
+// An entry point run on its subject (size bytes from its address): run(subject or null, error word).
 struct Refusal {
     std::string what;
     void *subject;
@@ -245,8 +235,7 @@ struct Refusal {
     bool variant;  // refused with 43 when the domain refuses the variant
 };
 
-// One structured type per test: its entry points bound to the test's
-// handle, database and error word; objects from Make() die with the test.
+// One structured type per test, its entry points bound to the test's handle; Make()'s objects die with it.
 class TypeTest : public Lomari, public ::testing::WithParamInterface<const TypeDesc *> {
 protected:
     void TearDown() override {
@@ -266,8 +255,7 @@ protected:
     void StateSet(void *o, const FieldDesc &f, uint8_t v) { ty.StateSet(h, db, o, f, v, &err); }
     uint8_t StateByte(void *o, const FieldDesc &f) { return *Bytes(o, T().plain_size + f.state_idx); }
 
-    // A chained form run as a Refusal: the handle's error word stands in
-    // for the caller's.
+    // A chained form run as a Refusal: the handle's error word stands in for the caller's.
     std::function<void(void *, U *)> Chained(std::function<void(void *)> f) {
         return [this, f](void *s, U *e) {
             h->err = *e;
@@ -275,9 +263,7 @@ protected:
             *e = std::exchange(h->err, 0);
         };
     }
-    // With an error present nothing changes and the last error is not
-    // cleared; a null subject is refused; a variant the domain refuses is
-    // refused and changes nothing.
+    // An error present: nothing changes, nothing cleared; a null subject and a refused variant are refused.
     void ExpectRefusals(const std::vector<Refusal> &calls) {
         for (const Refusal &c : calls) {
             SCOPED_TRACE(c.what);
@@ -289,11 +275,7 @@ protected:
             c.run(c.subject, &e);
             qelrt_calls_log(0);
             EXPECT_EQ(std::make_tuple(e, qelrt_call_count("qel_clear_last_error"), unchanged()), std::make_tuple(22u, 0u, true));
-            if (c.on_null) {
-                e = 0;
-                c.run(nullptr, &e);
-                EXPECT_EQ(e, c.on_null) << "null";
-            }
+            if (c.on_null) { e = 0; c.run(nullptr, &e); EXPECT_EQ(e, c.on_null) << "null"; }
             if (c.variant) {
                 e = 0;
                 qelrt_force_instance_variant(1, -1);
@@ -305,12 +287,21 @@ protected:
         }
     }
 
+    // f(track) untracked (mode plain), then tracking.
+    template <class F>
+    void Modes(F &&f, U plain = 0) {
+        for (bool track : {false, true}) {
+            SCOPED_TRACE(track ? "tracking" : "plain");
+            qelrt_handle_set_mode(h, track ? QEL_CHECK_TRACK : plain);
+            f(track);
+        }
+    }
+
     Ty ty{*GetParam()};
     std::vector<void *> made_;
 };
 
-// The encoding, copy and order tests: an encoding buffer, random objects,
-// both handle modes, and the live bytes at the start for leak checks.
+// Encoding, copy and order tests: a buffer, random objects, both modes, live bytes at the start.
 class CodecTest : public TypeTest {
 protected:
     static constexpr U kBig = 1u << 16;
@@ -326,14 +317,6 @@ protected:
         return {buf.begin(), buf.begin() + n};
     }
     void ExpectNoLeak() { EXPECT_EQ(qelrt_live_bytes(), live0) << T().name; }
-    template <class F>
-    void Modes(F &&f) {
-        for (bool track : {false, true}) {
-            SCOPED_TRACE(track ? "tracking" : "plain");
-            qelrt_handle_set_mode(h, track ? QEL_CHECK_TRACK : 0);
-            f(track);
-        }
-    }
     std::vector<uint8_t> buf = std::vector<uint8_t>(kBig);
     int64_t live0 = 0;
 };
@@ -348,16 +331,10 @@ std::vector<const D *> Each(const D (&all)[N], bool (*keep)(const D &) = nullptr
     return v;
 }
 inline std::vector<const TypeDesc *> AllTypes() { return Each(kTypes); }
-inline std::vector<const EnumDesc *> AllEnums() { return Each(kEnums); }
 inline std::vector<const MessageDesc *> AllMessages() { return Each(kMessages); }
 inline std::vector<const TypeDesc *> TypesWhere(bool (*keep)(const TypeDesc &)) { return Each(kTypes, keep); }
 inline bool IsListOwner(const TypeDesc &t) { return t.list_field >= 0; }
 inline bool IsArrayOwner(const TypeDesc &t) { return t.array_field >= 0; }
-inline bool HasKind(const TypeDesc &t, Kind k) {
-    for (unsigned i = 0; i < t.nfields; ++i)
-        if (t.fields[i].kind == k) return true;
-    return false;
-}
 
 struct ParamName {
     template <class P>
