@@ -154,7 +154,8 @@ TEST_F(RenderedDeathTest, OutOfRangeEnumerationNegativeVariantHeldErrorAndCorrup
     which_fp *f = which_fp_create(h, db);
     const FieldDesc &how = kTypes[3].fields[2];
     ASSERT_STREQ(how.name, "how_much");
-    std::memset(Bytes(f, how.offset + 12), 0x07, 4);
+    const uint32_t bound = 3;  // one past REQ_IF_ALL_IDS
+    std::memcpy(Bytes(f, how.offset + 12), &bound, 4);
     char buf[512];
     which_fp_print(h, db, buf, 0, "fp", f, sizeof buf, &err);
     EXPECT_STREQ(buf, "fp@which_fp: {\n  slot: 0\n  bay: 0\n  how_much@if_flow_request:Enum value out of range}\n");
