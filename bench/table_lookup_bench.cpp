@@ -32,9 +32,11 @@ struct Key31 {
 
 // The key of record i, spaced by 2 so that odd values fall between records.
 U Key32(size_t i) { return U(i) * 2 + 2; }
-Key31 KeyStr(size_t i) {
+// The same for 31-character keys (zero-padded, so they sort as the numbers);
+// between = true gives the odd key just after record i's.
+Key31 KeyStr(size_t i, bool between = false) {
     Key31 k{};
-    std::snprintf(k.s, sizeof k.s, "adapter/%010zu/slot-bay-hdr", i * 2 + 2);
+    std::snprintf(k.s, sizeof k.s, "adapter/%010u/slot-bay-hdr", unsigned(i * 2 + 2 + between));
     return k;
 }
 
