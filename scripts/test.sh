@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds liblomari and passes every test, in the plain build and in the
 # build with AddressSanitizer and UndefinedBehaviorSanitizer (GCC, every
-# warning an error).  After the plain build's tests it builds the HTML
-# reference (Doxygen warnings are errors), installs that build into a
+# warning an error); the plain build compiles the benchmarks too, so that
+# they keep building (they are run by hand).  After its tests it builds the
+# HTML reference (Doxygen warnings are errors), installs that build into a
 # temporary prefix and builds and runs the installed examples (the user
 # project, C and C++) against it, once through CMake's find_package and
 # once through pkg-config, runs the installed tool, and checks the README's
 # tour against the tool's output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test docs
+scripts/deps.sh test docs bench
 jobs="$(nproc)"
 
 check_installed() {
@@ -56,6 +57,7 @@ passed=0 skipped=0
 for variant in plain asan; do
   dir="build-ci-$variant"
   opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOMARI_WERROR=ON)
+  [ "$variant" = plain ] && opts+=(-DLOMARI_BENCH=ON)
   [ "$variant" = asan ] && opts=(-DCMAKE_BUILD_TYPE=Debug -DLOMARI_SANITIZE=ON -DLOMARI_CHECKED_CODEC=ON -DLOMARI_WERROR=ON)
   echo "== $variant build"
   cmake -S . -B "$dir" -G Ninja "${opts[@]}" >/dev/null
