@@ -81,6 +81,18 @@ def range_ops(M, t, f, kind):
     return o
 
 
+def throwing_setter(o, n, field, ptype):
+    """The throwing form of a field's setter, over its std::error_code form."""
+    o.append("    /** @brief Sets %s.%s; throws std::system_error. */" % (n, field))
+    o.append("    void set_%s(%s v)" % (field, ptype))
+    o.append("        requires Mutable")
+    o.append("    {")
+    o.append("        std::error_code ec;")
+    o.append("        set_%s(v, ec);" % field)
+    o.append("        detail::check(ec, \"lomari: set %s.%s\");" % (n, field))
+    o.append("    }")
+
+
 def accessors(M, t):
     """The getter and setter of every field, in a mixin over B (a view or
     the owning base); setters only when Mutable."""
@@ -100,14 +112,7 @@ def accessors(M, t):
         o.append("        %s;" % call)
         o.append("        detail::set_error(ec, err);")
         o.append("    }")
-        o.append("    /** @brief Sets %s.%s; throws std::system_error. */" % (n, f.name))
-        o.append("    void set_%s(%s v)" % (f.name, ptype))
-        o.append("        requires Mutable")
-        o.append("    {")
-        o.append("        std::error_code ec;")
-        o.append("        set_%s(v, ec);" % f.name)
-        o.append("        detail::check(ec, \"lomari: set %s.%s\");" % (n, f.name))
-        o.append("    }")
+        throwing_setter(o, n, f.name, ptype)
 
     for f in t.fields:
         pre = "%s_%s_" % (n, f.name)
@@ -147,14 +152,7 @@ def accessors(M, t):
             o.append("        %sset(%s, v.data(), detail::length(v.size()), &err);" % (pre, a))
             o.append("        detail::set_error(ec, err);")
             o.append("    }")
-            o.append("    /** @brief Sets %s.%s; throws std::system_error. */" % (n, f.name))
-            o.append("    void set_%s(std::string_view v)" % f.name)
-            o.append("        requires Mutable")
-            o.append("    {")
-            o.append("        std::error_code ec;")
-            o.append("        set_%s(v, ec);" % f.name)
-            o.append("        detail::check(ec, \"lomari: set %s.%s\");" % (n, f.name))
-            o.append("    }")
+            throwing_setter(o, n, f.name, "std::string_view")
         elif f.kind in ("list", "array"):
             tmpl = "List" if f.kind == "list" else "Array"
             traits = "detail::%s%s" % (C, camel(f.name))
