@@ -334,6 +334,44 @@ public:
     RefBase(qel_handle_t *h, std::uint32_t db, C *p) noexcept : Bound<C>(h, db, p) {}
 };
 
+/* What an owning wrapper adds to its non-owning base B (a Bound): it
+ * destroys the C object through Del::destroy when it goes, and it is
+ * move-only.  D is the final class, which adopt gives. */
+template <class B, class Del, class D>
+class Owning : public B {
+public:
+    using c_pointer = typename B::c_type *;
+    Owning(Owning &&o) noexcept : B(o.h_, o.db_, std::exchange(o.p_, nullptr)) {}
+    Owning &operator=(Owning &&o) noexcept {
+        if (this != &o) {
+            reset();
+            this->h_ = o.h_, this->db_ = o.db_, this->p_ = std::exchange(o.p_, nullptr);
+        }
+        return *this;
+    }
+    Owning(const Owning &) = delete;
+    Owning &operator=(const Owning &) = delete;
+    ~Owning() { reset(); }
+
+    /** @brief Takes ownership of @p p, made through @p h in @p db. */
+    static D adopt(qel_handle_t *h, std::uint32_t db, c_pointer p) noexcept {
+        D d;
+        d.h_ = h, d.db_ = db, d.p_ = p;
+        return d;
+    }
+    /** @brief Gives up ownership: the caller destroys the C object. */
+    c_pointer release() noexcept { return std::exchange(this->p_, nullptr); }
+    /** @brief Destroys the C object and all it owns now (the wrapper
+     *  becomes empty). */
+    void reset() noexcept {
+        if (this->p_) Del::destroy(this->h_, this->db_, std::exchange(this->p_, nullptr));
+    }
+
+protected:
+    Owning() noexcept = default;
+    Owning(qel_handle_t *h, std::uint32_t db, c_pointer p) noexcept : B(h, db, p) {}
+};
+
 /* The operations every structured object has, owning or not; D is the
  * owning class (decode, clone and from_xml give one). */
 template <class C, class D>
@@ -408,12 +446,14 @@ public:
 /* An owning structured object: created, decoded, cloned or parsed, and
  * destroyed with everything it owns when the wrapper goes.  Move-only. */
 template <class C, class D>
-class Object : public Common<C, D> {
+class Object : public Owning<Common<C, D>, Ops<C>, D> {
+    using Base = Owning<Common<C, D>, Ops<C>, D>;
+
 public:
     /** @brief An empty object (no C object behind it). */
     Object() noexcept = default;
     /** @brief A new object made through @p h; throws std::system_error. */
-    explicit Object(Handle &h) : Common<C, D>(h.get(), h.database(), Ops<C>::create(h.get(), h.database())) {
+    explicit Object(Handle &h) : Base(h.get(), h.database(), Ops<C>::create(h.get(), h.database())) {
         if (!this->p_) raise(make_error_code(errc::no_memory), "lomari: create");
     }
     /** @brief A new object; empty with errc::no_memory on failure. */
@@ -421,33 +461,12 @@ public:
     /** @brief A new object made through the C handle @p h in @p db; empty
      *  with errc::no_memory on failure. */
     Object(qel_handle_t *h, std::uint32_t db, std::error_code &ec) noexcept
-        : Common<C, D>(h, db, Ops<C>::create(h, db)) {
+        : Base(h, db, Ops<C>::create(h, db)) {
         set_error(ec, this->p_ ? 0u : std::uint32_t(LOMARI_ERR_NO_MEMORY));
     }
-    Object(Object &&o) noexcept : Common<C, D>(o.h_, o.db_, std::exchange(o.p_, nullptr)) {}
-    Object &operator=(Object &&o) noexcept {
-        if (this != &o) {
-            reset();
-            this->h_ = o.h_, this->db_ = o.db_, this->p_ = std::exchange(o.p_, nullptr);
-        }
-        return *this;
-    }
-    Object(const Object &) = delete;
-    Object &operator=(const Object &) = delete;
-    ~Object() { reset(); }
-
-    /** @brief Takes ownership of @p p, made through @p h in @p db. */
-    static D adopt(qel_handle_t *h, std::uint32_t db, C *p) noexcept {
-        D d;
-        d.h_ = h, d.db_ = db, d.p_ = p;
-        return d;
-    }
-    /** @brief Gives up ownership: the caller destroys the C object. */
-    C *release() noexcept { return std::exchange(this->p_, nullptr); }
-    /** @brief Destroys the object now (the wrapper becomes empty). */
-    void reset() noexcept {
-        if (this->p_) Ops<C>::destroy(this->h_, this->db_, std::exchange(this->p_, nullptr));
-    }
+    using Base::adopt;
+    using Base::release;
+    using Base::reset;
 
     /** @brief A new object decoded from @p in (its list elements and array
      *  block are its own); empty on error, with nothing left behind. */
@@ -914,8 +933,9 @@ void ignore_received(qel_handle_t *, std::uint32_t, std::uint64_t, M *, std::uin
 /* An owning message: created with an empty body, decoded, received or
  * parsed; destroyed with its body when the wrapper goes.  Move-only. */
 template <class M, class D>
-class Message : public Bound<M>, public Renderings<Message<M, D>> {
+class Message : public Owning<Bound<M>, MsgOps<M>, D>, public Renderings<Message<M, D>> {
     using O = MsgOps<M>;
+    using Base = Owning<Bound<M>, MsgOps<M>, D>;
     friend class Renderings<Message>;
     // The envelope: 27 header bytes, the 16-byte identifier and the body's
     // encoding; marshalling fails with errc::domain when the message is not
@@ -935,39 +955,18 @@ public:
     Message() noexcept = default;
     /** @brief A new message with a new empty body, made through @p h;
      *  throws std::system_error. */
-    explicit Message(Handle &h) : Bound<M>(h.get(), h.database(), O::create(h.get(), h.database())) {
+    explicit Message(Handle &h) : Base(h.get(), h.database(), O::create(h.get(), h.database())) {
         if (!this->p_) raise(make_error_code(errc::no_memory), "lomari: create");
     }
     /** @brief A new message with an empty body; empty with
      *  errc::no_memory on failure. */
     Message(Handle &h, std::error_code &ec) noexcept
-        : Bound<M>(h.get(), h.database(), O::create(h.get(), h.database())) {
+        : Base(h.get(), h.database(), O::create(h.get(), h.database())) {
         set_error(ec, this->p_ ? 0u : std::uint32_t(LOMARI_ERR_NO_MEMORY));
     }
-    Message(Message &&o) noexcept : Bound<M>(o.h_, o.db_, std::exchange(o.p_, nullptr)) {}
-    Message &operator=(Message &&o) noexcept {
-        if (this != &o) {
-            reset();
-            this->h_ = o.h_, this->db_ = o.db_, this->p_ = std::exchange(o.p_, nullptr);
-        }
-        return *this;
-    }
-    Message(const Message &) = delete;
-    Message &operator=(const Message &) = delete;
-    ~Message() { reset(); }
-
-    /** @brief Takes ownership of the C message @p p. */
-    static D adopt(qel_handle_t *h, std::uint32_t db, M *p) noexcept {
-        D d;
-        d.h_ = h, d.db_ = db, d.p_ = p;
-        return d;
-    }
-    /** @brief Gives up ownership: the caller destroys the C message. */
-    M *release() noexcept { return std::exchange(this->p_, nullptr); }
-    /** @brief Destroys the message and its body now. */
-    void reset() noexcept {
-        if (this->p_) O::destroy(this->h_, this->db_, std::exchange(this->p_, nullptr));
-    }
+    using Base::adopt;
+    using Base::release;
+    using Base::reset;
 
     /** @brief The body, which the message keeps. */
     typename O::BodyRef body() noexcept {
