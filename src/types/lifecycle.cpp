@@ -56,7 +56,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
     if (notify && T.list_field >= 0) list_init_anchor(T, h, db, inst);
 
     ObjHdr *o = hdr(inst);
-    auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, inst));
+    auto **tip = reinterpret_cast<qel_type_info_t **>(qel_inline_manifested_type_info_ptr_mem(h, inst));
     write_header(h, db, inst, tip, p.variant, p.ti, or_flags, notify);
     if (p.track) {
         if (notify)
@@ -67,7 +67,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
 
     if (!skip_stats) {
         check_varinfo(T, p.ti, p.variant);
-        qellib_type_stats_create_object(h, db, p.ti, variant_record(p.ti, p.variant), err);
+        qel_inline_type_stats_create_object(h, db, p.ti, variant_record(p.ti, p.variant), err);
     }
     if (p.track) {
         // An array element cannot find its state bytes without the base its
@@ -108,7 +108,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
 
     // Only an owner has anything to release, so only an owner asks.
     const bool owns = T.list_field >= 0 || T.array_field >= 0;
-    if (owns && qel_get_instance_variant(h, inst, 1, 0) >= 0) {
+    if (owns && qel_inline_get_instance_variant(h, inst, 1, 0) >= 0) {
         if (T.list_field >= 0)
             list_destroy_elements(T, h, db, inst);
         else
@@ -130,7 +130,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
     if (!tinfo_ok(ti)) fatal(kTrace1, tpi(T, tp::type::tinfo_bad));
     check_varinfo(T, ti, o->variant);
     uint32_t e = 0;
-    qellib_type_stats_destroy_object(h, db, ti, variant_record(ti, o->variant), &e);
+    qel_inline_type_stats_destroy_object(h, db, ti, variant_record(ti, o->variant), &e);
 
     if ((o->flags & (QEL_OF_STTR_RT | QEL_OF_HD_MAPPING)) && h->hd_mapping) {
         const uint32_t rc = qel_hd_mapping_destroy(h, db, inst);
@@ -191,7 +191,7 @@ void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_i
 bool init_plan(const TypeDesc &T, H *h, uint32_t db, qel_type_info_t *ti, InitPlan *p, uint32_t *err) {
     // A lookup failure ends the preparation before anything is counted, so
     // that create can release the storage cleanly.
-    const int dv = qel_domain_lookup_variant(h, &h->domain, ti, err);
+    const int dv = qel_inline_domain_lookup_variant(h, &h->domain, ti, err);
     if (*err) return false;
     p->variant = dv < 0 ? static_cast<int8_t>(dv) : 0;
     p->ti = object_tinfo(h, db, ti);
@@ -251,7 +251,7 @@ void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, u
             trace_uu(kTrace1, tpi(Elem, tp::type::variant_count), static_cast<uint32_t>(v),
                      static_cast<uint32_t>(vi->n_variants));
         uint32_t e = 0;
-        qellib_type_stats_destroy_object(h, db, ti, &vi->variants[v < 0 ? 0 : v], &e);
+        qel_inline_type_stats_destroy_object(h, db, ti, &vi->variants[v < 0 ? 0 : v], &e);
     }
 }
 
@@ -274,7 +274,7 @@ uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_
         for (uint32_t i = from; i < n; ++i) {
             uint8_t *el = block + size_t{i} * size;
             ObjHdr *o = hdr(el);
-            auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, el));
+            auto **tip = reinterpret_cast<qel_type_info_t **>(qel_inline_manifested_type_info_ptr_mem(h, el));
             o->variant_cap = 0;
             o->variant = variant;
             *tip = ti;
@@ -283,7 +283,7 @@ uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_
                 trace_uu(kTrace1, tpi(Elem, tp::type::variant_count), static_cast<uint32_t>(variant),
                          static_cast<uint32_t>(vi->n_variants));
             uint32_t e = 0;
-            qellib_type_stats_create_object(h, db, ti, vr, &e);
+            qel_inline_type_stats_create_object(h, db, ti, vr, &e);
             if (e && !first_err) first_err = e;
         }
         return first_err;
