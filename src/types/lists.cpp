@@ -106,12 +106,14 @@ void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
     const TypeDesc &Elem = list_elem(Owner);
     Anchor *a = anchor_of(Owner, o);
     // Always take the current first: each unlink makes its successor first.
+    DestroyRun run;
     for (void *el = a->first; el != a && el; el = a->first) {
         Links *l = links_of(Elem, el);
         unchain(Owner, Elem, h, db, a, l);
         store<void *>(h, db, el, &l->anchor, nullptr);
-        obj_destroy(Elem, h, db, el, kFreeStorage);
+        destroy_run(Elem, run, h, db, el, kFreeStorage);
     }
+    destroy_flush(run);
     store<uint32_t>(h, db, o, &a->count, 0);
 }
 

@@ -64,19 +64,31 @@ static inline void **qel_inline_manifested_type_info_ptr_mem(qel_handle_t *h, vo
     return qel_get_manifested_type_info_ptr_mem(h, obj);
 }
 
-/* One more in a variant record's counter: a plain add for a handle's
+/* n more in a variant record's counter: a plain add for a handle's
  * registered copy (counter_mode non-zero), atomic for a static record. */
-static inline void qel_inline_count_one(const qel_type_info_t *ti, uint64_t *counter) {
+static inline void qel_inline_count_n(const qel_type_info_t *ti, uint64_t *counter, uint64_t n) {
     if (ti && ti->counter_mode != 0)
-        *counter += 1;
+        *counter += n;
     else
-        __atomic_fetch_add(counter, 1, __ATOMIC_RELAXED);
+        __atomic_fetch_add(counter, n, __ATOMIC_RELAXED);
+}
+static inline void qel_inline_count_one(const qel_type_info_t *ti, uint64_t *counter) {
+    qel_inline_count_n(ti, counter, 1);
+}
+
+/* True when h's created and destroyed counts are added inline: a quiet
+ * handle without a statistics hook.  Nothing then sees a count but as a
+ * total, so a caller that makes or destroys many objects of one type may
+ * add their count in one go (qel_inline_count_n), once they are made or
+ * destroyed. */
+static inline int qel_rt_counts_inline(const qel_handle_t *h) {
+    return qel_rt_quiet(h) && !h->stats_inc_fn;
 }
 
 static inline void qel_inline_type_stats_create_object(qel_handle_t *h, uint32_t dbid,
                                                        const qel_type_info_t *ti,
                                                        qel_variant_record_t *vr, uint32_t *err) {
-    if (qel_rt_quiet(h) && !h->stats_inc_fn) {
+    if (qel_rt_counts_inline(h)) {
         if (vr)
             qel_inline_count_one(ti, &vr->created);
         return;
@@ -87,7 +99,7 @@ static inline void qel_inline_type_stats_create_object(qel_handle_t *h, uint32_t
 static inline void qel_inline_type_stats_destroy_object(qel_handle_t *h, uint32_t dbid,
                                                         const qel_type_info_t *ti,
                                                         qel_variant_record_t *vr, uint32_t *err) {
-    if (qel_rt_quiet(h) && !h->stats_inc_fn) {
+    if (qel_rt_counts_inline(h)) {
         if (vr)
             qel_inline_count_one(ti, &vr->destroyed);
         return;
