@@ -60,7 +60,7 @@ std::vector<qel_handle_t *> &live_handles() {
 }
 
 /* Puts on (or takes off) the observing hooks, leaving a hook the caller
- * installed in place.  The stores are atomic so that a thread reading the
+ * installed in place, and clears (sets) the handle's QEL_RTF_PLAIN.  The stores are atomic so that a thread reading the
  * handle sees either hook, never a torn word.  Caller holds g_live_mu. */
 void set_hooks(qel_handle_t *h, bool on) {
     HandlePrivate *pv = priv(h);
@@ -74,6 +74,11 @@ void set_hooks(qel_handle_t *h, bool on) {
         __atomic_store_n(&h->stats_inc_fn, si, __ATOMIC_RELAXED);
         pv->stats_set = si;
     }
+    /* The stand-in keeps no replication cache: only the log observes. */
+    if (on)
+        __atomic_fetch_and(&h->rt_flags, ~QEL_RTF_PLAIN, __ATOMIC_RELAXED);
+    else
+        __atomic_fetch_or(&h->rt_flags, QEL_RTF_PLAIN, __ATOMIC_RELAXED);
 }
 
 void *type_alloc_default(void *ctx, uint32_t /*dbid*/, uint32_t size) {

@@ -26,7 +26,7 @@ enum Check : unsigned {
 // cleared and the operation goes on.
 inline bool begin(H *h, const uint32_t *err) {
     if (*err) return false;
-    qel_clear_last_error(h);
+    qel_clear_last_error_inline(h);
     return true;
 }
 

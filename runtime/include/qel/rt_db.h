@@ -102,10 +102,12 @@ typedef struct qeldb_toc {
 
 /* An intrusive node, embedded in the record it orders.  The container never
  * allocates: it links the nodes it is given.  A node out of any tree has
- * both links null and height 0. */
+ * all three links null and height 0.  The parent link lets a node that is
+ * in a tree step to its neighbours without a comparison. */
 typedef struct e_avl_node {
     struct e_avl_node *left;
     struct e_avl_node *right;
+    struct e_avl_node *parent;   /* null at the root */
     int32_t height;              /* of the subtree rooted here; 1 for a leaf */
     uint32_t spare;
 } e_avl_node_t;
@@ -137,6 +139,37 @@ QEL_RT_API void *e_avl_get_next(e_avl_node_t *root, const void *node,
                                 e_avl_compare_fn cmp);
 QEL_RT_API void *e_avl_get_prev(e_avl_node_t *root, const void *node,
                                 e_avl_compare_fn cmp);
+/* The entry after (before) node, which must be in a tree (height above
+ * 0): the same answer as e_avl_get_next (e_avl_get_prev) over that tree's
+ * root, found through the links alone. */
+static inline e_avl_node_t *e_avl_next_linked(const e_avl_node_t *n) {
+    if (n->right) {
+        n = n->right;
+        while (n->left)
+            n = n->left;
+        return (e_avl_node_t *)n;
+    }
+    const e_avl_node_t *p = n->parent;
+    while (p && p->right == n) {
+        n = p;
+        p = p->parent;
+    }
+    return (e_avl_node_t *)p;
+}
+static inline e_avl_node_t *e_avl_prev_linked(const e_avl_node_t *n) {
+    if (n->left) {
+        n = n->left;
+        while (n->right)
+            n = n->right;
+        return (e_avl_node_t *)n;
+    }
+    const e_avl_node_t *p = n->parent;
+    while (p && p->left == n) {
+        n = p;
+        p = p->parent;
+    }
+    return (e_avl_node_t *)p;
+}
 /* Visits every entry in order; returns the number visited. */
 QEL_RT_API uint64_t e_avl_walk(e_avl_node_t *root, e_avl_visit_fn visit,
                                void *ctx, void *a1, void *a2, void *a3);
@@ -225,6 +258,14 @@ QEL_RT_API void qeldb_request_record_destroy(qel_handle_t *h, uint32_t dbid,
                                              void *record, uint32_t *err);
 QEL_RT_API void qelrepl_add_to_cache(qel_handle_t *h, uint32_t dbid, void *table,
                                      void *record, uint32_t *err);
+/* qelrepl_add_to_cache, skipped on a plain handle (QEL_RTF_PLAIN), which has
+ * no replication cache. */
+static inline void qelrepl_add_to_cache_inline(qel_handle_t *h, uint32_t dbid,
+                                               void *table, void *record,
+                                               uint32_t *err) {
+    if (!h || !qel_handle_plain(h))
+        qelrepl_add_to_cache(h, dbid, table, record, err);
+}
 
 /* ------------------------------------------------------------------ */
 /* Tenancy                                                             */

@@ -154,7 +154,7 @@ struct qel_handle {
     qel_db_stats_t *db_stats;
     /* runtime-private part */
     uint32_t last_error;
-    uint32_t rt_flags;
+    uint32_t rt_flags;           /* QEL_RTF_* */
     void *rt_private;
 };
 
@@ -166,6 +166,22 @@ QEL_RT_API void qel_store_err(qel_handle_t *h, uint32_t code);
 QEL_RT_API void qel_store_epoch_err(qel_handle_t *h, uint32_t code,
                                     uint32_t *err);
 QEL_RT_API void qel_clear_last_error(qel_handle_t *h);
+
+/* rt_flags: set by the runtime while nothing observes the handle's calls
+ * (no call log, no replication cache): a call whose only effect is then on
+ * the handle itself may be answered inline from it. */
+#define QEL_RTF_PLAIN 0x1u
+
+static inline int qel_handle_plain(const qel_handle_t *h) {
+    return (__atomic_load_n(&h->rt_flags, __ATOMIC_RELAXED) & QEL_RTF_PLAIN) != 0;
+}
+/* qel_clear_last_error, answered inline on a plain handle. */
+static inline void qel_clear_last_error_inline(qel_handle_t *h) {
+    if (h && qel_handle_plain(h))
+        h->last_error = 0;
+    else
+        qel_clear_last_error(h);
+}
 
 /* ------------------------------------------------------------------ */
 /* Types, variants, domains                                            */
