@@ -222,13 +222,8 @@ int e_avl_delete(void *, uint32_t, e_avl_node_t **root, void *node,
 }
 
 void *e_avl_search(e_avl_node_t *root, const void *probe, e_avl_compare_fn cmp) {
-    for (Node *t = root; t;) {
-        const uint32_t c = cmp(probe, t);
-        if (c == kEqual)
-            return t;
-        t = c == kBefore ? t->left : t->right;
-    }
-    return nullptr;
+    void *after, *before;
+    return e_avl_search_bounds(root, probe, cmp, &after, &before);
 }
 
 void *e_avl_get_first(e_avl_node_t *root) {

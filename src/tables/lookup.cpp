@@ -108,16 +108,17 @@ namespace {
 
 // Steps from a node of index i (a record's or a probe's) to the first
 // neighbour that passes f; stops at another tenant or, with same_key, at
-// another key.
+// another key.  first, when given, is the neighbour of from that the
+// caller's search found already.
 void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *from, bool forward,
-              Filter f, uint32_t *err) {
+              Filter f, uint32_t *err, void *const *first = nullptr) {
     err = errw(err);
     if (!begin(h, err)) return nullptr;
     if (!table || !from) return nullptr;
     if (!table_typed(T, h, err, table)) return nullptr;
     const uint16_t tenant = mt_get_tenant_id();
     const RecHead *start = rec_of(from, i);
-    for (void *n = neighbour(T, i, table, from, forward); n; n = neighbour(T, i, table, n, forward)) {
+    for (void *n = first ? *first : neighbour(T, i, table, from, forward); n; n = neighbour(T, i, table, n, forward)) {
         RecHead *r = rec_of(n, i);
         if (r->tenant_id != tenant) return nullptr;
         if (f.same_key && key_cmp(T, i, r, start) != 0) return nullptr;
@@ -195,14 +196,17 @@ void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, c
         return nullptr;
     Probe p;
     void *probe = make_probe(T, i, p, key, raw, probe_src);
-    if (void *n = e_avl_search(root_of(table, i), probe, T.index[i].cmp)) {
+    // A miss leaves the probe's neighbours from the same descent.
+    void *bound[2];  // after, before
+    void *n = e_avl_search_bounds(root_of(table, i), probe, T.index[i].cmp, &bound[0], &bound[1]);
+    if (n) {
         RecHead *r = rec_of(n, i);
         if (!skip_pending || !(r->flags & QELDB_REC_PENDING)) return hand_off(h, db, table, r, err);
     }
     if (!nearest && !same_key) return hand_off(h, db, table, nullptr, err);
     const uint8_t s = static_cast<uint8_t>(filter_src);
     return lk_step(T, i, h, db, table, probe, forward != 0,
-                   Filter{s, s != 0, skip_pending != 0, same_key && !nearest}, err);
+                   Filter{s, s != 0, skip_pending != 0, same_key && !nearest}, err, n ? nullptr : &bound[!forward]);
 }
 
 // The record after (or before) a key, the key itself excluded.

@@ -131,6 +131,29 @@ QEL_RT_API int e_avl_delete(void *alloc_ctx, uint32_t dbid, e_avl_node_t **root,
 /* The entry equal to probe, or null. */
 QEL_RT_API void *e_avl_search(e_avl_node_t *root, const void *probe,
                               e_avl_compare_fn cmp);
+/* The one descent of e_avl_search, which also leaves in *after and
+ * *before the entries next after and before probe when none equals it
+ * (what e_avl_get_next and e_avl_get_prev would answer for the probe). */
+static inline void *e_avl_search_bounds(e_avl_node_t *root, const void *probe,
+                                        e_avl_compare_fn cmp, void **after,
+                                        void **before) {
+    e_avl_node_t *a = 0, *b = 0;
+    for (e_avl_node_t *t = root; t;) {
+        const uint32_t c = cmp(probe, t);
+        if (c == 1)
+            return t;
+        if (c == 0) {
+            a = t;
+            t = t->left;
+        } else {
+            b = t;
+            t = t->right;
+        }
+    }
+    *after = a;
+    *before = b;
+    return 0;
+}
 QEL_RT_API void *e_avl_get_first(e_avl_node_t *root);
 QEL_RT_API void *e_avl_get_last(e_avl_node_t *root);
 /* The first entry after (before) node in the order of cmp; node need not be
