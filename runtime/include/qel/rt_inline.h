@@ -5,11 +5,15 @@
  * makes per object or per call whose only effect, on a handle nothing
  * observes, is the answer itself or one store: clearing the last error,
  * the domain's variant, an instance's variant, the place of an object's
- * type-info reference, and the created and destroyed counts.
+ * type-info reference, the created and destroyed counts, and the
+ * announcement of a found record to the replication cache.
  *
  * The runtime keeps QEL_RTF_QUIET in the rt_flags of every handle it made
- * while no call is logged and no knob steers these answers (qel/rt_control.h);
- * it clears the bit the moment either changes.  A quiet handle gets the
+ * while no call is logged and no knob steers these answers (the domain and
+ * instance variant knobs, the statistics error knob: qel/rt_control.h); it
+ * clears the bit the moment any of them changes, and this bit is the only
+ * one the runtime keeps for the purpose.  The stand-in runtime keeps no
+ * replication cache, so a quiet handle has none to announce to.  A quiet handle gets the
  * answer here, in the same words the runtime's own fast path would give;
  * any other handle (logged, steered, or made elsewhere with rt_flags 0)
  * makes the call, so every call a log can see is still made.  The counts
@@ -22,6 +26,7 @@
 
 #include <stdint.h>
 
+#include "qel/rt_db.h"
 #include "qel/runtime.h"
 
 #ifdef __cplusplus
@@ -105,6 +110,14 @@ static inline void qel_inline_type_stats_destroy_object(qel_handle_t *h, uint32_
         return;
     }
     qellib_type_stats_destroy_object(h, dbid, ti, vr, err);
+}
+
+/* The replication cache announcement: on a quiet handle there is no cache
+ * and no log, so nothing is announced. */
+static inline void qel_inline_repl_add_to_cache(qel_handle_t *h, uint32_t dbid, void *table,
+                                                void *record, uint32_t *err) {
+    if (!qel_rt_quiet(h))
+        qelrepl_add_to_cache(h, dbid, table, record, err);
 }
 
 #ifdef __cplusplus
