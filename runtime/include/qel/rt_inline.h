@@ -11,13 +11,14 @@
  * The runtime keeps QEL_RTF_QUIET in the rt_flags of every handle it made
  * while no call is logged and no knob steers these answers (the domain and
  * instance variant knobs, the statistics error knob: qel/rt_control.h); it
- * clears the bit the moment any of them changes, and this bit is the only
- * one the runtime keeps for the purpose.  The stand-in runtime keeps no
- * replication cache, so a quiet handle has none to announce to.  A quiet handle gets the
- * answer here, in the same words the runtime's own fast path would give;
- * any other handle (logged, steered, or made elsewhere with rt_flags 0)
- * makes the call, so every call a log can see is still made.  The counts
- * are added inline only when the handle has no statistics hook either.
+ * clears the bit the moment any of them changes (update_watch and
+ * quiet_follow, the only code that writes it).  This runtime keeps no
+ * replication cache, so a quiet handle has none to announce to.  A quiet
+ * handle gets the answer here, in the same words the runtime's own fast
+ * path would give; any other handle (logged, steered, or made elsewhere
+ * with rt_flags 0) makes the call, so every call a log can see is still
+ * made.  The counts are added inline only when the handle has no
+ * statistics hook either.
  *
  * Plain C (C99 and later, and C++): every function is static inline.
  */
