@@ -195,14 +195,14 @@ int Declare() {
     };
     for (const Shape &s : kShapes) {
         const std::string n = s.name;
-        vs(("marshal + unmarshal into a new object, " + n).c_str(), "roundtrip_new", "roundtrip_new", s, 1.0,
+        vs(("marshal + unmarshal into a new object, " + n).c_str(), "roundtrip_new", "roundtrip_new", s, 0.6,
            0.5);
         vs(("unmarshal into a new object, " + n).c_str(), "unmarshal_new", "parse_new", s, 1.0, 0.5);
         vs(("unmarshal in place / parse into a reused message, " + n).c_str(), "unmarshal_inplace",
            "parse_reused", s, 1.0, 0);
         vs(("marshal / serialize, " + n).c_str(), "marshal", "serialize", s, 1.0, 0);
         AddRatio(("marshal / memcpy of its output, " + n).c_str(), CaseName("marshal", "lomari", s),
-                 CaseName("memcpy", "floor", s), 10.0, 5.0);
+                 CaseName("memcpy", "floor", s), 6.0, 5.0);
     }
     return 0;
 }

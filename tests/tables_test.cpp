@@ -30,9 +30,10 @@ Tbl *Tb(P t) { return static_cast<Tbl *>(t); }
 Rec *Rc(P r) { return static_cast<Rec *>(r); }
 U Be32(const uint8_t *p) { return U(p[0]) << 24 | U(p[1]) << 16 | U(p[2]) << 8 | p[3]; }
 int Collect(P rec, P ctx, U *, P, P) { return static_cast<std::vector<P> *>(ctx)->push_back(rec), 0; }
-int Height(const e_avl_node_t *n) {  // of a subtree, checking each node's stored height and balance
+int Height(const e_avl_node_t *n, const e_avl_node_t *up = nullptr) {  // of a subtree, checking each node's height, balance and parent
     if (!n) return 0;
-    const int l = Height(n->left), r = Height(n->right);
+    EXPECT_EQ(n->parent, up);
+    const int l = Height(n->left, n), r = Height(n->right, n);
     EXPECT_LE(std::abs(l - r), 1);
     EXPECT_EQ(n->height, std::max(l, r) + 1);
     return std::max(l, r) + 1;

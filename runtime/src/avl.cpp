@@ -3,13 +3,15 @@
  *
  * Owns e_avl_*: an intrusive, height-balanced binary search tree over nodes
  * the caller embeds in its records, ordered by the caller's three-way
- * comparison (0 before, 1 equal, 2 after).  Nodes carry no parent link:
- * insert and delete walk down keeping a stack of the links they passed
- * (as deep as the tree, at most 1.44 log2 n) and rebalance back up it
- * until a subtree keeps its height; stepping to a neighbour descends from
- * the root by comparison, which also lets a search probe that is not in
- * the tree step to its neighbours.  No operation allocates.  The
- * companion word counts the entries.
+ * comparison (0 before, 1 equal, 2 after).  Insert and delete walk down
+ * keeping a stack of the links they passed (as deep as the tree, at most
+ * 1.44 log2 n) and rebalance back up it until a subtree keeps its height;
+ * every node also keeps its parent link, so that a node in the tree steps
+ * to its neighbours through the links (e_avl_next_linked, qel/rt_db.h).
+ * e_avl_get_next and e_avl_get_prev descend from the root by comparison,
+ * which lets a search probe that is not in the tree step to its
+ * neighbours.  No operation allocates.  The companion word counts the
+ * entries.
  */
 #include "internal.h"
 
@@ -26,10 +28,16 @@ inline void fix_height(Node *n) {
     n->height = (l > r ? l : r) + 1;
 }
 
+/* The rotations keep the parent links: the new subtree root takes n's
+ * parent, and the caller stores it in the link that held n. */
 Node *rotate_right(Node *n) {
     Node *l = n->left;
     n->left = l->right;
+    if (n->left)
+        n->left->parent = n;
     l->right = n;
+    l->parent = n->parent;
+    n->parent = l;
     fix_height(n);
     fix_height(l);
     return l;
@@ -38,7 +46,11 @@ Node *rotate_right(Node *n) {
 Node *rotate_left(Node *n) {
     Node *r = n->right;
     n->right = r->left;
+    if (n->right)
+        n->right->parent = n;
     r->left = n;
+    r->parent = n->parent;
+    n->parent = r;
     fix_height(n);
     fix_height(r);
     return r;
@@ -90,6 +102,7 @@ bool insert(Node **root, Node *n, e_avl_compare_fn cmp) {
     Node **links[kMaxDepth];
     int depth = 0;
     Node **link = root;
+    Node *parent = nullptr;
     for (Node *t = *link; t; t = *link) {
         __builtin_prefetch(t->left);
         __builtin_prefetch(t->right);
@@ -98,8 +111,10 @@ bool insert(Node **root, Node *n, e_avl_compare_fn cmp) {
             return false;
         links[depth++] = link;
         link = c == kBefore ? &t->left : &t->right;
+        parent = t;
     }
     n->left = n->right = nullptr;
+    n->parent = parent;
     n->height = 1;
     *link = n;
     /* Back up while the subtree that holds n grew to the height of its
@@ -146,6 +161,8 @@ bool remove(Node **root, Node *n, e_avl_compare_fn cmp) {
     }
     if (!n->right) {
         *link = n->left;
+        if (n->left)
+            n->left->parent = n->parent;
     } else {
         const int at = depth;
         links[depth++] = link; /* will hold the replacement */
@@ -156,14 +173,21 @@ bool remove(Node **root, Node *n, e_avl_compare_fn cmp) {
         }
         Node *m = *ml;
         *ml = m->right;
+        if (m->right && m->parent != n)
+            m->right->parent = m->parent;
         m->left = n->left;
         m->right = n->right;
         m->height = n->height;
+        m->parent = n->parent;
+        if (m->left)
+            m->left->parent = m;
+        if (m->right)
+            m->right->parent = m;
         *link = m;
         if (depth > at + 1)
             links[at + 1] = &m->right; /* was &n->right */
     }
-    n->left = n->right = nullptr;
+    n->left = n->right = n->parent = nullptr;
     n->height = 0;
     retrace(links, depth);
     return true;
@@ -198,13 +222,8 @@ int e_avl_delete(void *, uint32_t, e_avl_node_t **root, void *node,
 }
 
 void *e_avl_search(e_avl_node_t *root, const void *probe, e_avl_compare_fn cmp) {
-    for (Node *t = root; t;) {
-        const uint32_t c = cmp(probe, t);
-        if (c == kEqual)
-            return t;
-        t = c == kBefore ? t->left : t->right;
-    }
-    return nullptr;
+    void *after, *before;
+    return e_avl_search_bounds(root, probe, cmp, &after, &before);
 }
 
 void *e_avl_get_first(e_avl_node_t *root) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "internal.h"
+#include "qel/rt_inline.h"
 
 using namespace qelrt;
 
@@ -17,12 +18,9 @@ namespace {
 
 /* Adds one: plainly for a handle's registered copy (counter mode
  * non-zero), with an atomic add for a static record that every handle
- * shares. */
+ * shares; the same add a quiet handle makes inline. */
 inline void add_one(const qel_type_info_t *ti, uint64_t *counter) {
-    if (ti && ti->counter_mode != 0)
-        *counter += 1;
-    else
-        __atomic_fetch_add(counter, 1, __ATOMIC_RELAXED);
+    qel_inline_count_one(ti, counter);
 }
 
 /* Logs the call, announces the increment to the handle's statistics hook,

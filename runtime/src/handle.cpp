@@ -18,6 +18,7 @@
 #include <new>
 
 #include "internal.h"
+#include "qel/rt_inline.h"
 
 namespace qelrt {
 
@@ -153,6 +154,22 @@ void *default_alloc(void *, uint32_t, uint32_t size) {
     return p;
 }
 
+/* Sets or clears a handle's QEL_RTF_QUIET after g_quiet; atomic, as the
+ * hooks are.  Caller holds g_live_mu. */
+static void set_quiet(qel_handle_t *h, bool quiet) {
+    if (quiet)
+        __atomic_fetch_or(&h->rt_flags, QEL_RTF_QUIET, __ATOMIC_RELAXED);
+    else
+        __atomic_fetch_and(&h->rt_flags, ~QEL_RTF_QUIET, __ATOMIC_RELAXED);
+}
+
+void quiet_follow() {
+    std::lock_guard<std::mutex> g(g_live_mu);
+    const bool quiet = g_quiet.load(std::memory_order_relaxed);
+    for (qel_handle_t *h : live_handles())
+        set_quiet(h, quiet);
+}
+
 void hooks_follow_logging() {
     std::lock_guard<std::mutex> g(g_live_mu);
     const bool on = g_logging.load(std::memory_order_relaxed);
@@ -209,6 +226,7 @@ qel_handle_t *qelrt_handle_new(void) {
     pv->live_index = live.size();
     live.push_back(h);
     set_hooks(h, g_logging.load(std::memory_order_relaxed));
+    set_quiet(h, g_quiet.load(std::memory_order_relaxed));
     return h;
 }
 

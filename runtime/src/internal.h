@@ -37,6 +37,11 @@ extern std::atomic<bool> g_watch;
  * the calls made per element (variant lookups, error clearing) then answer
  * in a few instructions and take their general path only otherwise. */
 extern std::atomic<bool> g_plain;
+/* g_plain, and no statistics knob armed: every handle made by
+ * qelrt_handle_new then carries QEL_RTF_QUIET (qel/rt_inline.h), which
+ * quiet_follow puts on or takes off the live handles when this changes. */
+extern std::atomic<bool> g_quiet;
+void quiet_follow();
 
 __attribute__((cold)) void log_call_slow(const char *fn, uint64_t a, uint64_t b,
                                         uint64_t c, uint64_t d);

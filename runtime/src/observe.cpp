@@ -20,6 +20,7 @@ namespace qelrt {
 std::atomic<bool> g_logging{false};
 std::atomic<bool> g_watch{false};
 std::atomic<bool> g_plain{true};
+std::atomic<bool> g_quiet{true};
 Knobs g_knobs;
 
 std::atomic<uint64_t> g_alloc_count{0};
@@ -47,7 +48,8 @@ Logs &logs() {
     return *l;
 }
 
-/* Recomputes g_watch and g_plain after a knob or logging changed. */
+/* Recomputes g_watch, g_plain and g_quiet (and the handles' quiet bits)
+ * after a knob or logging changed. */
 void update_watch() {
     const bool logging = g_logging.load(std::memory_order_relaxed);
     bool on = logging ||
@@ -59,6 +61,10 @@ void update_watch() {
                  g_knobs.domain_variant_error.load(std::memory_order_relaxed) == 0 &&
                  g_knobs.force_variant_on.load(std::memory_order_relaxed) == 0;
     g_plain.store(plain, std::memory_order_relaxed);
+    const bool quiet =
+        plain && g_knobs.stats_create_error.load(std::memory_order_relaxed) == 0;
+    g_quiet.store(quiet, std::memory_order_relaxed);
+    quiet_follow();
 }
 
 /* Counts an attempt against a one-shot target. */
@@ -173,7 +179,10 @@ void qelrt_set_oid_mapping_answer(int answer, uint32_t error) {
 
 void qelrt_set_hd_mapping_answer(uint32_t error) { g_knobs.hd_answer.store(error); }
 void qelrt_set_sttr_place(uint8_t *place) { g_knobs.sttr_place.store(place); }
-void qelrt_set_stats_create_error(uint32_t code) { g_knobs.stats_create_error.store(code); }
+void qelrt_set_stats_create_error(uint32_t code) {
+    g_knobs.stats_create_error.store(code);
+    update_watch();
+}
 
 void qelrt_reset(void) {
     msg_knobs_reset();

@@ -135,7 +135,7 @@ struct Answers {
 
     int domain_variant(H *h, uint32_t *err, unsigned s, const qel_type_info_t *ti) {
         if (!(have_variant & (1u << s))) {
-            variant[s] = qel_domain_lookup_variant(h, &h->domain, ti, err);
+            variant[s] = qel_inline_domain_lookup_variant(h, &h->domain, ti, err);
             have_variant |= 1u << s;
         }
         return variant[s];

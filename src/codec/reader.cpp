@@ -193,6 +193,9 @@ struct Reader {
     template <class S>
     const uint8_t *get_list_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
                                   const uint8_t *end, S);
+    template <bool Trk, class S>
+    const uint8_t *get_fresh_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                   const uint8_t *end, const InitPlan &plan);
     template <class S>
     const uint8_t *get_array_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
                                    const uint8_t *end, S);
@@ -366,21 +369,39 @@ const uint8_t *Reader::get_list_elems(const TypeDesc &T, void *o, uint32_t count
         return p;
     }
     if (in_place && a->count) list_destroy_elements(T, h, db, o);
+    if (!count) return p;
     // The runtime's answers for the element type are asked once for the
-    // whole list; each element is then made, read and appended.
+    // whole list (and the creations counted in one add where the handle
+    // allows it); each element is then made, read and appended.
     InitPlan plan;
-    if (count && !init_plan(E, h, db, E.ti, &plan, err)) {
+    if (!init_plan(E, h, db, E.ti, &plan, err)) {
         failed = true;
         return p;
     }
+    init_batch(plan, h);
+    p = track ? get_fresh_elems<true, S>(T, o, count, p, end, plan) : get_fresh_elems<false, S>(T, o, count, p, end, plan);
+    init_flush(plan);
+    return p;
+}
+
+// count new elements made after plan, read and appended to o's list: a
+// flat element of a known shape on a plain handle with the common header
+// through get_flat, any other through the body walk.
+template <bool Trk, class S>
+const uint8_t *Reader::get_fresh_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
+                                       const uint8_t *end, const InitPlan &plan) {
+    const TypeDesc &E = list_elem(T);
+    const FlatPlan<S> fp(E);
+    qel_type_info_t *ti = nullptr;
     for (uint32_t k = 0; k < count; ++k) {
         void *el = obj_create_with(E, plan, h, db);
         if (!el || el == E.null_obj) {
             fail(LOMARI_ERR_NO_MEMORY);
             return p;
         }
-        p = get_elem<S>(E, el, p, end, nullptr, false);
-        if (failed || !list_append(T, h, db, o, el, track, err)) {
+        const uint8_t *q = fast && !Trk ? get_flat<false>(E, fp, el, p, end, nullptr, ti) : nullptr;
+        p = q ? q : get_elem<S>(E, el, p, end, nullptr, false);
+        if (failed || !list_append(T, h, db, o, el, Trk, err)) {
             // Not in the list: the half-built element is ours to release.
             obj_destroy(E, h, db, el, kFreeStorage);
             failed = true;

@@ -86,7 +86,7 @@ uint32_t enum_print(const EnumDesc &E, H *h, uint32_t db, char *buf, uint32_t in
 uint32_t obj_print(const TypeDesc &T, H *h, uint32_t db, char *buf, uint32_t indent,
                    const char *name, const void *o, uint32_t len, uint32_t *err) {
     if (!begin(h, err) || !present(h, err, name)) return 0;
-    const int variant = qel_get_instance_variant(h, o, 0, 0);
+    const int variant = qel_inline_get_instance_variant(h, o, 0, 0);
     Cursor c{buf, len};
     c += qel_print_space(h, c.at(), c.room(), indent, err);
     c += qel_snprintf(h, c.at(), c.room(), err, "%s@%s: {\n", name, T.name);

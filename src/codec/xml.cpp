@@ -193,7 +193,7 @@ uint32_t enum_to_xml(const EnumDesc &E, H *h, uint32_t db, const char *name, cha
 uint32_t obj_to_xml(const TypeDesc &T, H *h, uint32_t db, const char *name, char *buf,
                     const void *o, uint32_t len, uint8_t state, uint32_t *err) {
     if (!begin(h, err) || !present(h, err, name)) return 0;
-    const int variant = qel_get_instance_variant(h, o, 0, 0);
+    const int variant = qel_inline_get_instance_variant(h, o, 0, 0);
     const bool track = handle_mode(h, T) == Mode::Track;
     Cursor c{buf, len};
     c += start_tag(h, db, c.at(), name, c.room(), state, err);

@@ -26,7 +26,7 @@ enum Check : unsigned {
 // cleared and the operation goes on.
 inline bool begin(H *h, const uint32_t *err) {
     if (*err) return false;
-    qel_clear_last_error(h);
+    qel_inline_clear_last_error(h);
     return true;
 }
 
@@ -46,7 +46,7 @@ inline void adjust_variant_of(H *h, void *o, uint32_t *err) {
 // domain's refusal.  enum_arg is the runtime's second question (1 when the
 // operation concerns an embedded enumeration).
 inline bool variant_allowed(H *h, const void *o, int enum_arg, uint32_t *err) {
-    if (qel_get_instance_variant(h, o, 1, enum_arg) >= 0) return true;
+    if (qel_inline_get_instance_variant(h, o, 1, enum_arg) >= 0) return true;
     qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
     return false;
 }

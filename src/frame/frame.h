@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "lomari/lomari_errors.h"
+#include "qel/rt_inline.h"
 #include "qel/runtime.h"
 #include "types/schema.h"
 #include "trace_points.h"

@@ -42,7 +42,7 @@ bool begin_entry(const MessageDesc &M, tp::msg::Point p, H *h, const uint32_t *e
         named ? trace_ss(kTrace0, pt(M, p), M.name, err_text(*err)) : trace_s(kTrace0, pt(M, p), err_text(*err));
         return false;
     }
-    qel_clear_last_error(h);
+    qel_inline_clear_last_error(h);
     return true;
 }
 

@@ -61,8 +61,9 @@ void *make_probe(const TableDef &T, uint32_t i, Probe &p, const void *key, bool 
     r->source = static_cast<uint8_t>(src ? src : QELDB_SRC_DEFAULT);
     const IndexDef &x = T.index[i];
     const void *obj = key;
+    // The comparison reads only the key's bytes: strncpy zero-fills the 31
+    // characters, the 32-bit key is whole; the rest of p.key is never read.
     if (raw && x.kind != KeyKind::Body) {
-        std::memset(p.key, 0, sizeof p.key);
         if (x.kind == KeyKind::Str31)
             std::strncpy(reinterpret_cast<char *>(p.key + x.key_off), static_cast<const char *>(key), 31);
         else
@@ -81,12 +82,23 @@ inline bool passes(const RecHead *r, const Filter &f) {
 
 // The hand-off of every result: replication cache, then containment.
 void *hand_off(H *h, uint32_t db, void *table, void *r, uint32_t *err) {
-    if (r && rec(r)->source < QELDB_SRC_SHADOW) qelrepl_add_to_cache(h, db, table, r, err);
+    if (r && rec(r)->source < QELDB_SRC_SHADOW) qel_inline_repl_add_to_cache(h, db, table, r, err);
     if (h->containment_tracking) qeldb_record_containment(h, db, 2, r, table, 1);
     return r;
 }
 
 inline e_avl_node_t *root_of(void *table, uint32_t i) { return roots(table)[i].root; }
+
+// The neighbour after (forward) or before a node of index i.  A record of
+// this table that is in the index steps through the tree's links; a probe,
+// or a record out of the index or of another table, by comparison from the
+// root, which gives the same answer for a node in the tree.
+[[gnu::always_inline]] inline void *neighbour(const TableDef &T, uint32_t i, void *table, const void *from, bool forward) {
+    const auto *n = static_cast<const e_avl_node_t *>(from);
+    if (n->height && rec_of(n, i)->table == table) return forward ? e_avl_next_linked(n) : e_avl_prev_linked(n);
+    return forward ? e_avl_get_next(root_of(table, i), from, T.index[i].cmp)
+                   : e_avl_get_prev(root_of(table, i), from, T.index[i].cmp);
+}
 
 }  // namespace
 
@@ -96,18 +108,17 @@ namespace {
 
 // Steps from a node of index i (a record's or a probe's) to the first
 // neighbour that passes f; stops at another tenant or, with same_key, at
-// another key.
+// another key.  first, when given, is the neighbour of from that the
+// caller's search found already.
 void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *from, bool forward,
-              Filter f, uint32_t *err) {
+              Filter f, uint32_t *err, void *const *first = nullptr) {
     err = errw(err);
     if (!begin(h, err)) return nullptr;
     if (!table || !from) return nullptr;
     if (!table_typed(T, h, err, table)) return nullptr;
-    const e_avl_compare_fn cmp = T.index[i].cmp;
     const uint16_t tenant = mt_get_tenant_id();
     const RecHead *start = rec_of(from, i);
-    for (void *n = forward ? e_avl_get_next(root_of(table, i), from, cmp) : e_avl_get_prev(root_of(table, i), from, cmp);
-         n; n = forward ? e_avl_get_next(root_of(table, i), n, cmp) : e_avl_get_prev(root_of(table, i), n, cmp)) {
+    for (void *n = first ? *first : neighbour(T, i, table, from, forward); n; n = neighbour(T, i, table, n, forward)) {
         RecHead *r = rec_of(n, i);
         if (r->tenant_id != tenant) return nullptr;
         if (f.same_key && key_cmp(T, i, r, start) != 0) return nullptr;
@@ -128,12 +139,10 @@ void *lk_end(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, bool
     err = errw(err);
     if (!begin(h, err)) return nullptr;
     if (!table || !table_typed(T, h, err, table)) return nullptr;
-    const e_avl_compare_fn cmp = T.index[i].cmp;
     const uint16_t tenant = mt_get_tenant_id();
     e_avl_node_t *root = root_of(table, i);
     void *found = nullptr;
-    for (void *n = last ? e_avl_get_last(root) : e_avl_get_first(root); n;
-         n = last ? e_avl_get_prev(root, n, cmp) : e_avl_get_next(root, n, cmp)) {
+    for (void *n = last ? e_avl_get_last(root) : e_avl_get_first(root); n; n = neighbour(T, i, table, n, !last)) {
         RecHead *r = rec_of(n, i);
         const bool reached = last ? r->tenant_id <= tenant : r->tenant_id >= tenant;
         if (reached && passes(r, f)) {
@@ -151,7 +160,7 @@ void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table,
     err = errw(err);
     if (!begin(h, err)) return nullptr;
     if (!table || !record || !args_typed(T, h, err, table, record)) return nullptr;
-    void *n = e_avl_get_next(root_of(table, i), node_of(record, i), T.index[i].cmp);
+    void *n = neighbour(T, i, table, node_of(record, i), true);
     if (!n) return hand_off(h, db, table, nullptr, err);
     RecHead *r = rec_of(n, i);
     if (same_key ? key_cmp(T, i, r, record) != 0 : r->tenant_id != mt_get_tenant_id()) return nullptr;
@@ -164,7 +173,7 @@ void *lk_shadow(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, v
     if (!table || !record || !args_typed(T, h, err, table, record)) return nullptr;
     for (void *r = record;;) {
         if (rec(r)->source == QELDB_SRC_SHADOW) return hand_off(h, db, table, r, err);
-        void *n = e_avl_get_next(root_of(table, i), node_of(r, i), T.index[i].cmp);
+        void *n = neighbour(T, i, table, node_of(r, i), true);
         if (!n || key_cmp(T, i, rec_of(n, i), record) != 0) return nullptr;
         r = rec_of(n, i);
     }
@@ -187,14 +196,17 @@ void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, c
         return nullptr;
     Probe p;
     void *probe = make_probe(T, i, p, key, raw, probe_src);
-    if (void *n = e_avl_search(root_of(table, i), probe, T.index[i].cmp)) {
+    // A miss leaves the probe's neighbours from the same descent.
+    void *bound[2];  // after, before
+    void *n = e_avl_search_bounds(root_of(table, i), probe, T.index[i].cmp, &bound[0], &bound[1]);
+    if (n) {
         RecHead *r = rec_of(n, i);
         if (!skip_pending || !(r->flags & QELDB_REC_PENDING)) return hand_off(h, db, table, r, err);
     }
     if (!nearest && !same_key) return hand_off(h, db, table, nullptr, err);
     const uint8_t s = static_cast<uint8_t>(filter_src);
     return lk_step(T, i, h, db, table, probe, forward != 0,
-                   Filter{s, s != 0, skip_pending != 0, same_key && !nearest}, err);
+                   Filter{s, s != 0, skip_pending != 0, same_key && !nearest}, err, n ? nullptr : &bound[!forward]);
 }
 
 // The record after (or before) a key, the key itself excluded.

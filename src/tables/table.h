@@ -37,7 +37,7 @@ static_assert(offsetof(TblHead, name) == 11 && offsetof(TblHead, record_count) =
               offsetof(TblHead, prev_link) == 256 && offsetof(TblHead, range_word) == 264 &&
               offsetof(TblHead, flags) == 272 && offsetof(TblHead, shadow_count) == 276 &&
               sizeof(TblHead) == 280);
-static_assert(sizeof(e_avl_node_t) == 24);
+static_assert(sizeof(e_avl_node_t) == 32);
 
 struct IndexRoot {
     e_avl_node_t *root;

@@ -75,7 +75,7 @@ inline void not_tracked(const TypeDesc &Owner, H *h, uint32_t *err) {
 // The element type's plan for a block (init_plan, with the last error
 // cleared first); false after reporting the lookup's error.
 bool plan_elements(const TypeDesc &Elem, H *h, uint32_t db, InitPlan *plan, uint32_t *err) {
-    qel_clear_last_error(h);
+    qel_inline_clear_last_error(h);
     uint32_t e = 0;
     if (init_plan(Elem, h, db, Elem.ti, plan, &e)) return true;
     report(h, err, e);

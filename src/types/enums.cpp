@@ -33,7 +33,7 @@ void *enum_create(const EnumDesc &E, H *h, uint32_t db) {
     if (!inst || inst == E.null_obj) return inst;
 
     uint32_t lerr = 0;
-    const int8_t variant = instance_variant(qel_domain_lookup_variant(h, &h->domain, E.ti, &lerr));
+    const int8_t variant = instance_variant(qel_inline_domain_lookup_variant(h, &h->domain, E.ti, &lerr));
     qel_type_info_t *ti = object_tinfo(h, db, E.ti);
     write_header(h, db, inst, &hdr(inst)->tinfo, variant, ti, 0, true);
     if (lerr) trace_s(kTrace1, tpi(E, tp::enm::create_err), err_text(lerr));
@@ -63,7 +63,7 @@ void enum_initialize(const EnumDesc &E, H *h, uint32_t db, void *inst, qel_type_
 
 EnumInit enum_init_plan(const EnumDesc &E, H *h, uint32_t db, qel_type_info_t *ti) {
     uint32_t lerr = 0;
-    const int8_t variant = instance_variant(qel_domain_lookup_variant(h, &h->domain, E.ti, &lerr));
+    const int8_t variant = instance_variant(qel_inline_domain_lookup_variant(h, &h->domain, E.ti, &lerr));
     return {variant, object_tinfo(h, db, ti ? ti : E.ti)};
 }
 
@@ -96,7 +96,7 @@ namespace {
 // and a value outside the names is only allowed on a variant of 1 and up.
 bool set_allowed(const EnumDesc &E, H *h, void *dst, uint32_t value, uint32_t *err) {
     if (!enter(h, err, dst, kNeedObject | kAdjust) || *err) return false;
-    if (value >= E.bound && qel_get_instance_variant(h, dst, 0, 1) < 1) {
+    if (value >= E.bound && qel_inline_get_instance_variant(h, dst, 0, 1) < 1) {
         qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
         return false;
     }
@@ -108,7 +108,7 @@ bool set_allowed(const EnumDesc &E, H *h, void *dst, uint32_t value, uint32_t *e
 void enum_set(const EnumDesc &E, H *h, uint32_t db, void *dst, const void *src, uint32_t *err) {
     if (*err) return;
     if (!src) {
-        qel_clear_last_error(h);
+        qel_inline_clear_last_error(h);
         report(h, err, LOMARI_ERR_INVALID);
         return;
     }
@@ -123,7 +123,7 @@ void enum_set_value(const EnumDesc &E, H *h, uint32_t db, void *inst, uint32_t v
 }
 
 int enum_is_valid_cr(const EnumDesc &E, H *h, int32_t v) {
-    qel_domain_lookup_variant(h, &h->domain, E.ti, &h->err);
+    qel_inline_domain_lookup_variant(h, &h->domain, E.ti, &h->err);
     return v < static_cast<int32_t>(E.bound) ? 1 : 0;
 }
 

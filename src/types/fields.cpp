@@ -128,7 +128,7 @@ inline uint8_t *state_byte(const TypeDesc &T, const FieldDesc &f, H *h, void *o)
 // variant allows it.
 inline bool enum_value_ok(const FieldDesc &f, H *h, void *emb, uint32_t v, uint32_t *err) {
     adjust_variant_of(h, emb, err);
-    if (v >= f.en->bound && qel_get_instance_variant(h, emb, 0, 1) < 1) {
+    if (v >= f.en->bound && qel_inline_get_instance_variant(h, emb, 0, 1) < 1) {
         qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
         return false;
     }
@@ -142,7 +142,7 @@ uint32_t read_value(const FieldDesc &f, H *h, uint32_t db, void *o, uint32_t *er
         void *emb = at(o, f.offset);
         contain(h, db, emb, nullptr);
         contain(h, db, emb, o);
-        qel_clear_last_error(h);
+        qel_inline_clear_last_error(h);
         return *at<uint32_t>(emb, kEnumValueOff);
     }
     void *so = scalar_get(f, h, db, o);
@@ -325,7 +325,7 @@ void obj_set(const TypeDesc &T, H *h, uint32_t db, void *dst, void *src, uint32_
 
     ObjHdr *d = hdr(dst);
     const ObjHdr *s = hdr(src);
-    if (qel_get_instance_variant(h, dst, 1, 0) < qel_get_instance_variant(h, src, 1, 0) ||
+    if (qel_inline_get_instance_variant(h, dst, 1, 0) < qel_inline_get_instance_variant(h, src, 1, 0) ||
         d->variant_cap != s->variant_cap) {
         qel_store_epoch_err(h, LOMARI_ERR_VARIANT, err);
         return;
@@ -409,8 +409,8 @@ void obj_set_all_state(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t v
 inline constexpr uint32_t kValidTypeOnly = 0x01;
 
 int obj_is_valid_cr(const TypeDesc &T, H *h, void *o, uint32_t member, uint32_t flags) {
-    (void)qel_domain_lookup_variant(h, &h->domain, T.ti, &h->err);
-    if (!(flags & kValidTypeOnly)) (void)qel_get_instance_variant(h, o, 1, 0);
+    (void)qel_inline_domain_lookup_variant(h, &h->domain, T.ti, &h->err);
+    if (!(flags & kValidTypeOnly)) (void)qel_inline_get_instance_variant(h, o, 1, 0);
     return member < T.member_bound ? 1 : 0;
 }
 

@@ -55,11 +55,14 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
                                          uint8_t *state_base, uint32_t *err) {
     if (notify && T.list_field >= 0) list_init_anchor(T, h, db, inst);
 
+    // Announcing a write does nothing without a write hook: asked once, so
+    // that the stores below need not ask again (each may alias the handle).
+    const bool announce = notify && h->write_hook_fn;
     ObjHdr *o = hdr(inst);
-    auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, inst));
-    write_header(h, db, inst, tip, p.variant, p.ti, or_flags, notify);
+    auto **tip = reinterpret_cast<qel_type_info_t **>(qel_inline_manifested_type_info_ptr_mem(h, inst));
+    write_header(h, db, inst, tip, p.variant, p.ti, or_flags, announce);
     if (p.track) {
-        if (notify)
+        if (announce)
             store(h, db, inst, &o->flags, static_cast<uint8_t>(o->flags | QEL_OF_TRACKED));
         else
             o->flags |= QEL_OF_TRACKED;
@@ -67,7 +70,10 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
 
     if (!skip_stats) {
         check_varinfo(T, p.ti, p.variant);
-        qellib_type_stats_create_object(h, db, p.ti, variant_record(p.ti, p.variant), err);
+        if (p.batch)
+            ++p.made;
+        else
+            qel_inline_type_stats_create_object(h, db, p.ti, variant_record(p.ti, p.variant), err);
     }
     if (p.track) {
         // An array element cannot find its state bytes without the base its
@@ -81,7 +87,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
     }
 
     for (unsigned i = 0; i < p.n_enums; ++i)
-        enum_init_apply(p.enums[i].init, h, db, at(inst, p.enums[i].offset), QEL_OF_NESTED, notify != 0);
+        enum_init_apply(p.enums[i].init, h, db, at(inst, p.enums[i].offset), QEL_OF_NESTED, announce);
 }
 
 // The destroy of one instance (obj_destroy); inlined into the in-place
@@ -108,7 +114,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
 
     // Only an owner has anything to release, so only an owner asks.
     const bool owns = T.list_field >= 0 || T.array_field >= 0;
-    if (owns && qel_get_instance_variant(h, inst, 1, 0) >= 0) {
+    if (owns && qel_inline_get_instance_variant(h, inst, 1, 0) >= 0) {
         if (T.list_field >= 0)
             list_destroy_elements(T, h, db, inst);
         else
@@ -130,7 +136,7 @@ void *created(const TypeDesc &T, H *h, uint32_t db, void *o, uint32_t e) {
     if (!tinfo_ok(ti)) fatal(kTrace1, tpi(T, tp::type::tinfo_bad));
     check_varinfo(T, ti, o->variant);
     uint32_t e = 0;
-    qellib_type_stats_destroy_object(h, db, ti, variant_record(ti, o->variant), &e);
+    qel_inline_type_stats_destroy_object(h, db, ti, variant_record(ti, o->variant), &e);
 
     if ((o->flags & (QEL_OF_STTR_RT | QEL_OF_HD_MAPPING)) && h->hd_mapping) {
         const uint32_t rc = qel_hd_mapping_destroy(h, db, inst);
@@ -191,17 +197,27 @@ void obj_initialize(const TypeDesc &T, H *h, uint32_t db, void *inst, qel_type_i
 bool init_plan(const TypeDesc &T, H *h, uint32_t db, qel_type_info_t *ti, InitPlan *p, uint32_t *err) {
     // A lookup failure ends the preparation before anything is counted, so
     // that create can release the storage cleanly.
-    const int dv = qel_domain_lookup_variant(h, &h->domain, ti, err);
+    const int dv = qel_inline_domain_lookup_variant(h, &h->domain, ti, err);
     if (*err) return false;
     p->variant = dv < 0 ? static_cast<int8_t>(dv) : 0;
     p->ti = object_tinfo(h, db, ti);
     p->track = handle_mode(h, T) == Mode::Track;
+    p->batch = false;
+    p->made = 0;
     p->n_enums = 0;
     for (unsigned i = 0; i < T.nfields; ++i) {
         const FieldDesc &f = T.fields[i];
         if (f.kind == Kind::Enum) p->enums[p->n_enums++] = {f.offset, enum_init_plan(*f.en, h, db, f.en->ti)};
     }
     return true;
+}
+
+void init_batch(InitPlan &p, H *h) { p.batch = qel_rt_counts_inline(h); }
+
+void init_flush(const InitPlan &p) {
+    if (!p.made) return;
+    qel_inline_count_n(p.ti, &variant_record(p.ti, p.variant)->created, p.made);
+    p.made = 0;
 }
 
 void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *inst, uint32_t notify,
@@ -215,44 +231,61 @@ void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free
     destroy(T, h, db, inst, free_it);
 }
 
-// Flag bits that send an element of a block through the whole destroy:
-// each asks something more of the runtime.
-inline constexpr uint8_t kDestroySteps = QEL_OF_OID_MAPPING | QEL_OF_TRACKED | QEL_OF_STTR_RT | QEL_OF_HD_MAPPING;
+// Flag bits that send an instance of a run through the whole destroy: each
+// asks something more of the runtime.
+inline constexpr uint8_t kDestroySteps =
+    QEL_OF_OID_MAPPING | QEL_OF_TRACKED | QEL_OF_STTR_RT | QEL_OF_HD_MAPPING | QEL_OF_OWN_TINFO;
 
-void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
-    if (Elem.list_field >= 0 || Elem.array_field >= 0) {
-        for (uint32_t i = 0; i < count; ++i) destroy(Elem, h, db, elem_at(Elem, block, i), kKeepStorage);
+void destroy_flush(DestroyRun &r) {
+    if (!r.gone) return;
+    qel_inline_count_n(r.seen, &r.vi->variants[0].destroyed, r.gone);
+    r.gone = 0;
+}
+
+// An instance that owns nothing and has none of kDestroySteps needs only
+// its type-info checked, its destruction counted and, when freed, the
+// platform told, its reference cleared and its storage released.  The
+// checks of one type-info reference are made once for the run of
+// instances that share it (every instance, as a rule), so the loop does not
+// chase the reference on each one.
+void destroy_run(const TypeDesc &Elem, DestroyRun &r, H *h, uint32_t db, void *inst, uint32_t free_it) {
+    ObjHdr *o = hdr(inst);
+    qel_type_info_t *ti = o->tinfo;
+    const uint8_t flags = o->flags;
+    if (__builtin_expect(!r.seen || ti != r.seen || (flags & kDestroySteps) || Elem.list_field >= 0 ||
+                             Elem.array_field >= 0,
+                         0)) {
+        destroy_flush(r);
+        destroy(Elem, h, db, inst, free_it);
+        // Checked by the whole destroy (which has not come back from a bad
+        // reference): later instances that share it take the short way.
+        if (ti && !(flags & kDestroySteps) && inst != Elem.null_obj) {
+            r.seen = ti;
+            r.vi = ti->varinfo;
+            r.batch = qel_rt_counts_inline(h);
+        }
         return;
     }
-    // Elements that own nothing, the common case: an element with none of
-    // kDestroySteps needs only its type-info checked and its destruction
-    // counted.  The checks of one type-info reference are made once for
-    // the run of elements that share it (every element, as a rule), so
-    // the loop does not chase the reference on each element.
-    const uint32_t size = Elem.plain_size;
-    const qel_type_info_t *seen = nullptr;
-    const qel_variant_info_t *vi = nullptr;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t *inst = block + size_t{i} * size;
-        ObjHdr *o = hdr(inst);
-        qel_type_info_t *ti = o->tinfo;
-        if (__builtin_expect((o->flags & kDestroySteps) || ti != seen, 0)) {
-            destroy(Elem, h, db, inst, kKeepStorage);
-            // Checked by the whole destroy: later elements that share it
-            // take the short way.
-            if (!(o->flags & kDestroySteps)) {
-                seen = ti;
-                vi = ti->varinfo;
-            }
-            continue;
-        }
-        const int8_t v = o->variant;
-        if (vi->n_variants < v)
-            trace_uu(kTrace1, tpi(Elem, tp::type::variant_count), static_cast<uint32_t>(v),
-                     static_cast<uint32_t>(vi->n_variants));
+    const int8_t v = o->variant;
+    if (r.vi->n_variants < v)
+        trace_uu(kTrace1, tpi(Elem, tp::type::variant_count), static_cast<uint32_t>(v),
+                 static_cast<uint32_t>(r.vi->n_variants));
+    if (r.batch && v <= 0) {
+        ++r.gone;
+    } else {
         uint32_t e = 0;
-        qellib_type_stats_destroy_object(h, db, ti, &vi->variants[v < 0 ? 0 : v], &e);
+        qel_inline_type_stats_destroy_object(h, db, ti, &r.vi->variants[v < 0 ? 0 : v], &e);
     }
+    if (!free_it) return;
+    if (plat_reports(h, db)) qeldb_plat_set_destroy(h, db, inst);
+    store(h, db, inst, &o->tinfo, static_cast<qel_type_info_t *>(nullptr));
+    h->free_fn(h->alloc_ctx, db, inst);
+}
+
+void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count) {
+    DestroyRun r;
+    for (uint32_t i = 0; i < count; ++i) destroy_run(Elem, r, h, db, elem_at(Elem, block, i), kKeepStorage);
+    destroy_flush(r);
 }
 
 uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_t db, uint8_t *block,
@@ -265,7 +298,9 @@ uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_
         // plan -- the header bytes, the variant record counted, whether the
         // variant count is short -- is the same for every element, so it
         // is taken once; each element still has its type-info place asked
-        // of the runtime and its creation counted.
+        // of the runtime and its creation counted (in one add when the
+        // handle's counts are added inline).
+        const bool batch = qel_rt_counts_inline(h);
         const uint32_t size = Elem.plain_size;
         const int8_t variant = plan.variant;
         qel_type_info_t *const ti = plan.ti;
@@ -274,7 +309,7 @@ uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_
         for (uint32_t i = from; i < n; ++i) {
             uint8_t *el = block + size_t{i} * size;
             ObjHdr *o = hdr(el);
-            auto **tip = reinterpret_cast<qel_type_info_t **>(qel_get_manifested_type_info_ptr_mem(h, el));
+            auto **tip = reinterpret_cast<qel_type_info_t **>(qel_inline_manifested_type_info_ptr_mem(h, el));
             o->variant_cap = 0;
             o->variant = variant;
             *tip = ti;
@@ -282,10 +317,12 @@ uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_
             if (__builtin_expect(short_count, 0))
                 trace_uu(kTrace1, tpi(Elem, tp::type::variant_count), static_cast<uint32_t>(variant),
                          static_cast<uint32_t>(vi->n_variants));
+            if (batch) continue;
             uint32_t e = 0;
-            qellib_type_stats_create_object(h, db, ti, vr, &e);
+            qel_inline_type_stats_create_object(h, db, ti, vr, &e);
             if (e && !first_err) first_err = e;
         }
+        if (batch && n > from) qel_inline_count_n(ti, &vr->created, n - from);
         return first_err;
     }
     for (uint32_t i = from; i < n; ++i) {

@@ -34,6 +34,8 @@ struct InitPlan {
     qel_type_info_t *ti;         // the reference instances take
     int8_t variant;
     bool track;
+    bool batch;                  // creations gathered in `made`, counted by init_flush
+    mutable uint32_t made;
     uint8_t n_enums;             // T's enumeration fields: where, and their answers
     struct {
         uint16_t offset;
@@ -42,6 +44,12 @@ struct InitPlan {
 };
 // False after an error of the domain lookup (in *err).
 bool init_plan(const TypeDesc &T, H *h, uint32_t db, qel_type_info_t *ti, InitPlan *p, uint32_t *err);
+// For a caller that makes many instances with one plan: on a handle whose
+// counts are added inline (qel/rt_inline.h) the creations are gathered and
+// counted in one add by init_flush, which the caller runs before it
+// returns, whatever happened; elsewhere each creation is counted as made.
+void init_batch(InitPlan &p, H *h);
+void init_flush(const InitPlan &p);
 void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *inst, uint32_t notify,
                 uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base, uint32_t *err);
 // create_internal with a plan: storage, init_apply, the creation reports.
@@ -54,6 +62,19 @@ void *obj_create_with(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db);
 // state bytes' place registered on a tracking handle.  Every element is
 // prepared even when one fails; the first error is returned.
 void destroy_in_block(const TypeDesc &Elem, H *h, uint32_t db, uint8_t *block, uint32_t count);
+// The destroy of many instances of one type that own nothing, one by one
+// (a list being emptied): the checks of a type-info reference are made
+// once for the run of instances that share it, and on a handle whose
+// counts are added inline the destructions are counted in one add by
+// destroy_flush, which the caller runs at the end.
+struct DestroyRun {
+    const qel_type_info_t *seen = nullptr;  // reference checked last
+    const qel_variant_info_t *vi = nullptr;
+    bool batch = false;
+    uint32_t gone = 0;                      // destructions of seen's record 0 not yet counted
+};
+void destroy_run(const TypeDesc &Elem, DestroyRun &r, H *h, uint32_t db, void *inst, uint32_t free_it);
+void destroy_flush(DestroyRun &r);
 uint32_t init_in_block(const TypeDesc &Elem, const InitPlan &plan, H *h, uint32_t db, uint8_t *block,
                        uint32_t from, uint32_t n, bool track);
 void obj_destroy(const TypeDesc &T, H *h, uint32_t db, void *inst, uint32_t free_it);

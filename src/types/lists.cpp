@@ -11,7 +11,9 @@
 //
 // Every link-word write is registered with the key/range store first
 // (link_store); the count and an element's anchor word are announced through
-// the write hook instead.
+// the write hook instead.  On a handle where no one sees them (no write
+// hook, no key/range store, no containment tracking) appending and emptying
+// make the same writes as plain stores.
 //
 // Membership: an element's anchor word names the anchor that holds it, so
 // checking that a reference or removed element belongs to this owner's list
@@ -42,12 +44,6 @@ inline void **prev_word(const TypeDesc &Elem, Anchor *a, void *p) {
 // The object a link write marks dirty: the written element, or the anchor.
 inline const void *dirty_of(Anchor *a, void *p) { return p == a ? static_cast<const void *>(a) : p; }
 
-// Registered link write of a neighbour's word.
-inline void link_at(const TypeDesc &Owner, H *h, uint32_t db, Anchor *a, void *p, void **word,
-                    void *value) {
-    link_store<void *>(Owner, h, db, word, value, dirty_of(a, p));
-}
-
 // Start of every list operation: readers check the owner, writers also have
 // its variant adjusted first.
 inline bool prologue(H *h, void *o, bool writer, uint32_t *err) {
@@ -59,26 +55,56 @@ inline bool writer_prologue(H *h, void *o, void *el, uint32_t *err) {
     return prologue(h, o, true, err) && present(h, err, el);
 }
 
+// Whether anyone sees a list's writes on this handle: a write hook, a
+// key/range store that registers link words, or containment reports.
+// Unseen, the writes below are plain stores: registering and announcing
+// would do nothing, and asking per word costs a reload each (every store
+// may alias the handle).
+inline bool writes_seen(const H *h) { return h->write_hook_fn || h->alloc_ctx || h->containment_tracking; }
+
+// The writes of one list operation, registered and announced when Seen.
+template <bool Seen>
+struct Writes {
+    const TypeDesc &Owner;
+    H *h;
+    uint32_t db;
+    // A link word (registered), marking dirty_obj.
+    void link(void **word, void *value, const void *dirty_obj) const {
+        if constexpr (Seen) link_store<void *>(Owner, h, db, word, value, dirty_obj);
+        else *word = value;
+    }
+    // A neighbour's link word: the written element, or the anchor, is dirty.
+    void link_at(Anchor *a, void *p, void **word, void *value) const { link(word, value, dirty_of(a, p)); }
+    // Any other word (announced).
+    template <class V>
+    void plain(void *owner, V *addr, V value) const {
+        if constexpr (Seen) store(h, db, owner, addr, value);
+        else *addr = value;
+    }
+};
+
 // Takes el out of the chain around it: its previous neighbour's next and its
 // next neighbour's previous skip it.  el's own words are left alone.
-void unchain(const TypeDesc &Owner, const TypeDesc &Elem, H *h, uint32_t db, Anchor *a, Links *l) {
+template <bool Seen>
+void unchain(const Writes<Seen> &w, const TypeDesc &Elem, Anchor *a, Links *l) {
     void *prev = l->prev, *next = l->next;
-    link_at(Owner, h, db, a, prev, next_word(Elem, a, prev), next);
-    link_at(Owner, h, db, a, next, prev_word(Elem, a, next), prev);
+    w.link_at(a, prev, next_word(Elem, a, prev), next);
+    w.link_at(a, next, prev_word(Elem, a, next), prev);
 }
 
 // Puts el (in no list) between prev and next: the count, el's links, the
 // neighbours' words and el's anchor word, then the containment report.
-void link_between(const TypeDesc &Owner, const TypeDesc &Elem, H *h, uint32_t db, void *o, Anchor *a,
-                  void *el, void *prev, void *next) {
+template <bool Seen>
+void link_between(const Writes<Seen> &w, const TypeDesc &Elem, void *o, Anchor *a, void *el, void *prev,
+                  void *next) {
     Links *l = links_of(Elem, el);
-    store<uint32_t>(h, db, o, &a->count, a->count + 1);
-    link_store<void *>(Owner, h, db, &l->next, next, el);
-    link_store<void *>(Owner, h, db, &l->prev, prev, el);
-    link_at(Owner, h, db, a, prev, next_word(Elem, a, prev), el);
-    link_at(Owner, h, db, a, next, prev_word(Elem, a, next), el);
-    store<void *>(h, db, el, &l->anchor, a);
-    contain(h, db, el, o);
+    w.plain(o, &a->count, a->count + 1);
+    w.link(&l->next, next, el);
+    w.link(&l->prev, prev, el);
+    w.link_at(a, prev, next_word(Elem, a, prev), el);
+    w.link_at(a, next, prev_word(Elem, a, next), el);
+    w.plain(el, &l->anchor, static_cast<void *>(a));
+    if constexpr (Seen) contain(w.h, w.db, el, o);
 }
 
 // On a tracking handle the list's state byte says it was written; an
@@ -105,14 +131,22 @@ void list_init_anchor(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
 void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o) {
     const TypeDesc &Elem = list_elem(Owner);
     Anchor *a = anchor_of(Owner, o);
-    // Always take the current first: each unlink makes its successor first.
-    for (void *el = a->first; el != a && el; el = a->first) {
-        Links *l = links_of(Elem, el);
-        unchain(Owner, Elem, h, db, a, l);
-        store<void *>(h, db, el, &l->anchor, nullptr);
-        obj_destroy(Elem, h, db, el, kFreeStorage);
-    }
-    store<uint32_t>(h, db, o, &a->count, 0);
+    DestroyRun run;
+    auto empty = [&](const auto &w) {
+        // Always take the current first: each unlink makes its successor first.
+        for (void *el = a->first; el != a && el; el = a->first) {
+            Links *l = links_of(Elem, el);
+            unchain(w, Elem, a, l);
+            w.plain(el, &l->anchor, static_cast<void *>(nullptr));
+            destroy_run(Elem, run, h, db, el, kFreeStorage);
+        }
+        destroy_flush(run);
+        w.plain(o, &a->count, 0u);
+    };
+    if (writes_seen(h))
+        empty(Writes<true>{Owner, h, db});
+    else
+        empty(Writes<false>{Owner, h, db});
 }
 
 // ---- reading ---------------------------------------------------------------------
@@ -191,13 +225,16 @@ void list_insert(const TypeDesc &Owner, ListPos pos, H *h, uint32_t db, void *o,
         }
     }
 
-    link_between(Owner, Elem, h, db, o, a, el, prev, next);
+    link_between(Writes<true>{Owner, h, db}, Elem, o, a, el, prev, next);
     mark_written(Owner, h, db, o, handle_mode(h, Owner) == Mode::Track, err);
 }
 
 bool list_append(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, bool track, uint32_t *err) {
     Anchor *a = anchor_of(Owner, o);
-    link_between(Owner, list_elem(Owner), h, db, o, a, el, a->last, a);
+    if (writes_seen(h))
+        link_between(Writes<true>{Owner, h, db}, list_elem(Owner), o, a, el, a->last, a);
+    else
+        link_between(Writes<false>{Owner, h, db}, list_elem(Owner), o, a, el, a->last, a);
     return mark_written(Owner, h, db, o, track, err);
 }
 
@@ -224,7 +261,7 @@ void list_remove(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, ui
         return;
     }
     store<uint32_t>(h, db, o, &a->count, a->count - 1);
-    unchain(Owner, Elem, h, db, a, l);
+    unchain(Writes<true>{Owner, h, db}, Elem, a, l);
     store<void *>(h, db, el, &l->anchor, nullptr);
     if (h->containment_tracking) {
         qeldb_record_containment2(h, db, el, o);

@@ -61,7 +61,7 @@ inline bool query_entry(H *h, void *inst, uint32_t *err, uint32_t err_point,
         trace0(kTrace1, err_point);
         return false;
     }
-    qel_clear_last_error(h);
+    qel_inline_clear_last_error(h);
     if (!inst) {
         trace0(kTrace1, invalid_point);
         report(h, err, LOMARI_ERR_INVALID);

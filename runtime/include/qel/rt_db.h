@@ -102,10 +102,12 @@ typedef struct qeldb_toc {
 
 /* An intrusive node, embedded in the record it orders.  The container never
  * allocates: it links the nodes it is given.  A node out of any tree has
- * both links null and height 0. */
+ * all three links null and height 0.  The parent link lets a node that is
+ * in a tree step to its neighbours without a comparison. */
 typedef struct e_avl_node {
     struct e_avl_node *left;
     struct e_avl_node *right;
+    struct e_avl_node *parent;   /* null at the root */
     int32_t height;              /* of the subtree rooted here; 1 for a leaf */
     uint32_t spare;
 } e_avl_node_t;
@@ -129,6 +131,29 @@ QEL_RT_API int e_avl_delete(void *alloc_ctx, uint32_t dbid, e_avl_node_t **root,
 /* The entry equal to probe, or null. */
 QEL_RT_API void *e_avl_search(e_avl_node_t *root, const void *probe,
                               e_avl_compare_fn cmp);
+/* The one descent of e_avl_search, which also leaves in *after and
+ * *before the entries next after and before probe when none equals it
+ * (what e_avl_get_next and e_avl_get_prev would answer for the probe). */
+static inline void *e_avl_search_bounds(e_avl_node_t *root, const void *probe,
+                                        e_avl_compare_fn cmp, void **after,
+                                        void **before) {
+    e_avl_node_t *a = 0, *b = 0;
+    for (e_avl_node_t *t = root; t;) {
+        const uint32_t c = cmp(probe, t);
+        if (c == 1)
+            return t;
+        if (c == 0) {
+            a = t;
+            t = t->left;
+        } else {
+            b = t;
+            t = t->right;
+        }
+    }
+    *after = a;
+    *before = b;
+    return 0;
+}
 QEL_RT_API void *e_avl_get_first(e_avl_node_t *root);
 QEL_RT_API void *e_avl_get_last(e_avl_node_t *root);
 /* The first entry after (before) node in the order of cmp; node need not be
@@ -137,6 +162,37 @@ QEL_RT_API void *e_avl_get_next(e_avl_node_t *root, const void *node,
                                 e_avl_compare_fn cmp);
 QEL_RT_API void *e_avl_get_prev(e_avl_node_t *root, const void *node,
                                 e_avl_compare_fn cmp);
+/* The entry after (before) node, which must be in a tree (height above
+ * 0): the same answer as e_avl_get_next (e_avl_get_prev) over that tree's
+ * root, found through the links alone. */
+static inline e_avl_node_t *e_avl_next_linked(const e_avl_node_t *n) {
+    if (n->right) {
+        n = n->right;
+        while (n->left)
+            n = n->left;
+        return (e_avl_node_t *)n;
+    }
+    const e_avl_node_t *p = n->parent;
+    while (p && p->right == n) {
+        n = p;
+        p = p->parent;
+    }
+    return (e_avl_node_t *)p;
+}
+static inline e_avl_node_t *e_avl_prev_linked(const e_avl_node_t *n) {
+    if (n->left) {
+        n = n->left;
+        while (n->right)
+            n = n->right;
+        return (e_avl_node_t *)n;
+    }
+    const e_avl_node_t *p = n->parent;
+    while (p && p->left == n) {
+        n = p;
+        p = p->parent;
+    }
+    return (e_avl_node_t *)p;
+}
 /* Visits every entry in order; returns the number visited. */
 QEL_RT_API uint64_t e_avl_walk(e_avl_node_t *root, e_avl_visit_fn visit,
                                void *ctx, void *a1, void *a2, void *a3);

@@ -154,7 +154,7 @@ struct qel_handle {
     qel_db_stats_t *db_stats;
     /* runtime-private part */
     uint32_t last_error;
-    uint32_t rt_flags;
+    uint32_t rt_flags;           /* QEL_RTF_* (qel/rt_inline.h) */
     void *rt_private;
 };
 
