@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "codecs.h"
+#include "demo.h"
 #include "documents.h"
 #include "lomari/lomari_catalogue.h"
 #include "qel/rt_handle.h"
@@ -265,5 +266,7 @@ int main(int argc, char **argv) {
     if (cmd == "encode") return cmd_encode(args);
     if (cmd == "demo") return cmd_demo(args);
     if (cmd == "db") return cmd_db(args);
+    // The processes of `lomari demo --processes`, started by the tool itself.
+    if (cmd == "demo-process") return demo::run_process(args);
     return usage_error(kUsage, "unknown command '" + cmd + "'");
 }
