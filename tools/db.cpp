@@ -55,8 +55,7 @@ const char kDbUsage[] =
     "  --dir DIR        the database is the file NAME in DIR (every command)\n"
     "  --size BYTES     create: the segment's size; k, M or G multiplies\n"
     "  --mode OCTAL     create: its permission bits (default 600)\n"
-    "  --format text|xml|json\n"
-    "                   dump: the format, as 'lomari decode' writes it\n"
+    "  --format FORMAT  dump: text, xml or json, as 'lomari decode' writes them\n"
     "  --table NAME     load: the name of the tables it fills (default main)\n";
 
 struct DbArgs {

@@ -28,7 +28,7 @@ namespace ltool::demo {
 namespace {
 
 const char kDemoUsage[] =
-    "usage: lomari demo [--record FILE] [--out FILE] [--processes [--db NAME]]\n"
+    "usage: lomari demo [--record FILE] [--out FILE] [--processes [--db NAME [--dir DIR]]]\n"
     "\n"
     "Runs the platform's main job end to end on one process's handle and\n"
     "tells what happens: adapters announce their SPI-4 header mappings,\n"
@@ -49,7 +49,9 @@ const char kDemoUsage[] =
     "                  separate processes\n"
     "  --db NAME       with --processes: the shared database, created and kept\n"
     "                  afterwards for 'lomari db' (by default a temporary one,\n"
-    "                  removed at the end)\n";
+    "                  removed at the end)\n"
+    "  --dir DIR       with --db: the database is the file NAME in DIR rather\n"
+    "                  than POSIX shared memory\n";
 
 Node *g_node;
 
@@ -451,12 +453,13 @@ namespace ltool {
 
 int cmd_demo(const std::vector<std::string> &args) {
     using namespace demo;
-    std::string record, out, db_name;
+    std::string record, out, db_name, dir;
     bool processes = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help" || args[i] == "-h") return std::fputs(kDemoUsage, stdout), 0;
-        if ((args[i] == "--record" || args[i] == "--out" || args[i] == "--db") && i + 1 < args.size()) {
-            (args[i] == "--record" ? record : args[i] == "--out" ? out : db_name) = args[i + 1];
+        if ((args[i] == "--record" || args[i] == "--out" || args[i] == "--db" || args[i] == "--dir") &&
+            i + 1 < args.size()) {
+            (args[i] == "--record" ? record : args[i] == "--out" ? out : args[i] == "--db" ? db_name : dir) = args[i + 1];
             ++i;
         } else if (args[i] == "--processes") {
             processes = true;
@@ -465,9 +468,10 @@ int cmd_demo(const std::vector<std::string> &args) {
         }
     }
     if (!db_name.empty() && !processes) return usage_error(kDemoUsage, "--db goes with --processes");
+    if (!dir.empty() && db_name.empty()) return usage_error(kDemoUsage, "--dir goes with --db");
     if (processes && (!record.empty() || !out.empty()))
         return usage_error(kDemoUsage, "--record and --out go with the single-process demo");
-    if (processes) return run_processes(db_name);
+    if (processes) return run_processes(db_name, dir);
     Session s;
     Node n;
     n.h = s.h;

@@ -86,6 +86,8 @@ bool show(Node &n);
 
 // `lomari demo-process ROLE ...`, the processes of `lomari demo --processes`.
 int run_process(const std::vector<std::string> &args);
-int run_processes(const std::string &db_name);
+// db_name empty: a temporary database in POSIX shared memory; dir empty:
+// POSIX shared memory, else the file db_name in dir.
+int run_processes(const std::string &db_name, const std::string &dir);
 
 }  // namespace ltool::demo

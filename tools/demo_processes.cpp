@@ -122,8 +122,8 @@ int run_sender(const std::vector<std::string> &args) {
 
 // Attaches the database and binds the node to it; 0 or the exit status.
 int attach_node(const std::vector<std::string> &args, SharedDb &db, Node &n) {
-    const std::string name = option(args, "--db");
-    if (db.attach(name, nullptr) != 0) return process_fail(n.role, "database " + name + ": " + db.detail());
+    const std::string name = option(args, "--db"), dir = option(args, "--dir");
+    if (db.attach(name, dir.empty() ? nullptr : dir.c_str()) != 0) return process_fail(n.role, "database " + name + ": " + db.detail());
     n.h = db.h();
     n.db = db.id();
     n.shared = db.db();
@@ -237,14 +237,19 @@ int run_process(const std::vector<std::string> &args) {
     return 2;
 }
 
-int run_processes(const std::string &db_name) {
+int run_processes(const std::string &db_name, const std::string &db_dir) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string me = role_of("main");
     const bool keep = !db_name.empty();
     const std::string name = keep ? db_name : "lomari-demo-" + std::to_string(getpid());
+    const char *opt_dir = db_dir.empty() ? nullptr : db_dir.c_str();
+    // The receiver and the reader attach the database where it was made.
+    std::vector<std::string> where = {"--db", name};
+    if (opt_dir) where.insert(where.end(), {"--dir", db_dir});
     {
         SharedDb db;
         qelrt_db_options_t opt{};
+        opt.dir = db_dir.empty() ? nullptr : db_dir.c_str();
         if (int rc = db.create(name, opt))
             return fail("demo", name, "", 0,
                         db.detail() + (rc == 17 ? " ('lomari db rm " + name + "' removes it)" : std::string()));
@@ -254,7 +259,7 @@ int run_processes(const std::string &db_name) {
                     static_cast<unsigned long long>(u.size), static_cast<unsigned long long>(u.base));
     }
     auto drop_db = [&] {
-        if (!keep) qelrt_db_remove(name.c_str(), nullptr);
+        if (!keep) qelrt_db_remove(name.c_str(), opt_dir);
     };
     std::error_code ec;
     std::string dir = (std::filesystem::temp_directory_path(ec) / "lomari-demo-XXXXXX").string();
@@ -310,9 +315,13 @@ int run_processes(const std::string &db_name) {
         pid_t pid;
     };
     std::vector<Child> children;
-    children.push_back({"receiver", start({"receiver", "--db", name, "--listen-fd", std::to_string(listener),
-                                           "--senders", std::to_string(kSenders)})});
-    children.push_back({"reader", start({"reader", "--db", name})});
+    std::vector<std::string> receiver = {"receiver", "--listen-fd", std::to_string(listener), "--senders",
+                                         std::to_string(kSenders)},
+                             reader = {"reader"};
+    receiver.insert(receiver.end(), where.begin(), where.end());
+    reader.insert(reader.end(), where.begin(), where.end());
+    children.push_back({"receiver", start(receiver)});
+    children.push_back({"reader", start(reader)});
     for (unsigned i = 0; i + 1 < kSenders; ++i)
         children.push_back({"sender", start({"sender", "--socket", path, "--adapter", std::to_string(i)})});
     children.push_back({"sender", start({"sender", "--socket", path})});
@@ -340,9 +349,9 @@ int run_processes(const std::string &db_name) {
     ::unlink(path.c_str());
     ::rmdir(dir.c_str());
     if (keep)
-        std::printf("== The database %s is kept: 'lomari db ls %s' lists its tables, 'lomari db rm %s' removes it\n",
-                    name.c_str(), name.c_str(), name.c_str());
-    else if (qelrt_db_remove(name.c_str(), nullptr) == 0)
+        std::printf("== The database %s is kept: 'lomari db ls %s%s' lists its tables\n", name.c_str(), name.c_str(),
+                    opt_dir ? (" --dir " + db_dir).c_str() : "");
+    else if (qelrt_db_remove(name.c_str(), opt_dir) == 0)
         std::printf("== The temporary database %s is removed\n", name.c_str());
     return ok ? 0 : 1;
 }
