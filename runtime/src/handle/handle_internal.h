@@ -9,6 +9,8 @@
 
 #include "internal.h"
 
+struct qelrt_db;
+
 namespace qelrt {
 
 /* ---- allocators (handle.cpp, pool.cpp) ------------------------------- */
@@ -64,6 +66,9 @@ struct HandlePrivate {
     size_t live_index = 0; /* place in the live-handle list */
     /* The handle's database memory, made by the first database call. */
     std::unique_ptr<DbState, DbStateFree> db;
+    /* The shared database the handle is bound to (qelrt_handle_bind_db),
+     * null for a handle whose database memory is its own. */
+    qelrt_db *shared = nullptr;
 };
 
 inline HandlePrivate *priv(const qel_handle_t *h) {
