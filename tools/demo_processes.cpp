@@ -219,7 +219,8 @@ int run_reader(const std::vector<std::string> &args) {
             all = t.kind->count(n.h, n.db, t.table);
             shadows = t.kind->count_by_src(n.h, n.db, t.table, QELDB_SRC_SHADOW);
         }
-        say(n, nullptr, "%s \"%s\": %u records, %u of them a shadow", t.kind->name, t.name.c_str(), all, shadows);
+        say(n, nullptr, "%s \"%s\": %u record%s, %u of them a shadow", t.kind->name, t.name.c_str(), all,
+            all == 1 ? "" : "s", shadows);
     }
     return ok && show(n) ? 0 : 1;
 }
