@@ -173,12 +173,14 @@ int run_receiver(const std::vector<std::string> &args) {
             }
             Held lock(n);
             n.err = 0;
-            ok = receive(n, n.wire.data(), U(body)) && ok;
-            ++messages;
+            if (receive(n, n.wire.data(), U(body)))
+                ++messages;
+            else
+                ok = false;
         }
         ::close(conn);
     }
-    say(n, nullptr, "stored the %u messages of %u senders", messages, senders);
+    say(n, nullptr, "stored %u message%s of %u senders", messages, messages == 1 ? "" : "s", senders);
     {
         // The receiver's own records go in as one change: a reader sees
         // them all or none.
