@@ -286,6 +286,19 @@ TEST_F(SharedDb, WriterReadersAndDestroyerAcrossProcesses) {
         P t = T.open(h, h->database_id, "shm", 1, &e);
         ASSERT_NE(t, nullptr) << T.n;
         EXPECT_EQ((std::tuple{T.Check(h, t), T.count(h, h->database_id, t)}), (std::tuple{std::string(), 80u})) << T.n;
+        // Records, their field objects and the type-info each refers to: all in the segment.
+        qelrt_db_usage_t u;
+        qelrt_db_usage(db, &u);
+        auto in = [&](const void *p) { return uintptr_t(p) >= u.base && uintptr_t(p) < u.base + u.size; };
+        int outside = 0;
+        for (P r : T.Walk(t)) {
+            outside += !in(r) + !in(*static_cast<P *>(r));
+            for (U p = 0; p < v.nparts; ++p) {
+                P part = *reinterpret_cast<P *>(static_cast<uint8_t *>(r) + kRecHead + kNode * v.nindex + 8 * p);
+                outside += !in(part) + !in(*static_cast<P *>(part));
+            }
+        }
+        EXPECT_EQ(outside, 0) << T.n;
     }
     qelrt_db_unlock(db);
     EXPECT_EQ(Wait(Spawn("destroyer", 0, true)), 0);

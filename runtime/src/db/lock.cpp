@@ -54,6 +54,8 @@ void qelrt_db_unlock(qelrt_db_t *db) {
     if (!db || !shared_lock_held(db))
         return;
     db->holder.store(0, std::memory_order_relaxed);
+    if (t_root_pending == db) /* announced by a look-up that allocated nothing */
+        t_root_pending = nullptr;
     pthread_mutex_unlock(&db->hdr->lock.m);
 }
 

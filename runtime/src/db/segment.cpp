@@ -217,7 +217,7 @@ int qelrt_db_create(const char *name, const qelrt_db_options_t *opt, qelrt_db_t 
     db->hi = hdr->base + size;
     db->fd = fd;
     try {
-        bip::managed_external_buffer mb(bip::create_only,
+        SegBuffer mb(bip::create_only,
                                         static_cast<char *>(base) + kHeaderSize,
                                         size - kHeaderSize);
         db->mb.swap(mb);
@@ -301,7 +301,7 @@ int qelrt_db_attach(const char *name, const char *dir, qelrt_db_t **out) {
     db->hi = h.base + h.size;
     db->fd = fd;
     try {
-        bip::managed_external_buffer mb(bip::open_only, static_cast<char *>(base) + kHeaderSize,
+        SegBuffer mb(bip::open_only, static_cast<char *>(base) + kHeaderSize,
                                         h.size - kHeaderSize);
         db->mb.swap(mb);
     } catch (...) {

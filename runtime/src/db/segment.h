@@ -10,7 +10,9 @@
  *
  * The allocator is Boost.Interprocess's rbtree_best_fit, run by a segment
  * manager that managed_external_buffer builds in the segment right after
- * the header.  Its free-block tree and the roots' containers link through
+ * the header.  Its locks are robust too (SegMutexFamily): a process killed
+ * inside an allocation leaves the allocator to the next caller instead of
+ * blocking every process.  Its free-block tree and the roots' containers link through
  * offset pointers or, equally valid here, through addresses inside the
  * segment; nothing in it refers to this library or to the process heap.
  */
@@ -18,7 +20,9 @@
 #define QELRT_SEGMENT_H
 
 #include <boost/interprocess/allocators/allocator.hpp>
+#include <boost/interprocess/indexes/iset_index.hpp>
 #include <boost/interprocess/managed_external_buffer.hpp>
+#include <boost/interprocess/mem_algo/rbtree_best_fit.hpp>
 #include <atomic>
 #include <string>
 
@@ -28,7 +32,38 @@
 namespace qelrt {
 
 namespace bip = boost::interprocess;
-using SegManager = bip::managed_external_buffer::segment_manager;
+
+/* The allocator's locks: process-shared and robust, plain and recursive. */
+struct SegMutex {
+    RobustMutex r;
+    void lock() { r.lock(); }
+    void unlock() { r.unlock(); }
+    bool try_lock() {
+        const int rc = pthread_mutex_trylock(&r.m);
+        if (rc == EOWNERDEAD)
+            pthread_mutex_consistent(&r.m);
+        return rc == 0 || rc == EOWNERDEAD;
+    }
+};
+struct SegRecursiveMutex : SegMutex {
+    SegRecursiveMutex() {
+        pthread_mutexattr_t a;
+        pthread_mutexattr_init(&a);
+        pthread_mutexattr_setpshared(&a, PTHREAD_PROCESS_SHARED);
+        pthread_mutexattr_setrobust(&a, PTHREAD_MUTEX_ROBUST);
+        pthread_mutexattr_settype(&a, PTHREAD_MUTEX_RECURSIVE);
+        pthread_mutex_destroy(&r.m);
+        pthread_mutex_init(&r.m, &a);
+        pthread_mutexattr_destroy(&a);
+    }
+};
+struct SegMutexFamily {
+    using mutex_type = SegMutex;
+    using recursive_mutex_type = SegRecursiveMutex;
+};
+using SegBuffer =
+    bip::basic_managed_external_buffer<char, bip::rbtree_best_fit<SegMutexFamily>, bip::iset_index>;
+using SegManager = SegBuffer::segment_manager;
 using SegAlloc = bip::allocator<char, SegManager>;
 
 /* "QELSHMDB" read as a little-endian word. */
@@ -79,7 +114,7 @@ static_assert(sizeof(SegHeader) <= kHeaderSize, "the header fits its page");
 /* The process-local record of an attached database. */
 struct qelrt_db {
     qelrt::SegHeader *hdr = nullptr;
-    qelrt::bip::managed_external_buffer mb;
+    qelrt::SegBuffer mb;
     qelrt::SegRoots *roots = nullptr;
     uintptr_t lo = 0, hi = 0;
     int fd = -1;
