@@ -3,18 +3,20 @@
 # script asks for its own set, so that running the tool does not pull in
 # the compilers of the fuzzers or the benchmarks' libraries:
 #   scripts/deps.sh build   the library, its runtime and the lomari tool
+#                           (the runtime's shared databases use Boost's
+#                           header-only interprocess allocator)
 #   scripts/deps.sh test    build, plus the test suite and the installed-package
 #                           check and the README's tour (GoogleTest,
 #                           pkg-config, xmllint, jq)
 #   scripts/deps.sh clang   clang with libFuzzer and the sanitizer runtimes,
 #                           llvm-profdata and llvm-cov (fuzz, coverage)
 #   scripts/deps.sh bench   build, plus Google Benchmark, the reference
-#                           encoding's compiler and library, Boost headers
+#                           encoding's compiler and library
 #                           (also spelled --bench)
 #   scripts/deps.sh docs    Doxygen, for the HTML reference (the docs target)
 # Several sets may be named at once; none means build.
 set -euo pipefail
-build=(cmake ninja-build g++ python3 binutils libxml2-dev nlohmann-json3-dev)
+build=(cmake ninja-build g++ python3 binutils libxml2-dev nlohmann-json3-dev libboost-dev)
 pkgs=()
 [ $# -eq 0 ] && set -- build
 for set in "$@"; do
@@ -22,7 +24,7 @@ for set in "$@"; do
     build) pkgs+=("${build[@]}") ;;
     test) pkgs+=("${build[@]}" libgtest-dev pkg-config libxml2-utils jq) ;;
     clang) pkgs+=(clang llvm libclang-rt-14-dev) ;;
-    bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler libboost-dev) ;;
+    bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler) ;;
     docs) pkgs+=(doxygen) ;;
     *) echo "deps.sh: unknown set '$set' (build, test, clang, bench, docs)" >&2; exit 2 ;;
   esac

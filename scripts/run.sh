@@ -2,6 +2,9 @@
 # Builds liblomari and its command-line tool and runs the main job:
 # `lomari demo`, the platform's work end to end (messages sent and
 # received, the six tables filled, looked up, walked, counted and shown).
+# Its options go to the demo: `scripts/run.sh --processes [--db NAME]` runs
+# the senders, the receiver and the reader as separate processes around a
+# shared database (kept under NAME for `lomari db`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh build

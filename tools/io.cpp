@@ -52,6 +52,12 @@ bool Input::fill(size_t n) {
     return buf_.size() >= n;
 }
 
+bool Input::open_memory(const void *data, size_t size) {
+    f_ = size ? fmemopen(const_cast<void *>(data), size, "rb") : std::fopen("/dev/null", "rb");
+    own_ = f_ != nullptr;
+    return f_ != nullptr;
+}
+
 void Input::consume(size_t n) {
     pos_ += n;
     offset_ += n;
@@ -104,11 +110,15 @@ ReadResult read_item(Session &s, Input &in, Item &item) {
 }
 
 bool render(Session &s, const Codec &c, void *object, bool xml, std::vector<char> &out) {
+    return render(s.h, s.db, c, object, xml, out, s.err);
+}
+
+bool render(H h, U db, const Codec &c, void *object, bool xml, std::vector<char> &out, U &err) {
     if (out.size() < 4096) out.resize(4096);
     for (;;) {
-        s.err = 0;
-        (xml ? c.to_xml : c.print)(s.h, s.db, out.data(), object, U(out.size()), &s.err);
-        if (s.err != LOMARI_ERR_SHORT) return s.err == 0;
+        err = 0;
+        (xml ? c.to_xml : c.print)(h, db, out.data(), object, U(out.size()), &err);
+        if (err != LOMARI_ERR_SHORT) return err == 0;
         if (out.size() >= kMaxRender) return false;
         out.resize(out.size() * 2);
     }

@@ -222,13 +222,30 @@ void to_xml(const Json &v, const schema::Type &t, std::string &out) {
     }
 }
 
-// The item's shape from its one member's name; throws for anything else.
-const schema::Item &item_shape(const Json &v, std::string &name) {
-    if (!v.is_object() || v.size() != 1)
+// The item's shape from its first member's name; throws for anything else.
+// A table record may have members "tenant" and "source" after it (p).
+const schema::Item &item_shape(const Json &v, std::string &name, Placement &p) {
+    if (!v.is_object() || v.empty())
         throw Bad{"", "expected an object with one member named after a message or table record, found " + shown(v)};
     name = v.begin().key();
     const schema::Item *shape = shape_of(name);
     if (!shape) throw Bad{"", "no message or table record has that name (see 'lomari types')"};
+    p = Placement{};
+    const bool record = codec_by_name(name.c_str()) && std::strcmp(codec_by_name(name.c_str())->kind, "message") != 0;
+    for (auto m = std::next(v.begin()); m != v.end(); ++m) {
+        const bool tenant = m.key() == "tenant", source = m.key() == "source";
+        if (!record || (!tenant && !source))
+            throw Bad{"", "unexpected member \"" + m.key() + "\" after the " + (record ? "record" : "message") +
+                              (record ? " (only \"tenant\" and \"source\" may follow it)" : "")};
+        try {
+            if (tenant) p.tenant = uint16_t(number(m.value(), 0xFFFF, 16));
+            if (source) p.source = uint8_t(number(m.value(), 0xFF, 8));
+        } catch (Bad &b) {
+            prefix(b, m.key());
+            throw;
+        }
+        if (source && p.source == 0) throw Bad{"source", "0 is no record source (1 to 255)"};
+    }
     return *shape;
 }
 
@@ -291,7 +308,8 @@ bool item_to_json(const Codec &c, const char *xml, size_t len, std::string &line
     return false;
 }
 
-bool encode_json(Session &s, const std::string &text, std::vector<uint8_t> &bytes, Failure &f) {
+bool encode_json(Session &s, const std::string &text, std::vector<uint8_t> &bytes, Failure &f,
+                 std::vector<Placement> *placed) {
     std::istringstream in(text);
     // Lines are counted as the input is read, so that finding them stays linear.
     size_t counted = 0;
@@ -324,15 +342,17 @@ bool encode_json(Session &s, const std::string &text, std::vector<uint8_t> &byte
             std::string name;
             const std::string number = "item " + std::to_string(++n);
             f.line = first;
+            Placement p;
             try {
                 xml.clear();
-                item_xml(item, item_shape(item, name), xml);
+                item_xml(item, item_shape(item, name, p), xml);
                 f.item = number + " (" + name + ")";
             } catch (const Bad &b) {
                 f.item = name.empty() ? number : number + " (" + name + ")";
                 f.detail = (b.path.empty() ? "" : b.path + ": ") + b.what;
                 return false;
             }
+            if (placed) placed->push_back(p);
             return encode_item(s, *codec_by_name(name.c_str()), xml, bytes, f);
         };
         if (v.is_array()) {

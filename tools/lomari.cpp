@@ -7,8 +7,10 @@
 //                                     encoded messages and records as text, XML or JSON
 //   lomari encode [--format xml|json] [--no-validate] [--out FILE] [FILE|-]
 //                                     XML or JSON items back to their encodings
-//   lomari demo [--record FILE] [--out FILE]
+//   lomari demo [--record FILE] [--out FILE] [--processes [--db NAME]]
 //                                     the platform's main job, end to end
+//   lomari db create|ls|dump|load|rm NAME [options]
+//                                     shared databases: make, list, dump, fill, remove
 //   lomari --version
 //
 // Exit status: 0 done, 1 bad input (one line naming the error, and the
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "codecs.h"
+#include "demo.h"
 #include "documents.h"
 #include "lomari/lomari_catalogue.h"
 #include "qel/rt_handle.h"
@@ -39,6 +42,7 @@ const char kUsage[] =
     "  decode    print encoded messages and table records as text, XML or JSON\n"
     "  encode    turn XML or JSON items back into their binary encodings\n"
     "  demo      run the platform's main job end to end\n"
+    "  db        create, list, dump, load and remove shared databases\n"
     "\n"
     "'lomari <command> --help' describes one command; 'lomari --version'\n"
     "prints the version.\n";
@@ -261,5 +265,8 @@ int main(int argc, char **argv) {
     if (cmd == "decode") return cmd_decode(args);
     if (cmd == "encode") return cmd_encode(args);
     if (cmd == "demo") return cmd_demo(args);
+    if (cmd == "db") return cmd_db(args);
+    // The processes of `lomari demo --processes`, started by the tool itself.
+    if (cmd == "demo-process") return demo::run_process(args);
     return usage_error(kUsage, "unknown command '" + cmd + "'");
 }

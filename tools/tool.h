@@ -32,6 +32,7 @@ public:
     Input(const Input &) = delete;
     Input &operator=(const Input &) = delete;
     bool open(const std::string &path);  // "-" is standard input; errno tells why not
+    bool open_memory(const void *data, size_t size);  // read from memory the caller keeps
     // Makes the first n bytes from the cursor available; false at the end
     // of the input (got() tells how many there were).
     bool fill(size_t n);
@@ -66,6 +67,8 @@ ReadResult read_item(Session &s, Input &in, Item &item);
 // Renders an item as text or XML into out (NUL-terminated); false when the
 // rendering fails for another reason than room.
 bool render(Session &s, const Codec &c, void *object, bool xml, std::vector<char> &out);
+// The same through any handle and database id; the library's error in err.
+bool render(H h, U db, const Codec &c, void *object, bool xml, std::vector<char> &out, U &err);
 
 // Reads all of path ("-": standard input) into text; false with the
 // system's reason in why.
@@ -83,7 +86,9 @@ std::string at_line(long line);  // empty for line 0 (unknown)
 // The command's usage on standard error after the reason, exit status 2.
 int usage_error(const char *usage, const std::string &why);
 
-// `lomari demo` (demo.cpp).
+// `lomari demo` (demo.cpp); its --processes form (demo_processes.cpp).
 int cmd_demo(const std::vector<std::string> &args);
+// `lomari db` (db.cpp).
+int cmd_db(const std::vector<std::string> &args);
 
 }  // namespace ltool

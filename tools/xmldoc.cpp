@@ -5,6 +5,7 @@
 // paths search the whole document, so each item needs a document of its
 // own), and the item's encoding is appended.
 #include <cstring>
+#include <regex>
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
@@ -127,6 +128,34 @@ bool each_item(xmlNodePtr root, F f) {
     return f(root);
 }
 
+// The placement that a processing instruction right before the item gives
+// (tenant 0, source 1 without one); the instruction is removed, so that it
+// cannot be taken for the next item's once this one is freed.  False with
+// the fault in f for an instruction that says anything else.
+bool take_placement(xmlNodePtr item, Placement &p, Failure &f) {
+    p = Placement{};
+    xmlNodePtr n = item->prev;
+    while (n && (n->type == XML_TEXT_NODE || n->type == XML_COMMENT_NODE)) n = n->prev;
+    if (!n || n->type != XML_PI_NODE || !named(n, kPlacementTarget)) return true;
+    static const std::regex form(R"re(\s*(tenant="([0-9]{1,5})")?\s*(source="([0-9]{1,3})")?\s*)re");
+    const char *content = n->content ? reinterpret_cast<const char *>(n->content) : "";
+    std::cmatch m;
+    const bool matched = std::regex_match(content, m, form);
+    const unsigned long tenant = matched && m[2].matched ? std::stoul(m[2].str()) : 0;
+    const unsigned long source = matched && m[4].matched ? std::stoul(m[4].str()) : 1;
+    if (!matched || tenant > 0xFFFF || source > 0xFF || source == 0) {
+        f.line = xmlGetLineNo(n);
+        f.detail = std::string("<?") + kPlacementTarget + " " + content +
+                   "?>: expected tenant=\"0..65535\" and source=\"1..255\"";
+        return false;
+    }
+    p.tenant = uint16_t(tenant);
+    p.source = uint8_t(source);
+    xmlUnlinkNode(n);
+    xmlFreeNode(n);
+    return true;
+}
+
 }  // namespace
 
 XmlDoc parse_xml(const char *text, size_t len, Failure &f) {
@@ -204,7 +233,8 @@ bool encode_item(Session &s, const Codec &c, qel_xml_doc_t *doc, std::vector<uin
     return true;
 }
 
-bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<uint8_t> &bytes, Failure &f) {
+bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<uint8_t> &bytes, Failure &f,
+                std::vector<Placement> *placed) {
     xmlSetStructuredErrorFunc(nullptr, ignore);
     XmlDoc doc = parse_xml(text.data(), text.size(), f);
     if (!doc) return false;
@@ -218,6 +248,9 @@ bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<
     if (const Codec *c = codec_by_name(reinterpret_cast<const char *>(root->name))) {
         f.item = std::string("item 1 (") + c->name + ")";
         const long line = xmlGetLineNo(root);
+        Placement p;
+        if (!take_placement(root, p, f)) return false;
+        if (placed) placed->push_back(p);
         U err = 0;
         qel_xml_doc_t *whole = qel_xml_doc_adopt(s.h, doc.release(), &err);
         if (whole && encode_item(s, *c, whole, bytes, f)) return true;
@@ -231,6 +264,9 @@ bool encode_xml(Session &s, const std::string &text, bool validate, std::vector<
         const char *name = reinterpret_cast<const char *>(item->name);
         f.item = "item " + std::to_string(++n) + " (" + name + ")";
         const Codec *c = codec_by_name(name);
+        Placement p;
+        if (!take_placement(item, p, f)) return false;
+        if (placed) placed->push_back(p);
         if (!c || !dump(doc.get(), item, one)) {
             f.line = xmlGetLineNo(item);
             f.detail = c ? "out of memory" : "no message or table record has that name";

@@ -1,10 +1,12 @@
 /*
- * internal.h -- what the runtime's source files share and nothing else sees.
+ * internal.h -- what the runtime's rooms share and nothing else sees.
  *
  * Owns the declarations of: the process-wide logging and allocation-watch
  * flags (read with one relaxed load on the hot paths), the call and write
- * logs, the knob state, the private part of a handle, the allocators, and
- * the key/range database object.
+ * logs, the knob state and the allocation accounting.  Each room of the
+ * runtime (handle/, text/, messages/, db/) has its own header for what
+ * only it and its neighbours use; this header brings them all in, so a
+ * source file that includes it sees the whole private interface.
  */
 #ifndef QELRT_INTERNAL_H
 #define QELRT_INTERNAL_H
@@ -105,130 +107,14 @@ extern std::atomic<uint64_t> g_type_alloc_count;
  * alone when freed, so live bytes never go negative across a reset. */
 extern std::atomic<uint32_t> g_epoch;
 
-/* ---- allocators (handle.cpp, pool.cpp) ------------------------------- */
-
-/* Header-carrying malloc blocks; counted says whether the block takes
- * part in the alloc/free/live-bytes accounting. */
-void *hdr_alloc(uint32_t size, bool counted);
-void hdr_free(void *p);
-
-void *default_alloc(void *alloc_ctx, uint32_t dbid, uint32_t size);
-void *pool_alloc(void *alloc_ctx, uint32_t dbid, uint32_t size);
-/* Frees a block of either allocator: pool blocks are told apart by
- * address, so a handle may switch allocators while objects are live. */
-void any_free(void *alloc_ctx, uint32_t dbid, void *mem);
-
-/* ---- key/range database (quarl.cpp) ---------------------------------- */
-
-struct QuarlDb;
-QuarlDb *quarl_db_new();
-/* Deletes the database; the blocks stored under "__qel_TBI__" keys are
- * released through h's free function. */
-void quarl_db_delete(QuarlDb *db, qel_handle_t *h);
-uint32_t quarl_db_range_count(const QuarlDb *db);
-
-/* ---- message services (messages.cpp) --------------------------------- */
-
-void msg_knobs_reset();
-
 /* ---- trace (trace.cpp) ----------------------------------------------- */
 
 void trace_reset();
 
-/* ---- state-area places (db_reports.cpp) ------------------------------- */
-
-/* The places registered with qellib_update_sttr_offset: object address ->
- * distance from it to its state bytes.  Entries are added or changed,
- * never removed, so a lookup takes no lock: an open-addressing table whose
- * slots get their value before their key, and which is replaced (never
- * reshaped in place) when it grows.  Replaced tables stay until the handle
- * goes, for lookups still running in them.  Changes take the lock; a change
- * to the distance already registered is only a lookup. */
-class SttrPlaces {
-public:
-    SttrPlaces() = default;
-    SttrPlaces(const SttrPlaces &) = delete;
-    SttrPlaces &operator=(const SttrPlaces &) = delete;
-    ~SttrPlaces();
-
-    /* The distance registered for obj (not null); false when none is. */
-    bool find(const void *obj, uint32_t *distance) const;
-    void set(const void *obj, uint32_t distance);
-
-private:
-    struct Slot {
-        std::atomic<uintptr_t> key{0}; /* 0: empty */
-        std::atomic<uint32_t> value{0};
-    };
-    struct Table {
-        uint32_t shift; /* 64 - log2(slot count) */
-        size_t mask;
-        size_t used;
-        Slot *slots;
-    };
-    static size_t home(const Table *t, uintptr_t key) {
-        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> t->shift);
-    }
-    Table *grow(Table *old);
-
-    std::atomic<Table *> table_{nullptr};
-    std::mutex mu_;
-    std::vector<Table *> retired_;
-};
-
-/* ---- database memory (db_toc.cpp) ------------------------------------ */
-
-struct DbState;
-struct DbStateFree {
-    void operator()(DbState *d) const;
-};
-
-/* ---- the private part of a handle (handle.cpp) ----------------------- */
-
-struct HandlePrivate {
-    qel_check_record_t check{};
-    std::mutex mu; /* dictionary and type allocations */
-    /* Looked up by the caller's signature text as is: no key is built.
-     * Signatures are short (32 hex digits), so the hash takes eight bytes
-     * at a time. */
-    struct SigHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const noexcept {
-            uint64_t x = 0x9E3779B97F4A7C15ull ^ s.size();
-            size_t i = 0;
-            for (; i + 8 <= s.size(); i += 8) {
-                uint64_t w;
-                std::memcpy(&w, s.data() + i, 8);
-                x = (x ^ w) * 0xff51afd7ed558ccdull;
-                x ^= x >> 32;
-            }
-            uint64_t w = 0;
-            std::memcpy(&w, s.data() + i, s.size() - i);
-            x = (x ^ w) * 0xc4ceb9fe1a85ec53ull;
-            return static_cast<size_t>(x ^ (x >> 29));
-        }
-    };
-    std::unordered_map<std::string, void *, SigHash, std::equal_to<>> dict;
-    std::vector<void *> type_allocs;
-    std::vector<void *> variant_allocs; /* per-copy variant infos */
-    uint8_t *ws = nullptr;
-    uint32_t ws_len = 0;
-    QuarlDb *quarl = nullptr;
-    qel_db_stats_t db_stats{};
-    SttrPlaces sttr;
-    /* The hooks the runtime last put on the handle; a hook the caller
-     * replaced since is left alone when logging changes. */
-    qel_write_hook_fn hook_set = nullptr;
-    qel_stats_inc_fn stats_set = nullptr;
-    size_t live_index = 0; /* place in the live-handle list */
-    /* The handle's database memory, made by the first database call. */
-    std::unique_ptr<DbState, DbStateFree> db;
-};
-
-inline HandlePrivate *priv(const qel_handle_t *h) {
-    return static_cast<HandlePrivate *>(h->rt_private);
-}
-
 } // namespace qelrt
+
+#include "db/db_internal.h"
+#include "handle/handle_internal.h"
+#include "messages/messages_internal.h"
 
 #endif /* QELRT_INTERNAL_H */

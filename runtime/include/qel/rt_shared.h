@@ -97,7 +97,8 @@ QEL_RT_API int qelrt_db_lock(qelrt_db_t *db);
 QEL_RT_API void qelrt_db_unlock(qelrt_db_t *db);
 
 /* Calls visit with every table of the database's table list (its table
- * handle, whose head is qeldb_table_head_t) in list order. */
+ * handle, whose head is qeldb_table_head_t) in list order.  The caller
+ * holds the lock, as for any other read. */
 QEL_RT_API void qelrt_db_each_table(qelrt_db_t *db,
                                     void (*visit)(void *ctx, void *table),
                                     void *ctx);

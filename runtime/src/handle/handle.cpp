@@ -264,13 +264,15 @@ void qelrt_handle_set_mode(qel_handle_t *h, uint32_t check_state) {
     }
 }
 
+/* A handle bound to a shared database keeps the database's allocator and
+ * store: both switches leave it alone. */
 void qelrt_handle_use_quarl(qel_handle_t *h, int on) {
-    if (h)
+    if (h && !priv(h)->shared)
         h->alloc_ctx = on ? static_cast<void *>(priv(h)->quarl) : nullptr;
 }
 
 void qelrt_handle_use_pool(qel_handle_t *h, int on) {
-    if (!h)
+    if (!h || priv(h)->shared)
         return;
     h->alloc_fn = on ? pool_alloc : default_alloc;
     h->free_fn = any_free; /* tells the two kinds of block apart */

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "db/segment.h"
 #include "internal.h"
 
 using namespace qelrt;
@@ -94,6 +95,12 @@ void qel_update_variant_info(qel_handle_t *h, uint32_t dbid, qel_type_info_t *co
      * to it count per handle (with plain adds) and never share the static
      * records' counters, which other handles add to atomically. */
     if (!is_new || !h || !copy || !static_ti || !static_ti->varinfo) return;
+    /* A copy made through a handle bound to a shared database has its
+     * records in the segment, where every process counts into them. */
+    if (priv(h)->shared && shared_db_at(copy)) {
+        shared_variant_info(h, copy, static_ti);
+        return;
+    }
     const qel_variant_info_t *svi = static_ti->varinfo;
     int n = svi->n_variants > 0 ? svi->n_variants : 1;
     auto *vi = static_cast<qel_variant_info_t *>(

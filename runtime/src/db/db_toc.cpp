@@ -3,7 +3,9 @@
  *
  * Owns: the database memory a handle reaches (its table list, its TOC of
  * tables filed by type luid and name or id, its per-tenant record
- * counters), the write-lock and shared-database answers, object-id mapping
+ * counters: the handle's own in the heap, or the segment's when the handle
+ * is bound to a shared database, one code for both through DbStateT), the
+ * write-lock and shared-database answers, object-id mapping
  * creation, the collector list, cursors and deferred record destruction,
  * the replication cache, location release, tenancy, bassert, and the knobs
  * of qel/rt_control_db.h that steer them.
@@ -11,24 +13,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <new>
 #include <set>
-#include <tuple>
 
+#include "db/segment.h"
 #include "internal.h"
 #include "qel/rt_control_db.h"
 
 namespace qelrt {
 
-struct DbState {
-    qeldb_table_list_t list{nullptr, nullptr};
-    bool has_list = false;
-    qeldb_toc_t toc{0, nullptr};
-    bool has_toc = false;
-    /* TOC entries: key (luid bytes, 'N' and name, or 'I' and id bytes). */
-    std::map<std::string, void *> filed;
-    std::map<const void *, std::string> key_of;
-    std::map<std::tuple<const void *, uint16_t, uint8_t>, uint32_t> tenants;
-};
+/* A handle's own database memory, in the process heap. */
+struct DbState : DbStateT<std::allocator<char>> {};
 
 void DbStateFree::operator()(DbState *d) const { delete d; }
 
@@ -81,32 +76,41 @@ bool fails(std::string_view call, uint32_t *err) {
     return code != 0;
 }
 
-DbState *db_of(qel_handle_t *h) {
-    if (!h || !h->rt_private)
-        return nullptr;
+DbState *heap_db(qel_handle_t *h) {
     HandlePrivate *pv = priv(h);
     if (!pv->db)
         pv->db.reset(new (std::nothrow) DbState);
     return pv->db.get();
 }
 
-std::string toc_key(const uint8_t *luid, bool by_name, const char *name,
-                    uint32_t name_len, uint64_t id) {
-    std::string k(16, '\0');
+/* Calls f with the database memory h reaches (the segment's for a bound
+ * handle, else the handle's own, made on first use), or with a null
+ * pointer of the heap kind when there is none. */
+template <class F> decltype(auto) on_db(qel_handle_t *h, F &&f) {
+    if (!h || !h->rt_private)
+        return f(static_cast<DbStateT<std::allocator<char>> *>(nullptr));
+    if (qelrt_db *s = priv(h)->shared)
+        return f(&s->roots->db);
+    return f(static_cast<DbStateT<std::allocator<char>> *>(heap_db(h)));
+}
+
+TocKey toc_key(const uint8_t *luid, bool by_name, const char *name, uint32_t name_len,
+               uint64_t id) {
+    TocKey k;
+    std::memset(&k, 0, sizeof k);
     if (luid)
-        std::memcpy(k.data(), luid, 16);
+        std::memcpy(k.luid, luid, 16);
+    k.by_name = by_name;
     if (by_name) {
-        k += 'N';
         if (name)
-            k.append(name, strnlen(name, name_len));
+            std::memcpy(k.name, name, strnlen(name, std::min<size_t>(name_len, sizeof k.name - 1)));
     } else {
-        k += 'I';
-        k.append(reinterpret_cast<const char *>(&id), sizeof id);
+        k.id = id;
     }
     return k;
 }
 
-std::string key_of_table(const qeldb_table_head_t *t) {
+TocKey key_of_table(const qeldb_table_head_t *t) {
     const auto *ti = static_cast<const qel_type_info_t *>(t->tinfo);
     return toc_key(ti ? ti->luid : nullptr, t->open_mode == 0, t->name,
                    sizeof t->name, t->table_id);
@@ -127,22 +131,24 @@ qeldb_table_list_t *qellib_database_table_toc_create(qel_handle_t *h, uint32_t d
     logc("qellib_database_table_toc_create", w(h), dbid);
     if (fails("table_toc", err))
         return nullptr;
-    DbState *d = db_of(h);
-    if (!d) {
-        if (err)
-            *err = 12;
-        return nullptr;
-    }
-    /* Table memory is range-registered: a handle that makes tables without
-     * a key/range database of its own is given the one it carries. */
-    if (!h->alloc_ctx)
-        h->alloc_ctx = priv(h)->quarl;
-    if (!d->has_list) {
-        d->list.first = nullptr;
-        d->list.last_link = &d->list.first;
-        d->has_list = true;
-    }
-    return &d->list;
+    return on_db(h, [&](auto *d) -> qeldb_table_list_t * {
+        if (!d) {
+            if (err)
+                *err = 12;
+            return nullptr;
+        }
+        /* Table memory is range-registered: a handle that makes tables
+         * without a key/range database of its own is given the one it
+         * carries. */
+        if (!h->alloc_ctx)
+            h->alloc_ctx = priv(h)->quarl;
+        if (!d->has_list) {
+            d->list.first = nullptr;
+            d->list.last_link = &d->list.first;
+            d->has_list = true;
+        }
+        return &d->list;
+    });
 }
 
 qeldb_table_list_t *qellib_database_table_toc_get(qel_handle_t *h, uint32_t dbid,
@@ -150,31 +156,30 @@ qeldb_table_list_t *qellib_database_table_toc_get(qel_handle_t *h, uint32_t dbid
     logc("qellib_database_table_toc_get", w(h), dbid);
     if (fails("table_toc", err))
         return nullptr;
-    DbState *d = db_of(h);
-    if (!d || !d->has_list || knobs().hide_list.load())
-        return nullptr;
-    return &d->list;
+    return on_db(h, [&](auto *d) -> qeldb_table_list_t * {
+        return !d || !d->has_list || knobs().hide_list.load() ? nullptr : &d->list;
+    });
 }
 
 qeldb_toc_t *qeldb_database_toc_open(qel_handle_t *h, uint32_t dbid, uint32_t *err) {
     logc("qeldb_database_toc_open", w(h), dbid);
     if (fails("toc_open", err))
         return nullptr;
-    DbState *d = db_of(h);
-    if (!d || knobs().deny_toc.load(std::memory_order_relaxed))
-        return nullptr;
-    d->has_toc = true;
-    return &d->toc;
+    return on_db(h, [&](auto *d) -> qeldb_toc_t * {
+        if (!d || knobs().deny_toc.load(std::memory_order_relaxed))
+            return nullptr;
+        d->has_toc = true;
+        return &d->toc;
+    });
 }
 
 qeldb_toc_t *qeldb_database_toc_get(qel_handle_t *h, uint32_t dbid, uint32_t *err) {
     logc("qeldb_database_toc_get", w(h), dbid);
     if (fails("toc_get", err))
         return nullptr;
-    DbState *d = db_of(h);
-    if (!d || !d->has_toc || knobs().hide_toc.load())
-        return nullptr;
-    return &d->toc;
+    return on_db(h, [&](auto *d) -> qeldb_toc_t * {
+        return !d || !d->has_toc || knobs().hide_toc.load() ? nullptr : &d->toc;
+    });
 }
 
 void *qeldb_database_toc_get_table_root(qel_handle_t *h, uint32_t dbid,
@@ -185,11 +190,12 @@ void *qeldb_database_toc_get_table_root(qel_handle_t *h, uint32_t dbid,
     logc("qeldb_database_toc_get_table_root", w(h), dbid, id, (uint64_t)by_name);
     if (fails("toc_find", err))
         return nullptr;
-    DbState *d = db_of(h);
-    if (!d || luid_len != 16)
-        return nullptr;
-    auto it = d->filed.find(toc_key(luid, by_name != 0, name, name_len, id));
-    return it == d->filed.end() ? nullptr : it->second;
+    return on_db(h, [&](auto *d) -> void * {
+        if (!d || luid_len != 16)
+            return nullptr;
+        auto it = d->filed.find(toc_key(luid, by_name != 0, name, name_len, id));
+        return it == d->filed.end() ? nullptr : it->second;
+    });
 }
 
 void qeldb_database_toc_insert(qel_handle_t *h, uint32_t dbid, void *table,
@@ -197,19 +203,28 @@ void qeldb_database_toc_insert(qel_handle_t *h, uint32_t dbid, void *table,
     logc("qeldb_database_toc_insert", w(h), dbid, w(table), (uint64_t)dynamic);
     if (fails("toc_insert", err))
         return;
-    DbState *d = db_of(h);
-    if (!d || !table) {
-        if (err)
-            *err = 22;
-        return;
-    }
-    std::string k = key_of_table(static_cast<qeldb_table_head_t *>(table));
-    if (!d->filed.emplace(k, table).second) {
-        if (err)
-            *err = 17;
-        return;
-    }
-    d->key_of[table] = std::move(k);
+    const uint32_t code = on_db(h, [&](auto *d) -> uint32_t {
+        if (!d || !table)
+            return 22;
+        const TocKey k = key_of_table(static_cast<qeldb_table_head_t *>(table));
+        /* Both entries or neither: a full segment refuses with 12. */
+        try {
+            auto at = d->filed.emplace(k, table);
+            if (!at.second)
+                return 17;
+            try {
+                d->key_of.emplace(reinterpret_cast<uintptr_t>(table), k);
+            } catch (...) {
+                d->filed.erase(at.first);
+                throw;
+            }
+        } catch (const std::bad_alloc &) {
+            return 12;
+        }
+        return 0;
+    });
+    if (code && err)
+        *err = code;
 }
 
 void qeldb_database_toc_delete(qel_handle_t *h, uint32_t dbid, void *table,
@@ -217,27 +232,38 @@ void qeldb_database_toc_delete(qel_handle_t *h, uint32_t dbid, void *table,
     logc("qeldb_database_toc_delete", w(h), dbid, w(table));
     if (fails("toc_delete", err))
         return;
-    DbState *d = db_of(h);
-    auto it = d ? d->key_of.find(table) : decltype(d->key_of.end()){};
-    if (!d || it == d->key_of.end()) {
-        if (err)
-            *err = 2;
-        return;
-    }
-    d->filed.erase(it->second);
-    d->key_of.erase(it);
-    /* The table's per-tenant counters go with it. */
-    for (auto t = d->tenants.begin(); t != d->tenants.end();)
-        t = std::get<0>(t->first) == table ? d->tenants.erase(t) : std::next(t);
+    const bool found = on_db(h, [&](auto *d) {
+        if (!d)
+            return false;
+        auto it = d->key_of.find(reinterpret_cast<uintptr_t>(table));
+        if (it == d->key_of.end())
+            return false;
+        d->filed.erase(it->second);
+        d->key_of.erase(it);
+        /* The table's per-tenant counters go with it. */
+        const auto id = reinterpret_cast<uintptr_t>(table);
+        d->tenants.erase(d->tenants.lower_bound(TenantKey{id, 0, 0}),
+                         d->tenants.lower_bound(TenantKey{id + 1, 0, 0}));
+        return true;
+    });
+    if (!found && err)
+        *err = 2;
 }
 
+/* 1 once this process has a shared database attached, or while the knob
+ * says so. */
 int qellib_db_is_shared(void) {
     logc("qellib_db_is_shared");
-    return knobs().shared.load();
+    return knobs().shared.load() || shared_any_attached() ? 1 : 0;
 }
 
+/* A bound handle: does the calling thread hold its database's lock?  Any
+ * other handle: the knob's answer. */
 int qellib_database_is_write_locked(qel_handle_t *h) {
     logc("qellib_database_is_write_locked", w(h));
+    if (h && h->rt_private)
+        if (qelrt_db *s = priv(h)->shared)
+            return shared_lock_held(s) ? 1 : 0;
     return knobs().write_locked.load();
 }
 
@@ -347,14 +373,28 @@ void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, void *table
     logc("qeldb_update_tenant_counter", w(table), (uint64_t)add, tenant, source);
     if (fails("tenant_counter", err))
         return;
-    DbState *d = db_of(h);
-    if (!d)
-        return;
-    uint32_t &n = d->tenants[{table, tenant, source}];
-    if (add)
-        ++n;
-    else if (n)
-        --n;
+    const uint32_t code = on_db(h, [&](auto *d) -> uint32_t {
+        if (!d)
+            return 0;
+        const TenantKey k{reinterpret_cast<uintptr_t>(table), tenant, source};
+        auto it = d->tenants.find(k);
+        if (it == d->tenants.end()) {
+            if (!add)
+                return 0;
+            try {
+                it = d->tenants.emplace(k, 0u).first;
+            } catch (const std::bad_alloc &) {
+                return 12;
+            }
+        }
+        if (add)
+            ++it->second;
+        else if (it->second)
+            --it->second;
+        return 0;
+    });
+    if (code && err)
+        *err = code;
 }
 
 uint32_t qeldb_get_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, const void *table,
@@ -364,16 +404,17 @@ uint32_t qeldb_get_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, const void
     if (knobs().fail_count.load(std::memory_order_relaxed))
         if (uint32_t code = failing("tenant_counter"))
             return code;
-    DbState *d = db_of(h);
-    uint32_t n = 0;
-    if (d) {
-        auto lo = d->tenants.lower_bound({table, tenant, 0});
-        for (auto it = lo; it != d->tenants.end() && std::get<0>(it->first) == table &&
-                           std::get<1>(it->first) == tenant;
-             ++it)
-            if (!source || std::get<2>(it->first) == *source)
-                n += it->second;
-    }
+    const uint32_t n = on_db(h, [&](auto *d) {
+        uint32_t sum = 0;
+        if (!d)
+            return sum;
+        const auto id = reinterpret_cast<uintptr_t>(table);
+        for (auto it = d->tenants.lower_bound(TenantKey{id, tenant, 0});
+             it != d->tenants.end() && it->first.table == id && it->first.tenant == tenant; ++it)
+            if (!source || it->first.source == *source)
+                sum += it->second;
+        return sum;
+    });
     if (result)
         *result = n;
     return 0;
@@ -406,14 +447,15 @@ void qelrt_db_set_shared(int on) { knobs().shared.store(on); }
 void qelrt_db_set_write_locked(int on) { knobs().write_locked.store(on); }
 
 void qelrt_db_toc_mark_shared(qel_handle_t *h, int on) {
-    DbState *d = db_of(h);
-    if (!d)
-        return;
-    d->has_toc = true;
-    if (on)
-        d->toc.flags |= QELDB_TOC_SHARED;
-    else
-        d->toc.flags &= ~QELDB_TOC_SHARED;
+    on_db(h, [&](auto *d) {
+        if (!d)
+            return;
+        d->has_toc = true;
+        if (on)
+            d->toc.flags |= QELDB_TOC_SHARED;
+        else
+            d->toc.flags &= ~QELDB_TOC_SHARED;
+    });
 }
 
 void qelrt_db_enable_cursors(const void *table, int on) {
@@ -470,23 +512,23 @@ void qelrt_db_hide(int table_list, int toc) {
 void qelrt_db_deny_toc(int on) { knobs().deny_toc.store(on); }
 
 uint32_t qelrt_db_toc_size(qel_handle_t *h) {
-    DbState *d = db_of(h);
-    return d ? static_cast<uint32_t>(d->filed.size()) : 0;
+    return on_db(h, [&](auto *d) { return d ? static_cast<uint32_t>(d->filed.size()) : 0u; });
 }
 
 uint32_t qelrt_db_table_list_size(qel_handle_t *h) {
-    DbState *d = db_of(h);
-    if (!d || !d->has_list)
-        return 0;
-    uint32_t n = 0;
-    qeldb_table_head_t **link = &d->list.first;
-    for (qeldb_table_head_t *t = d->list.first; t; t = t->next) {
-        if (t->prev_link != link)
-            return UINT32_MAX;
-        link = &t->next;
-        ++n;
-    }
-    return d->list.last_link == link ? n : UINT32_MAX;
+    return on_db(h, [&](auto *d) -> uint32_t {
+        if (!d || !d->has_list)
+            return 0;
+        uint32_t n = 0;
+        qeldb_table_head_t **link = &d->list.first;
+        for (qeldb_table_head_t *t = d->list.first; t; t = t->next) {
+            if (t->prev_link != link)
+                return UINT32_MAX;
+            link = &t->next;
+            ++n;
+        }
+        return d->list.last_link == link ? n : UINT32_MAX;
+    });
 }
 
 uint32_t qelrt_bassert_count(void) { return knobs().bassert_count.load(); }
