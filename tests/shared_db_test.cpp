@@ -419,6 +419,12 @@ TEST_F(SharedDb, FullSegmentRefusesWithNothingHalfWritten) {
         EXPECT_LE(T.count(h, h->database_id, t), made.size());
         total += made.size();
     }
+    // Opening further tables in the full segment fails with 12 too, without an abort.
+    const Tab first{kTableViews[0]};
+    U e = 0;
+    for (int i = 0; i < 4096 && !e; ++i)
+        first.open(h, h->database_id, ("more" + std::to_string(i)).c_str(), 0, &e);
+    EXPECT_EQ(e, 12u);
     qelrt_db_unlock(db);
     EXPECT_GT(total, 0u);
 }

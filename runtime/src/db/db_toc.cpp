@@ -218,7 +218,7 @@ void qeldb_database_toc_insert(qel_handle_t *h, uint32_t dbid, void *table,
                 d->filed.erase(at.first);
                 throw;
             }
-        } catch (const std::bad_alloc &) {
+        } catch (const std::exception &) {
             return 12;
         }
         return 0;
@@ -383,7 +383,7 @@ void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, void *table
                 return 0;
             try {
                 it = d->tenants.emplace(k, 0u).first;
-            } catch (const std::bad_alloc &) {
+            } catch (const std::exception &) {
                 return 12;
             }
         }

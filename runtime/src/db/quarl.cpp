@@ -92,7 +92,7 @@ int quarl_set_range(void *db, void *addr, uint32_t len, uint32_t dbid) {
             uint32_t &have = d->ranges[reinterpret_cast<uintptr_t>(addr)];
             if (len > have)
                 have = len;
-        } catch (const std::bad_alloc &) {
+        } catch (const std::exception &) {
             return 0;
         }
         return 1;
@@ -132,7 +132,7 @@ int quarl_set_key(void *db, const char *key, void *value) {
         try {
             Guard g(d->mu);
             d->keys[k] = value;
-        } catch (const std::bad_alloc &) {
+        } catch (const std::exception &) {
             return 0;
         }
         return 1;

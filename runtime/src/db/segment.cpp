@@ -139,8 +139,18 @@ qelrt_db *shared_db_at(const void *addr) {
 
 bool shared_any_attached() { return g_attached_count.load(std::memory_order_relaxed) != 0; }
 
+/* Until the first handle has filed the domain's type-info copies, blocks
+ * for objects and tables leave kTypeReserve bytes free: the registration
+ * that the first object runs must be able to finish, or the objects made
+ * afterwards would refer to the library's own records, whose address
+ * differs in every other process. */
+constexpr size_t kTypeReserve = 32u << 10;
+
 void *shared_alloc_block(qelrt_db *db, size_t size) {
     if (alloc_should_fail())
+        return nullptr;
+    if (RT_UNLIKELY(db->roots->dict.empty()) &&
+        db->mb.get_free_memory() < size + kTypeReserve)
         return nullptr;
     return db->mb.allocate(size ? size : 1, std::nothrow);
 }
