@@ -5,6 +5,8 @@
 // shape of the encoding, of the two walks and how untrusted input is met).
 #include "codec/binary.h"
 
+#include <utility>
+
 #include "codec/codec_internal.h"
 #include "types/arrays.h"
 #include "types/lifecycle.h"
@@ -113,10 +115,19 @@ struct Reader {
         else if constexpr (K == Kind::Str) get_str<false>(at<char>(o, f.offset), p, end);
         else p = get_enum<false>(*f.en, at(o, f.offset), o, p, end);
     }
-    template <Kind... K>
+    // A field of a flat shape at its constant offset, unchecked.
+    template <Kind K, uint16_t Off>
+    [[gnu::always_inline]] void get_at(const EnumDesc *en, void *o, const uint8_t *&p, const uint8_t *end) {
+        if constexpr (K == Kind::U8) get<false>(at<uint8_t>(o, Off), p, end);
+        else if constexpr (K == Kind::U16) get<false>(at<uint16_t>(o, Off), p, end);
+        else if constexpr (K == Kind::U32) get<false>(at<uint32_t>(o, Off), p, end);
+        else if constexpr (K == Kind::Str) get_str<false>(at<char>(o, Off), p, end);
+        else p = get_enum<false>(*en, at(o, Off), o, p, end);
+    }
+    template <int I, Kind... K>
     [[gnu::always_inline]] const uint8_t *get_shaped(const TypeDesc &T, void *o, const uint8_t *p,
                                                      const uint8_t *end, bool wire_state, uint8_t *sb,
-                                                     Shape<K...>) {
+                                                     Shape<I, K...>) {
         const FieldDesc *f = T.fields;
         ((get_known<K>(*f, o, p, end), state_byte<false>(wire_state, sb, f->state_idx, p, end), ++f), ...);
         return p;
@@ -127,10 +138,11 @@ struct Reader {
     // and a jump that holds the element's own part; on a tracking handle
     // the element must be tracked.  Returns null for any other element,
     // having read nothing: the general body walk then takes it.
-    template <bool Trk, Kind... K>
-    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &E, const FlatPlan<Shape<K...>> &fp, void *el,
+    template <bool Trk, int I, Kind... K>
+    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &E, const FlatPlan<Shape<I, K...>> &fp, void *el,
                                                    const uint8_t *p, const uint8_t *end, uint8_t *esb,
                                                    qel_type_info_t *&ti) {
+        using S = Shape<I, K...>;
         if (__builtin_expect(end - p < kMinBody, 0)) return nullptr;
         const int8_t v0 = static_cast<int8_t>(p[0]);
         const uint8_t wire = p[1];
@@ -144,9 +156,11 @@ struct Reader {
         const uint8_t *const body_end = p + 2 + jump;
         uint8_t *sb = Trk && wire_state ? esb : nullptr;
         p += kMinBody;
-        const FieldDesc *f = fp.f;
-        ((get_known<K>(*f, el, p, body_end), state_byte<false>(wire_state, sb, f->state_idx, p, body_end), ++f),
-         ...);
+        // Fields at the shape's constant offsets, state byte J after field J.
+        [&]<size_t... J>(std::index_sequence<J...>) {
+            ((get_at<K, S::off(J)>(fp.en[J], el, p, body_end), state_byte<false>(wire_state, sb, J, p, body_end)),
+             ...);
+        }(std::make_index_sequence<sizeof...(K)>{});
         if (__builtin_expect(body_end > p, 0)) {
             trace_uuu(kTrace1, tpi(E, tp::type::jump), uint32_t(p - buf), uint32_t(body_end - jump - buf), jump);
             p = body_end;
