@@ -400,21 +400,32 @@ const uint8_t *Reader::get_list_elems(const TypeDesc &T, void *o, uint32_t count
 
 // count new elements made after plan, read and appended to o's list: a
 // flat element of a known shape on a plain handle with the common header
-// through get_flat, any other through the body walk.
+// through get_flat, any other through the body walk.  On a plain handle
+// the elements are made by fresh_create (copies of the first one's
+// initialized bytes where nothing observes an initialize) and, when no one
+// sees the list's writes, appended by plain stores in this loop.
 template <bool Trk, class S>
 const uint8_t *Reader::get_fresh_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
                                        const uint8_t *end, const InitPlan &plan) {
     const TypeDesc &E = list_elem(T);
     const FlatPlan<S> fp(E);
     qel_type_info_t *ti = nullptr;
+    FreshRun fresh;
+    const bool unseen = !Trk && !list_writes_seen(h);
+    uint16_t link = E.link_off;
+    if constexpr (!std::is_same_v<S, NoShape>) link = S::kLinkOff;
     for (uint32_t k = 0; k < count; ++k) {
-        void *el = obj_create_with(E, plan, h, db);
+        void *el = Trk ? obj_create_with(E, plan, h, db) : fresh_create(E, plan, fresh, h, db);
         if (!el || el == E.null_obj) {
             fail(LOMARI_ERR_NO_MEMORY);
             return p;
         }
         const uint8_t *q = fast && !Trk ? get_flat<false>(E, fp, el, p, end, nullptr, ti) : nullptr;
         p = q ? q : get_elem<S>(E, el, p, end, nullptr, false);
+        if (__builtin_expect(!failed && unseen, 1)) {
+            list_append_unseen(T, link, o, el);
+            continue;
+        }
         if (failed || !list_append(T, h, db, o, el, Trk, err)) {
             // Not in the list: the half-built element is ours to release.
             obj_destroy(E, h, db, el, kFreeStorage);
