@@ -183,7 +183,12 @@ struct Writer {
     // asked once per list or array (slot dom, kUnasked until then): one
     // above the domain's is reported and sent as the domain's.
     static constexpr int kUnasked = INT_MIN;
-    uint8_t enum_sent(const EnumDesc &E, const void *inst, int &dom) {
+    // A variant in [0, domain] sends 0: one compare, false while unasked.
+    [[gnu::always_inline]] uint8_t enum_sent(const EnumDesc &E, const void *inst, int &dom) {
+        if (__builtin_expect(int{static_cast<uint8_t>(hdr(inst)->variant)} <= dom, 1)) return 0;
+        return enum_sent_slow(E, inst, dom);
+    }
+    [[gnu::noinline]] uint8_t enum_sent_slow(const EnumDesc &E, const void *inst, int &dom) {
         if (dom == kUnasked) dom = rt.domain_variant(h, err, slot_of(E), E.ti);
         return static_cast<uint8_t>(sent_variant(hdr(inst)->variant, dom));
     }
@@ -400,7 +405,11 @@ uint8_t *Writer::put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, in
     const FlatPlan<S> fp(E);
     EnumDoms<S> doms;
     const void *el = a->first;
-    for (uint32_t safe = uint32_t(stop - p) / (bound + QEL_RA_DATA_LEN); safe && el && el != a; --safe) {
+    // As many elements as the count says and the room holds whatever their
+    // headers; the walk still stops at the anchor.
+    uint32_t n = uint32_t(stop - p) / (bound + QEL_RA_DATA_LEN);
+    if (n > a->count) n = a->count;
+    for (; n && el && el != a; --n) {
         p = put_flat<Trk>(E, fp, el, p, domain, doms.d, Trk ? state_area(E, h, el) : nullptr);
         el = next_in<S>(E, el);
     }
