@@ -407,8 +407,9 @@ uint8_t *Writer::put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, in
     const void *el = a->first;
     // As many elements as the count says and the room holds whatever their
     // headers; the walk still stops at the anchor.
-    uint32_t n = uint32_t(stop - p) / (bound + QEL_RA_DATA_LEN);
-    if (n > a->count) n = a->count;
+    const uint32_t room_left = uint32_t(stop - p), most = bound + QEL_RA_DATA_LEN;
+    uint32_t n = a->count;
+    if (uint64_t{n} * most > room_left) n = room_left / most;  // no division when the room holds all
     for (; n && el && el != a; --n) {
         p = put_flat<Trk>(E, fp, el, p, domain, doms.d, Trk ? state_area(E, h, el) : nullptr);
         el = next_in<S>(E, el);
