@@ -197,6 +197,7 @@ class Model:
         # field kinds, so that the codec can walk each shape without
         # looking at the kinds.
         self.flat_shapes = []
+        self.flat_shape_offsets = []
         for t in self.types:
             kinds = tuple(f.kind for f in t.fields)
             if any(k in ("list", "pair_count", "array") for k in kinds):
@@ -204,7 +205,16 @@ class Model:
                 continue
             if kinds not in self.flat_shapes:
                 self.flat_shapes.append(kinds)
+                # The layout follows from the kinds alone: every type of a
+                # shape has its fields, and a list element its link words,
+                # at the same offsets, which the codec takes as constants.
+                last = t.fields[-1]
+                self.flat_shape_offsets.append(
+                    [f.offset for f in t.fields] + [round_up(last.offset + last.size, 8)])
             t.flat_shape = self.flat_shapes.index(kinds)
+            offs = self.flat_shape_offsets[t.flat_shape]
+            assert [f.offset for f in t.fields] == offs[:-1], t.name
+            assert t.list_owner is None or t.link_off == offs[-1], t.name
         self.messages = [Message(n, i, self.type_by[b], tag, *S.LUIDS[n])
                          for i, (n, b, tag) in enumerate(S.MESSAGES)]
         self.tables = [Table(n, i, p, *S.LUIDS[n], *S.LUIDS[n + "_record"])

@@ -82,8 +82,19 @@ TEST_P(Binary, LengthsAndRoundTripsAsANewerWriterSendsThem) {
             void *d = Create();
             const uint8_t flags = Flags(d) | (track ? QEL_OF_TRACKED : 0);
             qelrt_trace_clear();
+            const uint64_t made = n && ty.List() ? Counts(ty.Elements(o).at(0)).created : 0;
             EXPECT_EQ(Decode(newer, d), b.size() + 5);
             EXPECT_EQ(Err(), 0u);
+            if (n && ty.List()) {  // fresh elements after the first: its headers and enumeration headers, each counted
+                const std::vector<void *> els = ty.Elements(d);
+                const TypeDesc &et = *ty.List()->elem;
+                EXPECT_EQ(Counts(els.at(0)).created - made, n);
+                for (void *el : els) {
+                    EXPECT_EQ(std::memcmp(el, els[0], 11), 0);
+                    for (unsigned i = 0; i < et.nfields; ++i)
+                        if (et.fields[i].kind == Kind::Enum) { EXPECT_EQ(std::memcmp(static_cast<uint8_t *>(el) + et.fields[i].offset, static_cast<uint8_t *>(els[0]) + et.fields[i].offset, 11), 0); }
+                }
+            }
             const std::string text = "offset_jump read_len " + std::to_string(b.size()) +
                                      " offset_jump_base 2 _qel_variant_jump " + std::to_string(b.size() + 3);
             EXPECT_EQ(std::make_pair(Traced(text.c_str()), Traced("offset_jump")), std::make_pair(1u, 1u)) << text;

@@ -18,5 +18,12 @@ def emit(M):
         o.append("    X(%d, %s) \\" % (i, ", ".join("Kind::" + KINDS[k] for k in kinds)))
     o.append("")
     o.append("inline constexpr uint32_t kFlatShapeCount = %d;" % len(M.flat_shapes))
+    width = max(len(offs) for offs in M.flat_shape_offsets)
+    o.append("\n// Per flat shape: the byte offset of each field inside an instance, then")
+    o.append("// that of the link words a list element of the shape carries.")
+    o.append("inline constexpr uint16_t kFlatShapeOffsets[kFlatShapeCount][%d] = {" % width)
+    for offs in M.flat_shape_offsets:
+        o.append("    {%s}," % ", ".join(str(x) for x in offs))
+    o.append("};")
     o.append("\n}  // namespace lomari")
     return "\n".join(o) + "\n"

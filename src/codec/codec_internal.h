@@ -42,6 +42,7 @@
 // block is released, a half-built list element destroyed).
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <type_traits>
 
@@ -87,23 +88,34 @@ inline uint32_t sent_count(const TypeDesc &T, const void *o) {
 // The field kinds of a flat type known at compile time: the walks of list
 // and array elements are instantiated once per shape of the schema
 // (LOMARI_FLAT_SHAPES), so that an element's fields are read and written
-// without looking at their kinds.  NoShape: the kinds are looked up.
-template <Kind... K>
-struct Shape {};
+// without looking at their kinds, at the offsets the generator gives for
+// the shape (kFlatShapeOffsets), with the state byte of field i at i.
+// NoShape: the kinds are looked up.
+template <int I, Kind... K>
+struct Shape {
+    static constexpr unsigned kFields = sizeof...(K);
+    static constexpr uint16_t off(unsigned i) { return kFlatShapeOffsets[I][i]; }
+    static constexpr uint16_t kLinkOff = kFlatShapeOffsets[I][sizeof...(K)];
+};
 struct NoShape {};
 
-// The field descriptors of a flat shape, copied into a walk's locals once
-// per list or array: no byte the walk stores into elements or output can
-// then alias them, so its loop keeps them in registers.
+// What a walk of a flat shape needs of the element's descriptor, copied
+// into its locals once per list or array: the enumeration descriptor of
+// each field (null for the others).  No byte the walk stores into
+// elements or output can then alias them.
 template <class S>
 struct FlatPlan {
     explicit FlatPlan(const TypeDesc &) {}
 };
-template <Kind... K>
-struct FlatPlan<Shape<K...>> {
-    FieldDesc f[sizeof...(K)];
+template <int I, Kind... K>
+struct FlatPlan<Shape<I, K...>> {
+    const EnumDesc *en[sizeof...(K)];
     explicit FlatPlan(const TypeDesc &E) {
-        for (unsigned i = 0; i < sizeof...(K); ++i) f[i] = E.fields[i];
+        for (unsigned i = 0; i < sizeof...(K); ++i) {
+            assert((E.fields[i].offset == Shape<I, K...>::off(i) && E.fields[i].state_idx == i));
+            en[i] = E.fields[i].en;
+        }
+        assert((E.link_off == 0 || E.link_off == Shape<I, K...>::kLinkOff));
     }
 };
 
@@ -112,7 +124,7 @@ template <class F>
 [[gnu::always_inline]] inline auto with_shape(int8_t shape, F &&f) {
     switch (shape) {
 #define LOMARI_SHAPE_CASE(i, ...) \
-    case i: return f(Shape<__VA_ARGS__>{});
+    case i: return f(Shape<i, __VA_ARGS__>{});
         LOMARI_FLAT_SHAPES(LOMARI_SHAPE_CASE)
 #undef LOMARI_SHAPE_CASE
     default: return f(NoShape{});

@@ -5,6 +5,8 @@
 // shape of the encoding, of the two walks and how untrusted input is met).
 #include "codec/binary.h"
 
+#include <utility>
+
 #include "codec/codec_internal.h"
 #include "types/arrays.h"
 #include "types/lifecycle.h"
@@ -113,10 +115,19 @@ struct Reader {
         else if constexpr (K == Kind::Str) get_str<false>(at<char>(o, f.offset), p, end);
         else p = get_enum<false>(*f.en, at(o, f.offset), o, p, end);
     }
-    template <Kind... K>
+    // A field of a flat shape at its constant offset, unchecked.
+    template <Kind K, uint16_t Off>
+    [[gnu::always_inline]] void get_at(const EnumDesc *en, void *o, const uint8_t *&p, const uint8_t *end) {
+        if constexpr (K == Kind::U8) get<false>(at<uint8_t>(o, Off), p, end);
+        else if constexpr (K == Kind::U16) get<false>(at<uint16_t>(o, Off), p, end);
+        else if constexpr (K == Kind::U32) get<false>(at<uint32_t>(o, Off), p, end);
+        else if constexpr (K == Kind::Str) get_str<false>(at<char>(o, Off), p, end);
+        else p = get_enum<false>(*en, at(o, Off), o, p, end);
+    }
+    template <int I, Kind... K>
     [[gnu::always_inline]] const uint8_t *get_shaped(const TypeDesc &T, void *o, const uint8_t *p,
                                                      const uint8_t *end, bool wire_state, uint8_t *sb,
-                                                     Shape<K...>) {
+                                                     Shape<I, K...>) {
         const FieldDesc *f = T.fields;
         ((get_known<K>(*f, o, p, end), state_byte<false>(wire_state, sb, f->state_idx, p, end), ++f), ...);
         return p;
@@ -127,10 +138,11 @@ struct Reader {
     // and a jump that holds the element's own part; on a tracking handle
     // the element must be tracked.  Returns null for any other element,
     // having read nothing: the general body walk then takes it.
-    template <bool Trk, Kind... K>
-    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &E, const FlatPlan<Shape<K...>> &fp, void *el,
+    template <bool Trk, int I, Kind... K>
+    [[gnu::always_inline]] const uint8_t *get_flat(const TypeDesc &E, const FlatPlan<Shape<I, K...>> &fp, void *el,
                                                    const uint8_t *p, const uint8_t *end, uint8_t *esb,
                                                    qel_type_info_t *&ti) {
+        using S = Shape<I, K...>;
         if (__builtin_expect(end - p < kMinBody, 0)) return nullptr;
         const int8_t v0 = static_cast<int8_t>(p[0]);
         const uint8_t wire = p[1];
@@ -144,9 +156,11 @@ struct Reader {
         const uint8_t *const body_end = p + 2 + jump;
         uint8_t *sb = Trk && wire_state ? esb : nullptr;
         p += kMinBody;
-        const FieldDesc *f = fp.f;
-        ((get_known<K>(*f, el, p, body_end), state_byte<false>(wire_state, sb, f->state_idx, p, body_end), ++f),
-         ...);
+        // Fields at the shape's constant offsets, state byte J after field J.
+        [&]<size_t... J>(std::index_sequence<J...>) {
+            ((get_at<K, S::off(J)>(fp.en[J], el, p, body_end), state_byte<false>(wire_state, sb, J, p, body_end)),
+             ...);
+        }(std::make_index_sequence<sizeof...(K)>{});
         if (__builtin_expect(body_end > p, 0)) {
             trace_uuu(kTrace1, tpi(E, tp::type::jump), uint32_t(p - buf), uint32_t(body_end - jump - buf), jump);
             p = body_end;
@@ -386,21 +400,32 @@ const uint8_t *Reader::get_list_elems(const TypeDesc &T, void *o, uint32_t count
 
 // count new elements made after plan, read and appended to o's list: a
 // flat element of a known shape on a plain handle with the common header
-// through get_flat, any other through the body walk.
+// through get_flat, any other through the body walk.  On a plain handle
+// the elements are made by fresh_create (copies of the first one's
+// initialized bytes where nothing observes an initialize) and, when no one
+// sees the list's writes, appended by plain stores in this loop.
 template <bool Trk, class S>
 const uint8_t *Reader::get_fresh_elems(const TypeDesc &T, void *o, uint32_t count, const uint8_t *p,
                                        const uint8_t *end, const InitPlan &plan) {
     const TypeDesc &E = list_elem(T);
     const FlatPlan<S> fp(E);
     qel_type_info_t *ti = nullptr;
+    FreshRun fresh;
+    const bool unseen = !Trk && !list_writes_seen(h);
+    uint16_t link = E.link_off;
+    if constexpr (!std::is_same_v<S, NoShape>) link = S::kLinkOff;
     for (uint32_t k = 0; k < count; ++k) {
-        void *el = obj_create_with(E, plan, h, db);
+        void *el = Trk ? obj_create_with(E, plan, h, db) : fresh_create(E, plan, fresh, h, db);
         if (!el || el == E.null_obj) {
             fail(LOMARI_ERR_NO_MEMORY);
             return p;
         }
         const uint8_t *q = fast && !Trk ? get_flat<false>(E, fp, el, p, end, nullptr, ti) : nullptr;
         p = q ? q : get_elem<S>(E, el, p, end, nullptr, false);
+        if (__builtin_expect(!failed && unseen, 1)) {
+            list_append_unseen(T, link, o, el);
+            continue;
+        }
         if (failed || !list_append(T, h, db, o, el, Trk, err)) {
             // Not in the list: the half-built element is ours to release.
             obj_destroy(E, h, db, el, kFreeStorage);

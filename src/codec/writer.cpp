@@ -6,6 +6,9 @@
 #include "codec/binary.h"
 
 #include <bit>
+#include <climits>
+#include <cstddef>
+#include <utility>
 
 #include "codec/codec_internal.h"
 
@@ -14,6 +17,30 @@ namespace lomari {
 using namespace codec;
 
 namespace {
+
+// The domain's variant of each enumeration field of a flat shape, asked
+// of the runtime where the first element needs it and then kept in the
+// walk's locals (INT_MIN until asked).
+template <class S>
+struct EnumDoms {
+    int d[1] = {INT_MIN};
+};
+template <int I, Kind... K>
+struct EnumDoms<Shape<I, K...>> {
+    int d[sizeof...(K)];
+    EnumDoms() {
+        for (int &x : d) x = INT_MIN;
+    }
+};
+
+// The list element after el: its link words at the shape's constant
+// offset, or where the descriptor says.
+template <class S> inline const void *next_in(const TypeDesc &E, const void *el) {
+    if constexpr (std::is_same_v<S, NoShape>)
+        return at<Links>(el, E.link_off)->next;
+    else
+        return at<Links>(el, S::kLinkOff)->next;
+}
 
 // Cursors are pointers held in locals and handed from call to call: every
 // byte stored through the output may alias any member, so the hot loops
@@ -124,9 +151,9 @@ struct Writer {
         else if constexpr (K == Kind::Str) put_str<false>(at<char>(o, f.offset), p);
         else p = put_enum<false>(*f.en, at(o, f.offset), p);
     }
-    template <Kind... K>
+    template <int I, Kind... K>
     [[gnu::always_inline]] uint8_t *put_shaped(const TypeDesc &T, const void *o, uint8_t *p, const uint8_t *sb,
-                                               Shape<K...>) {
+                                               Shape<I, K...>) {
         const FieldDesc *f = T.fields;
         ((put_known<K>(*f, o, p), sb ? void(*p++ = sb[f->state_idx]) : void(), ++f), ...);
         return p;
@@ -141,52 +168,96 @@ struct Writer {
         else if constexpr (K == Kind::Str) return kStrChars;
         else return kEnumLen;
     }
-    // A scalar field's wire bytes as they lie in memory (little-endian host),
-    // for composing a short element in a register.
+    // A field's wire bytes as they lie in memory (little-endian host), for
+    // composing an element in registers; an enumeration is its sent variant
+    // byte, then its value.
     using Wide = uint64_t;
-    template <Kind K> static constexpr bool scalar() { return K == Kind::U8 || K == Kind::U16 || K == Kind::U32; }
-    template <Kind K> static Wide wire_bits(const void *o, uint16_t off) {
-        if constexpr (K == Kind::U8) return *at<uint8_t>(o, off);
-        else if constexpr (K == Kind::U16) return __builtin_bswap16(*at<uint16_t>(o, off));
-        else return __builtin_bswap32(*at<uint32_t>(o, off));
+    template <Kind K> static constexpr bool composable() { return K != Kind::Str; }
+    template <Kind K, uint16_t Off> static Wide wire_bits(const void *o, uint8_t ev) {
+        if constexpr (K == Kind::U8) return *at<uint8_t>(o, Off);
+        else if constexpr (K == Kind::U16) return __builtin_bswap16(*at<uint16_t>(o, Off));
+        else if constexpr (K == Kind::U32) return __builtin_bswap32(*at<uint32_t>(o, Off));
+        else return Wide{ev} | Wide{__builtin_bswap32(*at<uint32_t>(o, Off + kEnumValueOff))} << 8;
     }
+    // The variant a flat element's enumeration field sends, its domain's
+    // asked once per list or array (slot dom, kUnasked until then): one
+    // above the domain's is reported and sent as the domain's.
+    static constexpr int kUnasked = INT_MIN;
+    // A variant in [0, domain] sends 0: one compare, false while unasked.
+    [[gnu::always_inline]] uint8_t enum_sent(const EnumDesc &E, const void *inst, int &dom) {
+        if (__builtin_expect(int{static_cast<uint8_t>(hdr(inst)->variant)} <= dom, 1)) return 0;
+        return enum_sent_slow(E, inst, dom);
+    }
+    [[gnu::noinline]] uint8_t enum_sent_slow(const EnumDesc &E, const void *inst, int &dom) {
+        if (dom == kUnasked) dom = rt.domain_variant(h, err, slot_of(E), E.ti);
+        return static_cast<uint8_t>(sent_variant(hdr(inst)->variant, dom));
+    }
+
     // One flat element of a run that has room for it, unchecked.  Its
     // header bytes are the same for every element whose variant is within
     // the domain's and which carries no ra-data block, so they are a
-    // constant here, and so is the element's length.  Any other element
-    // takes the general body walk.
-    template <bool Trk, Kind... K>
-    [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &E, const FlatPlan<Shape<K...>> &fp, const void *el,
-                                             uint8_t *p, int domain, const uint8_t *sb) {
+    // constant here, and so is the element's length; the fields are read
+    // at the shape's constant offsets.  Any other element takes the general
+    // body walk.
+    template <bool Trk, int I, Kind... K>
+    [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &E, const FlatPlan<Shape<I, K...>> &fp, const void *el,
+                                             uint8_t *p, int domain, int (&edom)[sizeof...(K)], const uint8_t *sb) {
+        using S = Shape<I, K...>;
         constexpr uint32_t N = kMinBody + (wire_len<K>() + ...) + (Trk ? sizeof...(K) : 0);
         // A variant in [0, domain] is one unsigned compare (none when the
-        // domain's is negative).
+        // domain's is negative); variant and flags come in one load.
         const uint32_t common_below = domain >= 0 ? uint32_t(domain) + 1 : 0;
-        const uint8_t v = static_cast<uint8_t>(hdr(el)->variant);
-        if (__builtin_expect(v >= common_below || (hdr(el)->flags & QEL_OF_RA_DATA), 0))
-            return put_body<false, Shape<K...>, Trk>(E, el, p, domain, sb);
+        uint32_t hw;
+        std::memcpy(&hw, at(el, offsetof(ObjHdr, variant)), sizeof hw);
+        static_assert(offsetof(ObjHdr, flags) == offsetof(ObjHdr, variant) + 2);
+        if (__builtin_expect((hw & 0xFF) >= common_below || (hw & (uint32_t{QEL_OF_RA_DATA} << 16)), 0))
+            return put_body<false, S, Trk>(E, el, p, domain, sb);
         if (Trk && !sb) sb = kZeroState;
-        const FieldDesc *f = fp.f;
-        if constexpr (N <= sizeof(Wide) && (scalar<K>() && ...) && std::endian::native == std::endian::little) {
-            // Short element of scalars: composed in registers, one store.
+        // The sent variant of each enumeration field, in field order (each
+        // may report).
+        uint8_t ev[sizeof...(K)] = {};
+        [&]<size_t... J>(std::index_sequence<J...>) {
+            ((K == Kind::Enum ? void(ev[J] = enum_sent(*fp.en[J], at(el, S::off(J)), edom[J])) : void()), ...);
+        }(std::make_index_sequence<sizeof...(K)>{});
+        if constexpr (N <= sizeof(Wide) && (composable<K>() && ...) && std::endian::native == std::endian::little) {
+            // Short element: composed in a register, one store.
             Wide w = Wide{Trk ? QEL_OF_TRACKED : 0u} << 8 | Wide{__builtin_bswap32(N - 2)} << 16;
-            unsigned pos = kMinBody;
-            ((w |= wire_bits<K>(el, f->offset) << (8 * pos), pos += wire_len<K>(),
-              Trk ? void(w |= Wide{sb[f->state_idx]} << (8 * pos++)) : void(), ++f),
-             ...);
+            [&]<size_t... J>(std::index_sequence<J...>) {
+                unsigned pos = kMinBody;
+                ((w |= wire_bits<K, S::off(J)>(el, ev[J]) << (8 * pos), pos += wire_len<K>(),
+                  Trk ? void(w |= Wide{sb[J]} << (8 * pos++)) : void()),
+                 ...);
+            }(std::make_index_sequence<sizeof...(K)>{});
             std::memcpy(p, &w, N);
         } else {
-            p[0] = 0;
-            p[1] = Trk ? QEL_OF_TRACKED : 0;
-            qel_wire_put32(p + 2, N - 2);
+            // The 6 header bytes are a constant: one 8-byte store whose last
+            // two bytes the first field overwrites.
+            static_assert(N >= sizeof(Wide));
+            const Wide head = Wide{Trk ? QEL_OF_TRACKED : 0u} << 8 | Wide{__builtin_bswap32(N - 2)} << 16;
+            std::memcpy(p, &head, sizeof head);
             uint8_t *q = p + kMinBody;
-            ((put_known<K>(*f, el, q), Trk ? void(*q++ = sb[f->state_idx]) : void(), ++f), ...);
+            [&]<size_t... J>(std::index_sequence<J...>) {
+                ((put_at<K, S::off(J)>(el, ev[J], q), Trk ? void(*q++ = sb[J]) : void()), ...);
+            }(std::make_index_sequence<sizeof...(K)>{});
         }
         return p + N;
     }
-    template <bool Trk>
+    // A field of a flat shape at its constant offset, unchecked; an
+    // enumeration sends ev, its variant as checked by the caller.
+    template <Kind K, uint16_t Off> [[gnu::always_inline]] void put_at(const void *o, uint8_t ev, uint8_t *&q) {
+        if constexpr (K == Kind::U8) put<false>(*at<uint8_t>(o, Off), q);
+        else if constexpr (K == Kind::U16) put<false>(*at<uint16_t>(o, Off), q);
+        else if constexpr (K == Kind::U32) put<false>(*at<uint32_t>(o, Off), q);
+        else if constexpr (K == Kind::Str) put_str<false>(at<char>(o, Off), q);
+        else {
+            *q = ev;
+            qel_wire_put32(q + 1, *at<uint32_t>(o, Off + kEnumValueOff));
+            q += kEnumLen;
+        }
+    }
+    template <bool Trk, size_t M>
     [[gnu::always_inline]] uint8_t *put_flat(const TypeDesc &E, const FlatPlan<NoShape> &, const void *el,
-                                             uint8_t *p, int domain, const uint8_t *sb) {
+                                             uint8_t *p, int domain, int (&)[M], const uint8_t *sb) {
         return put_body<false, NoShape, Trk>(E, el, p, domain, sb);
     }
 
@@ -322,19 +393,32 @@ uint8_t *Writer::put_list(const TypeDesc &T, const void *o, uint8_t *p, const ui
 }
 
 // The elements of a flat list with the handle's mode known, unchecked:
-// each element whose own part the room left holds is written from its
-// template (put_flat); one that does not fit takes the checked walk, which
-// fails at exactly the codec that runs out of room.
+// while the room holds any element whatever its header, elements are
+// written from their template (put_flat) without a room test; after that
+// each element whose own part the room left holds still is, and one that
+// does not fit takes the checked walk, which fails at exactly the codec
+// that runs out of room.
 template <bool Trk, class S>
 uint8_t *Writer::put_list_run(const TypeDesc &E, const Anchor *a, uint8_t *p, int domain) {
     const uint8_t *const stop = end;  // members read into locals: every byte stored may alias them
-    const uint32_t bound = own_bound(E, Trk), link = E.link_off;
+    const uint32_t bound = own_bound(E, Trk);
     const FlatPlan<S> fp(E);
-    for (const void *el = a->first; el && el != a; el = at<Links>(el, link)->next) {
+    EnumDoms<S> doms;
+    const void *el = a->first;
+    // As many elements as the count says and the room holds whatever their
+    // headers; the walk still stops at the anchor.
+    const uint32_t room_left = uint32_t(stop - p), most = bound + QEL_RA_DATA_LEN;
+    uint32_t n = a->count;
+    if (uint64_t{n} * most > room_left) n = room_left / most;  // no division when the room holds all
+    for (; n && el && el != a; --n) {
+        p = put_flat<Trk>(E, fp, el, p, domain, doms.d, Trk ? state_area(E, h, el) : nullptr);
+        el = next_in<S>(E, el);
+    }
+    for (; el && el != a; el = next_in<S>(E, el)) {
         const uint8_t *esb = Trk ? state_area(E, h, el) : nullptr;
         const uint32_t ra = hdr(el)->flags & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
         if (__builtin_expect(uint32_t(stop - p) >= bound + ra, 1)) {
-            p = put_flat<Trk>(E, fp, el, p, domain, esb);
+            p = put_flat<Trk>(E, fp, el, p, domain, doms.d, esb);
         } else {
             p = put_body<true>(E, el, p, domain, esb);
             if (failed) return p;
@@ -363,6 +447,7 @@ uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count
     const uint8_t *const stop = end;
     const uint32_t bound = own_bound(E, Trk), size = E.plain_size;
     const FlatPlan<S> fp(E);
+    EnumDoms<S> doms;
     for (uint32_t i = 0; i < count;) {
         uint32_t safe = uint32_t(stop - p) / (bound + QEL_RA_DATA_LEN);
         if (safe > count - i) safe = count - i;
@@ -370,7 +455,7 @@ uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count
             const uint8_t *el = block + size_t{i} * size;
             const uint8_t *esb =
                 Trk && (hdr(el)->flags & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
-            p = put_flat<Trk>(E, fp, el, p, domain, esb);
+            p = put_flat<Trk>(E, fp, el, p, domain, doms.d, esb);
         }
         if (i == count) break;
         // Near the end of the room: this element decides for itself.
@@ -379,7 +464,7 @@ uint8_t *Writer::put_run(const TypeDesc &E, const uint8_t *block, uint32_t count
         const uint8_t *esb = Trk && (f & QEL_OF_TRACKED) ? elem_states(E, block, count, i) : nullptr;
         const uint32_t ra = f & QEL_OF_RA_DATA ? QEL_RA_DATA_LEN : 0;
         if (uint32_t(stop - p) >= bound + ra) {
-            p = put_flat<Trk>(E, fp, el, p, domain, esb);
+            p = put_flat<Trk>(E, fp, el, p, domain, doms.d, esb);
         } else {
             p = put_obj(E, el, p, true, esb);
             if (failed) return p;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "frame/frame.h"
 #include "types/enums.h"
@@ -54,6 +55,41 @@ void init_apply(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db, void *i
                 uint32_t skip_stats, uint8_t or_flags, uint8_t *state_base, uint32_t *err);
 // create_internal with a plan: storage, init_apply, the creation reports.
 void *obj_create_with(const TypeDesc &T, const InitPlan &p, H *h, uint32_t db);
+
+// Fresh instances of one flat type made in a row after one plan (a decoder
+// filling a new list).  Where nothing observes an initialize -- counts
+// gathered by init_batch (a quiet handle without a statistics hook), no
+// write hook, no containment reports, a plain handle, a variant count that
+// is not short -- every instance leaves it with the same bytes: the first
+// is made by obj_create_with and its bytes kept, the others are allocated
+// and copied from them, their creations gathered as obj_create_with would.
+inline constexpr uint32_t kFreshMax = 256;
+struct FreshRun {
+    uint32_t size = 0;  // bytes kept; 0 until an instance allows it
+    alignas(8) uint8_t bytes[kFreshMax];
+};
+inline void *fresh_create(const TypeDesc &T, const InitPlan &p, FreshRun &r, H *h, uint32_t db) {
+    if (__builtin_expect(r.size != 0, 1)) {
+        if (h->chained_error && h->err) return T.null_obj;
+        void *o = h->alloc_fn(h->alloc_ctx, db, r.size);
+        if (!o) {
+            if (!h->chained_error) return nullptr;
+            qel_store_err(h, LOMARI_ERR_NO_MEMORY);
+            return T.null_obj;
+        }
+        std::memcpy(o, r.bytes, r.size);
+        ++p.made;
+        return o;
+    }
+    void *o = obj_create_with(T, p, h, db);
+    const qel_variant_info_t *vi = p.ti ? p.ti->varinfo : nullptr;
+    if (o && o != T.null_obj && p.batch && !p.track && !h->write_hook_fn && !h->containment_tracking &&
+        T.list_field < 0 && T.array_field < 0 && vi && vi->n_variants >= p.variant && T.plain_size <= kFreshMax) {
+        std::memcpy(r.bytes, o, T.plain_size);
+        r.size = T.plain_size;
+    }
+    return o;
+}
 
 // The instances of an element block (types/layout.h), for the array
 // family: destroy_in_block destroys count elements in place (free 0);

@@ -55,12 +55,7 @@ inline bool writer_prologue(H *h, void *o, void *el, uint32_t *err) {
     return prologue(h, o, true, err) && present(h, err, el);
 }
 
-// Whether anyone sees a list's writes on this handle: a write hook, a
-// key/range store that registers link words, or containment reports.
-// Unseen, the writes below are plain stores: registering and announcing
-// would do nothing, and asking per word costs a reload each (every store
-// may alias the handle).
-inline bool writes_seen(const H *h) { return h->write_hook_fn || h->alloc_ctx || h->containment_tracking; }
+inline bool writes_seen(const H *h) { return list_writes_seen(h); }
 
 // The writes of one list operation, registered and announced when Seen.
 template <bool Seen>

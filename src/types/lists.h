@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "frame/frame.h"
+#include "types/layout.h"
 #include "types/schema.h"
 
 namespace lomari {
@@ -29,6 +30,25 @@ void *list_get_parent(const TypeDesc &Elem, H *h, uint32_t db, void *el, uint32_
 // the handle's mode, asked once by the caller; false after reporting an
 // untracked owner on a tracking handle.
 bool list_append(const TypeDesc &Owner, H *h, uint32_t db, void *o, void *el, bool track, uint32_t *err);
+// Whether anyone sees a list's writes on this handle: a write hook, a
+// key/range store that registers link words, or containment reports.
+// Unseen, a list's writes are plain stores: registering and announcing
+// would do nothing.
+inline bool list_writes_seen(const H *h) { return h->write_hook_fn || h->alloc_ctx || h->containment_tracking; }
+// list_append on a plain handle whose list writes no one sees
+// (list_writes_seen false): the same words written as plain stores, inline
+// in a decoder's loop.
+inline void list_append_unseen(const TypeDesc &Owner, uint16_t link_off, void *o, void *el) {
+    Anchor *a = anchor_of(Owner, o);
+    Links *l = at<Links>(el, link_off);
+    void *last = a->last;
+    ++a->count;
+    l->next = a;
+    l->prev = last;
+    *(last == a ? &a->first : &at<Links>(last, link_off)->next) = el;
+    a->last = el;
+    l->anchor = a;
+}
 // Lifecycle hooks: anchor set-up at initialize, emptying at destroy.
 void list_init_anchor(const TypeDesc &Owner, H *h, uint32_t db, void *o);
 void list_destroy_elements(const TypeDesc &Owner, H *h, uint32_t db, void *o);
