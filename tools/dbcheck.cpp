@@ -125,6 +125,9 @@ std::string fmt(const char *f, ...) {
 }
 
 unsigned long long ull(uint64_t v) { return v; }
+std::string records(uint64_t n, const char *what = "record") {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
 unsigned long long addr(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 
 class Checker {
@@ -431,12 +434,13 @@ private:
         qelrt_set_tenant_id(0);
         const U total = k.count(h_, id_, t), shadow = k.count_by_src(h_, id_, t, QELDB_SRC_SHADOW);
         if (total != recs.size())
-            table_find(run, fmt("its record count is %u, its index holds %zu records", total, recs.size()));
+            table_find(run, fmt("its record count is %u, its index holds %s", total, records(recs.size()).c_str()));
         if (shadow != shadows)
-            table_find(run, fmt("its shadow count is %u, its index holds %llu shadow records", shadow, ull(shadows)));
+            table_find(run, fmt("its shadow count is %u, its index holds %s", shadow,
+                                records(shadows, "shadow record").c_str()));
         if (t->pending_destroy_count != pending)
-            table_find(run, fmt("its pending-destroy count is %u, its index holds %llu records pending destroy",
-                                t->pending_destroy_count, ull(pending)));
+            table_find(run, fmt("its pending-destroy count is %u, its index holds %s pending destroy",
+                                t->pending_destroy_count, records(pending).c_str()));
         // Tenant 0 is the platform's own and has no counters.
         for (uint32_t tenant = 1; tenant <= UINT16_MAX; ++tenant) {
             const auto it = by.find(uint16_t(tenant));
