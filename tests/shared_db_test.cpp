@@ -239,7 +239,7 @@ struct CrashTab : Tab {
 struct CrashOp {
     const char *name;
     void (*prep)(const CrashTab &, H, CrashArgs &);      // the parent's, under the lock
-    void (*run)(const CrashTab &, H, const CrashArgs &);  // the child's, under the lock
+    U (*run)(const CrashTab &, H, const CrashArgs &);  // the child's, under the lock: its error
 };
 
 void NoPrep(const CrashTab &, H, CrashArgs &) {}
@@ -261,20 +261,20 @@ void InsertedPkeyOnly(const CrashTab &T, H h, CrashArgs &a) {
 }
 
 const CrashOp kCrashOps[] = {
-    {"open by name", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open(h, h->database_id, "fresh", 0, &e); }},
-    {"open by id", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open_id(h, h->database_id, 9, 0, &e); }},
-    {"open with an automatic id", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open_auto(h, h->database_id, 0, &e); }},
-    {"table free", Victim, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.free(h, h->database_id, a.victim, &e); }},
-    {"request free", Victim, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.request_free(h, h->database_id, a.victim, &e); }},
-    {"record create with fields", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { T.create(h, 1); }},
-    {"insert", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.insert(h, h->database_id, a.table, a.rec, &e); }},
-    {"pkey insert", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.pkey_insert(h, h->database_id, a.table, a.rec, &e); }},
-    {"delete", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.del(h, h->database_id, a.table, a.rec, &e); }},
-    {"pkey delete", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.pkey_delete(h, h->database_id, a.table, a.rec, &e); }},
-    {"delete of a pkey-only record", InsertedPkeyOnly, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.del(h, h->database_id, a.table, a.rec, &e); }},
-    {"add_ref", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.add_ref(h, h->database_id, a.rec, &e); }},
-    {"last destroy", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.destroy(h, h->database_id, a.rec, &e); }},
-    {"field set", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { T.free_and_set(h, h->database_id, a.rec, T.part_create(h, h->database_id)); }},
+    {"open by name", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open(h, h->database_id, "fresh", 0, &e); return e; }},
+    {"open by id", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open_id(h, h->database_id, 9, 0, &e); return e; }},
+    {"open with an automatic id", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open_auto(h, h->database_id, 0, &e); return e; }},
+    {"table free", Victim, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.free(h, h->database_id, a.victim, &e); return e; }},
+    {"request free", Victim, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.request_free(h, h->database_id, a.victim, &e); return e; }},
+    {"record create with fields", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { T.create(h, 1); return h->err; }},
+    {"insert", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.insert(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"pkey insert", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.pkey_insert(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"delete", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.del(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"pkey delete", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.pkey_delete(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"delete of a pkey-only record", InsertedPkeyOnly, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.del(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"add_ref", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.add_ref(h, h->database_id, a.rec, &e); return e; }},
+    {"last destroy", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.destroy(h, h->database_id, a.rec, &e); return e; }},
+    {"field set", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { T.free_and_set(h, h->database_id, a.rec, T.part_create(h, h->database_id)); return h->err; }},
     {"record unmarshal in place",
      [](const CrashTab &T, H h, CrashArgs &a) { Loose(T, h, a), a.other = T.Record(h, 8); },
      [](const CrashTab &T, H h, const CrashArgs &a) {
@@ -283,6 +283,7 @@ const CrashOp kCrashOps[] = {
          b.resize(T.marshal(h, h->database_id, b.data(), a.other, U(b.size()), &e));
          P r = a.rec;
          T.unmarshal(h, h->database_id, &r, b.data(), U(b.size()), 1, &e);
+         return e;
      }},
 };
 
@@ -301,10 +302,10 @@ int Crasher(uint64_t k) {
     const CrashArgs a{Hex("LOMARI_CRASH_T"), Hex("LOMARI_CRASH_V"), Hex("LOMARI_CRASH_R"), Hex("LOMARI_CRASH_O")};
     qelrt_db_die_at_store(k);
     qelrt_db_lock(b.db);
-    op.run(T, b.h, a);
+    const U e = op.run(T, b.h, a);
     qelrt_db_unlock(b.db);
     qelrt_db_die_at_store(0);
-    return 0;
+    return e ? Fail(std::string(op.name) + ": error " + std::to_string(e)) : 0;
 }
 
 [[maybe_unused]] const int kChildRole = [] {
