@@ -73,6 +73,8 @@ void append(qelrt_db *db, uint64_t addr, const void *old, uint32_t len, uint32_t
     JTrailer t{addr, len, kind};
     std::memcpy(at + pad8(len), &t, sizeof t);
     __atomic_store_n(&b->used, b->used + size, __ATOMIC_RELEASE);
+    if (kind == kJFree)
+        db->frees.push_back(reinterpret_cast<JTrailer *>(at + pad8(len)));
 }
 
 /* A small store noted in the mini log of a commit-time release. */
@@ -160,7 +162,6 @@ void *alloc(qelrt_db *db, size_t size, bool reserve_ok) {
         b->magic = kBlockLive;
         b->spare = 0;
     }
-    put(db, &a.live_blocks, a.live_blocks + 1);
     return b + 1;
 }
 
@@ -178,7 +179,6 @@ void release_now(qelrt_db *db, void *p) {
     put(db, &b->magic, kBlockFreed);
     put(db, &a.free_head[b->cls], reinterpret_cast<uint64_t>(b));
     put(db, &a.free_bytes, a.free_bytes + class_size(static_cast<int>(b->cls)));
-    put(db, &a.live_blocks, a.live_blocks - 1);
 }
 
 /* ---- journal blocks ------------------------------------------------------ */
@@ -227,29 +227,40 @@ void mini_undo(qelrt_db *db) {
 }
 
 /* Makes every deferred release not yet made, each a small change of its
- * own under the mini log, then clears the journal. */
-void finish_commit(qelrt_db *db) {
+ * own under the mini log, then clears the journal.  The process that made
+ * the change knows its release entries (own); any other walks the journal
+ * for them, newest first either way, so that chained blocks leave the
+ * chain newest first. */
+void finish_commit(qelrt_db *db, bool own) {
     JournalRoot &j = jr(db);
     db->jlog = 2;
-    for (JBlock *b = blk(j.last); b;) {
-        JBlock *prev = blk(b->prev);
-        each_entry(b, [&](JTrailer *t, uint8_t *) {
-            if (t->kind != kJFree)
-                return;
-            /* A chained journal block leaves the chain as it is released;
-             * its link is read before the release reuses the word. */
-            const uint64_t addr = t->addr;
-            const bool newest = addr == j.last;
-            const uint64_t older = newest ? blk(addr)->prev : 0;
-            release_now(db, reinterpret_cast<void *>(addr));
-            put(db, &t->kind, uint32_t(kJDone));
-            if (newest)
-                put(db, &j.last, older);
-            count_store();
-            __atomic_store_n(&j.mini_n, 0u, __ATOMIC_RELEASE);
-        });
-        b = prev;
+    auto one = [&](JTrailer *t) {
+        /* A chained journal block leaves the chain as it is released;
+         * its link is read before the release reuses the word. */
+        const uint64_t addr = t->addr;
+        const bool newest = addr == j.last;
+        const uint64_t older = newest ? blk(addr)->prev : 0;
+        release_now(db, reinterpret_cast<void *>(addr));
+        put(db, &t->kind, uint32_t(kJDone));
+        if (newest)
+            put(db, &j.last, older);
+        count_store();
+        __atomic_store_n(&j.mini_n, 0u, __ATOMIC_RELEASE);
+    };
+    if (own) {
+        for (size_t i = db->frees.size(); i-- > 0;)
+            one(db->frees[i]);
+    } else {
+        for (JBlock *b = blk(j.last); b;) {
+            JBlock *prev = blk(b->prev);
+            each_entry(b, [&](JTrailer *t, uint8_t *) {
+                if (t->kind == kJFree)
+                    one(t);
+            });
+            b = prev;
+        }
     }
+    db->frees.clear();
     db->jlog = 0;
     blk(j.first)->used = 0;
     j.last = j.first;
@@ -296,6 +307,7 @@ bool journal_format(qelrt_db *db) {
 
 void journal_begin(qelrt_db *db) {
     db->deferred = 0;
+    db->frees.clear();
     db->jlog = db->journal_on ? 1 : 0;
     t_txn = db->journal_on ? db : nullptr;
 }
@@ -315,7 +327,7 @@ void journal_commit(qelrt_db *db) {
     }
     count_store();
     __atomic_store_n(&j.phase, 1u, __ATOMIC_RELEASE); /* from here on the change stays */
-    finish_commit(db);
+    finish_commit(db, true);
     db->deferred = 0;
 }
 
@@ -326,7 +338,7 @@ void journal_recover(qelrt_db *db) {
     JournalRoot &j = jr(db);
     if (j.phase == 1) {
         mini_undo(db);
-        finish_commit(db);
+        finish_commit(db, false);
         return;
     }
     for (JBlock *b = blk(j.last); b;) {

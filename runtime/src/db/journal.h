@@ -87,7 +87,7 @@ struct AllocRoot {
     uint64_t bump;        /* fresh space begins here ... */
     uint64_t end;         /* ... and ends here */
     uint64_t free_bytes;  /* bytes of the blocks on the free lists */
-    uint64_t live_blocks;
+    uint64_t spare;
     uint64_t free_head[kClasses];
 };
 

@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "db/db_state.h"
 #include "db/journal.h"
@@ -105,6 +106,9 @@ struct qelrt_db {
     bool journal_on = true;
     bool jchain = false;
     uint64_t deferred = 0;
+    /* The release entries of this process's change, oldest first, so that
+     * its commit finds them without walking the journal. */
+    std::vector<qelrt::JTrailer *> frees;
 };
 
 namespace qelrt {
