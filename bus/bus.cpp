@@ -626,9 +626,20 @@ lomari_bus_status_t lomari_bus_receive(lomari_bus_t *b, uint64_t ctx, int64_t ti
         natsMsgList_Destroy(&b->batch);
         b->batch = natsMsgList{nullptr, 0};
         b->next = 0;
-        jsErrCode jerr = jsErrCode(0);
-        const natsStatus s =
-            natsSubscription_Fetch(&b->batch, b->subs[0], kFetchBatch, timeout_ms < 1 ? 1 : timeout_ms, &jerr);
+        // What the stream holds now, up to a batch; when it holds nothing,
+        // one envelope as soon as it comes.
+        jsFetchRequest fr;
+        jsFetchRequest_Init(&fr);
+        fr.Batch = kFetchBatch;
+        fr.NoWait = true;
+        fr.Expires = int64_t(std::max<int64_t>(timeout_ms, 1)) * 1000000;
+        natsStatus s = natsSubscription_FetchRequest(&b->batch, b->subs[0], &fr);
+        if ((s == NATS_OK && b->batch.Count == 0) || s == NATS_TIMEOUT || s == NATS_NOT_FOUND) {
+            natsMsgList_Destroy(&b->batch);
+            b->batch = natsMsgList{nullptr, 0};
+            jsErrCode jerr = jsErrCode(0);
+            s = natsSubscription_Fetch(&b->batch, b->subs[0], 1, timeout_ms < 1 ? 1 : timeout_ms, &jerr);
+        }
         if (s == NATS_TIMEOUT) return LOMARI_BUS_TIMEOUT;
         if (s == NATS_CONNECTION_CLOSED || natsConnection_IsClosed(b->nc))
             return b->fail(LOMARI_BUS_ERR_CLOSED, "connection closed", s);

@@ -2,8 +2,8 @@
 // loopback ports (skipped when nats-server is not installed): every message
 // through the bus and back to the same bytes, a queue group sharing 10,000
 // envelopes, a stream listener killed and restarted, a server restarted
-// mid-stream, garbage dropped, credentials refused, and a three-server
-// cluster routing an envelope.
+// mid-stream, the demo's processes, garbage dropped, credentials refused,
+// and a three-server cluster routing an envelope.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -304,6 +304,17 @@ TEST_F(BusTest, StreamSurvivesAServerRestart) {
     for (int round = 0; round < 10 && std::count(seen.begin(), seen.end(), 0) > 0; ++round)
         Drain({rx}, 2 * kN, reinterpret_cast<uintptr_t>(&seen));
     EXPECT_EQ(std::count(seen.begin(), seen.end(), 0), 0) << "every envelope handled at least once";
+}
+
+TEST_F(BusTest, DemoSendersAndReceiverTalkThroughTheServer) {
+    Server server({}, false);
+    FILE *p = popen((std::string(LOMARI_TOOL_PATH) + " demo --bus " + server.Url() + " 2>&1").c_str(), "r");
+    std::string out;
+    char b[4096];
+    for (size_t n; (n = std::fread(b, 1, sizeof b, p)) > 0;) out.append(b, n);
+    EXPECT_EQ(pclose(p), 0) << out;
+    for (const char *line : {"stored 8 of 8 messages from the bus", "search \"slot3/bay1\": found, 8 mappings"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
 }
 
 // ---- garbage on a lomari subject -------------------------------------------------------
