@@ -6,7 +6,7 @@
 // whose envelopes are acknowledged after their handler returned.
 //
 // Received envelopes wait in the bus (core: a queue the client's delivery
-// thread fills; stream: the last fetched batch) until lomari_bus_receive()
+// thread fills; stream: the envelope pulled last) until lomari_bus_receive()
 // takes one on the caller's thread, checks it and hands it to the
 // library's unmarshal of its message.
 #include "lomari/lomari_bus.h"
@@ -59,7 +59,6 @@ constexpr U kEnvelopeMin = QEL_MSG_WIRE_HEADER_LEN + 16;
 // Envelopes the core queue holds before it drops new ones (the client's
 // own pending limit stops a slow receiver earlier for large envelopes).
 constexpr size_t kQueueLimit = 1u << 16;
-constexpr int kFetchBatch = 64;
 
 int message_index(const char *name) {
     for (size_t i = 0; i < kMessageCount; ++i)
@@ -106,7 +105,7 @@ struct lomari_bus {
     std::condition_variable arrived;
     std::deque<natsMsg *> queue;
     uint64_t overflow = 0;
-    // Stream mode: the fetched batch, and publishes to send again.
+    // Stream mode: the envelope pulled, and publishes to send again.
     natsMsgList batch{nullptr, 0};
     int next = 0;
     std::vector<natsMsg *> resend;
@@ -626,20 +625,10 @@ lomari_bus_status_t lomari_bus_receive(lomari_bus_t *b, uint64_t ctx, int64_t ti
         natsMsgList_Destroy(&b->batch);
         b->batch = natsMsgList{nullptr, 0};
         b->next = 0;
-        // What the stream holds now, up to a batch; when it holds nothing,
-        // one envelope as soon as it comes.
-        jsFetchRequest fr;
-        jsFetchRequest_Init(&fr);
-        fr.Batch = kFetchBatch;
-        fr.NoWait = true;
-        fr.Expires = int64_t(std::max<int64_t>(timeout_ms, 1)) * 1000000;
-        natsStatus s = natsSubscription_FetchRequest(&b->batch, b->subs[0], &fr);
-        if ((s == NATS_OK && b->batch.Count == 0) || s == NATS_TIMEOUT || s == NATS_NOT_FOUND) {
-            natsMsgList_Destroy(&b->batch);
-            b->batch = natsMsgList{nullptr, 0};
-            jsErrCode jerr = jsErrCode(0);
-            s = natsSubscription_Fetch(&b->batch, b->subs[0], 1, timeout_ms < 1 ? 1 : timeout_ms, &jerr);
-        }
+        // One envelope per pull request: the client library (3.4) can
+        // write past its list when a batch request meets a reconnection.
+        jsErrCode jerr = jsErrCode(0);
+        const natsStatus s = natsSubscription_Fetch(&b->batch, b->subs[0], 1, timeout_ms < 1 ? 1 : timeout_ms, &jerr);
         if (s == NATS_TIMEOUT) return LOMARI_BUS_TIMEOUT;
         if (s == NATS_CONNECTION_CLOSED || natsConnection_IsClosed(b->nc))
             return b->fail(LOMARI_BUS_ERR_CLOSED, "connection closed", s);

@@ -428,14 +428,13 @@ int run_bus_receiver(const std::vector<std::string> &args) {
     n.db = s.db;
     n.role = role_of("receiver");
     const int ready = args.size() > 2 && args[1] == "--ready-fd" ? std::atoi(args[2].c_str()) : -1;
-    if (!open_tables(n, 0)) return 1;
     lomari_bus_t *b = nullptr;
-    if (!connect(n, s, b)) return 1;
+    if (!open_tables(n, 0) || !connect(n, s, b)) return release(n), 1;
     const lomari_bus_subscription_t sub{kDemoSubscribed, 3, nullptr};
     if (lomari_bus_subscribe(b, &sub) != LOMARI_BUS_OK) {
         process_fail(n.role, lomari_bus_error(b));
         lomari_bus_close(b);
-        return 1;
+        return release(n), 1;
     }
     std::string subjects;
     char subject[256];
@@ -469,8 +468,9 @@ int run_bus_receiver(const std::vector<std::string> &args) {
     }
     lomari_bus_close(b);
     say(n, nullptr, "stored %u of %u messages from the bus", stored, kDemoMessages);
-    if (stored < kDemoMessages) return 1;
-    return ok && id_pools(n) && lookups(n) && tenants_and_shadows(n) && show(n) ? 0 : 1;
+    ok = ok && stored == kDemoMessages && id_pools(n) && lookups(n) && tenants_and_shadows(n) && show(n);
+    release(n);
+    return ok ? 0 : 1;
 }
 
 // Starts `lomari demo-bus-process ARGS...`.

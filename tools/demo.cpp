@@ -174,6 +174,8 @@ void block(const Node &n, const char *text) {
     }
 }
 
+}  // namespace
+
 // Releases every record (of both tenants) and every table.
 #define RELEASE_TABLE(name, table)                                                              \
     for (uint16_t tenant : {uint16_t(0), uint16_t(7)}) {                                       \
@@ -194,8 +196,6 @@ void release(Node &n) {
     RELEASE_TABLE(global_flow_control, n.pools)
 }
 #undef RELEASE_TABLE
-
-}  // namespace
 
 bool Node::ok(const char *what) {
     if (!err) return true;

@@ -84,6 +84,8 @@ bool id_pools(Node &n);
 bool tenants_and_shadows(Node &n);
 bool lookups(Node &n);
 bool show(Node &n);
+// Releases every record (of both tenants) and every table of the node.
+void release(Node &n);
 
 // The receiver's handler for a message the demo receives (null for the
 // others), as the library's unmarshal calls it, storing into n: for
