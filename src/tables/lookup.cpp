@@ -1,10 +1,12 @@
 // lookup.cpp -- finding records in a table's indexes.
 //
-// Owns the search worker (exact and nearest searches through a probe record
-// built on the stack), the step worker (next or previous under the source,
-// pending-destroy, same-key and tenant filters), the first and last
-// workers, the by-key forms, the chained-error getter, walks and record
-// counts.  Every exported form is a row of parameters over these workers
+// Owns the search worker (exact and nearest searches: an inlined descent
+// over the nodes' key copies for 32-bit and 31-character keys, a probe
+// record built on the stack for object keys and same-key steps), the step
+// worker (next or previous under the source, pending-destroy, same-key and
+// tenant filters; the quiet handle's step from a linked record is inline,
+// tables/table.h), the first and last workers, the by-key forms, the
+// chained-error getter, walks and record counts.  Every exported form is a row of parameters over these workers
 // (schema/families/tables.py); the result hand-off to the replication cache
 // and the containment report are made here once.
 #include <algorithm>

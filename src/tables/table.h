@@ -7,7 +7,10 @@
 // whose layout the static_asserts below pin.  Every index orders records by
 // tenant id, then key, then source; the comparators are one template,
 // instantiated per index by the generated descriptors with the index's
-// layout facts as constants.
+// layout facts as constants.  Each index node keeps a copy of the first
+// bytes of its record's key, which decides most comparisons without
+// reading the key object.  The step the exported step forms take inline
+// on a quiet handle is here too.
 #pragma once
 
 #include <cstddef>
