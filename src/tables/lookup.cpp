@@ -291,11 +291,18 @@ void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, c
     if (!nearest && !same_key) return hand_off(h, db, table, nullptr, err);
     const uint8_t s = static_cast<uint8_t>(filter_src);
     const bool key_filter = same_key && !nearest;
+    const Filter f{s, s != 0, skip_pending != 0, key_filter};
+    // A miss on a quiet handle that tracks no containment steps from the
+    // neighbour the descent found, as lk_step would: its last-error clear,
+    // the links, the filters, and no hand-off.
+    if (!n && !key_filter && qel_rt_quiet(h) && !h->containment_tracking) {
+        h->last_error = 0;
+        return linked_step(static_cast<e_avl_node_t *>(bound[!forward]), i, tenant, forward != 0, f);
+    }
     // Only a same-key step reads the probe (its key); a match steps from
     // the match itself.
     if (!probe && (n || key_filter)) probe = make_probe(T, i, p, key, raw, tenant, probe_src);
-    return lk_step(T, i, h, db, table, probe, forward != 0, Filter{s, s != 0, skip_pending != 0, key_filter}, err,
-                   n ? nullptr : &bound[!forward]);
+    return lk_step(T, i, h, db, table, probe, forward != 0, f, err, n ? nullptr : &bound[!forward]);
 }
 
 // The record after (or before) a key, the key itself excluded.

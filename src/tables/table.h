@@ -316,6 +316,17 @@ inline bool passes(const RecHead *r, const Filter &f) {
     return !f.match || r->source == f.source;
 }
 
+// From n, a node linked in index i, or null, on through the links: the
+// first record that passes f, or null at the end or at another tenant.
+inline void *linked_step(const e_avl_node_t *n, uint32_t i, uint16_t tenant, bool forward, Filter f) {
+    for (; n; n = forward ? e_avl_next_linked(n) : e_avl_prev_linked(n)) {
+        auto *r = reinterpret_cast<RecHead *>(reinterpret_cast<uint8_t *>(const_cast<e_avl_node_t *>(n)) - node_off(i));
+        if (r->tenant_id != tenant) return nullptr;
+        if (passes(r, f)) return r;
+    }
+    return nullptr;
+}
+
 // The step forms (next or previous record under f).  A step from a record
 // that is linked in index i of this table, both of their types, on a quiet
 // handle that tracks no containment, with no error present and no same-key
@@ -330,14 +341,7 @@ inline bool passes(const RecHead *r, const Filter &f) {
         if (rec(record)->table == table && n->height && static_cast<const ObjHdr *>(record)->tinfo == T.desc->record_ti &&
             static_cast<const ObjHdr *>(table)->tinfo == T.desc->ti) {
             h->last_error = 0;
-            const uint16_t tenant = mt_get_tenant_id();
-            while ((n = forward ? e_avl_next_linked(n) : e_avl_prev_linked(n))) {
-                RecHead *r = reinterpret_cast<RecHead *>(reinterpret_cast<uint8_t *>(const_cast<e_avl_node_t *>(n)) -
-                                                         node_off(i));
-                if (r->tenant_id != tenant) return nullptr;
-                if (passes(r, f)) return r;
-            }
-            return nullptr;
+            return linked_step(forward ? e_avl_next_linked(n) : e_avl_prev_linked(n), i, mt_get_tenant_id(), forward, f);
         }
     }
     return lk_step_any(T, i, h, db, table, record, forward, f, err);
