@@ -318,7 +318,7 @@ inline bool passes(const RecHead *r, const Filter &f) {
 
 // From n, a node linked in index i, or null, on through the links: the
 // first record that passes f, or null at the end or at another tenant.
-inline void *linked_step(const e_avl_node_t *n, uint32_t i, uint16_t tenant, bool forward, Filter f) {
+[[gnu::always_inline]] inline void *linked_step(const e_avl_node_t *n, uint32_t i, uint16_t tenant, bool forward, Filter f) {
     for (; n; n = forward ? e_avl_next_linked(n) : e_avl_prev_linked(n)) {
         auto *r = reinterpret_cast<RecHead *>(reinterpret_cast<uint8_t *>(const_cast<e_avl_node_t *>(n)) - node_off(i));
         if (r->tenant_id != tenant) return nullptr;
