@@ -11,7 +11,8 @@
 #   scripts/deps.sh clang   clang with libFuzzer and the sanitizer runtimes,
 #                           llvm-profdata and llvm-cov (fuzz, coverage)
 #   scripts/deps.sh bench   build, plus Google Benchmark, the reference
-#                           encoding's compiler and library
+#                           encoding's compiler and library, the
+#                           header-only index the table cases compare with
 #                           (also spelled --bench)
 #   scripts/deps.sh docs    Doxygen, for the HTML reference (the docs target)
 #   scripts/deps.sh bus     the NATS server and C client (and OpenSSL's headers,
@@ -19,7 +20,7 @@
 #                           commands and their tests
 # Several sets may be named at once; none means build.
 set -euo pipefail
-build=(cmake ninja-build g++ python3 binutils libxml2-dev nlohmann-json3-dev libboost-dev)
+build=(cmake ninja-build g++ python3 binutils libxml2-dev nlohmann-json3-dev)
 pkgs=()
 [ $# -eq 0 ] && set -- build
 for set in "$@"; do
@@ -27,7 +28,7 @@ for set in "$@"; do
     build) pkgs+=("${build[@]}") ;;
     test) pkgs+=("${build[@]}" libgtest-dev pkg-config libxml2-utils jq) ;;
     clang) pkgs+=(clang llvm libclang-rt-14-dev) ;;
-    bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler) ;;
+    bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler libboost-dev) ;;
     docs) pkgs+=(doxygen) ;;
     bus) pkgs+=(nats-server libnats-dev libssl-dev) ;;
     *) echo "deps.sh: unknown set '$set' (build, test, clang, bench, docs, bus)" >&2; exit 2 ;;

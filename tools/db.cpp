@@ -2,7 +2,8 @@
 // makes one, ls lists its tables with their record counts per tenant and
 // source, dump writes a table's records in index order as `decode` writes
 // items, load inserts the table records of a stream (creating their
-// tables), rm removes the name.  Readers hold the database's lock for each
+// tables), check says whether every table is whole (dbcheck.h), recover
+// rolls back what a dead writer left half done, rm removes the name.  Readers hold the database's lock for each
 // walk or count; load holds it for the whole change, so other processes see
 // all of a load or none of it.
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dbcheck.h"
 #include "documents.h"
 #include "qel/rt_control_db.h"
 #include "qel/rt_handle.h"
@@ -23,7 +25,7 @@ namespace ltool {
 namespace {
 
 const char kDbUsage[] =
-    "usage: lomari db create|ls|dump|load|rm NAME [options]\n"
+    "usage: lomari db create|ls|dump|load|check|recover|rm NAME [options]\n"
     "\n"
     "Works on the shared database NAME (letters, digits, '.', '_' and '-'):\n"
     "a segment of POSIX shared memory, or the file NAME in the directory\n"
@@ -49,6 +51,16 @@ const char kDbUsage[] =
     "created, by the name --table gives.  If any record cannot be inserted\n"
     "(one with the same tenant, key and source is there, or the database is\n"
     "full) nothing is loaded.\n"
+    "\n"
+    "'db check NAME' reads the whole database under its lock and changes\n"
+    "nothing: every index of every table ordered and balanced with sound\n"
+    "links, every record in each index it belongs in, the counts per tenant\n"
+    "and source equal to a walk, the TOC agreeing with the table list, every\n"
+    "pointer inside the segment.  It prints each finding and exits 1, or\n"
+    "prints one line (tables, records, bytes) and exits 0.\n"
+    "\n"
+    "'db recover NAME' undoes what a writer that died holding the lock left\n"
+    "half done, when no process is attached to the database, then checks it.\n"
     "\n"
     "'db rm NAME' removes the database; processes attached to it keep it\n"
     "until they detach.\n"
@@ -435,10 +447,43 @@ int db_load(const DbArgs &a) {
     return 0;
 }
 
+// ---- check, recover ------------------------------------------------------
+
+int report(const DbArgs &a, const CheckReport &r) {
+    for (const std::string &f : r.findings) std::printf("%s\n", f.c_str());
+    if (!r.findings.empty()) {
+        std::printf("database %s: %s\n", a.pos[0].c_str(), plural(r.findings.size(), "finding").c_str());
+        return 1;
+    }
+    std::printf("database %s is whole: %s, %s, %llu bytes used (%llu in tables, records, their field objects and "
+                "type-info)",
+                a.pos[0].c_str(), plural(r.tables, "table").c_str(), plural(r.records, "record").c_str(),
+                static_cast<unsigned long long>(r.used), static_cast<unsigned long long>(r.held));
+    if (r.foreign) std::printf("; %s of other libraries not checked", plural(r.foreign, "table").c_str());
+    std::printf("\n");
+    return 0;
+}
+
+int check_attached(const DbArgs &a, SharedDb &db) {
+    CheckReport r;
+    {
+        DbLock lock(db.db());
+        if (lock.code()) return db_fail(a, a.pos[0], qelrt_db_error_detail());
+        r = check_database(db.db(), db.h());
+    }
+    return report(a, r);
+}
+
+int db_check(const DbArgs &a) {
+    SharedDb db;
+    if (int st = attach(a, db)) return st;
+    return check_attached(a, db);
+}
+
 }  // namespace
 
 int cmd_db(const std::vector<std::string> &args) {
-    if (args.empty()) return usage_error(kDbUsage, "db needs a command: create, ls, dump, load or rm");
+    if (args.empty()) return usage_error(kDbUsage, "db needs a command: create, ls, dump, load, check, recover or rm");
     for (const auto &x : args)
         if (x == "--help" || x == "-h") return std::fputs(kDbUsage, stdout), 0;
     DbArgs a;
@@ -449,7 +494,8 @@ int cmd_db(const std::vector<std::string> &args) {
         int (*run)(const DbArgs &);
     };
     static const Sub subs[] = {{"create", 1, 1, db_create}, {"ls", 1, 1, db_ls}, {"dump", 2, 2, db_dump},
-                               {"load", 1, 2, db_load},     {"rm", 1, 1, db_rm}};
+                               {"load", 1, 2, db_load},     {"check", 1, 1, db_check},
+                               {"rm", 1, 1, db_rm}};
     const Sub *sub = nullptr;
     for (const Sub &s : subs)
         if (a.sub == s.name) sub = &s;

@@ -2,6 +2,7 @@
 them (items, structured types with their fields, enumerations with their
 enumerators), and the text of lomari.xsd, so that the tool checks and
 converts documents from the same data as everything else."""
+import lomari as S
 from emit import xsd
 from emit.common import BANNER, c_str
 
@@ -56,6 +57,13 @@ def emit(M):
     o.append("inline constexpr Item kItems[] = {")
     o += ["    {%s, %s, parts_%s, %d}," % (c_str(n), "true" if msg else "false", n, len(p)) for n, msg, p in items]
     o.append("};\n")
+    o.append("// Each index of each table, primary first: X(table, prefix of the index's")
+    o.append("// entry points, index number, record field holding its key object).")
+    rows = []
+    for tb in M.tables:
+        for i, (keytype, field) in enumerate(S.TABLE_INDEXES[tb.name]):
+            rows.append("X(%s, %s_%s_%s, %d, %d)" % (tb.name, tb.name, keytype, field, i, tb.parts.index(keytype)))
+    o.append("#define LTOOL_FOR_EACH_INDEX(X) " + " ".join(rows) + "\n")
     o.append("// lomari.xsd, as installed in share/lomari/.")
     o.append('inline constexpr char kXsd[] = R"lomarixsd(%s)lomarixsd";\n' % text)
     o.append("}  // namespace ltool::schema")

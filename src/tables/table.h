@@ -351,14 +351,19 @@ inline void **field_slot(const TableDef &T, void *r, uint32_t p) {
     return reinterpret_cast<void **>(static_cast<uint8_t *>(r) + field_off(T.nindex, p));
 }
 
-// Writes the key copies of record r's index nodes from its key objects.
-inline void copy_keys(const TableDef &T, void *r) {
-    for (uint32_t i = 0; i < T.nindex; ++i)
-        node_of(r, i)->spare = key_copy(T.index[i].kind, T.index[i].key_off, *field_slot(T, r, T.index[i].part));
+// Writes the key copies of record r's index nodes from its key objects.  A
+// copy that changes is table memory written in place: announced first, like
+// every other store into a record.
+inline void copy_keys(const TableDef &T, H *h, uint32_t db, void *r) {
+    for (uint32_t i = 0; i < T.nindex; ++i) {
+        e_avl_node_t *n = node_of(r, i);
+        const auto v = key_copy(T.index[i].kind, T.index[i].key_off, *field_slot(T, r, T.index[i].part));
+        if (n->spare != v) store(h, db, r, &n->spare, v);
+    }
 }
 // The same after a key object of an inserted record was replaced or rewritten.
-inline void recopy_keys(const TableDef &T, void *r) {
-    if (rec(r)->table) copy_keys(T, r);
+inline void recopy_keys(const TableDef &T, H *h, uint32_t db, void *r) {
+    if (rec(r)->table) copy_keys(T, h, db, r);
 }
 
 }  // namespace lomari

@@ -1,13 +1,17 @@
 // tool_test.cpp -- the command-line tool as a person runs it: round trips through XML
-// and JSON, many-item streams, bad input named in one line, the demo end to end, and
-// shared databases filled by the demo's processes, listed, dumped and loaded.
+// and JSON, many-item streams, bad input named in one line, the demo end to end,
+// shared databases filled by the demo's processes, listed, dumped and loaded, and
+// checked with corruptions planted in them.
+#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <algorithm>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 
@@ -269,6 +273,94 @@ TEST(ToolDb, DemoProcessesFillADatabaseThatDumpsAndLoadsBackTheSame) {
     EXPECT_EQ(Tool("db ls " + other).out, before) << "a failed load changes nothing";
     EXPECT_EQ(Tool("db rm " + other).status, 0);
     EXPECT_EQ(Tool("db ls " + other).status, 1);
+}
+
+// db check: whole on the demo's database; each corruption planted in its segment is
+// reported on its own line with exit status 1, and once it is undone the check passes.
+TEST(ToolDb, CheckReportsEachPlantedCorruption) {
+    const std::string dir = ::testing::TempDir(), name = "lomari-check-" + std::to_string(getpid());
+    const std::string db = name + " --dir " + dir;
+    struct Drop {
+        std::string n, d;
+        ~Drop() { qelrt_db_remove(n.c_str(), d.c_str()); }
+    } drop{name, dir};
+    Outcome demo = Tool("demo --processes --db " + db);
+    ASSERT_EQ(demo.status, 0) << demo.out;
+    Outcome whole = Tool("db check " + db);
+    EXPECT_EQ(whole.status, 0) << whole.out;
+    EXPECT_NE(whole.out.find("is whole: 6 tables, 16 records, "), std::string::npos) << whole.out;
+
+    qelrt_db_t *d = nullptr;
+    ASSERT_EQ(qelrt_db_attach(name.c_str(), dir.c_str(), &d), 0) << qelrt_db_error_detail();
+    H h = qelrt_handle_new();
+    ASSERT_EQ(qelrt_handle_bind_db(h, d), 0);
+    const U id = qelrt_db_id(d);
+    struct Index {
+        e_avl_node_t *root;
+        uint64_t companion;
+    };
+    std::map<std::string, qeldb_table_head_t *> tables;  // the demo's, by type
+    qelrt_db_each_table(d, [](void *m, void *t) {
+        for (const TableView *tv : Each(kTableViews)) {
+            const std::string n = tv->desc->name;
+            if (!std::memcmp(static_cast<qel_type_info_t *>(static_cast<qeldb_table_head_t *>(t)->tinfo)->luid,
+                             dlsym(RTLD_DEFAULT, ("table_" + n + "_luid").c_str()), 16))
+                (*static_cast<std::map<std::string, qeldb_table_head_t *> *>(m))[n] = static_cast<qeldb_table_head_t *>(t);
+        }
+    }, &tables);
+    ASSERT_EQ(tables.size(), 6u);
+    auto index = [&](const char *table, int i) { return reinterpret_cast<Index *>(tables[table] + 1) + i; };
+    // Sets *w to v; the undo puts the old value back.
+    auto set = [](auto *w, auto v) -> std::function<void()> {
+        auto old = *w;
+        *w = v;
+        return [w, old] { *w = old; };
+    };
+    const auto by_body = reinterpret_cast<e_avl_compare_fn>(dlsym(RTLD_DEFAULT, "im_if_flow_control_im_if_fctrl_body__avl_compare"));
+    const struct {
+        const char *what;
+        std::function<std::function<void()>()> plant;
+        std::string said;
+    } plantings[] = {
+        {"a parent link", [&] { e_avl_node_t *c = index("im_if_flow_control", 0)->root->left; return set(&c->parent, c); },
+         "im_if_flow_control \"demo\": index 0: node of record 0x"},
+        {"a child link out of the segment", [&] { return set(&index("tarnok_header_ids", 0)->root->left, (e_avl_node_t *)8); },
+         "tarnok_header_ids \"demo\": index 0: link from 0x"},
+        {"a height", [&] { e_avl_node_t *r = index("tarnok_header_ids", 0)->root; return set(&r->height, r->height + 1); },
+         "says height 4, its subtree is 3 high"},
+        {"a record count", [&] { return set(&tables["global_flow_control"]->record_count, 2u); },
+         "global_flow_control \"demo\": its record count is 2, its index holds 1 record\n"},
+        {"a record taken out of the second index", [&]() -> std::function<void()> {
+             Index *x = index("im_if_flow_control", 1);
+             void *n = e_avl_get_first(x->root);
+             e_avl_delete(nullptr, id, &x->root, n, &x->companion, by_body);
+             return [=] { e_avl_insert(nullptr, id, &x->root, n, &x->companion, by_body); };
+         }, ") is missing from index 1"},
+        {"a tenant counter", [&]() -> std::function<void()> {
+             U e = 0;
+             qeldb_update_tenant_counter(h, id, tables["tarnok_header_ids"], 1, 7, 1, &e);
+             return [=, &tables] { U e2 = 0; qeldb_update_tenant_counter(h, id, tables["tarnok_header_ids"], 0, 7, 1, &e2); };
+         }, "tarnok_header_ids \"demo\": tenant 7: counted 2, its index holds 1"},
+        {"a table left out of the TOC", [&]() -> std::function<void()> {
+             U e = 0;
+             qeldb_database_toc_delete(h, id, tables["non_aps_headers"], &e);
+             return [=, &tables] { U e2 = 0; qeldb_database_toc_insert(h, id, tables["non_aps_headers"], 0, &e2); };
+         }, "non_aps_headers \"demo\": not filed in the TOC"},
+    };
+    for (const auto &p : plantings) {
+        ASSERT_EQ(qelrt_db_lock(d), 0);
+        std::function<void()> undo = p.plant();
+        qelrt_db_unlock(d);
+        Outcome o = Tool("db check " + db);
+        EXPECT_EQ(o.status, 1) << p.what;
+        EXPECT_NE(o.out.find(p.said), std::string::npos) << p.what << "\n" << o.out;
+        ASSERT_EQ(qelrt_db_lock(d), 0);
+        undo();
+        qelrt_db_unlock(d);
+    }
+    EXPECT_EQ(Tool("db check " + db).out, whole.out);
+    qelrt_handle_free(h);
+    qelrt_db_detach(d);
 }
 
 }  // namespace
