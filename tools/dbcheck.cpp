@@ -327,7 +327,8 @@ private:
             tr.whole = false;
             return 0;
         }
-        auto *r = reinterpret_cast<RecHead *>(reinterpret_cast<uint8_t *>(n) - k.node_off(i));
+        // Integer arithmetic: n may hold any value until it is checked.
+        auto *r = reinterpret_cast<RecHead *>(reinterpret_cast<uintptr_t>(n) - k.node_off(i));
         if (!in(n, sizeof *n) || !record_readable(k, r)) {
             table_find(run, fmt("index %u: link from 0x%llx to node 0x%llx outside the segment or to a record "
                                 "that is not readable",
