@@ -4,7 +4,9 @@
 // tables while two readers look up, walk and count; objects made in one
 // process are destroyed in another; a holder killed with the lock leaves
 // it to the next locker; attaches that must be refused are; a full segment
-// refuses with 12 and leaves the table whole.
+// refuses with 12 and leaves the table whole; and the crash sweep: every
+// operation that changes a database, killed before each of its journaled
+// stores in turn, leaves it as it was or as the operation makes it.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -25,6 +27,8 @@
 
 #include "dbcheck.h"
 #include "qel/rt_control.h"
+#include "qel/rt_control_db.h"
+#include "dbcheck.h"
 #include "qel/rt_shared.h"
 #include "schema_view.h"
 
@@ -204,13 +208,114 @@ int Holder(int fd) {
     for (;;) pause();
 }
 
+// ---- the crash sweep's operations ------------------------------------------------------
+
+constexpr uint16_t kTenant = 3;
+
+// What an operation works on: made and committed by the parent, found by address in the child.
+struct CrashArgs {
+    P table = nullptr, victim = nullptr, rec = nullptr, other = nullptr;
+};
+
+// The entry points the sweep adds to Tab's.
+struct CrashTab : Tab {
+    std::string part = v.parts[v.nparts - 1]->name;
+    P (*open_auto)(H, U, U, U *) = Fn<P(H, U, U, U *)>(n, "table_open_auto_id");
+    void (*free)(H, U, P, U *) = Fn<void(H, U, P, U *)>(n, "table_free");
+    void (*request_free)(H, U, P, U *) = Fn<void(H, U, P, U *)>(n, "request_table_free");
+    void (*pkey_insert)(H, U, P, P, U *) = Fn<void(H, U, P, P, U *)>(n, "pkey_insert");
+    void (*pkey_delete)(H, U, P, P, U *) = Fn<void(H, U, P, P, U *)>(n, "pkey_delete");
+    U (*add_ref)(H, U, P, U *) = Fn<U(H, U, P, U *)>(n, "record_add_ref");
+    void (*free_and_set)(H, U, P, P) = Fn<void(H, U, P, P)>(n + "_" + part, "free_and_set_field");
+    P (*part_create)(H, U) = Fn<P(H, U)>(part, "create");
+    U (*marshal)(H, U, uint8_t *, P, U, U *) = Fn<U(H, U, uint8_t *, P, U, U *)>(n, "table_record_marshal");
+    U (*unmarshal)(H, U, P *, const uint8_t *, U, U, U *) = Fn<U(H, U, P *, const uint8_t *, U, U, U *)>(n, "table_record_unmarshal");
+    P Record(H h, U key) const {
+        P r = create(h, 1);
+        SetKey(r, key);
+        return r;
+    }
+};
+
+struct CrashOp {
+    const char *name;
+    void (*prep)(const CrashTab &, H, CrashArgs &);      // the parent's, under the lock
+    U (*run)(const CrashTab &, H, const CrashArgs &);  // the child's, under the lock: its error
+};
+
+void NoPrep(const CrashTab &, H, CrashArgs &) {}
+void Victim(const CrashTab &T, H h, CrashArgs &a) {  // a second table holding two records
+    U e = 0;
+    a.victim = T.open(h, h->database_id, "victim", 0, &e);
+    for (U k : {5u, 6u}) T.insert(h, h->database_id, a.victim, T.Record(h, k), &e);
+}
+void Loose(const CrashTab &T, H h, CrashArgs &a) { a.rec = T.Record(h, 7); }  // a record in no table
+void Inserted(const CrashTab &T, H h, CrashArgs &a) {
+    U e = 0;
+    Loose(T, h, a);
+    T.insert(h, h->database_id, a.table, a.rec, &e);
+}
+void InsertedPkeyOnly(const CrashTab &T, H h, CrashArgs &a) {
+    U e = 0;
+    Loose(T, h, a);
+    T.pkey_insert(h, h->database_id, a.table, a.rec, &e);
+}
+
+const CrashOp kCrashOps[] = {
+    {"open by name", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open(h, h->database_id, "fresh", 0, &e); return e; }},
+    {"open by id", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open_id(h, h->database_id, 9, 0, &e); return e; }},
+    {"open with an automatic id", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { U e = 0; T.open_auto(h, h->database_id, 0, &e); return e; }},
+    {"table free", Victim, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.free(h, h->database_id, a.victim, &e); return e; }},
+    {"request free", Victim, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.request_free(h, h->database_id, a.victim, &e); return e; }},
+    {"record create with fields", NoPrep, [](const CrashTab &T, H h, const CrashArgs &) { T.create(h, 1); return h->err; }},
+    {"insert", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.insert(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"pkey insert", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.pkey_insert(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"delete", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.del(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"pkey delete", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.pkey_delete(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"delete of a pkey-only record", InsertedPkeyOnly, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.del(h, h->database_id, a.table, a.rec, &e); return e; }},
+    {"add_ref", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.add_ref(h, h->database_id, a.rec, &e); return e; }},
+    {"last destroy", Inserted, [](const CrashTab &T, H h, const CrashArgs &a) { U e = 0; T.destroy(h, h->database_id, a.rec, &e); return e; }},
+    {"field set", Loose, [](const CrashTab &T, H h, const CrashArgs &a) { T.free_and_set(h, h->database_id, a.rec, T.part_create(h, h->database_id)); return h->err; }},
+    {"record unmarshal in place",
+     [](const CrashTab &T, H h, CrashArgs &a) { Loose(T, h, a), a.other = T.Record(h, 8); },
+     [](const CrashTab &T, H h, const CrashArgs &a) {
+         std::vector<uint8_t> b(4096);
+         U e = 0;
+         b.resize(T.marshal(h, h->database_id, b.data(), a.other, U(b.size()), &e));
+         P r = a.rec;
+         T.unmarshal(h, h->database_id, &r, b.data(), U(b.size()), 1, &e);
+         return e;
+     }},
+};
+
+// The sweep's pair of tables: string keys with one index, number keys with two.
+constexpr U kCrashTables[] = {0, 1};
+
+P Hex(const char *name) { return reinterpret_cast<P>(std::strtoull(std::getenv(name), nullptr, 16)); }
+
+// Runs the operation (LOMARI_CRASH_OP on table LOMARI_CRASH_TAB) and dies before its k-th journaled store (0: never).
+int Crasher(uint64_t k) {
+    Bound b;
+    if (b.rc) return Fail("attach");
+    qelrt_set_tenant_id(kTenant);
+    const CrashTab T{{kTableViews[std::atoi(std::getenv("LOMARI_CRASH_TAB"))]}};
+    const CrashOp &op = kCrashOps[std::atoi(std::getenv("LOMARI_CRASH_OP"))];
+    const CrashArgs a{Hex("LOMARI_CRASH_T"), Hex("LOMARI_CRASH_V"), Hex("LOMARI_CRASH_R"), Hex("LOMARI_CRASH_O")};
+    qelrt_db_die_at_store(k);
+    qelrt_db_lock(b.db);
+    const U e = op.run(T, b.h, a);
+    qelrt_db_unlock(b.db);
+    qelrt_db_die_at_store(0);
+    return e ? Fail(std::string(op.name) + ": error " + std::to_string(e)) : 0;
+}
+
 [[maybe_unused]] const int kChildRole = [] {
     const char *role = std::getenv("LOMARI_SHM_CHILD");
     if (!role) return 0;
     const int arg = std::atoi(std::getenv("LOMARI_SHM_ARG"));
     const std::string r = role;
     const int rc = r == "writer" ? Writer(arg) : r == "reader" ? Reader(arg) : r == "destroyer" ? Destroyer()
-                 : r == "holder" ? Holder(arg) : Fail("unknown role");
+                 : r == "holder" ? Holder(arg) : r == "crash" ? Crasher(uint64_t(arg)) : Fail("unknown role");
     std::fflush(stderr);
     _exit(rc);
 }();
@@ -245,12 +350,12 @@ protected:
         ASSERT_EQ(qelrt_handle_bind_db(h, db), 0);
     }
     // Starts this binary as a child in role with arg, on the test's database (shm: POSIX shared memory).
-    pid_t Spawn(const char *role, int arg, bool shm = false) {
-        std::vector<std::string> env{std::string("LOMARI_SHM_CHILD=") + role, "LOMARI_SHM_ARG=" + std::to_string(arg),
-                                     "LOMARI_SHM_NAME=" + (shm ? shm_name : name)};
+    pid_t Spawn(const char *role, int arg, bool shm = false, std::vector<std::string> env = {}) {
+        env.insert(env.end(), {std::string("LOMARI_SHM_CHILD=") + role, "LOMARI_SHM_ARG=" + std::to_string(arg),
+                               "LOMARI_SHM_NAME=" + (shm ? shm_name : name)});
         if (!shm) env.push_back("LOMARI_SHM_DIR=" + dir);
         for (char **e = environ; *e; ++e)
-            if (std::strncmp(*e, "LOMARI_SHM_", 11) != 0) env.emplace_back(*e);
+            if (std::strncmp(*e, "LOMARI_SHM_", 11) != 0 && std::strncmp(*e, "LOMARI_CRASH_", 13) != 0) env.emplace_back(*e);
         std::vector<char *> envp;
         for (std::string &s : env) envp.push_back(s.data());
         envp.push_back(nullptr);
@@ -430,6 +535,122 @@ TEST_F(SharedDb, FullSegmentRefusesWithNothingHalfWritten) {
     EXPECT_EQ(ltool::check_database(db, h).findings, std::vector<std::string>{});
     qelrt_db_unlock(db);
     EXPECT_GT(total, 0u);
+}
+
+// ---- the crash sweep ------------------------------------------------------------------------
+
+// The database as the sweep compares it: every table's head, every record it walks with its index
+// nodes and field objects, the records an operation works on, the TOC and table list sizes and the
+// allocator's used bytes.  Words that point into the segment are kept as offsets, so that two
+// databases made alike compare equal wherever they are mapped.
+struct Snapshot {
+    std::string text, broken;  // broken: what the database checker found
+    bool operator==(const Snapshot &o) const { return text == o.text; }
+};
+
+class CrashSweep : public SharedDb {
+protected:
+    void Bytes(const void *p, size_t n) {
+        for (size_t i = 0; i + 8 <= n; i += 8) {
+            uint64_t w;
+            std::memcpy(&w, static_cast<const uint8_t *>(p) + i, 8);
+            if (w >= u.base && w < u.base + u.size) w = (w - u.base) | (1ull << 63);
+            snap.text += std::to_string(w) + ",";
+        }
+        snap.text += "|";
+    }
+    Snapshot Take(const CrashTab &T, const CrashArgs &a) {
+        snap = {};
+        qelrt_db_usage(db, &u);
+        snap.text = "used " + std::to_string(u.used) + " toc " + std::to_string(qelrt_db_toc_size(h)) + " list " +
+                    std::to_string(qelrt_db_table_list_size(h)) + "\n";
+        std::vector<P> tables;
+        qelrt_db_each_table(db, [](void *c, void *t) { static_cast<std::vector<P> *>(c)->push_back(t); }, &tables);
+        const U rec_bytes = kRecHead + kNode * T.v.nindex + 8 * T.v.nparts;
+        for (P t : tables) {
+            Bytes(t, sizeof(qeldb_table_head_t));
+            for (P r : T.Walk(t)) {
+                Bytes(r, rec_bytes);
+                for (U p = 0; p < T.v.nparts; ++p) Bytes(*reinterpret_cast<P *>(static_cast<uint8_t *>(r) + kRecHead + kNode * T.v.nindex + 8 * p), T.v.parts[p]->plain_size);
+            }
+        }
+        for (P r : {a.rec, a.other})
+            if (r) {
+                Bytes(r, rec_bytes);
+                for (U p = 0; p < T.v.nparts; ++p)
+                    if (P part = *reinterpret_cast<P *>(static_cast<uint8_t *>(r) + kRecHead + kNode * T.v.nindex + 8 * p)) Bytes(part, T.v.parts[p]->plain_size);
+            }
+        uint64_t pending = 0;
+        if (qelrt_db_journal_state(db, &pending)) snap.broken += "journal left pending; ";
+        // The checker's verdict: trees, counts, tenant counters, table list, TOC, key roots.
+        for (const std::string &f : ltool::check_database(db, h).findings) snap.broken += f + "; ";
+        return snap;
+    }
+    // A fresh database holding five committed records and what op works on; the snapshot before it.
+    Snapshot Prepare(const CrashTab &T, const CrashOp &op) {
+        if (h) qelrt_handle_free(h);
+        h = nullptr;
+        qelrt_db_detach(db);
+        qelrt_db_remove(name.c_str(), dir.c_str());
+        Create(dir.c_str(), 4u << 20);
+        Bind();
+        qelrt_set_tenant_id(kTenant);
+        args = {};
+        U e = 0;
+        qelrt_db_lock(db);
+        args.table = T.open(h, h->database_id, "crash", 0, &e);
+        for (U k = 10; k <= 50; k += 10) T.insert(h, h->database_id, args.table, T.Record(h, k), &e);
+        op.prep(T, h, args);
+        qelrt_db_unlock(db);
+        EXPECT_EQ(e, 0u);
+        return Take(T, args);
+    }
+    std::vector<std::string> Env(const CrashTab &T, size_t op) const {
+        auto hex = [](P p) { char b[32]; std::snprintf(b, sizeof b, "%llx", (unsigned long long)uintptr_t(p)); return std::string(b); };
+        return {"LOMARI_CRASH_TAB=" + std::to_string(&T.v - kTableViews), "LOMARI_CRASH_OP=" + std::to_string(op),
+                "LOMARI_CRASH_T=" + hex(args.table), "LOMARI_CRASH_V=" + hex(args.victim),
+                "LOMARI_CRASH_R=" + hex(args.rec), "LOMARI_CRASH_O=" + hex(args.other)};
+    }
+
+    qelrt_db_usage_t u{};
+    Snapshot snap;
+    CrashArgs args;
+};
+
+// Every operation that changes a database, in a child that dies before its k-th journaled store, for
+// every k until it completes: the next locker is told, rolls the journal back (or finishes the
+// commit under way), and the database is as it was before the operation or as the operation leaves
+// it, byte for byte and in allocator bytes, with every index ordered and balanced and every count
+// equal to a walk.
+TEST_F(CrashSweep, EveryStoreOfEveryOperation) {
+    uint64_t swept = 0;
+    for (U ti : kCrashTables) {
+        const CrashTab T{{kTableViews[ti]}};
+        for (size_t oi = 0; oi < std::size(kCrashOps); ++oi) {
+            const CrashOp &op = kCrashOps[oi];
+            SCOPED_TRACE(T.n + ": " + op.name);
+            Prepare(T, op);
+            ASSERT_EQ(Wait(Spawn("crash", 0, false, Env(T, oi))), 0);
+            ASSERT_EQ(qelrt_db_lock(db), 0);
+            const Snapshot done = Take(T, args);
+            qelrt_db_unlock(db);
+            EXPECT_EQ(done.broken, "");
+            for (int k = 1;; ++k) {
+                const Snapshot before = Prepare(T, op);
+                const int rc = Wait(Spawn("crash", k, false, Env(T, oi)));
+                if (rc == 0) break;
+                ASSERT_EQ(rc, 77) << "at store " << k;
+                ++swept;
+                ASSERT_EQ(qelrt_db_lock(db), QELRT_DB_OWNER_DIED) << "at store " << k;
+                const Snapshot after = Take(T, args);
+                qelrt_db_unlock(db);
+                ASSERT_EQ(after.broken, "") << "at store " << k;
+                ASSERT_TRUE(after == before || after == done) << "at store " << k << "\n" << after.text << "\nbefore:\n" << before.text << "\ndone:\n" << done.text;
+            }
+        }
+    }
+    std::printf("crash sweep: %llu crash points swept\n", (unsigned long long)swept);
+    EXPECT_GT(swept, 0u);
 }
 
 }  // namespace

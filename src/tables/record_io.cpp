@@ -35,6 +35,7 @@
 #include "frame/entry.h"
 #include "messages/message_frame.h"
 #include "qel/rt_text.h"
+#include "types/layout.h"
 #include "types/lifecycle.h"
 
 namespace lomari {
@@ -145,6 +146,30 @@ uint32_t rio_len(const TableDef &T, H *h, uint32_t db, void *record) {
     return n;
 }
 
+namespace {
+
+// An in-place decode stores straight into the object it updates (its
+// header, fields and state bytes, the contents of list elements it keeps;
+// an array it keeps is rewritten by array_renew, which announces it), and
+// the codec announces none of that: a
+// record's field objects are table memory, so their bytes are announced
+// here first, once for the whole object.
+void announce_in_place(const TypeDesc &T, H *h, uint32_t db, void *o) {
+    if (!h->write_hook_fn || !o) return;
+    announce(h, o, T.plain_size, db, o);
+    if (uint8_t *sa = state_area(T, h, o)) announce(h, sa, T.state_size, db, o);
+    if (T.list_field >= 0) {
+        const TypeDesc &E = list_elem(T);
+        Anchor *a = anchor_of(T, o);
+        for (void *el = a->first; el && el != a; el = next_of(E, el)) {
+            announce(h, el, E.plain_size, db, el);
+            if (uint8_t *sa = state_area(E, h, el)) announce(h, sa, E.state_size, db, el);
+        }
+    }
+}
+
+}  // namespace
+
 uint32_t rio_unmarshal(const TableDef &T, H *h, uint32_t db, void **ref, const uint8_t *buf, uint32_t len,
                        uint32_t in_place, uint32_t *err) {
     err = errw(err);
@@ -189,6 +214,7 @@ uint32_t rio_unmarshal(const TableDef &T, H *h, uint32_t db, void **ref, const u
             report(h, err, in_place ? LOMARI_ERR_NOT_FOUND : LOMARI_ERR_NO_MEMORY);
             break;
         }
+        if (in_place) announce_in_place(*T.parts[p], h, db, o);
         count += obj_unmarshal(*T.parts[p], h, db, buf + count, o, end - count, in_place, err);
     }
     if (!*err && count != end) report(h, err, LOMARI_ERR_INVALID);

@@ -177,9 +177,15 @@ bool array_renew(const TypeDesc &Owner, H *h, uint32_t db, void *o, bool track, 
     uint8_t *blk = *block_of(Owner, o);
     const uint32_t n = *count_of(Owner, o);
     destroy_in_block(Elem, h, db, blk, n);
+    // The block and the per-element state bytes are the owner's live
+    // storage: announced before they are cleared and filled again.
+    announce(h, blk, static_cast<uint32_t>(block_bytes(Elem, n, track)), db, o);
     std::memset(blk, 0, block_bytes(Elem, n, track));
     if (uint8_t *sa = track ? state_area(Owner, h, o) : nullptr)
-        if (uint8_t *per = per_elem_get(sa)) std::memset(per, 0, n);
+        if (uint8_t *per = per_elem_get(sa)) {
+            announce(h, per, n, db, o);
+            std::memset(per, 0, n);
+        }
     if (const uint32_t e = init_in_block(Elem, plan, h, db, blk, 0, n, track)) {
         report(h, err, e);
         return false;

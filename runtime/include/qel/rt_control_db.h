@@ -60,6 +60,11 @@ QEL_RT_API uint32_t qelrt_db_table_list_size(qel_handle_t *h);
 QEL_RT_API uint32_t qelrt_bassert_count(void);
 QEL_RT_API void qelrt_bassert_trap(int on);
 
+/* The calling process ends with _exit(77) just before its k-th journaled
+ * store from now on (entries of a change, steps of its commit), for crash
+ * sweeps; 0 turns it off. */
+QEL_RT_API void qelrt_db_die_at_store(uint64_t k);
+
 #ifdef __cplusplus
 }
 #endif

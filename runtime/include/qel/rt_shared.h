@@ -25,9 +25,19 @@
  * so that they never see an index half linked.  A process that dies while
  * holding it does not block the others: the next locker is told.
  *
+ * Every change is journaled: while a thread holds the lock, the old bytes
+ * of every store into the segment (those the library announces or
+ * registers, the runtime's own, the allocator's) go to an undo journal in
+ * the segment first, and releases wait for the unlock, which commits.  The
+ * next locker after a holder that died rolls its journal back: what the
+ * dead holder was doing is wholly absent, what it had unlocked wholly
+ * there.  An allocation or release made without the lock takes the lock
+ * for itself.
+ *
  * Results are system error numbers: 0 on success; 2 no such database;
  * 12 out of memory (the segment is full); 13 the segment's mode refuses
- * this user; 17 the name is taken; 22 a bad argument, or a segment this
+ * this user; 16 a process is attached (recovery); 17 the name is taken;
+ * 22 a bad argument, or a segment this
  * library cannot vouch for (magic, layout version, size or address range
  * in its header); 98 the segment's address range is taken in this process.
  * qelrt_db_error_detail() says more about the last failure of the calling
@@ -95,6 +105,20 @@ QEL_RT_API int qelrt_handle_bind_db(qel_handle_t *h, qelrt_db_t *db);
 /* Takes the database's lock: 0, QELRT_DB_OWNER_DIED, or an error. */
 QEL_RT_API int qelrt_db_lock(qelrt_db_t *db);
 QEL_RT_API void qelrt_db_unlock(qelrt_db_t *db);
+
+/* Rolls back a journal a dead writer left in the database NAME, when no
+ * process has it attached (every attached process holds a shared flock on
+ * the segment; 16 when one does), and makes its locks anew: a lock left by
+ * a process of an earlier boot cannot be trusted.  0 also when no journal
+ * was pending; the detail says which. */
+QEL_RT_API int qelrt_db_recover(const char *name, const char *dir);
+/* 1 when a journal is pending in the database (a change under way, or one
+ * a dead writer left), 0 when none; *entries (may be null) its entries. */
+QEL_RT_API int qelrt_db_journal_state(qelrt_db_t *db, uint64_t *entries);
+/* Journaling of this process's changes to db: on (1, the default) or off
+ * (0: changes are made unjournaled, releases at once), for measuring its
+ * cost.  Takes effect at the next lock. */
+QEL_RT_API void qelrt_db_set_journal(qelrt_db_t *db, int on);
 
 /* Calls visit with every table of the database's table list (its table
  * handle, whose head is qeldb_table_head_t) in list order.  The caller

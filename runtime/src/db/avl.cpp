@@ -11,13 +11,18 @@
  * e_avl_get_next and e_avl_get_prev descend from the root by comparison,
  * which lets a search probe that is not in the tree step to its
  * neighbours.  No operation allocates.  The companion word counts the
- * entries.
+ * entries.  Every store into a node, a link or the companion is noted
+ * first (jset), so that a change to a shared database's index is
+ * journaled.
  */
+#include "db/journal.h"
 #include "internal.h"
 
 namespace {
 
 using Node = e_avl_node_t;
+using qelrt::jnote;
+using qelrt::jset;
 
 constexpr uint32_t kBefore = 0, kEqual = 1, kAfter = 2;
 
@@ -25,19 +30,19 @@ inline int32_t height(const Node *n) { return n ? n->height : 0; }
 
 inline void fix_height(Node *n) {
     const int32_t l = height(n->left), r = height(n->right);
-    n->height = (l > r ? l : r) + 1;
+    jset(&n->height, (l > r ? l : r) + 1);
 }
 
 /* The rotations keep the parent links: the new subtree root takes n's
  * parent, and the caller stores it in the link that held n. */
 Node *rotate_right(Node *n) {
     Node *l = n->left;
-    n->left = l->right;
+    jset(&n->left, l->right);
     if (n->left)
-        n->left->parent = n;
-    l->right = n;
-    l->parent = n->parent;
-    n->parent = l;
+        jset(&n->left->parent, n);
+    jset(&l->right, n);
+    jset(&l->parent, n->parent);
+    jset(&n->parent, l);
     fix_height(n);
     fix_height(l);
     return l;
@@ -45,12 +50,12 @@ Node *rotate_right(Node *n) {
 
 Node *rotate_left(Node *n) {
     Node *r = n->right;
-    n->right = r->left;
+    jset(&n->right, r->left);
     if (n->right)
-        n->right->parent = n;
-    r->left = n;
-    r->parent = n->parent;
-    n->parent = r;
+        jset(&n->right->parent, n);
+    jset(&r->left, n);
+    jset(&r->parent, n->parent);
+    jset(&n->parent, r);
     fix_height(n);
     fix_height(r);
     return r;
@@ -63,12 +68,12 @@ Node *balance(Node *n) {
     const int32_t d = height(n->left) - height(n->right);
     if (d > 1) {
         if (height(n->left->left) < height(n->left->right))
-            n->left = rotate_left(n->left);
+            jset(&n->left, rotate_left(n->left));
         return rotate_right(n);
     }
     if (d < -1) {
         if (height(n->right->right) < height(n->right->left))
-            n->right = rotate_right(n->right);
+            jset(&n->right, rotate_right(n->right));
         return rotate_left(n);
     }
     return n;
@@ -87,7 +92,7 @@ void retrace(Node **links[], int depth) {
         const int32_t before = t->height;
         Node *r = balance(t);
         if (r != t)
-            *up = r;
+            jset(up, r);
         if (r->height == before)
             break;
     }
@@ -113,10 +118,11 @@ bool insert(Node **root, Node *n, e_avl_compare_fn cmp) {
         link = c == kBefore ? &t->left : &t->right;
         parent = t;
     }
+    jnote(n, sizeof *n);
     n->left = n->right = nullptr;
     n->parent = parent;
     n->height = 1;
-    *link = n;
+    jset(link, n);
     /* Back up while the subtree that holds n grew to the height of its
      * parent: only then is the parent's other child read (a sibling kept
      * out of the cache is a miss saved), and at most one rotation ends it. */
@@ -128,11 +134,11 @@ bool insert(Node **root, Node *n, e_avl_compare_fn cmp) {
             break; /* t keeps its height and is now even */
         Node *other = t->left == grown ? t->right : t->left;
         if (height(other) >= hc - 1) {
-            t->height = hc + 1;
+            jset(&t->height, hc + 1);
             grown = t;
             continue;
         }
-        *up = balance(t);
+        jset(up, balance(t));
         break;
     }
     return true;
@@ -160,9 +166,9 @@ bool remove(Node **root, Node *n, e_avl_compare_fn cmp) {
         link = c == kBefore ? &t->left : &t->right;
     }
     if (!n->right) {
-        *link = n->left;
+        jset(link, n->left);
         if (n->left)
-            n->left->parent = n->parent;
+            jset(&n->left->parent, n->parent);
     } else {
         const int at = depth;
         links[depth++] = link; /* will hold the replacement */
@@ -172,21 +178,23 @@ bool remove(Node **root, Node *n, e_avl_compare_fn cmp) {
             ml = &(*ml)->left;
         }
         Node *m = *ml;
-        *ml = m->right;
+        jset(ml, m->right);
         if (m->right && m->parent != n)
-            m->right->parent = m->parent;
+            jset(&m->right->parent, m->parent);
+        jnote(m, sizeof *m);
         m->left = n->left;
         m->right = n->right;
         m->height = n->height;
         m->parent = n->parent;
         if (m->left)
-            m->left->parent = m;
+            jset(&m->left->parent, m);
         if (m->right)
-            m->right->parent = m;
-        *link = m;
+            jset(&m->right->parent, m);
+        jset(link, m);
         if (depth > at + 1)
             links[at + 1] = &m->right; /* was &n->right */
     }
+    jnote(n, sizeof *n);
     n->left = n->right = n->parent = nullptr;
     n->height = 0;
     retrace(links, depth);
@@ -206,7 +214,7 @@ int e_avl_insert(void *, uint32_t, e_avl_node_t **root, void *node,
     if (!insert(root, static_cast<Node *>(node), cmp))
         return 0;
     if (companion)
-        ++*companion;
+        jset(companion, *companion + 1);
     return 1;
 }
 
@@ -217,7 +225,7 @@ int e_avl_delete(void *, uint32_t, e_avl_node_t **root, void *node,
     if (!remove(root, static_cast<Node *>(node), cmp))
         return 0;
     if (companion && *companion)
-        --*companion;
+        jset(companion, *companion - 1);
     return 1;
 }
 

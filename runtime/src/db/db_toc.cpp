@@ -4,7 +4,8 @@
  * Owns: the database memory a handle reaches (its table list, its TOC of
  * tables filed by type luid and name or id, its per-tenant record
  * counters: the handle's own in the heap, or the segment's when the handle
- * is bound to a shared database, one code for both through DbStateT), the
+ * is bound to a shared database, one code for both through DbStateT; every
+ * store into the segment's is journaled first), the
  * write-lock and shared-database answers, object-id mapping
  * creation, the collector list, cursors and deferred record destruction,
  * the replication cache, location release, tenancy, bassert, and the knobs
@@ -23,7 +24,7 @@
 namespace qelrt {
 
 /* A handle's own database memory, in the process heap. */
-struct DbState : DbStateT<std::allocator<char>> {};
+struct DbState : DbStateT<HeapMem> {};
 
 void DbStateFree::operator()(DbState *d) const { delete d; }
 
@@ -88,10 +89,10 @@ DbState *heap_db(qel_handle_t *h) {
  * pointer of the heap kind when there is none. */
 template <class F> decltype(auto) on_db(qel_handle_t *h, F &&f) {
     if (!h || !h->rt_private)
-        return f(static_cast<DbStateT<std::allocator<char>> *>(nullptr));
+        return f(static_cast<DbStateT<HeapMem> *>(nullptr));
     if (qelrt_db *s = priv(h)->shared)
         return f(&s->roots->db);
-    return f(static_cast<DbStateT<std::allocator<char>> *>(heap_db(h)));
+    return f(static_cast<DbStateT<HeapMem> *>(heap_db(h)));
 }
 
 TocKey toc_key(const uint8_t *luid, bool by_name, const char *name, uint32_t name_len,
@@ -143,9 +144,9 @@ qeldb_table_list_t *qellib_database_table_toc_create(qel_handle_t *h, uint32_t d
         if (!h->alloc_ctx)
             h->alloc_ctx = priv(h)->quarl;
         if (!d->has_list) {
-            d->list.first = nullptr;
-            d->list.last_link = &d->list.first;
-            d->has_list = true;
+            jset(&d->list.first, static_cast<qeldb_table_head_t *>(nullptr));
+            jset(&d->list.last_link, &d->list.first);
+            jset(&d->has_list, uint64_t{1});
         }
         return &d->list;
     });
@@ -168,7 +169,8 @@ qeldb_toc_t *qeldb_database_toc_open(qel_handle_t *h, uint32_t dbid, uint32_t *e
     return on_db(h, [&](auto *d) -> qeldb_toc_t * {
         if (!d || knobs().deny_toc.load(std::memory_order_relaxed))
             return nullptr;
-        d->has_toc = true;
+        if (!d->has_toc)
+            jset(&d->has_toc, uint64_t{1});
         return &d->toc;
     });
 }
@@ -193,8 +195,8 @@ void *qeldb_database_toc_get_table_root(qel_handle_t *h, uint32_t dbid,
     return on_db(h, [&](auto *d) -> void * {
         if (!d || luid_len != 16)
             return nullptr;
-        auto it = d->filed.find(toc_key(luid, by_name != 0, name, name_len, id));
-        return it == d->filed.end() ? nullptr : it->second;
+        void **v = d->filed.find(toc_key(luid, by_name != 0, name, name_len, id));
+        return v ? *v : nullptr;
     });
 }
 
@@ -208,17 +210,10 @@ void qeldb_database_toc_insert(qel_handle_t *h, uint32_t dbid, void *table,
             return 22;
         const TocKey k = key_of_table(static_cast<qeldb_table_head_t *>(table));
         /* Both entries or neither: a full segment refuses with 12. */
-        try {
-            auto at = d->filed.emplace(k, table);
-            if (!at.second)
-                return 17;
-            try {
-                d->key_of.emplace(reinterpret_cast<uintptr_t>(table), k);
-            } catch (...) {
-                d->filed.erase(at.first);
-                throw;
-            }
-        } catch (const std::exception &) {
+        if (const int rc = d->filed.insert(k, table))
+            return static_cast<uint32_t>(rc);
+        if (d->key_of.insert(AddrKey{reinterpret_cast<uintptr_t>(table)}, k) == 12) {
+            d->filed.erase(k);
             return 12;
         }
         return 0;
@@ -235,15 +230,14 @@ void qeldb_database_toc_delete(qel_handle_t *h, uint32_t dbid, void *table,
     const bool found = on_db(h, [&](auto *d) {
         if (!d)
             return false;
-        auto it = d->key_of.find(reinterpret_cast<uintptr_t>(table));
-        if (it == d->key_of.end())
+        const AddrKey at{reinterpret_cast<uintptr_t>(table)};
+        TocKey *k = d->key_of.find(at);
+        if (!k)
             return false;
-        d->filed.erase(it->second);
-        d->key_of.erase(it);
+        d->filed.erase(*k);
+        d->key_of.erase(at);
         /* The table's per-tenant counters go with it. */
-        const auto id = reinterpret_cast<uintptr_t>(table);
-        d->tenants.erase(d->tenants.lower_bound(TenantKey{id, 0, 0}),
-                         d->tenants.lower_bound(TenantKey{id + 1, 0, 0}));
+        d->tenants.erase_if([&](const TenantKey &t) { return t.table == at.a; });
         return true;
     });
     if (!found && err)
@@ -282,8 +276,8 @@ void qelgc_database_gc_list_remove(qel_handle_t *h, uint32_t dbid, void *table,
     logc("qelgc_database_gc_list_remove", w(h), dbid, w(table));
     if (fails("gc_remove", err))
         return;
-    if (table)
-        static_cast<qeldb_table_head_t *>(table)->flags &= ~QELDB_TABLE_ON_GC;
+    if (auto *t = static_cast<qeldb_table_head_t *>(table))
+        jset(&t->flags, static_cast<uint8_t>(t->flags & ~QELDB_TABLE_ON_GC));
 }
 
 void qelgc_validate_table_delete(qel_handle_t *h, void *table) {
@@ -303,7 +297,7 @@ void qellib_record_dereference_loc(qel_handle_t *h, uint32_t dbid, void *record,
     if (fails("dereference_loc", err))
         return;
     if (record)
-        static_cast<qeldb_record_head_t *>(record)->location = nullptr;
+        jset(&static_cast<qeldb_record_head_t *>(record)->location, static_cast<void *>(nullptr));
 }
 
 void bassert(const char *expr, const char *file, int line) {
@@ -350,11 +344,11 @@ void qeldb_request_record_destroy(qel_handle_t *h, uint32_t dbid, void *record,
     auto *r = static_cast<qeldb_record_head_t *>(record);
     if (!r || (r->flags & QELDB_REC_PENDING))
         return;
-    r->flags |= QELDB_REC_PENDING;
+    jset(&r->flags, r->flags | QELDB_REC_PENDING);
     if (r->table) {
-        r->table->pending_destroy_count += 1;
+        jset(&r->table->pending_destroy_count, r->table->pending_destroy_count + 1);
         if (h && h->db_stats)
-            h->db_stats->pending_destroy += 1;
+            jset(&h->db_stats->pending_destroy, h->db_stats->pending_destroy + 1);
     }
 }
 
@@ -376,21 +370,28 @@ void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, void *table
     const uint32_t code = on_db(h, [&](auto *d) -> uint32_t {
         if (!d)
             return 0;
-        const TenantKey k{reinterpret_cast<uintptr_t>(table), tenant, source};
-        auto it = d->tenants.find(k);
-        if (it == d->tenants.end()) {
-            if (!add)
-                return 0;
-            try {
-                it = d->tenants.emplace(k, 0u).first;
-            } catch (const std::exception &) {
-                return 12;
+        const auto id = reinterpret_cast<uintptr_t>(table);
+        const TenantKey k{id, tenant, source}, all{id, tenant, 0, 1};
+        uint32_t *one = d->tenants.find(k), *sum = d->tenants.find(all);
+        if (!add) { /* a counter that reaches 0 goes */
+            if (one && *one) {
+                if (*one == 1)
+                    d->tenants.erase(k);
+                else
+                    d->tenants.set(one, *one - 1);
+                if (sum && *sum == 1)
+                    d->tenants.erase(all);
+                else if (sum && *sum)
+                    d->tenants.set(sum, *sum - 1);
             }
+            return 0;
         }
-        if (add)
-            ++it->second;
-        else if (it->second)
-            --it->second;
+        /* Both counters exist before either counts. */
+        if ((!one && d->tenants.insert(k, 0u, &one) == 12) ||
+            (!sum && d->tenants.insert(all, 0u, &sum) == 12))
+            return 12;
+        d->tenants.set(one, *one + 1);
+        d->tenants.set(sum, *sum + 1);
         return 0;
     });
     if (code && err)
@@ -405,15 +406,12 @@ uint32_t qeldb_get_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, const void
         if (uint32_t code = failing("tenant_counter"))
             return code;
     const uint32_t n = on_db(h, [&](auto *d) {
-        uint32_t sum = 0;
         if (!d)
-            return sum;
+            return 0u;
         const auto id = reinterpret_cast<uintptr_t>(table);
-        for (auto it = d->tenants.lower_bound(TenantKey{id, tenant, 0});
-             it != d->tenants.end() && it->first.table == id && it->first.tenant == tenant; ++it)
-            if (!source || it->first.source == *source)
-                sum += it->second;
-        return sum;
+        const uint32_t *n = d->tenants.find(source ? TenantKey{id, tenant, *source}
+                                                   : TenantKey{id, tenant, 0, 1});
+        return n ? *n : 0u;
     });
     if (result)
         *result = n;
@@ -450,11 +448,9 @@ void qelrt_db_toc_mark_shared(qel_handle_t *h, int on) {
     on_db(h, [&](auto *d) {
         if (!d)
             return;
-        d->has_toc = true;
-        if (on)
-            d->toc.flags |= QELDB_TOC_SHARED;
-        else
-            d->toc.flags &= ~QELDB_TOC_SHARED;
+        jset(&d->has_toc, uint64_t{1});
+        jset(&d->toc.flags, static_cast<uint8_t>(on ? d->toc.flags | QELDB_TOC_SHARED
+                                                    : d->toc.flags & ~QELDB_TOC_SHARED));
     });
 }
 
@@ -477,8 +473,8 @@ void qelrt_db_set_implicit_write_cursor(int on) { knobs().implicit_cursor.store(
 void qelrt_set_tenant_id(uint16_t tenant) { t_tenant = tenant; }
 
 void qelrt_db_gc_list_add(void *table) {
-    if (table)
-        static_cast<qeldb_table_head_t *>(table)->flags |= QELDB_TABLE_ON_GC;
+    if (auto *t = static_cast<qeldb_table_head_t *>(table))
+        jset(&t->flags, static_cast<uint8_t>(t->flags | QELDB_TABLE_ON_GC));
 }
 
 void qelrt_db_fail(const char *call, uint32_t code) {

@@ -4,21 +4,28 @@
  * Owns: the database object a handle carries (its alloc_ctx when the
  * handle uses one), registration of address ranges (quarl_set_range, kept
  * in an ordered map by start address; registering a start again keeps the
- * longer length), the membership question (quarl_in_range), the key store
+ * longer length; in a shared segment, the range's old bytes go to the
+ * journal instead), the membership question (quarl_in_range), the key store
  * (quarl_set_key/quarl_get_key), the release of the table types'
  * id-keyed roots with the database, and quarl_perror.  One code serves
  * a handle's own store in the heap and a shared database's store in its
  * segment (QuarlT, db/db_state.h).
  */
 #include <cstdio>
+#include <map>
 #include <new>
+#include <type_traits>
 
 #include "db/segment.h"
 #include "internal.h"
 
 namespace qelrt {
 
-struct QuarlDb : QuarlT<std::allocator<char>, std::mutex> {};
+struct QuarlDb : QuarlT<HeapMem, std::mutex> {
+    std::map<uintptr_t, uint32_t> ranges; /* start -> length */
+};
+
+template <class D> constexpr bool kHeapStore = std::is_same_v<D, QuarlDb>;
 
 QuarlDb *quarl_db_new() { return new (std::nothrow) QuarlDb; }
 
@@ -40,11 +47,10 @@ bool quarl_key(const char *key, QuarlKey *k) {
 template <class F> decltype(auto) on_store(const void *db, F &&f) {
     auto *raw = static_cast<const uint32_t *>(db);
     if (raw && *raw == kQuarlMagic)
-        return f(static_cast<QuarlT<std::allocator<char>, std::mutex> *>(
-            static_cast<QuarlDb *>(const_cast<void *>(db))));
+        return f(static_cast<QuarlDb *>(const_cast<void *>(db)));
     if (raw && *raw == kQuarlSharedMagic && shared_db_at(db))
         return f(static_cast<SharedQuarl *>(const_cast<void *>(db)));
-    return f(static_cast<QuarlT<std::allocator<char>, std::mutex> *>(nullptr));
+    return f(static_cast<QuarlDb *>(nullptr));
 }
 
 } // namespace
@@ -55,9 +61,10 @@ void quarl_db_delete(QuarlDb *db, qel_handle_t *h) {
     /* The id-keyed roots of the table types live as long as the database
      * memory they were made in: they go with it, through the allocator
      * that made them. */
-    for (auto &[key, value] : db->keys)
+    db->keys.each([&](const QuarlKey &key, void *value) {
         if (value && h && h->free_fn && std::string_view(key.s).starts_with(kIdRoot))
             h->free_fn(h->alloc_ctx, QEL_NO_DATABASE, value);
+    });
     db->magic = 0;
     delete db;
 }
@@ -85,15 +92,17 @@ int quarl_set_range(void *db, void *addr, uint32_t len, uint32_t dbid) {
     return on_store(db, [&](auto *d) -> int {
         if (!d)
             return 0;
-        if (d->in_segment())
-            return 1;
-        try {
-            Guard g(d->mu);
-            uint32_t &have = d->ranges[reinterpret_cast<uintptr_t>(addr)];
-            if (len > have)
-                have = len;
-        } catch (const std::exception &) {
-            return 0;
+        if constexpr (kHeapStore<std::remove_pointer_t<decltype(d)>>) {
+            try {
+                Guard g(d->mu);
+                uint32_t &have = d->ranges[reinterpret_cast<uintptr_t>(addr)];
+                if (len > have)
+                    have = len;
+            } catch (const std::exception &) {
+                return 0;
+            }
+        } else {
+            jnote(addr, len); /* the old bytes, before the caller stores */
         }
         return 1;
     });
@@ -105,14 +114,16 @@ int quarl_in_range(void *db, const void *addr, uint32_t len) {
         if (!d)
             return 0;
         const uintptr_t a = reinterpret_cast<uintptr_t>(addr);
-        if (d->in_segment())
+        if constexpr (kHeapStore<std::remove_pointer_t<decltype(d)>>) {
+            Guard g(d->mu);
+            auto it = d->ranges.upper_bound(a);
+            if (it == d->ranges.begin())
+                return 0;
+            --it;
+            return a + len <= it->first + it->second ? 1 : 0;
+        } else {
             return a >= d->lo && a <= d->hi && len <= d->hi - a ? 1 : 0;
-        Guard g(d->mu);
-        auto it = d->ranges.upper_bound(a);
-        if (it == d->ranges.begin())
-            return 0;
-        --it;
-        return a + len <= it->first + it->second ? 1 : 0;
+        }
     });
 }
 
@@ -129,13 +140,20 @@ int quarl_set_key(void *db, const char *key, void *value) {
         const auto v = reinterpret_cast<uintptr_t>(value);
         if (d->in_segment() && value && (v < d->lo || v >= d->hi))
             return 0;
-        try {
+        auto put = [&] {
             Guard g(d->mu);
-            d->keys[k] = value;
-        } catch (const std::exception &) {
-            return 0;
+            void **at = nullptr;
+            const int rc = d->keys.insert(k, value, &at);
+            if (rc == 17)
+                d->keys.set(at, value);
+            return rc == 12 ? 0 : 1;
+        };
+        if constexpr (kHeapStore<std::remove_pointer_t<decltype(d)>>) {
+            return put();
+        } else {
+            LockScope lock(shared_db_at(d));
+            return put();
         }
-        return 1;
     });
 }
 
@@ -156,9 +174,8 @@ void *quarl_get_key(void *db, const char *key) {
         void *found = nullptr;
         {
             Guard g(d->mu);
-            auto it = d->keys.find(k);
-            if (it != d->keys.end())
-                found = it->second;
+            if (void **v = d->keys.find(k))
+                found = *v;
         }
         if (!found && d->in_segment() && std::string_view(k.s).starts_with(kIdRoot)) {
             qelrt_db *s = shared_db_at(d);

@@ -3,8 +3,14 @@
  * database's segment.
  *
  * Owns: qelrt_db_create, qelrt_db_attach, qelrt_db_detach, qelrt_db_remove,
- * qelrt_db_error_detail, qelrt_db_id and qelrt_db_usage; the list of
- * databases this process has attached; segment block allocation.
+ * qelrt_db_recover, qelrt_db_error_detail, qelrt_db_id, qelrt_db_usage,
+ * qelrt_db_journal_state and qelrt_db_set_journal; the list of databases
+ * this process has attached; segment blocks as the rest of the runtime
+ * asks for them.
+ *
+ * Every process attached holds a shared flock(2) on the segment's file
+ * from attach (or create) to detach, so that recovery, which must run
+ * alone, can tell with one exclusive try whether anyone is attached.
  *
  * The creator picks the address: a free range in a part of the address
  * space that neither the heap, the libraries nor the sanitizers' shadow
@@ -16,6 +22,7 @@
  * replacing: a range already in use in this process is refused with 98.
  */
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,15 +156,28 @@ constexpr size_t kTypeReserve = 32u << 10;
 void *shared_alloc_block(qelrt_db *db, size_t size) {
     if (alloc_should_fail())
         return nullptr;
-    if (RT_UNLIKELY(db->roots->dict.empty()) &&
-        db->mb.get_free_memory() < size + kTypeReserve)
+    LockScope lock(db);
+    if (RT_UNLIKELY(db->roots->dict.empty()) && seg_free_bytes(db) < size + kTypeReserve)
         return nullptr;
-    return db->mb.allocate(size ? size : 1, std::nothrow);
+    return seg_alloc(db, size);
 }
 
 void shared_free_block(qelrt_db *db, void *p) {
-    if (p)
-        db->mb.deallocate(p);
+    if (!p)
+        return;
+    LockScope lock(db);
+    seg_release(db, p);
+}
+
+/* The maps of a segment run under its write lock, held by their caller. */
+void *SegMem::alloc(const void *self, size_t n) {
+    qelrt_db *db = shared_db_at(self);
+    return db ? shared_alloc_block(db, n) : nullptr;
+}
+
+void SegMem::release(const void *self, void *p) {
+    if (qelrt_db *db = shared_db_at(self))
+        shared_free_block(db, p);
 }
 
 } // namespace qelrt
@@ -226,20 +246,15 @@ int qelrt_db_create(const char *name, const qelrt_db_options_t *opt, qelrt_db_t 
     db->lo = hdr->base;
     db->hi = hdr->base + size;
     db->fd = fd;
-    try {
-        SegBuffer mb(bip::create_only,
-                                        static_cast<char *>(base) + kHeaderSize,
-                                        size - kHeaderSize);
-        db->mb.swap(mb);
-        SegAlloc a(db->mb.get_segment_manager());
-        void *r = db->mb.allocate(sizeof(SegRoots));
-        db->roots = new (r) SegRoots(a, db->lo, db->hi);
-    } catch (...) {
+    void *r = journal_format(db) ? seg_alloc(db, sizeof(SegRoots)) : nullptr;
+    if (!r) {
         delete db;
         munmap(base, size);
         return undo(fail(12, "segment of %llu bytes too small for its roots",
                          (unsigned long long)size));
     }
+    db->roots = new (r) SegRoots(db->lo, db->hi);
+    flock(fd, LOCK_SH);
     hdr->roots = reinterpret_cast<uintptr_t>(db->roots);
     __atomic_store_n(&hdr->ready, 1u, __ATOMIC_RELEASE);
     if (!remember(db)) {
@@ -251,7 +266,14 @@ int qelrt_db_create(const char *name, const qelrt_db_options_t *opt, qelrt_db_t 
     return 0;
 }
 
-int qelrt_db_attach(const char *name, const char *dir, qelrt_db_t **out) {
+} // extern "C"
+
+namespace {
+
+/* Attaches NAME after checking its header.  lock_ex: take the exclusive
+ * flock without waiting (recovery; 16 when a process is attached), else
+ * the shared one every attached process holds. */
+int attach(const char *name, const char *dir, qelrt_db_t **out, bool lock_ex) {
     if (!out)
         return fail(22, "no place for the database was given");
     *out = nullptr;
@@ -267,6 +289,15 @@ int qelrt_db_attach(const char *name, const char *dir, qelrt_db_t **out) {
         ::close(fd);
         return code;
     };
+    if (flock(fd, lock_ex ? LOCK_EX | LOCK_NB : LOCK_SH) != 0) {
+        const int e = errno;
+        if (e == EWOULDBLOCK)
+            return refuse(fail(16, "database %s is attached by a running process; recovery "
+                                   "runs only when none is (detach them, or let the next "
+                                   "locker roll the journal back)",
+                               name));
+        return refuse(fail(22, "cannot lock database %s: %s", name, std::strerror(e)));
+    }
     struct stat st;
     if (fstat(fd, &st) != 0)
         return refuse(fail(22, "cannot stat database %s: %s", name, std::strerror(errno)));
@@ -310,15 +341,6 @@ int qelrt_db_attach(const char *name, const char *dir, qelrt_db_t **out) {
     db->lo = h.base;
     db->hi = h.base + h.size;
     db->fd = fd;
-    try {
-        SegBuffer mb(bip::open_only, static_cast<char *>(base) + kHeaderSize,
-                                        h.size - kHeaderSize);
-        db->mb.swap(mb);
-    } catch (...) {
-        delete db;
-        munmap(base, h.size);
-        return refuse(fail(22, "database %s: its allocator cannot be opened", name));
-    }
     db->roots = reinterpret_cast<SegRoots *>(h.roots);
     if (!remember(db)) {
         delete db;
@@ -327,6 +349,47 @@ int qelrt_db_attach(const char *name, const char *dir, qelrt_db_t **out) {
     }
     *out = db;
     return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+int qelrt_db_attach(const char *name, const char *dir, qelrt_db_t **out) {
+    return attach(name, dir, out, false);
+}
+
+/* With no process attached, nobody holds the write lock: a journal left
+ * in the segment is a dead writer's.  The robust mutexes are made anew,
+ * since one left by a process of an earlier boot cannot be trusted. */
+int qelrt_db_recover(const char *name, const char *dir) {
+    qelrt_db_t *db = nullptr;
+    if (int rc = attach(name, dir, &db, true))
+        return rc;
+    uint64_t entries = 0;
+    const bool pending = journal_pending(db, &entries);
+    if (pending)
+        journal_recover(db);
+    db->hdr->lock.init();
+    db->roots->dict_mu.init();
+    db->roots->quarl.mu.init();
+    qelrt_db_detach(db);
+    fail(0, pending ? "rolled back a journal of %llu entries" : "no journal was pending",
+         (unsigned long long)entries);
+    return 0;
+}
+
+int qelrt_db_journal_state(qelrt_db_t *db, uint64_t *entries) {
+    if (entries)
+        *entries = 0;
+    if (!db)
+        return 0;
+    return journal_pending(db, entries) ? 1 : 0;
+}
+
+void qelrt_db_set_journal(qelrt_db_t *db, int on) {
+    if (db)
+        db->journal_on = on != 0;
 }
 
 void qelrt_db_detach(qelrt_db_t *db) {
@@ -363,7 +426,7 @@ void qelrt_db_usage(const qelrt_db_t *db, qelrt_db_usage_t *out) {
     if (!db)
         return;
     out->size = db->hi - db->lo;
-    out->free = db->mb.get_free_memory();
+    out->free = seg_free_bytes(db);
     out->used = out->size - out->free;
     out->base = db->lo;
 }

@@ -8,87 +8,62 @@
  * rest of the runtime makes on attached segments: by address, and the
  * allocation and release of segment blocks.
  *
- * The allocator is Boost.Interprocess's rbtree_best_fit, run by a segment
- * manager that managed_external_buffer builds in the segment right after
- * the header.  Its locks are robust too (SegMutexFamily): a process killed
- * inside an allocation leaves the allocator to the next caller instead of
- * blocking every process.  Its free-block tree and the roots' containers link through
- * offset pointers or, equally valid here, through addresses inside the
- * segment; nothing in it refers to this library or to the process heap.
+ * The allocator is the runtime's own (db/journal.h, seg_alloc.cpp): size
+ * classes with a free list each and a bump pointer over the fresh space,
+ * every store into its metadata journaled like any other store of a
+ * change.  The segment first used a well-kept library's allocator and
+ * ordered maps; once a process killed at any instant had to leave the
+ * segment whole, they did not fit: their stores into their own free-block
+ * trees and map nodes are invisible to the journal, so a process killed
+ * inside an allocation or a map insert left a structure half relinked that
+ * no rollback could repair, and a robust lock around them only hands the
+ * broken structure to the next caller.  The maps are open-addressing
+ * tables whose slot stores are journaled (db/slot_map.h).
  */
 #ifndef QELRT_SEGMENT_H
 #define QELRT_SEGMENT_H
 
-#include <boost/interprocess/allocators/allocator.hpp>
-#include <boost/interprocess/indexes/iset_index.hpp>
-#include <boost/interprocess/managed_external_buffer.hpp>
-#include <boost/interprocess/mem_algo/rbtree_best_fit.hpp>
 #include <atomic>
 #include <string>
 
 #include "db/db_state.h"
+#include "db/journal.h"
 #include "qel/rt_shared.h"
 
 namespace qelrt {
-
-namespace bip = boost::interprocess;
-
-/* The allocator's locks: process-shared and robust, plain and recursive. */
-struct SegMutex {
-    RobustMutex r;
-    void lock() { r.lock(); }
-    void unlock() { r.unlock(); }
-    bool try_lock() {
-        const int rc = pthread_mutex_trylock(&r.m);
-        if (rc == EOWNERDEAD)
-            pthread_mutex_consistent(&r.m);
-        return rc == 0 || rc == EOWNERDEAD;
-    }
-};
-struct SegRecursiveMutex : SegMutex {
-    SegRecursiveMutex() {
-        pthread_mutexattr_t a;
-        pthread_mutexattr_init(&a);
-        pthread_mutexattr_setpshared(&a, PTHREAD_PROCESS_SHARED);
-        pthread_mutexattr_setrobust(&a, PTHREAD_MUTEX_ROBUST);
-        pthread_mutexattr_settype(&a, PTHREAD_MUTEX_RECURSIVE);
-        pthread_mutex_destroy(&r.m);
-        pthread_mutex_init(&r.m, &a);
-        pthread_mutexattr_destroy(&a);
-    }
-};
-struct SegMutexFamily {
-    using mutex_type = SegMutex;
-    using recursive_mutex_type = SegRecursiveMutex;
-};
-using SegBuffer =
-    bip::basic_managed_external_buffer<char, bip::rbtree_best_fit<SegMutexFamily>, bip::iset_index>;
-using SegManager = SegBuffer::segment_manager;
-using SegAlloc = bip::allocator<char, SegManager>;
 
 /* "QELSHMDB" read as a little-endian word. */
 constexpr uint64_t kSegMagic = 0x42444d48534c4551ull;
 /* The layout of everything in a segment: header, roots, the containers'
  * nodes, and the table layouts of the library this runtime serves.  Bump
  * it whenever any of them changes. */
-constexpr uint32_t kLayoutVersion = 1;
+constexpr uint32_t kLayoutVersion = 2;
 constexpr size_t kHeaderSize = 4096; /* the allocator starts here */
 
-using SharedDbState = DbStateT<SegAlloc>;
-using SharedQuarl = QuarlT<SegAlloc, RobustMutex>;
+/* A segment: blocks from its allocator, releases deferred while a change
+ * is journaled, stores noted before they are made. */
+struct SegMem {
+    static constexpr bool kShared = true;
+    static void *alloc(const void *self, size_t n);
+    static void release(const void *self, void *p);
+    static void note(const void *addr, size_t n) { jnote(addr, n); }
+};
+
+using SharedDbState = DbStateT<SegMem>;
+using SharedQuarl = QuarlT<SegMem, RobustMutex>;
 
 /* A registered type-info copy's key: its 32-digit signature. */
 struct SigKey {
     char s[33];
-    bool operator<(const SigKey &o) const { return std::memcmp(s, o.s, sizeof s) < 0; }
+    bool operator==(const SigKey &o) const { return std::memcmp(s, o.s, sizeof s) == 0; }
+    uint64_t hash() const { return hash_bytes(s, sizeof s); }
 };
 
 /* What every process finds through the header. */
 struct SegRoots {
-    explicit SegRoots(const SegAlloc &a, uintptr_t lo, uintptr_t hi)
-        : dict(a), quarl(a, lo, hi), db(a) {}
+    SegRoots(uintptr_t lo, uintptr_t hi) : quarl(lo, hi) {}
     RobustMutex dict_mu; /* the dictionary: registration may run on readers */
-    MapOf<SegAlloc, SigKey, void *> dict;
+    SlotMap<SigKey, void *, SegMem> dict;
     SharedQuarl quarl;
     SharedDbState db;
     qel_db_stats_t stats{};
@@ -106,6 +81,8 @@ struct SegHeader {
     uint32_t ready;      /* 1 once creation has finished */
     uint64_t roots;      /* address of the SegRoots */
     RobustMutex lock;    /* the database's write lock */
+    JournalRoot journal;
+    AllocRoot alloc;
 };
 static_assert(sizeof(SegHeader) <= kHeaderSize, "the header fits its page");
 
@@ -114,12 +91,20 @@ static_assert(sizeof(SegHeader) <= kHeaderSize, "the header fits its page");
 /* The process-local record of an attached database. */
 struct qelrt_db {
     qelrt::SegHeader *hdr = nullptr;
-    qelrt::SegBuffer mb;
     qelrt::SegRoots *roots = nullptr;
     uintptr_t lo = 0, hi = 0;
     int fd = -1;
     /* The thread of this process holding the write lock, 0 when none. */
     std::atomic<unsigned long> holder{0};
+    /* Touched by the lock's holder only.  jlog: where the allocator's and
+     * the maps' stores are noted (0 nowhere, 1 the journal, 2 the mini log
+     * of a commit-time release); journal_on: qelrt_db_set_journal;
+     * jchain: a journal block is being chained (it may use the reserve);
+     * deferred: releases waiting for the commit. */
+    int jlog = 0;
+    bool journal_on = true;
+    bool jchain = false;
+    uint64_t deferred = 0;
 };
 
 namespace qelrt {
@@ -129,11 +114,27 @@ namespace qelrt {
 qelrt_db *shared_db_at(const void *addr);
 /* True once this process has a database attached. */
 bool shared_any_attached();
-/* A block of the segment (null when it is full); release by address. */
+/* A block of the segment (null when it is full); release by address.
+ * Either takes the write lock for its own change when the calling thread
+ * does not hold it. */
 void *shared_alloc_block(qelrt_db *db, size_t size);
 void shared_free_block(qelrt_db *db, void *p);
 /* Does the calling thread hold db's write lock? */
 bool shared_lock_held(const qelrt_db *db);
+
+/* Holds db's write lock for its scope unless the calling thread holds it
+ * already: a change made outside the caller's lock is its own change. */
+class LockScope {
+public:
+    explicit LockScope(qelrt_db *db);
+    ~LockScope();
+    LockScope(const LockScope &) = delete;
+    LockScope &operator=(const LockScope &) = delete;
+
+private:
+    qelrt_db *db_;
+    bool own_;
+};
 
 /* Set by quarl_get_key when a bound handle's store misses an id-keyed
  * table root ("__qel_TBI__" key) while this thread holds the write lock:

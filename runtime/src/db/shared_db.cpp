@@ -3,7 +3,8 @@
  *
  * Owns: qelrt_handle_bind_db and the handle functions a bound handle
  * carries (allocation and release that send the database's blocks to the
- * segment, the type-info copy allocator, the shared type dictionary), the
+ * segment, the type-info copy allocator, the shared type dictionary, the
+ * journaling write and statistics hooks), the
  * shared variant records of registered copies, and qelrt_db_each_table.
  *
  * Every handle bound to a database, in any process, sees one dictionary:
@@ -57,7 +58,11 @@ void *bound_type_alloc(void *ctx, uint32_t, uint32_t size) {
     qelrt_db *db = bound(ctx);
     if (!db || type_alloc_should_fail())
         return nullptr;
-    void *p = db->mb.allocate(size ? size : 1, std::nothrow);
+    void *p;
+    {
+        LockScope lock(db);
+        p = seg_alloc(db, size);
+    }
     if (p)
         g_type_alloc_count.fetch_add(1, std::memory_order_relaxed);
     return p;
@@ -78,8 +83,8 @@ void *bound_dict_lookup(void *ctx, uint32_t, const char *signature) {
         return nullptr;
     SegRoots *r = db->roots;
     Guard<RobustMutex> g(r->dict_mu);
-    auto it = r->dict.find(k);
-    return it == r->dict.end() ? nullptr : it->second;
+    void **v = r->dict.find(k);
+    return v ? *v : nullptr;
 }
 
 /* Files a copy made through a bound handle.  The library's registration
@@ -101,13 +106,11 @@ int bound_dict_insert(void *ctx, uint32_t, const char *signature, void *tinfo) {
         return 12;
     ti->counter_mode = 0;
     SegRoots *r = db->roots;
+    LockScope lock(db);
     Guard<RobustMutex> g(r->dict_mu);
-    try {
-        if (r->dict.emplace(k, tinfo).second)
-            return 0;
-    } catch (...) {
-        return 12;
-    }
+    const int rc = r->dict.insert(k, tinfo);
+    if (rc != 17)
+        return rc;
     if (ti->varinfo)
         shared_free_block(db, ti->varinfo);
     shared_free_block(db, ti);
@@ -116,13 +119,34 @@ int bound_dict_insert(void *ctx, uint32_t, const char *signature, void *tinfo) {
 
 } // namespace
 
+/* The write hook of a bound handle, whatever the logging: the old bytes of
+ * a store the library announces go to the journal first. */
+void journal_write_hook(qel_handle_t *, void *addr, uint32_t len, uint32_t dbid, void *owner) {
+    jnote(addr, len);
+    if (RT_UNLIKELY(g_logging.load(std::memory_order_relaxed)))
+        log_write_slow(addr, len, dbid, owner);
+}
+
+/* The statistics hook of a bound handle: a counter in a registered copy
+ * is in the segment, and its old value goes to the journal before the
+ * library adds to it. */
+int journal_stats_hook(void *alloc_ctx, uint64_t *counter, uint64_t amount, uint32_t dbid) {
+    logc("stats_inc_fn", w(alloc_ctx), w(counter), amount, dbid);
+    jnote(counter, sizeof *counter);
+    return 0;
+}
+
 bool shared_variant_info(qel_handle_t *h, qel_type_info_t *copy,
                          const qel_type_info_t *static_ti) {
     qelrt_db *db = priv(h)->shared;
     const qel_variant_info_t *svi = static_ti->varinfo;
     const int n = svi->n_variants > 0 ? svi->n_variants : 1;
     const size_t bytes = sizeof(qel_variant_info_t) + n * sizeof(qel_variant_record_t);
-    auto *vi = static_cast<qel_variant_info_t *>(db->mb.allocate(bytes, std::nothrow));
+    qel_variant_info_t *vi;
+    {
+        LockScope lock(db);
+        vi = static_cast<qel_variant_info_t *>(seg_alloc(db, bytes));
+    }
     if (!vi)
         return false;
     std::memset(vi, 0, bytes);
@@ -157,6 +181,10 @@ int qelrt_handle_bind_db(qel_handle_t *h, qelrt_db_t *db) {
             return 22; /* binds once, before its first object or table */
     }
     pv->shared = db;
+    {
+        std::lock_guard<std::mutex> g(g_live_mu);
+        bind_hooks(h);
+    }
     h->alloc_fn = bound_alloc;
     h->free_fn = bound_free;
     h->alloc_ctx = &db->roots->quarl;

@@ -7,9 +7,11 @@
  * the size for live-byte accounting), the type-info copy allocator, the
  * dictionary callbacks, and the observing write hook and statistics hook.
  *
- * The two hooks only feed the write log and the call log, so a handle
- * carries them only while logging is on: otherwise both are null and the
- * library skips the call with one test.  The live handles are kept in a
+ * The two hooks of a handle of its own only feed the write log and the
+ * call log, so it carries them only while logging is on: otherwise both
+ * are null and the library skips the call with one test.  A handle bound
+ * to a shared database always carries the journaling hooks
+ * (db/shared_db.cpp), which log as well while logging is on.  The live handles are kept in a
  * list so that turning logging on or off reaches handles made before.
  */
 #include <cstdio>
@@ -53,8 +55,12 @@ int stats_inc_observe(void *alloc_ctx, uint64_t *counter, uint64_t amount,
     return 0;
 }
 
+} // namespace
+
 /* Handles made by qelrt_handle_new and not yet freed. */
 std::mutex g_live_mu;
+
+namespace {
 std::vector<qel_handle_t *> &live_handles() {
     static auto *v = new std::vector<qel_handle_t *>; /* outlives static destructors */
     return *v;
@@ -65,8 +71,8 @@ std::vector<qel_handle_t *> &live_handles() {
  * handle sees either hook, never a torn word.  Caller holds g_live_mu. */
 void set_hooks(qel_handle_t *h, bool on) {
     HandlePrivate *pv = priv(h);
-    qel_write_hook_fn wh = on ? write_hook_observe : nullptr;
-    qel_stats_inc_fn si = on ? stats_inc_observe : nullptr;
+    qel_write_hook_fn wh = pv->shared ? journal_write_hook : on ? write_hook_observe : nullptr;
+    qel_stats_inc_fn si = pv->shared ? journal_stats_hook : on ? stats_inc_observe : nullptr;
     if (__atomic_load_n(&h->write_hook_fn, __ATOMIC_RELAXED) == pv->hook_set) {
         __atomic_store_n(&h->write_hook_fn, wh, __ATOMIC_RELAXED);
         pv->hook_set = wh;
@@ -76,6 +82,14 @@ void set_hooks(qel_handle_t *h, bool on) {
         pv->stats_set = si;
     }
 }
+
+} // namespace
+
+/* A handle bound to a shared database carries the journaling hooks, logging
+ * or not.  Caller holds g_live_mu. */
+void bind_hooks(qel_handle_t *h) { set_hooks(h, g_logging.load(std::memory_order_relaxed)); }
+
+namespace {
 
 void *type_alloc_default(void *ctx, uint32_t /*dbid*/, uint32_t size) {
     if (type_alloc_should_fail())

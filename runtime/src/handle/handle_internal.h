@@ -26,6 +26,13 @@ void *pool_alloc(void *alloc_ctx, uint32_t dbid, uint32_t size);
  * address, so a handle may switch allocators while objects are live. */
 void any_free(void *alloc_ctx, uint32_t dbid, void *mem);
 
+/* The hooks a handle bound to a shared database carries (shared_db.cpp),
+ * and the call that puts them on (handle.cpp; caller holds g_live_mu). */
+void journal_write_hook(qel_handle_t *h, void *addr, uint32_t len, uint32_t dbid, void *owner);
+int journal_stats_hook(void *alloc_ctx, uint64_t *counter, uint64_t amount, uint32_t dbid);
+extern std::mutex g_live_mu;
+void bind_hooks(qel_handle_t *h);
+
 /* ---- the private part of a handle (handle.cpp) ----------------------- */
 
 struct HandlePrivate {
