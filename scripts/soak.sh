@@ -5,7 +5,8 @@
 # Usage: scripts/soak.sh [MINUTES] (default 10).  BUILD names the build
 # directory (default build, configured and built here when absent), SOAK_DIR
 # the directory the database lives in (default /tmp).  Prints the rounds and
-# every finding; exits 1 on any finding.
+# every finding (a round with findings goes on with a fresh database);
+# exits 1 on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes="${1:-10}"

@@ -2,8 +2,9 @@
 // for a bounded time, writer processes open, fill, empty and free tables of
 // all six types in one shared database at random, a lock per step, and are
 // killed with SIGKILL at random moments; after each round the database is
-// recovered and checked (dbcheck.h).  Prints the rounds and the findings;
-// exit 1 on any finding.
+// recovered (qelrt_db_recover, no process attached) and checked (dbcheck.h).
+// Prints the rounds and each finding (a round with findings goes on with a
+// fresh database); exit 1 on any finding.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -63,10 +64,10 @@ struct Tab {
     }
     // Deletes and destroys r, as the tenant that inserted it.
     void Drop(H h, U id, P t, P r) const {
-        U e = 0;
+        U e = 0, e2 = 0;
         qelrt_set_tenant_id(static_cast<qeldb_record_head_t *>(r)->tenant_id);
         del(h, id, t, r, &e);
-        destroy(h, id, r, &e);
+        destroy(h, id, r, &e2);
         qelrt_set_tenant_id(0);
     }
 };
@@ -89,7 +90,8 @@ void Step(H h, U id, const Tab &T, std::mt19937 &rng) {
             T.SetKey(r, rng() % 64);
             if (rng() % 8 == 0) static_cast<qeldb_record_head_t *>(r)->source = QELDB_SRC_SHADOW;
             T.insert(h, id, t, r, &e);
-            if (e) T.destroy(h, id, r, &e);
+            U e2 = 0;
+            if (e) T.destroy(h, id, r, &e2);
         }
         h->err = 0;
         qelrt_set_tenant_id(0);
@@ -114,61 +116,85 @@ void Step(H h, U id, const Tab &T, std::mt19937 &rng) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 600;
-    const std::string dir = argc > 2 ? argv[2] : "/tmp", name = "lomari-soak-" + std::to_string(getpid());
-    constexpr int kWriters = 3;
+// Makes the database anew (after a round with findings); false when it cannot.
+bool Fresh(const std::string &name, const std::string &dir) {
+    qelrt_db_remove(name.c_str(), dir.c_str());
     qelrt_db_options_t opt{32u << 20, 0, 0, dir.c_str()};
     qelrt_db_t *db = nullptr;
     if (qelrt_db_create(name.c_str(), &opt, &db)) {
         std::fprintf(stderr, "soak: %s\n", qelrt_db_error_detail());
-        return 2;
+        return false;
     }
     qelrt_db_detach(db);
+    return true;
+}
+
+// One round: writers started and killed, the database recovered and checked; its findings.
+std::vector<std::string> Round(const std::string &name, const std::string &dir, std::mt19937 &rng, uint64_t &kills,
+                               uint64_t &records) {
+    constexpr int kWriters = 3;
+    std::vector<std::string> findings;
+    pid_t kids[kWriters];
+    for (pid_t &k : kids)
+        if ((k = fork()) == 0) Writer(name.c_str(), dir.c_str(), unsigned(rng()));
+    // Each writer dies at its own random moment, most of them holding the lock.
+    for (pid_t k : kids) {
+        usleep(useconds_t(rng() % 20000));
+        kill(k, SIGKILL);
+    }
+    for (pid_t k : kids) {
+        int st = 0;
+        waitpid(k, &st, 0);
+        if (WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL)
+            ++kills;
+        else
+            findings.push_back("a writer ended before it was killed: " +
+                               (WIFEXITED(st) ? "status " + std::to_string(WEXITSTATUS(st))
+                                              : std::string(strsignal(WTERMSIG(st)))));
+    }
+    qelrt_db_t *db = nullptr;
+    if (int rc = qelrt_db_recover(name.c_str(), dir.c_str()))
+        return findings.push_back("recover: " + std::to_string(rc) + " " + qelrt_db_error_detail()), findings;
+    if (qelrt_db_attach(name.c_str(), dir.c_str(), &db))
+        return findings.push_back(std::string("attach: ") + qelrt_db_error_detail()), findings;
+    H h = qelrt_handle_new();
+    qelrt_handle_bind_db(h, db);
+    if (qelrt_db_journal_state(db, nullptr)) findings.push_back("a journal is pending after recovery");
+    if (qelrt_db_lock(db) != 0) findings.push_back("the lock is not whole after recovery");
+    const ltool::CheckReport r = ltool::check_database(db, h);
+    qelrt_db_unlock(db);
+    qelrt_handle_free(h);
+    qelrt_db_detach(db);
+    findings.insert(findings.end(), r.findings.begin(), r.findings.end());
+    records = r.records;
+    return findings;
+}
+
+}  // namespace
+
+// Runs rounds for the time given; a round with findings prints them and the
+// run goes on with a fresh database.
+int main(int argc, char **argv) {
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 600;
+    const std::string dir = argc > 2 ? argv[2] : "/tmp", name = "lomari-soak-" + std::to_string(getpid());
+    if (!Fresh(name, dir)) return 2;
     std::mt19937 rng{unsigned(getpid())};
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    uint64_t rounds = 0, kills = 0, records = 0;
-    std::vector<std::string> findings;
-    while (findings.empty() && std::chrono::steady_clock::now() < end) {
-        pid_t kids[kWriters];
-        for (pid_t &k : kids)
-            if ((k = fork()) == 0) Writer(name.c_str(), dir.c_str(), unsigned(rng()));
-        // Each writer dies at its own random moment, most of them holding the lock.
-        for (pid_t k : kids) {
-            usleep(useconds_t(rng() % 20000));
-            kill(k, SIGKILL);
-        }
-        for (pid_t k : kids) {
-            int st = 0;
-            waitpid(k, &st, 0);
-            if (WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL)
-                ++kills;
-            else
-                findings.push_back("a writer ended before it was killed: " +
-                                   (WIFEXITED(st) ? "status " + std::to_string(WEXITSTATUS(st))
-                                                  : std::string(strsignal(WTERMSIG(st)))));
-        }
-        if (qelrt_db_attach(name.c_str(), dir.c_str(), &db)) {
-            findings.push_back(std::string("attach: ") + qelrt_db_error_detail());
-            break;
-        }
-        H h = qelrt_handle_new();
-        qelrt_handle_bind_db(h, db);
-        if (qelrt_db_lock(db) < 0) findings.push_back("the lock cannot be taken");
-        const ltool::CheckReport r = ltool::check_database(db, h);
-        qelrt_db_unlock(db);
-        qelrt_handle_free(h);
-        qelrt_db_detach(db);
-        findings.insert(findings.end(), r.findings.begin(), r.findings.end());
-        records = r.records;
+    uint64_t rounds = 0, kills = 0, records = 0, bad = 0, findings = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        const std::vector<std::string> f = Round(name, dir, rng, kills, records);
         ++rounds;
+        if (f.empty()) continue;
+        ++bad;
+        findings += f.size();
+        for (const std::string &s : f) std::printf("round %llu: %s\n", static_cast<unsigned long long>(rounds), s.c_str());
+        std::fflush(stdout);
+        if (!Fresh(name, dir)) break;
     }
-    for (const std::string &f : findings) std::printf("%s\n", f.c_str());
-    std::printf("soak: %llu rounds, %llu writers killed, %llu records at the end, %zu findings\n",
+    qelrt_db_remove(name.c_str(), dir.c_str());
+    std::printf("soak: %llu rounds, %llu writers killed, %llu records at the end, %llu findings in %llu rounds\n",
                 static_cast<unsigned long long>(rounds), static_cast<unsigned long long>(kills),
-                static_cast<unsigned long long>(records), findings.size());
-    if (findings.empty()) qelrt_db_remove(name.c_str(), dir.c_str());
-    return findings.empty() ? 0 : 1;
+                static_cast<unsigned long long>(records), static_cast<unsigned long long>(findings),
+                static_cast<unsigned long long>(bad));
+    return findings ? 1 : 0;
 }
