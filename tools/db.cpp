@@ -3,9 +3,9 @@
 // source, dump writes a table's records in index order as `decode` writes
 // items, load inserts the table records of a stream (creating their
 // tables), check says whether every table is whole (dbcheck.h), recover
-// rolls back what a dead writer left half done, rm removes the name.  Readers hold the database's lock for each
-// walk or count; load holds it for the whole change, so other processes see
-// all of a load or none of it.
+// rolls back what a dead writer left half done, rm removes the name.
+// Readers hold the database's lock for each walk or count; load holds it
+// for the whole change, so other processes see all of a load or none of it.
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,7 +59,9 @@ const char kDbUsage[] =
     "links, every record in each index it belongs in, the counts per tenant\n"
     "and source equal to a walk, the TOC agreeing with the table list, every\n"
     "pointer inside the segment.  It prints each finding and exits 1, or\n"
-    "prints one line (tables, records, bytes) and exits 0.\n"
+    "prints one line (tables, records, bytes) and exits 0.  The journal of a\n"
+    "writer that died holding the lock is itself a finding: the check then\n"
+    "leaves the lock alone (its next holder would roll the journal back).\n"
     "\n"
     "'db recover NAME' undoes what a writer that died holding the lock left\n"
     "half done, when no process is attached to the database, then checks it.\n"
