@@ -3,8 +3,10 @@
 // attaches the same database (this program run again with an argument, so
 // liblomari loads at another address there); then inserts that take the
 // lock per record against the same with the lock held over the batch, and
-// against a handle whose database is its own heap.  Prints a Markdown
-// table.  Figures are thread CPU time per operation, the median of 5 runs.
+// against a handle whose database is its own heap; and insert and delete
+// (with the record's destroy), each under its own lock, with the journal on
+// and off.  Prints Markdown tables.  Figures are thread CPU time per
+// operation, the median of 5 runs (the mean of 5 for the inserts).
 //
 //     lomari_shm_bench [records]
 #include <dlfcn.h>
@@ -138,6 +140,41 @@ double Inserts(qelrt_db_t *db, H h, U n, int lock) {
     return ns;
 }
 
+// Insert, then delete and destroy, n records, each under its own lock, journaled or not: ns per
+// insert and per delete (with its destroy), means of 5 repetitions.
+std::pair<double, double> Journaled(qelrt_db_t *db, H h, U n, bool journal) {
+    Tab T;
+    U e = 0;
+    qelrt_db_set_journal(db, journal);
+    qelrt_db_lock(db);
+    P t = T.open(h, h->database_id, "journal", 0, &e);
+    qelrt_db_unlock(db);
+    std::vector<P> recs(n);
+    double ins = 0, del = 0;
+    for (int rep = 0; rep < 5; ++rep) {
+        qelrt_db_lock(db);
+        for (U i = 0; i < n; ++i) T.SetKey(recs[i] = T.create(h, 1), Mix(i));
+        qelrt_db_unlock(db);
+        double s = Now();
+        for (U i = 0; i < n; ++i) {
+            qelrt_db_lock(db);
+            T.insert(h, h->database_id, t, recs[i], &e);
+            qelrt_db_unlock(db);
+        }
+        ins += (Now() - s) / n / 5;
+        s = Now();
+        for (P r : recs) {
+            qelrt_db_lock(db);
+            T.del(h, h->database_id, t, r, &e);
+            T.destroy(h, h->database_id, r, &e);
+            qelrt_db_unlock(db);
+        }
+        del += (Now() - s) / n / 5;
+    }
+    qelrt_db_set_journal(db, 1);
+    return {ins, del};
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -198,6 +235,10 @@ int main(int argc, char **argv) {
     std::printf("| segment, lock held over the batch | %.1f | 1.00 |\n", batch);
     std::printf("| segment, lock taken per insert | %.1f | %.2f |\n", each, each / batch);
     std::printf("| handle's own heap database, no lock | %.1f | %.2f |\n", own, own / batch);
+    const auto on = Journaled(db, h, m, true), off = Journaled(db, h, m, false);
+    std::printf("\n| %u records, lock per operation (ns each) | journal on | journal off | ratio |\n|---|---|---|---|\n", m);
+    std::printf("| insert | %.1f | %.1f | %.2f |\n", on.first, off.first, on.first / off.first);
+    std::printf("| delete and destroy | %.1f | %.1f | %.2f |\n", on.second, off.second, on.second / off.second);
     qelrt_handle_free(heap);
     qelrt_handle_free(h);
     qelrt_db_detach(db);

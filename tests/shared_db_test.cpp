@@ -241,6 +241,7 @@ struct CrashOp {
     const char *name;
     void (*prep)(const CrashTab &, H, CrashArgs &);      // the parent's, under the lock
     U (*run)(const CrashTab &, H, const CrashArgs &);  // the child's, under the lock: its error
+    int stride = 1;  // every store, or every stride-th of a long change
 };
 
 void NoPrep(const CrashTab &, H, CrashArgs &) {}
@@ -286,6 +287,14 @@ const CrashOp kCrashOps[] = {
          T.unmarshal(h, h->database_id, &r, b.data(), U(b.size()), 1, &e);
          return e;
      }},
+    // A change whose journal outgrows its first block and chains further ones.
+    {"300 records made and inserted in one change", NoPrep,
+     [](const CrashTab &T, H h, const CrashArgs &a) {
+         U e = 0;
+         for (U k = 1000; k < 1300 && !e && !h->err; ++k) T.insert(h, h->database_id, a.table, T.Record(h, k), &e);
+         return e ? e : h->err;
+     },
+     397},
 };
 
 // The sweep's pair of tables: string keys with one index, number keys with two.
@@ -635,7 +644,7 @@ TEST_F(CrashSweep, EveryStoreOfEveryOperation) {
             const Snapshot done = Take(T, args);
             qelrt_db_unlock(db);
             EXPECT_EQ(done.broken, "");
-            for (int k = 1;; ++k) {
+            for (int k = 1;; k += op.stride) {
                 const Snapshot before = Prepare(T, op);
                 const int rc = Wait(Spawn("crash", k, false, Env(T, oi)));
                 if (rc == 0) break;

@@ -113,7 +113,8 @@ QEL_RT_API void qelrt_db_unlock(qelrt_db_t *db);
  * was pending; the detail says which. */
 QEL_RT_API int qelrt_db_recover(const char *name, const char *dir);
 /* 1 when a journal is pending in the database (a change under way, or one
- * a dead writer left), 0 when none; *entries (may be null) its entries. */
+ * a dead writer left), 0 when none; *entries (may be null) its entries (0
+ * while a commit is under way, which the next locker finishes). */
 QEL_RT_API int qelrt_db_journal_state(qelrt_db_t *db, uint64_t *entries);
 /* Journaling of this process's changes to db: on (1, the default) or off
  * (0: changes are made unjournaled, releases at once), for measuring its

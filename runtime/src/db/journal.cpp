@@ -20,7 +20,7 @@
 
 namespace qelrt {
 
-thread_local qelrt_db *t_txn = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local qelrt_db *t_txn = nullptr;
 
 namespace {
 
@@ -64,8 +64,12 @@ void append(qelrt_db *db, uint64_t addr, const void *old, uint32_t len, uint32_t
         b = blk(jr(db).last);
     }
     uint8_t *at = b->data() + b->used;
-    if (len)
-        std::memcpy(at, old, len);
+    switch (len) { /* the common widths without a call */
+    case 0: break;
+    case 4: std::memcpy(at, old, 4); break;
+    case 8: std::memcpy(at, old, 8); break;
+    default: std::memcpy(at, old, len);
+    }
     JTrailer t{addr, len, kind};
     std::memcpy(at + pad8(len), &t, sizeof t);
     __atomic_store_n(&b->used, b->used + size, __ATOMIC_RELEASE);
@@ -99,6 +103,18 @@ template <class T> inline void put(qelrt_db *db, T *dst, T v) {
     *dst = v;
 }
 
+/* Room in the newest block for the notes of one allocation or release, so
+ * that none of them chains a block (an allocation) in the middle of the
+ * allocator's own update. */
+constexpr size_t kAllocNotes = 256;
+inline void ensure_room(qelrt_db *db) {
+    if (db->jlog != 1 || db->jchain)
+        return;
+    const JBlock *b = blk(jr(db).last);
+    if (b->used + kAllocNotes + kChainReserve > b->cap)
+        chain(db, kAllocNotes);
+}
+
 /* ---- allocator ----------------------------------------------------------- */
 
 inline int class_of(uint64_t n) {
@@ -125,6 +141,7 @@ void *alloc(qelrt_db *db, size_t size, bool reserve_ok) {
     if (c >= kClasses)
         return nullptr;
     const uint64_t sz = class_size(c);
+    ensure_room(db);
     AllocRoot &a = ar(db);
     BlockHead *b;
     if (uint64_t f = a.free_head[c]) {
@@ -155,6 +172,7 @@ void release_now(qelrt_db *db, void *p) {
         std::fprintf(stderr, "qelrt: segment release of %p: not a live block (ignored)\n", p);
         return;
     }
+    ensure_room(db);
     auto *link = static_cast<uint64_t *>(p);
     put(db, link, a.free_head[b->cls]);
     put(db, &b->magic, kBlockFreed);
@@ -246,6 +264,10 @@ void jnote_slow(qelrt_db *db, const void *addr, size_t len) {
     const auto a = reinterpret_cast<uint64_t>(addr);
     if (a < db->lo || a >= db->hi || len > db->hi - a || db->jlog != 1)
         return;
+    if (RT_LIKELY(len <= kMaxEntry)) {
+        append(db, a, addr, static_cast<uint32_t>(len), kJStore);
+        return;
+    }
     for (size_t done = 0; done < len; done += kMaxEntry) {
         const uint32_t n = static_cast<uint32_t>(len - done < kMaxEntry ? len - done : kMaxEntry);
         append(db, a + done, static_cast<const uint8_t *>(addr) + done, n, kJStore);
@@ -323,6 +345,14 @@ void journal_recover(qelrt_db *db) {
 bool journal_pending(const qelrt_db *db, uint64_t *entries) {
     const JournalRoot &j = jr(db);
     uint64_t n = 0;
+    if (j.phase != 0) {
+        /* A commit under way: a chained block may be half released (its
+         * link is whole again only once the mini log is undone), so the
+         * chain is not walked; its entries are not counted. */
+        if (entries)
+            *entries = 0;
+        return true;
+    }
     for (JBlock *b = blk(j.last); b; b = blk(b->prev))
         each_entry(b, [&](JTrailer *, uint8_t *) { ++n; });
     if (entries)

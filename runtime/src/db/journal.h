@@ -103,7 +103,7 @@ constexpr uint32_t kBlockFreed = 0x45455246u;
 /* ---- calls ------------------------------------------------------------- */
 
 /* The database whose change the calling thread is journaling, or null. */
-extern thread_local qelrt_db *t_txn;
+extern __attribute__((tls_model("initial-exec"))) thread_local qelrt_db *t_txn;
 
 /* Notes [addr, addr+len) before a store when the calling thread journals a
  * change of the database holding it; anything else is left alone. */
