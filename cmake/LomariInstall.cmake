@@ -14,13 +14,18 @@ set_target_properties(qelrt PROPERTIES INSTALL_RPATH "")
 
 install(TARGETS lomari qelrt
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-# The runtime's test knobs (qel/rt_control*.h) stay in the source tree.
+# The runtime's test knobs (qel/rt_control*.h) stay in the source tree, and
+# the bus's header goes only with liblomari_bus (bus/).
+set(_lomari_bus_header "lomari_bus.h")
+if(TARGET lomari_bus)
+  set(_lomari_bus_header "-")
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/lomari
                   ${LOMARI_GEN_DIR}/include/lomari
                   ${PROJECT_SOURCE_DIR}/runtime/include/qel
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp"
-        PATTERN "rt_control*" EXCLUDE)
+        PATTERN "rt_control*" EXCLUDE PATTERN "${_lomari_bus_header}" EXCLUDE)
 
 # pkg-config: paths relative to the .pc file, so the prefix given to
 # `cmake --install --prefix` holds whatever it was configured with.

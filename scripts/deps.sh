@@ -14,6 +14,9 @@
 #                           encoding's compiler and library
 #                           (also spelled --bench)
 #   scripts/deps.sh docs    Doxygen, for the HTML reference (the docs target)
+#   scripts/deps.sh bus     the NATS server and C client (and OpenSSL's headers,
+#                           for NKey seeds): liblomari_bus, the tool's bus
+#                           commands and their tests
 # Several sets may be named at once; none means build.
 set -euo pipefail
 build=(cmake ninja-build g++ python3 binutils libxml2-dev nlohmann-json3-dev libboost-dev)
@@ -26,7 +29,8 @@ for set in "$@"; do
     clang) pkgs+=(clang llvm libclang-rt-14-dev) ;;
     bench | --bench) pkgs+=("${build[@]}" libbenchmark-dev libprotobuf-dev protobuf-compiler) ;;
     docs) pkgs+=(doxygen) ;;
-    *) echo "deps.sh: unknown set '$set' (build, test, clang, bench, docs)" >&2; exit 2 ;;
+    bus) pkgs+=(nats-server libnats-dev libssl-dev) ;;
+    *) echo "deps.sh: unknown set '$set' (build, test, clang, bench, docs, bus)" >&2; exit 2 ;;
   esac
 done
 missing=()

@@ -10,7 +10,7 @@
 # tour against the tool's output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh test docs bench
+scripts/deps.sh test docs bench bus
 jobs="$(nproc)"
 
 check_installed() {

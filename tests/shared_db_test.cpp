@@ -504,7 +504,9 @@ TEST_F(SharedDb, AttachRefusals) {
     Create(dir.c_str(), 2u << 20, 0666);
     qelrt_db_detach(db);
     db = nullptr;
-    if (chown(Path().c_str(), 4321, 4321) == 0) EXPECT_EQ(qelrt_db_attach(name.c_str(), dir.c_str(), &db), 0);
+    if (chown(Path().c_str(), 4321, 4321) == 0) {
+        EXPECT_EQ(qelrt_db_attach(name.c_str(), dir.c_str(), &db), 0);
+    }
 }
 
 // A full segment: the insert that cannot be made reports 12, and the table stays ordered and counted.

@@ -142,8 +142,10 @@ protected: void TearDown() override {
         Rc(r)->source = source;
         return WriteKey(Bytes(Slot(r, Key().part), Key().field->offset), key), r;
     }
-    void WriteKey(P o, uint32_t key) const {  // "key-" and ten digits, padded to the 31 characters a key holds
-        if (Str()) std::snprintf(static_cast<char *>(o), 32, "key-%010u-padding-to-31chr", key);
+    // "kNN-" (NN a quarter of the key, at most 99: nodes' first-bytes copies then both decide and tie) and
+    // ten digits, padded to the 31 characters a key holds
+    void WriteKey(P o, uint32_t key) const {
+        if (Str()) std::snprintf(static_cast<char *>(o), 32, "k%02u-%010u-padding-to-31chr", std::min(key / 4, 99u), key);
         else std::memcpy(o, &key, 4);
     }
     uint32_t KeyOf(P r) {
@@ -886,7 +888,8 @@ TEST_P(Tables, RecordBytesTextAndXml) {
     Part(Last()).Destroy(h, db, fresh);
 }
 
-// Records without field objects order first (two are equal), match no key, encode without them or are refused where the key is needed.
+// Records without field objects order first (two are equal), match no key, encode without them or are refused where the key is needed;
+// an inserted record is found by the key object it holds after set_field, decoding in place and detach.
 TEST_P(Tables, RecordsWithoutFieldObjects) {
     P t = Open("bare"), keyless = Bare(), keyed = Make(5), twin = Bare();
     EXPECT_EQ((std::tuple{Insert(t, keyless), Insert(t, keyed), Insert(t, twin)}), (std::tuple{0u, 0u, kExists}));
@@ -919,6 +922,21 @@ TEST_P(Tables, RecordsWithoutFieldObjects) {
     P in = keyless;  // decoding in place needs the field objects there
     EXPECT_EQ((Decode(&in, Encode(keyed), 1), Err()), kNotFound);
     h->err = 0;
+    P one = Open("one"), r = Make(7), key = Part(Key().part).Create(h, db);
+    ASSERT_EQ(Insert(one, r), 0u);
+    char str[32];
+    auto find = [&](uint32_t k) {
+        return Api<P(H, U, P, const void *, U *)>(Key().prefix, "search")(h, db, one, Str() ? (WriteKey(str, k), str) : (const void *)&k, &err);
+    };
+    WriteKey(Bytes(key, Key().field->offset), 70);
+    P old = Slot(r, Key().part);
+    Field<SetFn>(Key().part, "set_field")(h, db, r, key);
+    Part(Key().part).Destroy(h, db, old);
+    EXPECT_EQ((std::tuple{find(70), find(7)}), (std::tuple{r, P(nullptr)}));
+    Decode(&r, Encode(Make(300)), 1);
+    EXPECT_EQ((std::tuple{find(300), find(70)}), (std::tuple{r, P(nullptr)}));
+    EXPECT_EQ((std::tuple{Field<GetFn>(Key().part, "get_field_detach")(h, db, r), find(300), err}), (std::tuple{key, P(nullptr), 0u}));
+    Part(Key().part).Destroy(h, db, key);
 }
 
 // ---- callbacks and field objects ------------------------------------------------------

@@ -29,6 +29,7 @@ namespace {
 
 const char kDemoUsage[] =
     "usage: lomari demo [--record FILE] [--out FILE] [--processes [--db NAME [--dir DIR]]]\n"
+    "       lomari demo --bus URL [connection options of 'lomari bus']\n"
     "\n"
     "Runs the platform's main job end to end on one process's handle and\n"
     "tells what happens: adapters announce their SPI-4 header mappings,\n"
@@ -41,6 +42,11 @@ const char kDemoUsage[] =
     "process, which stores them in the database while a reader process\n"
     "looks the records up, walks and counts them.  Every line names the\n"
     "process (role and pid) that did what it says.\n"
+    "\n"
+    "With --bus the senders and the receiver are separate processes that\n"
+    "talk through the NATS server at URL: the receiver subscribes to the\n"
+    "demo's three messages, the senders publish them, and the receiver\n"
+    "stores, looks up and shows them as the single-process demo does.\n"
     "  --record FILE   record every received message to FILE as XML: one\n"
     "                  lomari_recording document ('lomari schema' describes it)\n"
     "  --out FILE      also write every sent message's encoding to FILE\n"
@@ -168,6 +174,8 @@ void block(const Node &n, const char *text) {
     }
 }
 
+}  // namespace
+
 // Releases every record (of both tenants) and every table.
 #define RELEASE_TABLE(name, table)                                                              \
     for (uint16_t tenant : {uint16_t(0), uint16_t(7)}) {                                       \
@@ -188,8 +196,6 @@ void release(Node &n) {
     RELEASE_TABLE(global_flow_control, n.pools)
 }
 #undef RELEASE_TABLE
-
-}  // namespace
 
 bool Node::ok(const char *what) {
     if (!err) return true;
@@ -302,6 +308,14 @@ bool receive(Node &n, const uint8_t *bytes, U len) {
     }
     n.err = LOMARI_ERR_NOT_FOUND;
     return n.ok("receive a message the demo has no handler for");
+}
+
+Handler handler_for(Node &n, const char *message) {
+    g_node = &n;
+    if (std::strcmp(message, "vep_tarnok_headers") == 0) return reinterpret_cast<Handler>(on_headers);
+    if (std::strcmp(message, "im_if_fctrl") == 0) return reinterpret_cast<Handler>(on_if_fctrl);
+    if (std::strcmp(message, "im_vep_fctrl") == 0) return reinterpret_cast<Handler>(on_vep_fctrl);
+    return nullptr;
 }
 
 bool id_pools(Node &n) {
@@ -455,6 +469,8 @@ int cmd_demo(const std::vector<std::string> &args) {
     using namespace demo;
     std::string record, out, db_name, dir;
     bool processes = false;
+    for (const std::string &a : args)
+        if (a == "--bus") return run_bus(args);
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--help" || args[i] == "-h") return std::fputs(kDemoUsage, stdout), 0;
         if ((args[i] == "--record" || args[i] == "--out" || args[i] == "--db" || args[i] == "--dir") &&

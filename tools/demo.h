@@ -1,7 +1,8 @@
 // demo.h -- the steps of `lomari demo` that both of its forms run: the
 // single-process demo (demo.cpp) and the one whose senders, receiver and
 // reader are separate processes around a shared database
-// (demo_processes.cpp).  A Node is one process's part: its handle, its
+// (demo_processes.cpp), and the one whose senders and receiver talk through
+// a message bus (bus.cpp).  A Node is one process's part: its handle, its
 // view of the six tables, and how it hands a marshalled message on.
 #pragma once
 
@@ -83,6 +84,19 @@ bool id_pools(Node &n);
 bool tenants_and_shadows(Node &n);
 bool lookups(Node &n);
 bool show(Node &n);
+// Releases every record (of both tenants) and every table of the node.
+void release(Node &n);
+
+// The receiver's handler for a message the demo receives (null for the
+// others), as the library's unmarshal calls it, storing into n: for
+// receivers whose unmarshal runs elsewhere (the bus).
+using Handler = void (*)(H, U, uint64_t, void *, U *);
+Handler handler_for(Node &n, const char *message);
+
+// `lomari demo --bus URL ...` and its processes, `lomari demo-bus-process
+// ROLE ...` (bus.cpp).
+int run_bus(const std::vector<std::string> &args);
+int run_bus_process(const std::vector<std::string> &args);
 
 // `lomari demo-process ROLE ...`, the processes of `lomari demo --processes`.
 int run_process(const std::vector<std::string> &args);

@@ -11,6 +11,7 @@
 //                                     the platform's main job, end to end
 //   lomari db create|ls|dump|load|check|recover|rm NAME [options]
 //                                     shared databases: make, list, dump, fill, remove
+//   lomari bus send|listen URL ...    messages between machines through a NATS server
 //   lomari --version
 //
 // Exit status: 0 done, 1 bad input (one line naming the error, and the
@@ -43,6 +44,7 @@ const char kUsage[] =
     "  encode    turn XML or JSON items back into their binary encodings\n"
     "  demo      run the platform's main job end to end\n"
     "  db        create, list, dump, load, check, recover and remove databases\n"
+    "  bus       send and receive messages through a NATS server\n"
     "\n"
     "'lomari <command> --help' describes one command; 'lomari --version'\n"
     "prints the version.\n";
@@ -266,7 +268,9 @@ int main(int argc, char **argv) {
     if (cmd == "encode") return cmd_encode(args);
     if (cmd == "demo") return cmd_demo(args);
     if (cmd == "db") return cmd_db(args);
+    if (cmd == "bus") return cmd_bus(args);
     // The processes of `lomari demo --processes`, started by the tool itself.
     if (cmd == "demo-process") return demo::run_process(args);
+    if (cmd == "demo-bus-process") return demo::run_bus_process(args);
     return usage_error(kUsage, "unknown command '" + cmd + "'");
 }

@@ -90,5 +90,7 @@ int usage_error(const char *usage, const std::string &why);
 int cmd_demo(const std::vector<std::string> &args);
 // `lomari db` (db.cpp).
 int cmd_db(const std::vector<std::string> &args);
+// `lomari bus` (bus.cpp).
+int cmd_bus(const std::vector<std::string> &args);
 
 }  // namespace ltool

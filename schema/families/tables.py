@@ -286,6 +286,8 @@ def prelude(M):
             ("label", c_str(r["label"])),
             ("cmp", "&index_compare<%d, %d, %d, KeyKind::%s, %d, %d>" % (
                 i, ni, r["part"], r["kind"], r["off"], r["body"])),
+            ("link_cmp", "&index_compare<%d, %d, %d, KeyKind::%s, %d, %d, true>" % (
+                i, ni, r["part"], r["kind"], r["off"], r["body"])),
             ("kind", "KeyKind::" + r["kind"]), ("part", r["part"]), ("key_off", r["off"])])
             for i, r in enumerate(rows)]
         defs.append("    %s," % designated([

@@ -525,17 +525,18 @@ void tbl_insert(const TableDef &T, H *h, uint32_t db, void *table, void *record,
         return;
     }
     uint32_t flags = R->flags;
-    if (!e_avl_insert(h->alloc_ctx, db, &ix[0].root, node_of(record, 0), &ix[0].companion, T.index[0].cmp)) {
+    copy_keys(T, record);
+    if (!e_avl_insert(h->alloc_ctx, db, &ix[0].root, node_of(record, 0), &ix[0].companion, T.index[0].link_cmp)) {
         if (!h->quiet_duplicates) trace0(kTrace2, tpt(T, ins_exists));
         report(h, err, LOMARI_ERR_EXISTS);
         return;
     }
     store<TblHead *>(h, db, record, &R->table, t);
     if (T.nindex > 1 && !pkey_only) {
-        if (!e_avl_insert(h->alloc_ctx, db, &ix[1].root, node_of(record, 1), &ix[1].companion, T.index[1].cmp)) {
+        if (!e_avl_insert(h->alloc_ctx, db, &ix[1].root, node_of(record, 1), &ix[1].companion, T.index[1].link_cmp)) {
             if (!h->quiet_duplicates) trace0(kTrace2, tpt(T, ins_exists2));
             // Back out of the primary index: the record is left as before.
-            e_avl_delete(h->alloc_ctx, db, &ix[0].root, node_of(record, 0), &ix[0].companion, T.index[0].cmp);
+            e_avl_delete(h->alloc_ctx, db, &ix[0].root, node_of(record, 0), &ix[0].companion, T.index[0].link_cmp);
             store<TblHead *>(h, db, record, &R->table, nullptr);
             report(h, err, LOMARI_ERR_EXISTS);
             return;
@@ -573,7 +574,7 @@ void delete_worker(const TableDef &T, H *h, uint32_t db, void *table, void *reco
     IndexRoot *ix = roots(table);
     auto drop_second = [&] {
         if (T.nindex < 2) return;
-        if (!e_avl_delete(h->alloc_ctx, db, &ix[1].root, node_of(record, 1), &ix[1].companion, T.index[1].cmp)) {
+        if (!e_avl_delete(h->alloc_ctx, db, &ix[1].root, node_of(record, 1), &ix[1].companion, T.index[1].link_cmp)) {
             trace0(kTrace2, tpt(T, del_missing2));
             report(h, err, LOMARI_ERR_NOT_FOUND);
         }
@@ -589,7 +590,7 @@ void delete_worker(const TableDef &T, H *h, uint32_t db, void *table, void *reco
         if (!*err) store<uint32_t>(h, db, record, &R->flags, R->flags | QELDB_REC_PKEY_ONLY);
         return;
     }
-    if (!e_avl_delete(h->alloc_ctx, db, &ix[0].root, node_of(record, 0), &ix[0].companion, T.index[0].cmp)) {
+    if (!e_avl_delete(h->alloc_ctx, db, &ix[0].root, node_of(record, 0), &ix[0].companion, T.index[0].link_cmp)) {
         trace0(kTrace2, tpt(T, del_missing));
         report(h, err, LOMARI_ERR_NOT_FOUND);
         return;

@@ -1,10 +1,12 @@
 // lookup.cpp -- finding records in a table's indexes.
 //
-// Owns the search worker (exact and nearest searches through a probe record
-// built on the stack), the step worker (next or previous under the source,
-// pending-destroy, same-key and tenant filters), the first and last
-// workers, the by-key forms, the chained-error getter, walks and record
-// counts.  Every exported form is a row of parameters over these workers
+// Owns the search worker (exact and nearest searches: an inlined descent
+// over the nodes' key copies for 32-bit and 31-character keys, a probe
+// record built on the stack for object keys and same-key steps), the step
+// worker (next or previous under the source, pending-destroy, same-key and
+// tenant filters; the quiet handle's step from a linked record is inline,
+// tables/table.h), the first and last workers, the by-key forms, the
+// chained-error getter, walks and record counts.  Every exported form is a row of parameters over these workers
 // (schema/families/tables.py); the result hand-off to the replication cache
 // and the containment report are made here once.
 #include <algorithm>
@@ -54,10 +56,10 @@ struct Probe {
     alignas(16) uint8_t key[128];
 };
 
-void *make_probe(const TableDef &T, uint32_t i, Probe &p, const void *key, bool raw, uint32_t src) {
+void *make_probe(const TableDef &T, uint32_t i, Probe &p, const void *key, bool raw, uint16_t tenant, uint32_t src) {
     std::memset(p.rec, 0, sizeof p.rec);
     RecHead *r = rec(p.rec);
-    r->tenant_id = mt_get_tenant_id();
+    r->tenant_id = tenant;
     r->source = static_cast<uint8_t>(src ? src : QELDB_SRC_DEFAULT);
     const IndexDef &x = T.index[i];
     const void *obj = key;
@@ -74,10 +76,72 @@ void *make_probe(const TableDef &T, uint32_t i, Probe &p, const void *key, bool 
     return node_of(p.rec, i);
 }
 
-inline bool passes(const RecHead *r, const Filter &f) {
-    if (f.skip_pending && (r->flags & QELDB_REC_PENDING)) return false;
-    if (f.source == 0 && r->source == QELDB_SRC_SHADOW) return false;
-    return !f.match || r->source == f.source;
+// The probe's words as the descent below compares them: the caller's
+// tenant, the probe source and the key (a 32-bit value, or 31 characters
+// zero-filled to 32).
+struct ProbeKey {
+    uint16_t tenant;
+    uint8_t source;
+    uint32_t copy;  // key_copy of the key (tables/table.h)
+    uint32_t u;
+    alignas(8) char s[32];
+};
+
+// Where a descent finds a record's words, counted from its index node: the
+// record head (back by noff) and the key object's pointer (keyp bytes on);
+// the key sits key_off bytes into its object.
+struct NodeLayout {
+    uint32_t noff, keyp, key_off;
+};
+
+// Three-way order of the probe against the record whose node is t: tenant,
+// key, source, as the index's comparison function orders them; the key
+// copies decide where they can, so that most levels read the node alone.
+// A record without its key object orders before any probe of the same
+// tenant.
+template <KeyKind K>
+[[gnu::always_inline]] inline int probe_order(const ProbeKey &p, const e_avl_node_t *t, NodeLayout L) {
+    const uint8_t *n = reinterpret_cast<const uint8_t *>(t);
+    const auto *r = reinterpret_cast<const RecHead *>(n - L.noff);
+    if (p.tenant != r->tenant_id) return p.tenant < r->tenant_id ? -1 : 1;
+    int c = copy_order(K, p.copy, t->spare);
+    if (c == 2) {  // the copies leave it to the keys
+        const uint8_t *k;
+        std::memcpy(&k, n + L.keyp, 8);
+        if (!k) return 1;
+        if constexpr (K == KeyKind::U32) {
+            uint32_t v;
+            std::memcpy(&v, k + L.key_off, 4);
+            c = (p.u > v) - (p.u < v);
+        } else {
+            c = std::strncmp(p.s, reinterpret_cast<const char *>(k + L.key_off), 31);
+        }
+    }
+    if (c) return c;
+    return (p.source > r->source) - (p.source < r->source);
+}
+
+// One descent of an index whose key is a 32-bit value or 31 characters:
+// the node equal to the probe, or null with the probe's neighbours after
+// and before it.  The same walk as e_avl_search_bounds with the order
+// inlined: no probe record, no call per level.
+template <KeyKind K>
+void *descend(e_avl_node_t *root, const ProbeKey &p, NodeLayout L, void **after, void **before) {
+    e_avl_node_t *a = nullptr, *b = nullptr;
+    for (e_avl_node_t *t = root; t;) {
+        const int c = probe_order<K>(p, t, L);
+        if (c == 0) return t;
+        if (c < 0) {
+            a = t;
+            t = t->left;
+        } else {
+            b = t;
+            t = t->right;
+        }
+    }
+    *after = a;
+    *before = b;
+    return nullptr;
 }
 
 // The hand-off of every result: replication cache, then containment.
@@ -109,15 +173,15 @@ namespace {
 // Steps from a node of index i (a record's or a probe's) to the first
 // neighbour that passes f; stops at another tenant or, with same_key, at
 // another key.  first, when given, is the neighbour of from that the
-// caller's search found already.
+// caller's search found already; from may then be null unless same_key.
 void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *from, bool forward,
               Filter f, uint32_t *err, void *const *first = nullptr) {
     err = errw(err);
     if (!begin(h, err)) return nullptr;
-    if (!table || !from) return nullptr;
+    if (!table || (!from && !first)) return nullptr;
     if (!table_typed(T, h, err, table)) return nullptr;
     const uint16_t tenant = mt_get_tenant_id();
-    const RecHead *start = rec_of(from, i);
+    const RecHead *start = from ? rec_of(from, i) : nullptr;
     for (void *n = first ? *first : neighbour(T, i, table, from, forward); n; n = neighbour(T, i, table, n, forward)) {
         RecHead *r = rec_of(n, i);
         if (r->tenant_id != tenant) return nullptr;
@@ -128,7 +192,7 @@ void *lk_step(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, con
 }
 }  // namespace
 
-void *lk_step_rec(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool forward,
+void *lk_step_any(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool forward,
                   Filter f, uint32_t *err) {
     err = errw(err);
     if (!*err && !record_typed(T, h, err, record)) return nullptr;
@@ -194,19 +258,51 @@ void *lk_search(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, c
     if (!table_typed(T, h, err, table) ||
         (!(raw && T.index[i].kind != KeyKind::Body) && !typed(h, err, key, T.parts[T.index[i].part]->ti)))
         return nullptr;
+    const IndexDef &x = T.index[i];
+    void *bound[2];  // after, before: a miss leaves the probe's neighbours from the same descent
+    void *n;
     Probe p;
-    void *probe = make_probe(T, i, p, key, raw, probe_src);
-    // A miss leaves the probe's neighbours from the same descent.
-    void *bound[2];  // after, before
-    void *n = e_avl_search_bounds(root_of(table, i), probe, T.index[i].cmp, &bound[0], &bound[1]);
+    void *probe = nullptr;
+    const uint16_t tenant = mt_get_tenant_id();
+    if (x.kind == KeyKind::Body) {
+        probe = make_probe(T, i, p, key, raw, tenant, probe_src);
+        n = e_avl_search_bounds(root_of(table, i), probe, x.cmp, &bound[0], &bound[1]);
+    } else {
+        ProbeKey k;
+        k.tenant = tenant;
+        k.source = static_cast<uint8_t>(probe_src ? probe_src : QELDB_SRC_DEFAULT);
+        const auto *kb = static_cast<const uint8_t *>(key) + (raw ? 0 : x.key_off);
+        const NodeLayout L{node_off(i), field_off(T.nindex, x.part) - node_off(i), x.key_off};
+        if (x.kind == KeyKind::U32) {
+            std::memcpy(&k.u, kb, 4);
+            k.copy = k.u;
+            n = descend<KeyKind::U32>(root_of(table, i), k, L, &bound[0], &bound[1]);
+        } else {
+            std::strncpy(k.s, reinterpret_cast<const char *>(kb), 31);
+            k.s[31] = 0;
+            k.copy = key_copy(KeyKind::Str31, 0, k.s);
+            n = descend<KeyKind::Str31>(root_of(table, i), k, L, &bound[0], &bound[1]);
+        }
+    }
     if (n) {
         RecHead *r = rec_of(n, i);
         if (!skip_pending || !(r->flags & QELDB_REC_PENDING)) return hand_off(h, db, table, r, err);
     }
     if (!nearest && !same_key) return hand_off(h, db, table, nullptr, err);
     const uint8_t s = static_cast<uint8_t>(filter_src);
-    return lk_step(T, i, h, db, table, probe, forward != 0,
-                   Filter{s, s != 0, skip_pending != 0, same_key && !nearest}, err, n ? nullptr : &bound[!forward]);
+    const bool key_filter = same_key && !nearest;
+    const Filter f{s, s != 0, skip_pending != 0, key_filter};
+    // A miss on a quiet handle that tracks no containment steps from the
+    // neighbour the descent found, as lk_step would: its last-error clear,
+    // the links, the filters, and no hand-off.
+    if (!n && !key_filter && qel_rt_quiet(h) && !h->containment_tracking) {
+        h->last_error = 0;
+        return linked_step(static_cast<e_avl_node_t *>(bound[!forward]), i, tenant, forward != 0, f);
+    }
+    // Only a same-key step reads the probe (its key); a match steps from
+    // the match itself.
+    if (!probe && (n || key_filter)) probe = make_probe(T, i, p, key, raw, tenant, probe_src);
+    return lk_step(T, i, h, db, table, probe, forward != 0, f, err, n ? nullptr : &bound[!forward]);
 }
 
 // The record after (or before) a key, the key itself excluded.

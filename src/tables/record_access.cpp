@@ -10,7 +10,8 @@
 //
 // Field access: reading, detaching and replacing the field objects of a
 // record, with the runtime's containment reports and every store into the
-// record announced first.  An object placed into a record, or made by the
+// record announced first; an inserted record's index nodes get the key
+// copies of the objects it then holds (tables/table.h).  An object placed into a record, or made by the
 // record for itself, is marked embedded; one that is nested in another
 // object or already embedded is refused, so that no object is owned twice.
 // The runtime's flag check also refuses a null object (its answer is
@@ -122,6 +123,7 @@ void *rf_get_detach(const TableDef &T, uint32_t part, H *h, uint32_t db, void *r
         if (plat_reports(h, db)) qeldb_plat_set_detach(h, db, o, 0);
     }
     store<void *>(h, db, record, slot, nullptr);
+    recopy_keys(T, record);
     return o;
 }
 
@@ -149,6 +151,7 @@ void rf_set(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, v
         if (h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
         store<void *>(h, db, record, slot, obj);
     }
+    recopy_keys(T, record);
     set_instance_embedded(F, h, db, obj);
 }
 
@@ -157,6 +160,7 @@ void rf_set(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, v
 // out, and the null a refused creation gives, are stored as they are.
 void rf_adopt(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, void *obj) {
     store<void *>(h, db, record, field_slot(T, record, part), obj);
+    recopy_keys(T, record);
     if (h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
     if (obj && obj != T.parts[part]->null_obj) set_instance_embedded(*T.parts[part], h, db, obj);
 }

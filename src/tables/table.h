@@ -7,7 +7,10 @@
 // whose layout the static_asserts below pin.  Every index orders records by
 // tenant id, then key, then source; the comparators are one template,
 // instantiated per index by the generated descriptors with the index's
-// layout facts as constants.
+// layout facts as constants.  Each index node keeps a copy of the first
+// bytes of its record's key, which decides most comparisons without
+// reading the key object.  The step the exported step forms take inline
+// on a quiet handle is here too.
 #pragma once
 
 #include <cstddef>
@@ -91,16 +94,65 @@ inline int key_compare(const uint8_t *a, const uint8_t *b) {
     }
 }
 
+// ---- key copies in the index nodes ------------------------------------------------
+//
+// A record's index node keeps, in its spare word, the first bytes of the
+// key it was linked under: a 32-bit key whole, the first 4 characters of a
+// 31-character key (big-endian, the characters after its end as 0), 0 for
+// a record without its key object and for object keys.  The copy never
+// orders two keys against their own order (a key before another has a copy
+// at most the other's), so two copies that differ decide the order without
+// reading either key object; equal copies fall back to the keys, except two
+// equal non-zero copies of 32-bit keys, which are equal keys.  The copy is
+// written when the record is linked and when the table layer replaces or
+// rewrites an inserted record's key object (set, detach, adopt, unmarshal in
+// place); a key object changed in place through its own setters while the
+// record is inserted is not seen, and the index keeps ordering the record
+// by the copy it has.
+
+inline uint32_t key_copy(KeyKind k, uint32_t key_off, const void *obj) {
+    if (!obj || k == KeyKind::Body) return 0;
+    const uint8_t *p = static_cast<const uint8_t *>(obj) + key_off;
+    if (k == KeyKind::U32) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    uint32_t v = 0;
+    for (uint32_t j = 0; j < 4 && p[j]; ++j) v |= uint32_t(p[j]) << (24 - 8 * j);
+    return v;
+}
+
+// Three-way order of two key copies, 0 when they leave the order to the keys.
+inline int copy_order(KeyKind k, uint32_t a, uint32_t b) {
+    if (a != b) return a < b ? -1 : 1;
+    return k == KeyKind::U32 && a ? 0 : 2;
+}
+
 // Orders two index nodes of index I of a table with NIndex indexes, whose
 // key object is record field Part: tenant, key, source.  Null orders before
-// any record.
-template <uint32_t I, uint32_t NIndex, uint32_t Part, KeyKind K, uint32_t KeyOff, uint32_t BodyType = 0>
+// any record.  With Linked, both nodes carry their key copies (a node
+// being linked or unlinked against the nodes of the tree), which decide
+// wherever they differ; without, the keys alone decide (the exported
+// comparison, which any two nodes may be given).
+template <uint32_t I, uint32_t NIndex, uint32_t Part, KeyKind K, uint32_t KeyOff, uint32_t BodyType = 0,
+          bool Linked = false>
 uint32_t index_compare(const void *a, const void *b) {
     if (!a || !b) return !a && !b ? kEqual : !a ? kBefore : kAfter;
     const uint8_t *ra = static_cast<const uint8_t *>(a) - node_off(I);
     const uint8_t *rb = static_cast<const uint8_t *>(b) - node_off(I);
     const auto *ha = reinterpret_cast<const RecHead *>(ra);
     const auto *hb = reinterpret_cast<const RecHead *>(rb);
+    if constexpr (Linked && K != KeyKind::Body) {
+        if (ha->tenant_id != hb->tenant_id) return ha->tenant_id < hb->tenant_id ? kBefore : kAfter;
+        const int c = copy_order(K, static_cast<const e_avl_node_t *>(a)->spare,
+                                 static_cast<const e_avl_node_t *>(b)->spare);
+        if (c == -1 || c == 1) return c < 0 ? kBefore : kAfter;
+        if (c == 0) {
+            if (ha->source != hb->source) return ha->source < hb->source ? kBefore : kAfter;
+            return kEqual;
+        }
+    }
     // b is the tree's node (the container descends through b): the next
     // comparison is with one of its children, whose key objects are asked
     // for now so that their fetch overlaps this one.
@@ -124,7 +176,8 @@ uint32_t index_compare(const void *a, const void *b) {
 
 struct IndexDef {
     const char *label;     // "<keytype> <field>", or the key type alone
-    e_avl_compare_fn cmp;
+    e_avl_compare_fn cmp;       // the exported comparison: keys alone
+    e_avl_compare_fn link_cmp;  // the same order through the key copies: insert and delete
     KeyKind kind;
     uint8_t part;          // record field holding the key object
     uint16_t key_off;      // the key's offset inside that object
@@ -240,7 +293,8 @@ void *lk_search_cr(const TableDef &T, uint32_t i, H *h, void *table, const void 
                    uint32_t flags);
 void *lk_by_key(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, const void *key, bool raw,
                 bool forward, uint32_t probe_src, uint32_t filter_src, bool skip_pending, uint32_t *err);
-void *lk_step_rec(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool forward,
+// The step from a record, any case (tables/lookup.cpp).
+void *lk_step_any(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool forward,
                   Filter f, uint32_t *err);
 void *lk_end(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, bool last, Filter f, uint32_t *err);
 void *lk_next_raw(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table, void *record, bool same_key,
@@ -255,8 +309,56 @@ void lk_record_walk_cr(const TableDef &T, H *h, void *table, uint32_t index, lom
                        void *context, void *a);
 uint32_t lk_count(const TableDef &T, H *h, uint32_t db, void *table, bool by_src, uint8_t source);
 
+// Whether a record passes a step's source and pending filters.
+inline bool passes(const RecHead *r, const Filter &f) {
+    if (f.skip_pending && (r->flags & QELDB_REC_PENDING)) return false;
+    if (f.source == 0 && r->source == QELDB_SRC_SHADOW) return false;
+    return !f.match || r->source == f.source;
+}
+
+// From n, a node linked in index i, or null, on through the links: the
+// first record that passes f, or null at the end or at another tenant.
+[[gnu::always_inline]] inline void *linked_step(const e_avl_node_t *n, uint32_t i, uint16_t tenant, bool forward, Filter f) {
+    for (; n; n = forward ? e_avl_next_linked(n) : e_avl_prev_linked(n)) {
+        auto *r = reinterpret_cast<RecHead *>(reinterpret_cast<uint8_t *>(const_cast<e_avl_node_t *>(n)) - node_off(i));
+        if (r->tenant_id != tenant) return nullptr;
+        if (passes(r, f)) return r;
+    }
+    return nullptr;
+}
+
+// The step forms (next or previous record under f).  A step from a record
+// that is linked in index i of this table, both of their types, on a quiet
+// handle that tracks no containment, with no error present and no same-key
+// filter, is taken here, inside each exported form: it clears the last
+// error, follows the links and filters, and its result needs no hand-off
+// (a quiet handle has no replication cache).  Everything else, and every
+// call a log can see, goes through lk_step_any.
+[[gnu::always_inline]] inline void *lk_step_rec(const TableDef &T, uint32_t i, H *h, uint32_t db, void *table,
+                                                void *record, bool forward, Filter f, uint32_t *err) {
+    if (err && !*err && h && table && record && !f.same_key && qel_rt_quiet(h) && !h->containment_tracking) {
+        const e_avl_node_t *n = node_of(record, i);
+        if (rec(record)->table == table && n->height && static_cast<const ObjHdr *>(record)->tinfo == T.desc->record_ti &&
+            static_cast<const ObjHdr *>(table)->tinfo == T.desc->ti) {
+            h->last_error = 0;
+            return linked_step(forward ? e_avl_next_linked(n) : e_avl_prev_linked(n), i, mt_get_tenant_id(), forward, f);
+        }
+    }
+    return lk_step_any(T, i, h, db, table, record, forward, f, err);
+}
+
 inline void **field_slot(const TableDef &T, void *r, uint32_t p) {
     return reinterpret_cast<void **>(static_cast<uint8_t *>(r) + field_off(T.nindex, p));
+}
+
+// Writes the key copies of record r's index nodes from its key objects.
+inline void copy_keys(const TableDef &T, void *r) {
+    for (uint32_t i = 0; i < T.nindex; ++i)
+        node_of(r, i)->spare = key_copy(T.index[i].kind, T.index[i].key_off, *field_slot(T, r, T.index[i].part));
+}
+// The same after a key object of an inserted record was replaced or rewritten.
+inline void recopy_keys(const TableDef &T, void *r) {
+    if (rec(r)->table) copy_keys(T, r);
 }
 
 }  // namespace lomari

@@ -39,7 +39,8 @@
  * this user; 16 a process is attached (recovery); 17 the name is taken;
  * 22 a bad argument, or a segment this
  * library cannot vouch for (magic, layout version, size or address range
- * in its header); 98 the segment's address range is taken in this process.
+ * in its header); 24 this process has too many databases attached (32);
+ * 98 the segment's address range is taken in this process.
  * qelrt_db_error_detail() says more about the last failure of the calling
  * thread.
  */

@@ -93,17 +93,21 @@ void *bound_dict_lookup(void *ctx, uint32_t, const char *signature) {
  * bound to the database, so its counter mode is set to 0 and the
  * library's counts into its variant records are atomic adds.  A copy
  * whose variant records are not in the segment (the segment was full when
- * they were to be made) is refused: no segment object may refer to the
- * library's own records.  When another process filed the signature first,
- * this copy is released and the first one stays. */
+ * they were to be made) is refused and released: no segment object may
+ * refer to the library's own records.  When another process filed the
+ * signature first, this copy is released and the first one stays. */
 int bound_dict_insert(void *ctx, uint32_t, const char *signature, void *tinfo) {
     qelrt_db *db = bound(ctx);
     SigKey k;
     if (!db || !tinfo || !sig_key(signature, &k))
         return 22;
     auto *ti = static_cast<qel_type_info_t *>(tinfo);
-    if (shared_db_at(ti) != db || (ti->varinfo && shared_db_at(ti->varinfo) != db))
+    if (shared_db_at(ti) != db)
+        return 22;
+    if (ti->varinfo && shared_db_at(ti->varinfo) != db) {
+        shared_free_block(db, ti);
         return 12;
+    }
     ti->counter_mode = 0;
     SegRoots *r = db->roots;
     LockScope lock(db);
