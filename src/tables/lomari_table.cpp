@@ -525,7 +525,7 @@ void tbl_insert(const TableDef &T, H *h, uint32_t db, void *table, void *record,
         return;
     }
     uint32_t flags = R->flags;
-    copy_keys(T, record);
+    copy_keys(T, h, db, record);
     if (!e_avl_insert(h->alloc_ctx, db, &ix[0].root, node_of(record, 0), &ix[0].companion, T.index[0].link_cmp)) {
         if (!h->quiet_duplicates) trace0(kTrace2, tpt(T, ins_exists));
         report(h, err, LOMARI_ERR_EXISTS);

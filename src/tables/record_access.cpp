@@ -123,7 +123,7 @@ void *rf_get_detach(const TableDef &T, uint32_t part, H *h, uint32_t db, void *r
         if (plat_reports(h, db)) qeldb_plat_set_detach(h, db, o, 0);
     }
     store<void *>(h, db, record, slot, nullptr);
-    recopy_keys(T, record);
+    recopy_keys(T, h, db, record);
     return o;
 }
 
@@ -151,7 +151,7 @@ void rf_set(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, v
         if (h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
         store<void *>(h, db, record, slot, obj);
     }
-    recopy_keys(T, record);
+    recopy_keys(T, h, db, record);
     set_instance_embedded(F, h, db, obj);
 }
 
@@ -160,7 +160,7 @@ void rf_set(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, v
 // out, and the null a refused creation gives, are stored as they are.
 void rf_adopt(const TableDef &T, uint32_t part, H *h, uint32_t db, void *record, void *obj) {
     store<void *>(h, db, record, field_slot(T, record, part), obj);
-    recopy_keys(T, record);
+    recopy_keys(T, h, db, record);
     if (h->containment_tracking) qeldb_record_containment(h, db, 4, obj, record, 1);
     if (obj && obj != T.parts[part]->null_obj) set_instance_embedded(*T.parts[part], h, db, obj);
 }

@@ -217,7 +217,7 @@ uint32_t rio_unmarshal(const TableDef &T, H *h, uint32_t db, void **ref, const u
         if (in_place) announce_in_place(*T.parts[p], h, db, o);
         count += obj_unmarshal(*T.parts[p], h, db, buf + count, o, end - count, in_place, err);
     }
-    if (in_place) recopy_keys(T, r);  // the keys of an inserted record may have changed
+    if (in_place) recopy_keys(T, h, db, r);  // the keys of an inserted record may have changed
     if (!*err && count != end) report(h, err, LOMARI_ERR_INVALID);
     if (!in_place) {
         if (*err)

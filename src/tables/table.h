@@ -351,14 +351,18 @@ inline void **field_slot(const TableDef &T, void *r, uint32_t p) {
     return reinterpret_cast<void **>(static_cast<uint8_t *>(r) + field_off(T.nindex, p));
 }
 
-// Writes the key copies of record r's index nodes from its key objects.
-inline void copy_keys(const TableDef &T, void *r) {
-    for (uint32_t i = 0; i < T.nindex; ++i)
-        node_of(r, i)->spare = key_copy(T.index[i].kind, T.index[i].key_off, *field_slot(T, r, T.index[i].part));
+// Writes the key copies of record r's index nodes from its key objects; a
+// copy that changes is announced like any store into table memory.
+inline void copy_keys(const TableDef &T, qel_handle_t *h, uint32_t db, void *r) {
+    for (uint32_t i = 0; i < T.nindex; ++i) {
+        uint32_t *w = &node_of(r, i)->spare;
+        const uint32_t v = key_copy(T.index[i].kind, T.index[i].key_off, *field_slot(T, r, T.index[i].part));
+        if (*w != v) store<uint32_t>(h, db, r, w, v);
+    }
 }
 // The same after a key object of an inserted record was replaced or rewritten.
-inline void recopy_keys(const TableDef &T, void *r) {
-    if (rec(r)->table) copy_keys(T, r);
+inline void recopy_keys(const TableDef &T, qel_handle_t *h, uint32_t db, void *r) {
+    if (rec(r)->table) copy_keys(T, h, db, r);
 }
 
 }  // namespace lomari

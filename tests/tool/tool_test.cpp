@@ -329,6 +329,8 @@ TEST(ToolDb, CheckReportsEachPlantedCorruption) {
          "tarnok_header_ids \"demo\": index 0: link from 0x"},
         {"a height", [&] { e_avl_node_t *r = index("tarnok_header_ids", 0)->root; return set(&r->height, r->height + 1); },
          "says height 4, its subtree is 3 high"},
+        {"a key copy", [&] { e_avl_node_t *r = index("non_aps_headers", 0)->root; return set(&r->spare, r->spare + 1); },
+         "non_aps_headers \"demo\": index 0: node of record 0x"},
         {"a record count", [&] { return set(&tables["global_flow_control"]->record_count, 2u); },
          "global_flow_control \"demo\": its record count is 2, its index holds 1 record\n"},
         {"a record taken out of the second index", [&]() -> std::function<void()> {
