@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dbcheck.h"
 #include "qel/rt_control.h"
 #include "qel/rt_control_db.h"
 #include "dbcheck.h"
@@ -394,6 +395,7 @@ TEST_F(SharedDb, WriterReadersAndDestroyerAcrossProcesses) {
     pid_t w = Spawn("writer", 120, true), r1 = Spawn("reader", 60, true), r2 = Spawn("reader", 60, true);
     EXPECT_EQ((std::vector<int>{Wait(w), Wait(r1), Wait(r2)}), (std::vector<int>{0, 0, 0}));
     ASSERT_EQ(qelrt_db_lock(db), 0);
+    EXPECT_EQ(ltool::check_database(db, h).findings, std::vector<std::string>{});
     for (const TableView &v : kTableViews) {
         Tab T{v};
         U e = 0;
@@ -541,6 +543,7 @@ TEST_F(SharedDb, FullSegmentRefusesWithNothingHalfWritten) {
     for (int i = 0; i < 4096 && !e; ++i)
         first.open(h, h->database_id, ("more" + std::to_string(i)).c_str(), 0, &e);
     EXPECT_EQ(e, 12u);
+    EXPECT_EQ(ltool::check_database(db, h).findings, std::vector<std::string>{});
     qelrt_db_unlock(db);
     EXPECT_GT(total, 0u);
 }

@@ -3,9 +3,11 @@
 // source, dump writes a table's records in index order as `decode` writes
 // items, load inserts the table records of a stream (creating their
 // tables), check says whether every table is whole (dbcheck.h), recover
-// rolls back what a dead writer left half done, rm removes the name.  Readers hold the database's lock for each
-// walk or count; load holds it for the whole change, so other processes see
-// all of a load or none of it.
+// rolls back what a dead writer left half done, rm removes the name.
+// Readers hold the database's lock for each walk or count; load holds it
+// for the whole change, so other processes see all of a load or none of it.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,7 +59,9 @@ const char kDbUsage[] =
     "links, every record in each index it belongs in, the counts per tenant\n"
     "and source equal to a walk, the TOC agreeing with the table list, every\n"
     "pointer inside the segment.  It prints each finding and exits 1, or\n"
-    "prints one line (tables, records, bytes) and exits 0.\n"
+    "prints one line (tables, records, bytes) and exits 0.  The journal of a\n"
+    "writer that died holding the lock is itself a finding: the check then\n"
+    "leaves the lock alone (its next holder would roll the journal back).\n"
     "\n"
     "'db recover NAME' undoes what a writer that died holding the lock left\n"
     "half done, when no process is attached to the database, then checks it.\n"
@@ -464,8 +468,34 @@ int report(const DbArgs &a, const CheckReport &r) {
     return 0;
 }
 
+// Whether a journal a dead writer left is pending: one that stays the same
+// for two seconds.  A live writer's journal changes or clears meanwhile
+// (one whose change takes longer is waited for, up to a minute); taking
+// the lock from a dead writer would roll the journal back, which a check
+// must not do.  Its entries in *entries.
+bool dead_journal(qelrt_db_t *db, uint64_t *entries) {
+    uint64_t last = 0;
+    if (!qelrt_db_journal_state(db, &last)) return false;
+    for (int still = 0, waited = 0; waited < 1200; ++waited) {
+        usleep(50000);
+        uint64_t now = 0;
+        if (!qelrt_db_journal_state(db, &now)) return false;
+        still = now == last ? still + 1 : 0;
+        last = now;
+        if (still == 40) break;
+    }
+    *entries = last;
+    return true;
+}
+
 int check_attached(const DbArgs &a, SharedDb &db) {
     CheckReport r;
+    uint64_t entries = 0;
+    if (dead_journal(db.db(), &entries)) {
+        r.findings.push_back("journal of " + std::to_string(entries) + (entries == 1 ? " entry" : " entries") +
+                             " pending: run lomari db recover");
+        return report(a, r);
+    }
     {
         DbLock lock(db.db());
         if (lock.code()) return db_fail(a, a.pos[0], qelrt_db_error_detail());
@@ -475,6 +505,20 @@ int check_attached(const DbArgs &a, SharedDb &db) {
 }
 
 int db_check(const DbArgs &a) {
+    SharedDb db;
+    if (int st = attach(a, db)) return st;
+    return check_attached(a, db);
+}
+
+int db_recover(const DbArgs &a) {
+    const int rc = qelrt_db_recover(a.pos[0].c_str(), a.dir_or_null());
+    if (rc == 16)
+        return db_fail(a, a.pos[0],
+                       "processes are attached to it; recover runs when none is (the next of them to take its "
+                       "lock rolls a dead writer's journal back as well)");
+    if (rc) return db_fail(a, a.pos[0], qelrt_db_error_detail());
+    const char *said = qelrt_db_error_detail();
+    if (said && *said) std::printf("database %s: %s\n", a.pos[0].c_str(), said);
     SharedDb db;
     if (int st = attach(a, db)) return st;
     return check_attached(a, db);
@@ -495,7 +539,7 @@ int cmd_db(const std::vector<std::string> &args) {
     };
     static const Sub subs[] = {{"create", 1, 1, db_create}, {"ls", 1, 1, db_ls}, {"dump", 2, 2, db_dump},
                                {"load", 1, 2, db_load},     {"check", 1, 1, db_check},
-                               {"rm", 1, 1, db_rm}};
+                               {"recover", 1, 1, db_recover}, {"rm", 1, 1, db_rm}};
     const Sub *sub = nullptr;
     for (const Sub &s : subs)
         if (a.sub == s.name) sub = &s;

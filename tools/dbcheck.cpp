@@ -52,6 +52,9 @@ struct Kind {
     uint8_t record_luid[16] = {};
     uint32_t nindex = 0, nparts = 0;
     e_avl_compare_fn cmp[kMaxIndexes] = {};
+    struct Key {
+        uint32_t part, kind, off;  // kind: 0 the whole object, 1 32 bits, 2 31 characters
+    } key[kMaxIndexes] = {};
     Part parts[kMaxParts] = {};
 
     size_t node_off(uint32_t i) const { return sizeof(RecHead) + i * sizeof(e_avl_node_t); }
@@ -83,15 +86,17 @@ std::vector<Kind> make_kinds() {
         const char *table;
         uint32_t i;
         e_avl_compare_fn cmp;
+        Kind::Key key;
     };
-#define LTOOL_INDEX(tb, prefix, i, part) Index{#tb, i, prefix##_avl_compare},
+#define LTOOL_INDEX(tb, prefix, i, part, kind, off) Index{#tb, i, prefix##_avl_compare, {part, kind, off}},
     static const Index indexes[] = {LTOOL_FOR_EACH_INDEX(LTOOL_INDEX)};
 #undef LTOOL_INDEX
     for (Kind &k : kinds) {
         if (const lomari_catalogue_entry *e = entry(std::string(k.name) + "_record", LOMARI_KIND_TABLE_RECORD))
             parse_luid(e->luid, k.record_luid);
         for (const Index &x : indexes)
-            if (std::strcmp(x.table, k.name) == 0 && x.i < kMaxIndexes) k.cmp[x.i] = x.cmp, k.nindex = x.i + 1;
+            if (std::strcmp(x.table, k.name) == 0 && x.i < kMaxIndexes)
+                k.cmp[x.i] = x.cmp, k.key[x.i] = x.key, k.nindex = x.i + 1;
         for (const schema::Item &item : schema::kItems) {
             if (item.message || std::strcmp(item.name, k.name) != 0) continue;
             k.nparts = item.nparts < kMaxParts ? item.nparts : kMaxParts;
@@ -317,6 +322,20 @@ private:
         return true;
     }
 
+    // What a node of index i keeps of its record's key (the table layer's
+    // copy, which decides most comparisons on insert and delete): a 32-bit
+    // key whole, the first 4 characters of a string key big-endian, else 0.
+    static uint32_t key_copy(const Kind &k, uint32_t i, const RecHead *r) {
+        const Kind::Key &x = k.key[i];
+        const uint8_t *obj;
+        std::memcpy(&obj, reinterpret_cast<const uint8_t *>(r) + k.field_off(x.part), 8);
+        if (!obj || x.kind == 0) return 0;
+        uint32_t v = 0;
+        if (x.kind == 1) return std::memcpy(&v, obj + x.off, 4), v;
+        for (uint32_t j = 0; j < 4 && obj[x.off + j]; ++j) v |= uint32_t(obj[x.off + j]) << (24 - 8 * j);
+        return v;
+    }
+
     // Checks the subtree at n (whose parent link must be parent) and appends
     // its records in order; returns its height as found.
     int32_t subtree(const TableRun &run, uint32_t i, Tree &tr, e_avl_node_t *n, e_avl_node_t *parent, int depth) {
@@ -327,7 +346,8 @@ private:
             tr.whole = false;
             return 0;
         }
-        auto *r = reinterpret_cast<RecHead *>(reinterpret_cast<uint8_t *>(n) - k.node_off(i));
+        // Integer arithmetic: n may hold any value until it is checked.
+        auto *r = reinterpret_cast<RecHead *>(reinterpret_cast<uintptr_t>(n) - k.node_off(i));
         if (!in(n, sizeof *n) || !record_readable(k, r)) {
             table_find(run, fmt("index %u: link from 0x%llx to node 0x%llx outside the segment or to a record "
                                 "that is not readable",
@@ -346,6 +366,10 @@ private:
                                 addr(n->parent), addr(parent)));
             tr.whole = false;
         }
+        const uint32_t copy = key_copy(k, i, r);
+        if (n->spare != copy)
+            table_find(run, fmt("index %u: node of %s keeps key copy 0x%x, its key gives 0x%x", i,
+                                rec_label(r).c_str(), n->spare, copy));
         const int32_t hl = subtree(run, i, tr, n->left, n, depth + 1);
         tr.order.push_back(r);
         const int32_t hr = subtree(run, i, tr, n->right, n, depth + 1);

@@ -25,13 +25,13 @@ struct CheckReport {
 
 // Checks every table of db's table list: each index a valid AVL tree
 // (links, heights, balance, order by the index's own comparison, every node
-// found by a search), every record in each index it belongs in and nowhere
-// else, its reference count and flags, the table's counts against a walk
-// (record, shadow and pending-destroy counts, the library's counts, the
-// runtime's per-tenant counters), the table list's links, the TOC and the
-// key roots of id-keyed tables against the list, and every pointer inside
-// the segment.  h is bound to db; the caller holds db's lock.  The calling
-// thread's tenant is 0 again on return.
+// found by a search, the key copy each node keeps), every record in each
+// index it belongs in and nowhere else, its reference count and flags, the
+// table's counts against a walk (record, shadow and pending-destroy counts,
+// the library's counts, the runtime's per-tenant counters), the table
+// list's links, the TOC and the key roots of id-keyed tables against the
+// list, and every pointer inside the segment.  h is bound to db; the caller
+// holds db's lock.  The calling thread's tenant is 0 again on return.
 CheckReport check_database(qelrt_db_t *db, qel_handle_t *h);
 
 }  // namespace ltool

@@ -9,7 +9,7 @@
 //                                     XML or JSON items back to their encodings
 //   lomari demo [--record FILE] [--out FILE] [--processes [--db NAME]]
 //                                     the platform's main job, end to end
-//   lomari db create|ls|dump|load|rm NAME [options]
+//   lomari db create|ls|dump|load|check|recover|rm NAME [options]
 //                                     shared databases: make, list, dump, fill, remove
 //   lomari bus send|listen URL ...    messages between machines through a NATS server
 //   lomari --version
@@ -43,7 +43,7 @@ const char kUsage[] =
     "  decode    print encoded messages and table records as text, XML or JSON\n"
     "  encode    turn XML or JSON items back into their binary encodings\n"
     "  demo      run the platform's main job end to end\n"
-    "  db        create, list, dump, load and remove shared databases\n"
+    "  db        create, list, dump, load, check, recover and remove databases\n"
     "  bus       send and receive messages through a NATS server\n"
     "\n"
     "'lomari <command> --help' describes one command; 'lomari --version'\n"

@@ -58,11 +58,16 @@ def emit(M):
     o += ["    {%s, %s, parts_%s, %d}," % (c_str(n), "true" if msg else "false", n, len(p)) for n, msg, p in items]
     o.append("};\n")
     o.append("// Each index of each table, primary first: X(table, prefix of the index's")
-    o.append("// entry points, index number, record field holding its key object).")
+    o.append("// entry points, index number, record field holding its key object, key")
+    o.append("// kind (0 the whole object, 1 a 32-bit number, 2 a 31-character string),")
+    o.append("// the key's offset in its object).")
     rows = []
     for tb in M.tables:
         for i, (keytype, field) in enumerate(S.TABLE_INDEXES[tb.name]):
-            rows.append("X(%s, %s_%s_%s, %d, %d)" % (tb.name, tb.name, keytype, field, i, tb.parts.index(keytype)))
+            f = next((f for f in M.type_by[keytype].fields if f.name == field), None)
+            kind, off = ({"u32": 1, "str": 2}[f.kind], f.offset) if f else (0, 0)
+            rows.append("X(%s, %s_%s_%s, %d, %d, %d, %d)" % (tb.name, tb.name, keytype, field, i,
+                                                               tb.parts.index(keytype), kind, off))
     o.append("#define LTOOL_FOR_EACH_INDEX(X) " + " ".join(rows) + "\n")
     o.append("// lomari.xsd, as installed in share/lomari/.")
     o.append('inline constexpr char kXsd[] = R"lomarixsd(%s)lomarixsd";\n' % text)

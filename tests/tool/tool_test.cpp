@@ -16,6 +16,7 @@
 #include <set>
 
 #include "message_wire.h"
+#include "qel/rt_control_db.h"
 #include "qel/rt_shared.h"
 
 namespace {
@@ -328,6 +329,8 @@ TEST(ToolDb, CheckReportsEachPlantedCorruption) {
          "tarnok_header_ids \"demo\": index 0: link from 0x"},
         {"a height", [&] { e_avl_node_t *r = index("tarnok_header_ids", 0)->root; return set(&r->height, r->height + 1); },
          "says height 4, its subtree is 3 high"},
+        {"a key copy", [&] { e_avl_node_t *r = index("non_aps_headers", 0)->root; return set(&r->spare, r->spare + 1); },
+         "non_aps_headers \"demo\": index 0: node of record 0x"},
         {"a record count", [&] { return set(&tables["global_flow_control"]->record_count, 2u); },
          "global_flow_control \"demo\": its record count is 2, its index holds 1 record\n"},
         {"a record taken out of the second index", [&]() -> std::function<void()> {
@@ -359,8 +362,41 @@ TEST(ToolDb, CheckReportsEachPlantedCorruption) {
         qelrt_db_unlock(d);
     }
     EXPECT_EQ(Tool("db check " + db).out, whole.out);
+    Outcome attached = Tool("db recover " + db);
+    EXPECT_EQ(attached.status, 1);
+    EXPECT_NE(attached.out.find(": processes are attached to it"), std::string::npos) << attached.out;
     qelrt_handle_free(h);
     qelrt_db_detach(d);
+
+    // A writer that dies at its k-th journaled store inside an insert: its journal is the one finding
+    // until db recover rolls it back, and then the database is as before.
+    for (uint64_t k : {1u, 3u, 6u}) {
+        SCOPED_TRACE(k);
+        const pid_t child = fork();
+        if (child == 0) {
+            qelrt_db_t *c = nullptr;
+            H ch = qelrt_handle_new();
+            if (qelrt_db_attach(name.c_str(), dir.c_str(), &c) || qelrt_handle_bind_db(ch, c) || qelrt_db_lock(c)) _exit(1);
+            U e = 0;
+            void *t = reinterpret_cast<void *(*)(H, U, const char *, U, U *)>(dlsym(RTLD_DEFAULT, "non_aps_headers_table_open"))(ch, id, "demo", 1, &e);
+            void *r = reinterpret_cast<void *(*)(H, U)>(dlsym(RTLD_DEFAULT, "non_aps_headers_record_create_cr"))(ch, 1);
+            qelrt_db_die_at_store(k);
+            reinterpret_cast<void (*)(H, U, void *, void *, U *)>(dlsym(RTLD_DEFAULT, "non_aps_headers_insert"))(ch, id, t, r, &e);
+            _exit(0);
+        }
+        int st = 0;
+        waitpid(child, &st, 0);
+        ASSERT_EQ(WIFEXITED(st) ? WEXITSTATUS(st) : -1, 77);
+        if (k == 1) {
+            Outcome pending = Tool("db check " + db);
+            EXPECT_EQ(pending.status, 1);
+            EXPECT_TRUE(std::regex_search(pending.out, std::regex("^journal of [0-9]+ entr(y|ies) pending: run lomari db recover\n")))
+                << pending.out;
+        }
+        Outcome recovered = Tool("db recover " + db);
+        EXPECT_EQ(recovered.status, 0) << recovered.out;
+        EXPECT_NE(recovered.out.find("is whole: 6 tables, 16 records, "), std::string::npos) << recovered.out;
+    }
 }
 
 }  // namespace
