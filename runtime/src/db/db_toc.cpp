@@ -379,6 +379,7 @@ void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, void *table
                     d->tenants.erase(k);
                 else
                     d->tenants.set(one, *one - 1);
+                sum = d->tenants.find(all); /* an erase may move entries */
                 if (sum && *sum == 1)
                     d->tenants.erase(all);
                 else if (sum && *sum)
@@ -386,10 +387,13 @@ void qeldb_update_tenant_counter(qel_handle_t *h, uint32_t /*dbid*/, void *table
             }
             return 0;
         }
-        /* Both counters exist before either counts. */
+        /* Both counters exist before either counts; an insert may grow
+         * the table and move every entry, so both are found again. */
         if ((!one && d->tenants.insert(k, 0u, &one) == 12) ||
             (!sum && d->tenants.insert(all, 0u, &sum) == 12))
             return 12;
+        one = d->tenants.find(k);
+        sum = d->tenants.find(all);
         d->tenants.set(one, *one + 1);
         d->tenants.set(sum, *sum + 1);
         return 0;
