@@ -108,7 +108,7 @@ typedef struct lomari_bus_stats {
 } lomari_bus_stats_t;
 
 /** A handler as the library's unmarshal calls it; message is the
- * <name>_message object, which the handler owns. */
+ * lomari_\<name\>_message object, which the handler owns. */
 typedef void (*lomari_bus_handler_fn)(qel_handle_t *h, uint32_t db, uint64_t context, void *message,
                                       uint32_t *err);
 
