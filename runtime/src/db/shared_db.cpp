@@ -144,8 +144,7 @@ bool shared_variant_info(qel_handle_t *h, qel_type_info_t *copy,
                          const qel_type_info_t *static_ti) {
     qelrt_db *db = priv(h)->shared;
     const qel_variant_info_t *svi = static_ti->varinfo;
-    const int n = svi->n_variants > 0 ? svi->n_variants : 1;
-    const size_t bytes = sizeof(qel_variant_info_t) + n * sizeof(qel_variant_record_t);
+    const size_t bytes = variant_info_bytes(svi);
     qel_variant_info_t *vi;
     {
         LockScope lock(db);
@@ -154,17 +153,7 @@ bool shared_variant_info(qel_handle_t *h, qel_type_info_t *copy,
     if (!vi)
         return false;
     std::memset(vi, 0, bytes);
-    vi->n_variants = svi->n_variants;
-    vi->variants = reinterpret_cast<qel_variant_record_t *>(vi + 1);
-    for (int i = 0; i < n && i < svi->n_variants; ++i) {
-        const qel_variant_record_t &s = svi->variants[i];
-        qel_variant_record_t &d = vi->variants[i];
-        d.table_word = s.table_word;
-        d.used_length = s.used_length;
-        d.alloc_slop = s.alloc_slop;
-        d.zero = s.zero;
-        d.spare = s.spare;
-    }
+    variant_info_fill(vi, svi);
     copy->varinfo = vi;
     return true;
 }

@@ -102,23 +102,9 @@ void qel_update_variant_info(qel_handle_t *h, uint32_t dbid, qel_type_info_t *co
         return;
     }
     const qel_variant_info_t *svi = static_ti->varinfo;
-    int n = svi->n_variants > 0 ? svi->n_variants : 1;
-    auto *vi = static_cast<qel_variant_info_t *>(
-        std::calloc(1, sizeof(qel_variant_info_t) + n * sizeof(qel_variant_record_t)));
+    auto *vi = static_cast<qel_variant_info_t *>(std::calloc(1, variant_info_bytes(svi)));
     if (!vi) return;
-    vi->n_variants = svi->n_variants;
-    vi->variants = reinterpret_cast<qel_variant_record_t *>(vi + 1);
-    /* Everything but the counters, which other threads add to meanwhile
-     * (calloc leaves the copy's at zero). */
-    for (int i = 0; i < n && i < svi->n_variants; ++i) {
-        const qel_variant_record_t &s = svi->variants[i];
-        qel_variant_record_t &d = vi->variants[i];
-        d.table_word = s.table_word;
-        d.used_length = s.used_length;
-        d.alloc_slop = s.alloc_slop;
-        d.zero = s.zero;
-        d.spare = s.spare;
-    }
+    variant_info_fill(vi, svi);
     copy->varinfo = vi;
     HandlePrivate *hp = priv(h);
     std::lock_guard<std::mutex> g(hp->mu);

@@ -1,8 +1,9 @@
 /*
  * handle/handle_internal.h -- the handle and memory room's private interface.
  *
- * Owns the declarations of: the allocators (handle.cpp, pool.cpp) and the
- * private part of a handle.
+ * Owns the declarations of: the allocators (handle.cpp, pool.cpp), the
+ * layout of a registered copy's variant records, and the private part of a
+ * handle.
  */
 #ifndef QELRT_HANDLE_INTERNAL_H
 #define QELRT_HANDLE_INTERNAL_H
@@ -25,6 +26,31 @@ void *pool_alloc(void *alloc_ctx, uint32_t dbid, uint32_t size);
 /* Frees a block of either allocator: pool blocks are told apart by
  * address, so a handle may switch allocators while objects are live. */
 void any_free(void *alloc_ctx, uint32_t dbid, void *mem);
+
+/* ---- variant records of registered copies (errors_types.cpp, and
+ * shared_db.cpp for copies in a segment) ------------------------------ */
+
+/* The bytes of a variant info with a record for every variant of svi. */
+inline size_t variant_info_bytes(const qel_variant_info_t *svi) {
+    const int n = svi->n_variants > 0 ? svi->n_variants : 1;
+    return sizeof(qel_variant_info_t) + n * sizeof(qel_variant_record_t);
+}
+/* Lays out vi, zero-filled and variant_info_bytes(svi) long, as svi's
+ * copy: its count and records, everything but the counters, which stay at
+ * zero (other threads add to svi's meanwhile). */
+inline void variant_info_fill(qel_variant_info_t *vi, const qel_variant_info_t *svi) {
+    vi->n_variants = svi->n_variants;
+    vi->variants = reinterpret_cast<qel_variant_record_t *>(vi + 1);
+    for (int i = 0; i < svi->n_variants; ++i) {
+        const qel_variant_record_t &s = svi->variants[i];
+        qel_variant_record_t &d = vi->variants[i];
+        d.table_word = s.table_word;
+        d.used_length = s.used_length;
+        d.alloc_slop = s.alloc_slop;
+        d.zero = s.zero;
+        d.spare = s.spare;
+    }
+}
 
 /* The hooks a handle bound to a shared database carries (shared_db.cpp),
  * and the call that puts them on (handle.cpp; caller holds g_live_mu). */
