@@ -137,7 +137,7 @@ unsigned long long addr(const void *p) { return reinterpret_cast<uintptr_t>(p); 
 
 class Checker {
 public:
-    Checker(qelrt_db_t *db, H h) : db_(db), h_(h), id_(qelrt_db_id(db)) {
+    Checker(qelrt_db_t *db, H h) : h_(h), id_(qelrt_db_id(db)) {
         qelrt_db_usage_t u{};
         qelrt_db_usage(db, &u);
         lo_ = u.base;
@@ -531,7 +531,6 @@ private:
         }
     }
 
-    qelrt_db_t *db_;
     H h_;
     U id_;
     uintptr_t lo_ = 0, hi_ = 0;
