@@ -509,7 +509,8 @@ TEST_F(SharedDb, AttachRefusals) {
     }
 }
 
-// A full segment: the insert that cannot be made reports 12, and the table stays ordered and counted.
+// A full segment (as a long journaled lock hold leaves it): the insert that cannot be made reports
+// 12, and the table stays ordered and counted.
 TEST_F(SharedDb, FullSegmentRefusesWithNothingHalfWritten) {
     Create(dir.c_str(), 256u << 10);
     Bind();
@@ -532,6 +533,14 @@ TEST_F(SharedDb, FullSegmentRefusesWithNothingHalfWritten) {
             T.insert(h, h->database_id, t, r, &e);
         }
         EXPECT_EQ(e ? e : h->err, 12u) << T.n;
+        // The null record a failed chained create hands back is refused by a fresh error word too:
+        // linked into the shared index it would be an address no other process can read.
+        e = h->err = 0;
+        P null_rec = T.create(h, 1);
+        ASSERT_EQ(h->err, 12u) << T.n;
+        h->err = 0;
+        T.insert(h, h->database_id, t, null_rec, &e);
+        EXPECT_EQ(e, 17u) << T.n;
         e = h->err = 0;
         EXPECT_EQ(T.Check(h, t), "") << T.n;
         EXPECT_LE(T.count(h, h->database_id, t), made.size());

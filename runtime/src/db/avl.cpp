@@ -13,9 +13,12 @@
  * neighbours.  No operation allocates.  The companion word counts the
  * entries.  Every store into a node, a link or the companion is noted
  * first (jset), so that a change to a shared database's index is
- * journaled.
+ * journaled.  An index whose root link sits in a shared segment takes
+ * only nodes of that segment: a node anywhere else (a process's heap, the
+ * library's static null record) is an address no other process can read,
+ * so its insert is refused as if an equal entry were present.
  */
-#include "db/journal.h"
+#include "db/segment.h"
 #include "internal.h"
 
 namespace {
@@ -211,6 +214,12 @@ int e_avl_insert(void *, uint32_t, e_avl_node_t **root, void *node,
                  uint64_t *companion, e_avl_compare_fn cmp) {
     if (!root || !node || !cmp)
         return 0;
+    if (RT_UNLIKELY(shared_any_attached()))
+        if (const qelrt_db *db = shared_db_at(root)) {
+            const auto a = reinterpret_cast<uintptr_t>(node);
+            if (a < db->lo || a >= db->hi || db->hi - a < sizeof(Node))
+                return 0;
+        }
     if (!insert(root, static_cast<Node *>(node), cmp))
         return 0;
     if (companion)
