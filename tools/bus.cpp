@@ -371,14 +371,6 @@ constexpr unsigned kAdapterCount = sizeof kAdapters / sizeof kAdapters[0];
 // The adapters' headers, four im_if_fctrl and one im_vep_fctrl.
 constexpr unsigned kDemoMessages = kAdapterCount + 5;
 constexpr const char *kDemoSubscribed[] = {"vep_tarnok_headers", "im_if_fctrl", "im_vep_fctrl"};
-constexpr int kWaitMs = 30000;
-
-std::string role_of(const char *role) { return std::string(role) + " (pid " + std::to_string(getpid()) + ")"; }
-
-int process_fail(const std::string &role, const std::string &what) {
-    std::fprintf(stderr, "lomari: demo: %s: %s\n", role.c_str(), what.c_str());
-    return 1;
-}
 
 // The connection of a demo process: the settings travel from the main
 // process in the environment, so that no password shows in a command line.
@@ -398,10 +390,7 @@ bool connect(Node &n, Session &s, lomari_bus_t *&b) {
 
 int run_bus_sender(const std::vector<std::string> &args) {
     Session s;
-    Node n;
-    n.h = s.h;
-    n.db = s.db;
-    n.role = role_of("sender");
+    Node n(s, role_of("sender"));
     lomari_bus_t *b = nullptr;
     if (!connect(n, s, b)) return 1;
     n.deliver = [&](const uint8_t *bytes, U len) {
@@ -423,10 +412,7 @@ int run_bus_sender(const std::vector<std::string> &args) {
 
 int run_bus_receiver(const std::vector<std::string> &args) {
     Session s;
-    Node n;
-    n.h = s.h;
-    n.db = s.db;
-    n.role = role_of("receiver");
+    Node n(s, role_of("receiver"));
     const int ready = args.size() > 2 && args[1] == "--ready-fd" ? std::atoi(args[2].c_str()) : -1;
     lomari_bus_t *b = nullptr;
     if (!open_tables(n, 0) || !connect(n, s, b)) return release(n), 1;

@@ -489,9 +489,7 @@ int cmd_demo(const std::vector<std::string> &args) {
         return usage_error(kDemoUsage, "--record and --out go with the single-process demo");
     if (processes) return run_processes(db_name, dir);
     Session s;
-    Node n;
-    n.h = s.h;
-    n.db = s.db;
+    Node n(s);
     n.deliver = [&n](const uint8_t *b, U len) { return receive(n, b, len); };
     g_node = &n;
     FILE *rec = nullptr;

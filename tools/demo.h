@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qel/rt_shared.h"
@@ -22,7 +23,16 @@ struct Adapter {
 };
 inline constexpr Adapter kAdapters[] = {{3, 1, 8}, {1, 0, 4}, {2, 1, 6}};
 
+// "sender (pid 812)": a demo process's role as its lines name it.
+std::string role_of(const char *role);
+// Reports on standard error what went wrong in a demo process; returns 1.
+int process_fail(const std::string &role, const std::string &what);
+// How long one demo process waits for another before it gives up.
+inline constexpr int kWaitMs = 30000;
+
 struct Node {
+    Node() = default;
+    Node(const Session &s, std::string r = "") : h(s.h), db(s.db), role(std::move(r)) {}
     H h = nullptr;
     U db = QEL_NO_DATABASE;
     // The shared database when there is one: every lookup and count takes

@@ -32,12 +32,6 @@
 #include "tables.h"
 
 namespace ltool::demo {
-namespace {
-
-constexpr U kMaxFrame = 1u << 16;
-// How long one process waits for another before it gives up.
-constexpr int kWaitMs = 30000;
-constexpr unsigned kSenders = sizeof kAdapters / sizeof kAdapters[0] + 1;
 
 std::string role_of(const char *role) { return std::string(role) + " (pid " + std::to_string(getpid()) + ")"; }
 
@@ -45,6 +39,11 @@ int process_fail(const std::string &role, const std::string &what) {
     std::fprintf(stderr, "lomari: demo: %s: %s\n", role.c_str(), what.c_str());
     return 1;
 }
+
+namespace {
+
+constexpr U kMaxFrame = 1u << 16;
+constexpr unsigned kSenders = sizeof kAdapters / sizeof kAdapters[0] + 1;
 
 bool write_all(int fd, const void *p, size_t n) {
     const auto *b = static_cast<const uint8_t *>(p);
@@ -90,10 +89,7 @@ std::string option(const std::vector<std::string> &args, const char *name, const
 
 int run_sender(const std::vector<std::string> &args) {
     Session s;
-    Node n;
-    n.h = s.h;
-    n.db = s.db;
-    n.role = role_of("sender");
+    Node n(s, role_of("sender"));
     sockaddr_un addr;
     if (!socket_address(option(args, "--socket"), addr)) return process_fail(n.role, "no socket path");
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
